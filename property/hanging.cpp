@@ -1,0 +1,47 @@
+#include "hanging.h"
+
+#include "zrdeviceinterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QSet>
+#include <QVariant>
+
+ZRDeviceProperty* parameterOf(const QObject* owner, const char* name)
+{
+    const QVariant slot = owner->property(name);
+    if (slot.isNull())
+        return nullptr;
+    if (slot.userType() == QMetaType::VoidStar)
+        return static_cast<ZRDeviceProperty*>(slot.value<void*>());
+    QVariant converted = slot;
+    if (!converted.convert(QMetaType::VoidStar))
+        return nullptr;
+    return static_cast<ZRDeviceProperty*>(converted.value<void*>());
+}
+
+void hangParameter(QObject* owner, const char* name, ZRDeviceProperty* parameter)
+{
+    owner->setProperty(name, QVariant::fromValue<void*>(parameter));
+}
+
+void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDeviceProperty* parameter)
+{
+    ZRDeviceProperty* replaced = parameterOf(device, name);
+    hangParameter(device, name, parameter);
+    if (replaced != parameter)
+        delete replaced;
+}
+
+void releaseParameters(QObject* owner)
+{
+    QSet<ZRDeviceProperty*> released;
+    const QList<QByteArray> names = owner->dynamicPropertyNames();
+    for (const QByteArray& name : names) {
+        ZRDeviceProperty* parameter = parameterOf(owner, name.constData());
+        if (parameter && !released.contains(parameter)) {
+            released.insert(parameter);
+            delete parameter;
+        }
+        owner->setProperty(name.constData(), QVariant());
+    }
+}

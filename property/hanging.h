@@ -1,0 +1,24 @@
+#pragma once
+
+class QObject;
+class ZRDeviceInterface;
+class ZRDeviceProperty;
+
+// Parameters hang on their owner, a device or a group parameter, as dynamic Qt properties named
+// after the parameter and holding its address as a QMetaType::VoidStar variant. The order in
+// which they are set matters: replies are offered to parameters, and a group's editors are laid
+// out, in that order.
+
+// The parameter hung on owner under name; null when the name is not set or holds no pointer.
+ZRDeviceProperty* parameterOf(const QObject* owner, const char* name);
+
+// Hangs parameter on owner without handing over ownership (a group's members).
+void hangParameter(QObject* owner, const char* name, ZRDeviceProperty* parameter);
+
+// Hangs parameter on the device that owns it. A parameter it replaces under the same name has
+// no other owner, so it is deleted.
+void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDeviceProperty* parameter);
+
+// Deletes every parameter hung on owner, each exactly once, and removes all of owner's dynamic
+// properties.
+void releaseParameters(QObject* owner);

@@ -1,0 +1,158 @@
+#include "zrdeviceproperty.h"
+
+namespace {
+
+using Kind = ZRDeviceInterface::ZRDeviceCMDType;
+
+// A value spread over several registers travels as the 16-bit words of its 32-bit pattern, low
+// word first; every register after the second carries 0.
+constexpr int maxRegisters = 6;
+
+quint16 wordOf(quint32 value, int index)
+{
+    if (index == 0)
+        return value & 0xffff;
+    if (index == 1)
+        return value >> 16;
+    return 0;
+}
+
+quint16 wordFromText(const QString& text)
+{
+    bool ok = false;
+    const ::uint word = text.toUInt(&ok);
+    return ok && word <= 0xffff ? quint16(word) : 0;
+}
+
+QByteArray nameKey(const QString& name)
+{
+    return name.toUtf8();
+}
+
+} // namespace
+
+QByteArray ZRDeviceProperty::get_cmd_bytes() const
+{
+    if (m_type == ZRDeviceInterface::UnCMD || m_length == 0 || m_getCmd == 0)
+        return {};
+    if (m_type == ZRDeviceInterface::CMD) {
+        QString payload = QStringLiteral("GET");
+        for (int i = 0; i < m_length; ++i)
+            payload += QString::number(m_getCmd + i) + QLatin1Char(';');
+        return pack(payload, QStringLiteral("CMD"));
+    }
+    if (m_type == ZRDeviceInterface::CCMD) {
+        QString payload = QString::number(m_getCmd);
+        for (const QString& field : m_param)
+            payload += QLatin1Char(',') + field;
+        return pack(payload + QLatin1Char(';'), QStringLiteral("CCMD"));
+    }
+    return {};
+}
+
+QByteArray ZRDeviceProperty::set_cmd_bytes() const
+{
+    if (m_type == ZRDeviceInterface::UnCMD || m_setCmd == 0)
+        return {};
+    const QString text = m_value.toString();
+    switch (m_type) {
+    case ZRDeviceInterface::CCMD: {
+        QString payload = QString::number(m_setCmd);
+        const QStringList members = m_value.toStringList();
+        if (members.size() < 2) {
+            payload += QLatin1Char(',');
+            for (const QString& field : m_param)
+                payload += field + QLatin1Char(',');
+            payload += text;
+        } else {
+            for (const QString& name : members) {
+                if (ZRDeviceProperty* member = property_ptr(nameKey(name).constData()))
+                    payload += QLatin1Char(',') + member->value().toString();
+            }
+        }
+        return pack(payload + QLatin1Char(';'), QStringLiteral("CCMD"));
+    }
+    case ZRDeviceInterface::CMD: {
+        QString payload = QStringLiteral("SET");
+        if (m_length == 1) {
+            payload += QString::number(m_setCmd) + QLatin1Char(':') + text + QLatin1Char(';');
+        } else if (m_length >= 2) {
+            const quint32 pattern = m_value.toUInt();
+            for (int i = 0; i < qMin(m_length, maxRegisters); ++i) {
+                payload += QString::number(m_setCmd + i) + QLatin1Char(':')
+                    + QString::number(wordOf(pattern, i)) + QLatin1Char(';');
+            }
+        }
+        return pack(payload, QStringLiteral("CMD"));
+    }
+    case ZRDeviceInterface::NUM:
+        return pack(QStringLiteral("NUM:") + text + QLatin1Char(';'), QStringLiteral("CMD"));
+    case ZRDeviceInterface::PLT:
+        return pack(text, QStringLiteral("PLT"));
+    case ZRDeviceInterface::PPLT:
+        return pack(text, QStringLiteral("PPLT"));
+    case ZRDeviceInterface::QRPLT:
+        return pack(text, QStringLiteral("QR_PLT"));
+    default:
+        return {};
+    }
+}
+
+void ZRDeviceProperty::set_decode(QStringList values)
+{
+    if (values.size() == 1) {
+        set_decode(values.first());
+        return;
+    }
+    if (m_type == ZRDeviceInterface::CMD && values.size() >= 2) {
+        const quint32 pattern = quint32(wordFromText(values.at(1))) << 16 | wordFromText(values.at(0));
+        m_value = QVariant(int(pattern));
+        return;
+    }
+    if (m_type != ZRDeviceInterface::CCMD)
+        return;
+
+    const QStringList members = m_value.toStringList();
+    if (members.isEmpty()) {
+        // A plain CCMD reply repeats the parameter list before the value.
+        if (values.size() <= m_param.size())
+            return;
+        for (int i = 0; i < m_param.size(); ++i) {
+            if (values.at(i) != m_param.at(i))
+                return;
+        }
+        set_decode(values.at(m_param.size()));
+        return;
+    }
+    for (int i = 0; i < members.size() && i < values.size(); ++i) {
+        if (ZRDeviceProperty* member = property_ptr(nameKey(members.at(i)).constData()))
+            member->set_decode(QStringList { values.at(i) });
+    }
+}
+
+void ZRDeviceProperty::set_decode(QString text)
+{
+    bool ok = false;
+    switch (m_value.userType()) {
+    case QMetaType::QString:
+        m_value = text;
+        break;
+    case QMetaType::UInt: {
+        const ::uint number = text.toUInt(&ok);
+        m_value = ok ? number : 0u;
+        break;
+    }
+    case QMetaType::Int: {
+        const int number = text.toInt(&ok);
+        m_value = ok ? number : 0;
+        break;
+    }
+    case QMetaType::Double: {
+        const double number = text.toDouble(&ok);
+        m_value = ok ? number : 0.0;
+        break;
+    }
+    default:
+        break;
+    }
+}

@@ -1,0 +1,4 @@
+#include "zrcommoninterface.h"
+
+// Placeholder until jogging lands.
+void ZRCommonInterface::move(int, int) { }

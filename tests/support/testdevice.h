@@ -1,0 +1,40 @@
+#pragma once
+
+#include "zrcommoninterface.h"
+
+#include <QStringList>
+
+#include <functional>
+
+// A device core that opens its protected members to the tests and records the frames that
+// decode_buffer() hands on, instead of dispatching them.
+class TestDevice : public ZRCommonInterface {
+public:
+    using ZRCommonInterface::ZRCommonInterface;
+    using ZRCommonInterface::decode_cmd;
+    using ZRCommonInterface::language;
+    using ZRCommonInterface::recv_buffer;
+    using ZRCommonInterface::tcp_socket;
+    using ZRCommonInterface::usb_operate;
+
+    bool recordFrames = false;
+    QStringList dispatched;
+    std::function<void(const QString&)> onFrame;
+
+    void decode_cmd(QString frame) override
+    {
+        if (!recordFrames) {
+            ZRCommonInterface::decode_cmd(frame);
+            return;
+        }
+        dispatched.append(frame);
+        if (onFrame)
+            onFrame(frame);
+    }
+
+    void receive(const QByteArray& bytes)
+    {
+        recv_buffer += bytes;
+        decode_buffer();
+    }
+};

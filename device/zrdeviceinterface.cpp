@@ -21,17 +21,15 @@ namespace {
 
 // The base versions keep the path or address as the parameter's label and the transport's name
 // as its value. A later call updates the same parameter, so a pointer the host holds stays valid.
-void hangAddress(ZRDeviceInterface* device, const char* name, const QString& address)
+void hangAddress(ZRDeviceInterface* device, const char* name, const QString& transport,
+    const QString& address)
 {
-    if (ZRDeviceProperty* existing = parameterOf(device, name)) {
-        existing->init(ZRDeviceInterface::tr(name), address, QString(), 0, 0, 0,
-            ZRDeviceInterface::UnCMD, {});
-        return;
+    ZRDeviceProperty* parameter = parameterOf(device, name);
+    if (!parameter) {
+        parameter = new ZRDeviceProperty;
+        adoptParameter(device, name, parameter);
     }
-    auto* parameter = new ZRDeviceProperty;
-    parameter->init(ZRDeviceInterface::tr(name), address, QString(), 0, 0, 0,
-        ZRDeviceInterface::UnCMD, {});
-    adoptParameter(device, name, parameter);
+    parameter->init(transport, address, QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
 }
 
 } // namespace
@@ -63,12 +61,12 @@ ZRDeviceInterface* ZRDeviceInterface::initInstance()
 
 void ZRDeviceInterface::setUSBPath(QString path)
 {
-    hangAddress(this, "USB", path);
+    hangAddress(this, "USB", tr("USB"), path);
 }
 
 void ZRDeviceInterface::setIPAddress(QString address)
 {
-    hangAddress(this, "TCP", address);
+    hangAddress(this, "TCP", tr("TCP"), address);
 }
 
 bool ZRDeviceInterface::connectDevice()

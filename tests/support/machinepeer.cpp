@@ -11,7 +11,10 @@ MachinePeer::MachinePeer()
             delete m_client;
             m_client = socket;
             connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { m_received += socket->readAll(); });
+                [this, socket] {
+                    m_received += socket->readAll();
+                    answerFrames();
+                });
         }
     });
 }
@@ -52,6 +55,18 @@ void MachinePeer::send(const QByteArray& bytes, int chunkSize)
         m_client->flush();
         if (chunkSize > 0)
             QTest::qWait(1);
+    }
+}
+
+void MachinePeer::answerFrames()
+{
+    for (int etx = m_received.indexOf('\x03', m_answered); etx >= 0;
+         etx = m_received.indexOf('\x03', m_answered)) {
+        const QByteArray frame = m_received.mid(m_answered, etx - m_answered + 1);
+        m_answered = etx + 1;
+        const QByteArray reply = answer ? answer(frame) : QByteArray();
+        if (!reply.isEmpty() && m_client)
+            m_client->write(reply);
     }
 }
 

@@ -29,8 +29,8 @@ int heartbeatPeriodMs(const QVariant& value)
 
 // Hangs the transport address on the device, or updates the one already there, so that a host
 // holding the parameter keeps a valid pointer.
-void hangAddress(ZRDeviceInterface* device, const char* name, const QString& label,
-    const QString& address)
+void hangAddress(
+    ZRDeviceInterface* device, const char* name, const QString& label, const QString& address)
 {
     if (ZRDeviceProperty* parameter = parameterOf(device, name)) {
         parameter->setValue(address);

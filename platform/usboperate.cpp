@@ -26,8 +26,7 @@ constexpr int maxReadPerWakeUp = 64 * 1024;
 
 UsbOperate::UsbOperate(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 UsbOperate::~UsbOperate()
 {
@@ -82,7 +81,8 @@ void UsbOperate::send(QString frame)
         return;
     // The port and its notifiers belong to this object's thread.
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, bytes] { enqueue(bytes); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, bytes] { enqueue(bytes); }, Qt::QueuedConnection);
         return;
     }
     enqueue(bytes);
@@ -180,6 +180,6 @@ void UsbOperate::closePort()
 
 void UsbOperate::report(int status)
 {
-    QMetaObject::invokeMethod(this, [this, status] { emit statusChanged(status); },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, status] { emit statusChanged(status); }, Qt::QueuedConnection);
 }

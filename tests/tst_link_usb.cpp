@@ -193,9 +193,8 @@ bool tst_LinkUsb::connectTo(TestDevice& device, const PtyMachine& machine, int h
     device.init157(&device);
     setValue(device, "HEARTBEAT", heartbeat);
     device.setUSBPath(machine.path());
-    return device.connectDevice() && QTest::qWaitFor([&] {
-        return valueOf(device, "STATUS").toInt() == Device::Working;
-    });
+    return device.connectDevice()
+        && QTest::qWaitFor([&] { return valueOf(device, "STATUS").toInt() == Device::Working; });
 }
 
 void tst_LinkUsb::connectAndHeartbeat()

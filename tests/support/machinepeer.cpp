@@ -10,11 +10,10 @@ MachinePeer::MachinePeer()
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             delete m_client;
             m_client = socket;
-            connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] {
-                    m_received += socket->readAll();
-                    answerFrames();
-                });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                m_received += socket->readAll();
+                answerFrames();
+            });
         }
     });
 }

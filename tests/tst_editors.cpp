@@ -86,14 +86,6 @@ void edit(QWidget* editor, const QString& content)
 
 } // namespace
 
-// Qt 5.15's offscreen platform plugin never frees the screen it creates, so every program with a
-// QApplication on it ends with that leak. The leak checker of the sanitizer build reads this list
-// besides the shared suppressions file.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libqoffscreen.so\n";
-}
-
 class tst_Editors : public QObject {
     Q_OBJECT
 private slots:

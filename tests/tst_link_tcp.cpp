@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QtTest>
 
 #include <sys/socket.h>
@@ -78,6 +79,7 @@ private slots:
     void repeatedAddressKeepsTheParameter_data();
     void repeatedAddressKeepsTheParameter();
     void sustainedExchange();
+    void framesFromAnotherThread();
 };
 
 void tst_LinkTcp::connectHeartbeatAndDrop()
@@ -528,6 +530,32 @@ void tst_LinkTcp::sustainedExchange()
     }
     QCOMPARE(next, sent);
     QVERIFY2(sent > seconds * 300, QByteArray::number(sent));
+}
+
+
+// A host may send from a thread of its own; the frames still reach the machine whole and in order.
+void tst_LinkTcp::framesFromAnotherThread()
+{
+    MachinePeer machine;
+    TestDevice device;
+    prepare(device, machine.port());
+    setValue(device, "HEARTBEAT", 600);
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+    QVERIFY(machine.waitForClient());
+
+    ZRDeviceProperty packer;
+    QByteArray expected;
+    for (int i = 0; i < 500; ++i)
+        expected += packer.pack(QString("GET%1;").arg(i), "CMD");
+    std::unique_ptr<QThread> host(QThread::create([&] {
+        for (int i = 0; i < 500; ++i)
+            device.sendCMD(packer.pack(QString("GET%1;").arg(i), "CMD"));
+    }));
+    host->start();
+    QVERIFY(QTest::qWaitFor([&] { return host->isFinished(); }, 10000));
+    QTRY_COMPARE_WITH_TIMEOUT(machine.received().size(), expected.size(), 10000);
+    QCOMPARE(machine.received(), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkTcp)

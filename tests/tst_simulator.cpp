@@ -31,6 +31,7 @@ private slots:
     void pauseResumeStop();
     void cutFileDuringJobIsIgnored();
     void qrCodeJob();
+    void qrCodeJobPausedAndStopped();
     void jogging();
     void originMovesJobs();
 
@@ -414,6 +415,36 @@ void tst_Simulator::qrCodeJob()
     m_client->send("QR_PLT", square(5));
     QCOMPARE(payloadOf(m_client->waitForPayload("66,3,")).split(',').mid(2, 3),
         QList<QByteArray>({ "job-0001.plt", "1", "1" }));
+}
+
+void tst_Simulator::qrCodeJobPausedAndStopped()
+{
+    SimOptions options;
+    options.speedMmPerSecond = 4000;
+    options.reportIntervalMs = 20;
+    options.qrScanMs = 10;
+    start(options);
+    m_client->send("CCMD", "54,2;");
+    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,qr-0001.plt"));
+
+    // Paused while waiting for data: the data waits too.
+    m_client->send("CMD", "SET125:0;");
+    QCOMPARE(m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0"));
+    m_client->send("QR_PLT", square(20));
+    QTest::qWait(100);
+    QVERIFY(m_client->waitForPayload("66,1,", 0).isEmpty());
+    QCOMPARE(m_machine->counters().pathCutMm, 0.0);
+
+    m_client->send("CMD", "SET125:1;");
+    QCOMPARE(m_client->waitForPayload("55,qr-0002"), frame("CCMD", "55,qr-0002.plt"));
+    QVERIFY(qAbs(m_machine->counters().pathCutMm - 80) < 0.01);
+
+    m_client->clear();
+    m_client->send("CMD", "SET125:2;");
+    const QList<QByteArray> last = payloadOf(m_client->waitForPayload("66,4,")).split(',');
+    QCOMPARE(last.mid(1, 5), QList<QByteArray>({ "4", "qr-0002.plt", "2", "1", "50.0" }));
+    QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
+    QCOMPARE(m_machine->counters().jobsStopped, 1);
 }
 
 void tst_Simulator::jogging()

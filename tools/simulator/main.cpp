@@ -12,6 +12,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -261,7 +261,7 @@ void SimMachine::handleRegisters(SimLink* from, const QByteArray& payload)
         if (colon < 0 || !parseInteger(rest.mid(colon + 1), &value) || value < -32768
             || value > 65535)
             continue;
-        const quint16 word = quint16(value);
+        const quint16 word = quint16(quint32(value)); // negatives as two's complement
         m_registers[size_t(number)] = word;
         written.append({ number, word });
         out += "SET" + QByteArray::number(number) + ':' + QByteArray::number(word) + ';';

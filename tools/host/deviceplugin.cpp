@@ -30,7 +30,8 @@ bool DevicePlugin::tryFile(const QString& path)
 {
     m_loader.setFileName(path);
     // The metadata names the interface without loading the library.
-    if (m_loader.metaData().value(QStringLiteral("IID")).toString() != QLatin1String(ZRDeviceInterface_iid))
+    if (m_loader.metaData().value(QStringLiteral("IID")).toString()
+        != QLatin1String(ZRDeviceInterface_iid))
         return false;
     m_factory = qobject_cast<ZRDeviceInterface*>(m_loader.instance());
     if (!m_factory) {

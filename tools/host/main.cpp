@@ -14,12 +14,18 @@ namespace {
 
 QString kindName(ZRDeviceInterface::ZRDeviceCMDType kind)
 {
-    return QString::fromLatin1(QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceCMDType>().valueToKey(kind));
+    return QString::fromLatin1(
+        QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceCMDType>().valueToKey(kind));
 }
 
 void listParameters(ZRDeviceInterface* device, QTextStream& out)
 {
-    out << QString("%1 %2 %3 %4 %5\n").arg("name", -18).arg("label", -12).arg("value", -26).arg("unit", -6).arg("command");
+    out << QString("%1 %2 %3 %4 %5\n")
+               .arg("name", -18)
+               .arg("label", -12)
+               .arg("value", -26)
+               .arg("unit", -6)
+               .arg("command");
     for (const QByteArray& name : device->dynamicPropertyNames()) {
         ZRDeviceProperty* p = device->property_ptr(name.constData());
         if (!p)

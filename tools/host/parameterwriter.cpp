@@ -1,0 +1,132 @@
+#include "parameterwriter.h"
+
+#include "linkstatus.h"
+#include "parametertree.h"
+#include "valuefromtext.h"
+#include "zrdeviceproperty.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+// Registers several parameters write with fixed values; the device drops their answers.
+bool answerNeverApplied(ZRDeviceProperty* parameter)
+{
+    const int number = parameter->set_cmd_int();
+    return number == 27 || number == 125;
+}
+
+bool answered(ZRDeviceProperty* parameter)
+{
+    switch (parameter->cmd_type()) {
+    case ZRDeviceInterface::CMD:
+    case ZRDeviceInterface::CCMD:
+        return !answerNeverApplied(parameter);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+ParameterWriter::ParameterWriter(ZRDeviceInterface* device, QObject* parent)
+    : QObject(parent)
+    , m_device(device)
+{ }
+
+ParameterWriter::Outcome ParameterWriter::write(
+    const QByteArray& name, const QString& text, int timeoutMs)
+{
+    m_error.clear();
+    m_status = -1;
+    m_cancelled = false;
+    ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
+    if (!parameter) {
+        m_error = QStringLiteral("the device has no parameter %1").arg(QString::fromLatin1(name));
+        return Invalid;
+    }
+    const QList<QByteArray> members = ParameterTree::members(m_device, name);
+    if (!members.isEmpty() && parameter->set_cmd_bytes().isEmpty()) {
+        QStringList names;
+        for (const QByteArray& member : members)
+            names.append(QString::fromLatin1(member));
+        m_error = QStringLiteral("%1 is a group: set its members (%2)")
+                      .arg(QString::fromLatin1(name), names.join(QStringLiteral(", ")));
+        return Invalid;
+    }
+    const QVariant value = valueFromText(parameter, text, &m_error);
+    if (!value.isValid()) {
+        m_error = QStringLiteral("%1: %2").arg(QString::fromLatin1(name), m_error);
+        return Invalid;
+    }
+
+    const QVariant old = parameter->value();
+    parameter->setValue(value);
+    const QByteArray frame = parameter->set_cmd_bytes();
+    if (frame.isEmpty())
+        return Stored;
+    if (!answered(parameter) || (old == value && parameter->cmd_type() == ZRDeviceInterface::CMD)) {
+        m_device->sendCMD(frame);
+        return Sent;
+    }
+    // The echo must be seen as a change.
+    parameter->setValue(old);
+    const Outcome outcome = wait(parameter, old, frame, timeoutMs);
+    // A status answer carries no value: the value stands once the machine has taken it.
+    if (outcome == Confirmed && parameter->value() == old)
+        parameter->setValue(value);
+    return outcome;
+}
+
+ParameterWriter::Outcome ParameterWriter::wait(
+    ZRDeviceProperty* parameter, const QVariant& old, const QByteArray& frame, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    bool linkLost = false;
+    bool statusSeen = false;
+    const auto changed = [&] { return parameter->value() != old; };
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (changed())
+            loop.quit();
+    });
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(parameter, &ZRDeviceProperty::retStatus, &loop, [&](int ret) {
+        m_status = ret;
+        statusSeen = true;
+        loop.quit();
+    });
+    connect(m_device, &ZRDeviceInterface::message, &loop,
+        [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+            if (kind == ZRDeviceInterface::DevStatus && LinkStatus::isDown(text)) {
+                linkLost = true;
+                loop.quit();
+            }
+        });
+
+    m_device->sendCMD(frame);
+    poll.start(pollMs);
+    deadline.start(timeoutMs);
+    m_loop = &loop;
+    if (!changed() && !statusSeen && !m_cancelled)
+        loop.exec();
+    m_loop = nullptr;
+
+    if (statusSeen)
+        return m_status == 0 ? Confirmed : Refused;
+    if (changed())
+        return Confirmed;
+    if (linkLost)
+        return LinkLost;
+    return m_cancelled ? Cancelled : NoAnswer;
+}
+
+void ParameterWriter::cancel()
+{
+    m_cancelled = true;
+    if (m_loop)
+        m_loop->quit();
+}

@@ -72,14 +72,19 @@ QString ParameterListing::render(const QList<QPair<QString, QList<Entry>>>& sect
         QStringLiteral("UNIT") };
     if (m_showCommands)
         header.append(QStringLiteral("COMMAND"));
-    ColumnTable table(header);
+    ColumnTable table;
     if (m_maxValueWidth > 0)
         table.setMaxWidth(2, m_maxValueWidth);
+    bool first = true;
     for (const auto& section : sections) {
         if (section.second.isEmpty())
             continue;
         if (!section.first.isEmpty())
-            table.addLine(QStringLiteral("\n%1:").arg(section.first));
+            table.addLine(QStringLiteral("%1%2:").arg(
+                first ? QString() : QStringLiteral("\n"), section.first));
+        // Each section repeats the column names, so that a long listing reads on its own.
+        table.addRow(header);
+        first = false;
         for (const Entry& entry : section.second) {
             ZRDeviceProperty* parameter = m_device->property_ptr(entry.name.constData());
             QStringList cells

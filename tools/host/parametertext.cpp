@@ -50,7 +50,7 @@ QString shownText(const QVariant& value, const QJsonObject& editor)
     const double factor = editor.value(QLatin1String("factor")).toDouble(1.0);
     if (!std::isfinite(factor) || factor == 0.0 || factor == 1.0)
         return {};
-    return QStringLiteral("×%1 = %2").arg(number(factor), number(stored * factor));
+    return QStringLiteral("×%1 = %2").arg(QString::number(factor, 'g', 6), number(stored * factor));
 }
 
 } // namespace

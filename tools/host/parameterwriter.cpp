@@ -35,16 +35,13 @@ ParameterWriter::ParameterWriter(ZRDeviceInterface* device, QObject* parent)
     , m_device(device)
 { }
 
-ParameterWriter::Outcome ParameterWriter::write(
-    const QByteArray& name, const QString& text, int timeoutMs)
+bool ParameterWriter::check(const QByteArray& name, const QString& text)
 {
     m_error.clear();
-    m_status = -1;
-    m_cancelled = false;
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
     if (!parameter) {
         m_error = QStringLiteral("the device has no parameter %1").arg(QString::fromLatin1(name));
-        return Invalid;
+        return false;
     }
     const QList<QByteArray> members = ParameterTree::members(m_device, name);
     if (!members.isEmpty() && parameter->set_cmd_bytes().isEmpty()) {
@@ -53,14 +50,26 @@ ParameterWriter::Outcome ParameterWriter::write(
             names.append(QString::fromLatin1(member));
         m_error = QStringLiteral("%1 is a group: set its members (%2)")
                       .arg(QString::fromLatin1(name), names.join(QStringLiteral(", ")));
-        return Invalid;
+        return false;
     }
-    const QVariant value = valueFromText(parameter, text, &m_error);
-    if (!value.isValid()) {
-        m_error = QStringLiteral("%1: %2").arg(QString::fromLatin1(name), m_error);
-        return Invalid;
+    QString error;
+    if (!valueFromText(parameter, text, &error).isValid()) {
+        m_error = QStringLiteral("%1: %2").arg(QString::fromLatin1(name), error);
+        return false;
     }
+    return true;
+}
 
+ParameterWriter::Outcome ParameterWriter::write(
+    const QByteArray& name, const QString& text, int timeoutMs)
+{
+    m_status = -1;
+    m_cancelled = false;
+    if (!check(name, text))
+        return Invalid;
+    ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
+    QString error;
+    const QVariant value = valueFromText(parameter, text, &error);
     const QVariant old = parameter->value();
     parameter->setValue(value);
     const QByteArray frame = parameter->set_cmd_bytes();

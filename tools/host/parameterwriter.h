@@ -43,6 +43,9 @@ public:
     // The device is the caller's and must outlive the writer.
     explicit ParameterWriter(ZRDeviceInterface* device, QObject* parent = nullptr);
 
+    // Whether write() would send: the parameter exists, is not a group without a command of its
+    // own, and the text converts to its value type. errorString() says why not.
+    bool check(const QByteArray& name, const QString& text);
     Outcome write(const QByteArray& name, const QString& text, int timeoutMs);
     void cancel();
 

@@ -19,8 +19,10 @@ QImage render(const PltOutline& outline, int longSide)
     // A straight cut has no extent across it; it still gets its line of pixels.
     const double extent = qMax(bounds.width(), bounds.height());
     const double scale = extent > 0 ? room / extent : 1.0;
-    const auto side
-        = [&](double mm) { return qBound(1, int(std::ceil(mm * scale)), room) + 2 * margin; };
+    // Rounded up, but not for the last bits of a sum of millimetres.
+    const auto side = [&](double mm) {
+        return qBound(1, int(std::ceil(mm * scale - 1e-6)), room) + 2 * margin;
+    };
     QImage image(side(bounds.width()), side(bounds.height()), QImage::Format_RGB32);
     image.fill(Qt::white);
 

@@ -36,7 +36,13 @@ int HostContext::connect()
         return opened;
     if (m_session.connector()->isConnected())
         return ExitOk;
-    if (!m_session.connectMachine()) {
+    const QMetaObject::Connection cancel = QObject::connect(&m_interrupts,
+        &InterruptWatcher::interrupted, m_session.connector(), &MachineConnector::cancel);
+    const bool connected = m_session.connectMachine();
+    QObject::disconnect(cancel);
+    if (!connected) {
+        if (m_interrupts.count() > 0)
+            return ExitInterrupted;
         m_console.error(
             QStringLiteral("cannot reach the machine: %1").arg(m_session.errorString()));
         return ExitNoMachine;

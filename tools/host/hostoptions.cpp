@@ -36,7 +36,7 @@ QList<QCommandLineOption> HostOptions::options()
         { "heartbeat", "Heartbeat period in seconds, set on the device and told to the machine.", "seconds" },
         { "speed", "Cutting speed of the embedded simulator in mm/s (default: its station 1 speed, 300).", "mm/s" },
         { "timeout", "Seconds to wait for the machine to connect (default 10).", "seconds" },
-        { "reply-timeout", "Milliseconds to wait for each answer of the machine (default 2000).", "ms" },
+        { "reply-timeout", "Milliseconds to wait for each answer of the machine (default 1000).", "ms" },
         { { "q", "quiet" }, "Print only results and errors." },
         { { "v", "verbose" }, "Also print the device's diagnostics and the embedded simulator's log." },
         { "no-progress", "No progress line during a job." },

@@ -11,7 +11,7 @@ class QCommandLineParser;
 // The options every zrhost command takes: where the machine is, how the embedded simulator
 // behaves, and how much is printed.
 struct HostOptions {
-    static constexpr int defaultReplyTimeoutMs = 2000;
+    static constexpr int defaultReplyTimeoutMs = 1000;
     static constexpr double defaultConnectTimeoutS = 10;
 
     SessionOptions session;

@@ -28,7 +28,7 @@ JobRunner::JobRunner(ZRDeviceInterface* device, QObject* parent)
 
 bool JobRunner::start(const CutFile& file, int copies)
 {
-    if (m_started || !file.isValid() || copies < 1)
+    if (m_outcome != Idle || !file.isValid() || copies < 1)
         return false;
     ZRDeviceProperty* mode = m_device->property_ptr("TASK_MODE");
     ZRDeviceProperty* taskCopies = m_device->property_ptr("TASK_COPIES");
@@ -45,7 +45,6 @@ bool JobRunner::start(const CutFile& file, int copies)
         preview->setValue(file.previewPng());
     m_device->setPlt(file.text());
 
-    m_started = true;
     m_outcome = Running;
     m_clock.start();
     m_startTimer.start(m_startTimeoutMs);
@@ -144,7 +143,7 @@ void JobRunner::end(Outcome outcome)
 
 qint64 JobRunner::elapsedMs() const
 {
-    if (!m_started)
+    if (m_outcome == Idle)
         return 0;
     return m_outcome == Running ? m_clock.elapsed() : m_elapsedMs;
 }
@@ -172,6 +171,9 @@ QString JobRunner::summary() const
         break;
     case NotStarted:
         what = QStringLiteral("Job did not start");
+        break;
+    case Idle:
+        what = QStringLiteral("No job");
         break;
     case Running:
         what = QStringLiteral("Job running");

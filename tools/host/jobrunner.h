@@ -23,7 +23,7 @@
 class JobRunner : public QObject {
     Q_OBJECT
 public:
-    enum Outcome { Running, Finished, Stopped, LinkLost, NotStarted };
+    enum Outcome { Idle, Running, Finished, Stopped, LinkLost, NotStarted };
     Q_ENUM(Outcome)
 
     static constexpr int defaultStartTimeoutMs = 10000;
@@ -45,7 +45,7 @@ public:
     void resume();
     void stop();
 
-    bool isRunning() const { return m_outcome == Running && m_started; }
+    bool isRunning() const { return m_outcome == Running; }
     Outcome outcome() const { return m_outcome; }
     bool stopRequested() const { return m_stopping; }
     const CutFile& file() const { return m_file; }
@@ -78,9 +78,8 @@ private:
     ZRDeviceInterface* m_device;
     CutFile m_file;
     int m_copies = 0;
-    bool m_started = false;
     bool m_stopping = false;
-    Outcome m_outcome = Running;
+    Outcome m_outcome = Idle;
     int m_reports = 0;
     TaskReport m_last;
     QJsonObject m_record;

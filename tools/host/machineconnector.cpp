@@ -63,6 +63,11 @@ bool MachineConnector::waitForConnected()
     return m_state == Connected;
 }
 
+void MachineConnector::cancel()
+{
+    fail(QStringLiteral("interrupted"));
+}
+
 void MachineConnector::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text)
 {
     if (kind != ZRDeviceInterface::DevStatus)

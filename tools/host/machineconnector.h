@@ -27,6 +27,8 @@ public:
     void start(const MachineTarget& target, int timeoutMs);
     // Runs the event loop until the link is up or the attempt has failed.
     bool waitForConnected();
+    // Gives up an attempt under way.
+    void cancel();
 
     State state() const { return m_state; }
     bool isConnected() const { return m_state == Connected; }

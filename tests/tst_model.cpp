@@ -1,0 +1,255 @@
+// The ZR-TX4150V plugin as a host sees it: loaded from its module with QPluginLoader, never
+// linked in. Entry points and metadata, the factory, the device's catalogue, and the model's
+// handling of short comma replies.
+
+#include "zrcommoninterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLibrary>
+#include <QPluginLoader>
+#include <QPointer>
+#include <QtTest>
+
+#include <memory>
+
+using Kind = ZRDeviceInterface::ZRDeviceCMDType;
+Q_DECLARE_METATYPE(Kind)
+
+class tst_Model : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void metadata();
+    void oneInstanceAtATime();
+    void interfaceIdentifier();
+    void factoryBuildsDistinctDevices();
+    void propertyOrder();
+    void namedListsResolve();
+    void modelIdentity();
+    void shortReplies_data();
+    void shortReplies();
+
+private:
+    ZRDeviceInterface* factory();
+    std::unique_ptr<ZRCommonInterface> newDevice();
+
+    QPluginLoader loader { QStringLiteral(ZRTX4150V_PLUGIN) };
+    QLibrary library { QStringLiteral(ZRTX4150V_PLUGIN) };
+};
+
+void tst_Model::initTestCase()
+{
+    QVERIFY2(loader.load(), qPrintable(loader.errorString()));
+    QVERIFY2(library.load(), qPrintable(library.errorString()));
+}
+
+ZRDeviceInterface* tst_Model::factory()
+{
+    return qobject_cast<ZRDeviceInterface*>(loader.instance());
+}
+
+std::unique_ptr<ZRCommonInterface> tst_Model::newDevice()
+{
+    return std::unique_ptr<ZRCommonInterface>(qobject_cast<ZRCommonInterface*>(factory()->initInstance()));
+}
+
+// The block a host reads without loading the code: Qt 5.15's header, then a CBOR map holding only
+// the interface identifier (key 2) and the class name (key 3).
+void tst_Model::metadata()
+{
+    using Query = const char* (*)();
+    const auto query = reinterpret_cast<Query>(library.resolve("qt_plugin_query_metadata"));
+    QVERIFY(query);
+    QByteArray expected("QTMETADATA !");
+    expected += QByteArray::fromHex("00050f00");
+    expected += QByteArray::fromHex("bf" "02" "7821") + "Quorlen.corvane.zrdeviceinterface";
+    expected += QByteArray::fromHex("03" "69") + "ZRTX4150V";
+    expected += QByteArray::fromHex("ff");
+    QCOMPARE(QByteArray(query(), expected.size()), expected);
+
+    const QJsonObject seen = loader.metaData();
+    QCOMPARE(seen.value("IID").toString(), QStringLiteral("Quorlen.corvane.zrdeviceinterface"));
+    QCOMPARE(seen.value("className").toString(), QStringLiteral("ZRTX4150V"));
+    QCOMPARE(seen.value("debug").toBool(), false);
+    QVERIFY(!seen.contains("MetaData"));
+}
+
+// The entry keeps a guarded reference only: one instance while it lives, a fresh one after the
+// host has deleted it.
+void tst_Model::oneInstanceAtATime()
+{
+    using Entry = QObject* (*)();
+    const auto entry = reinterpret_cast<Entry>(library.resolve("qt_plugin_instance"));
+    QVERIFY(entry);
+    QPointer<QObject> first = entry();
+    QVERIFY(first);
+    QCOMPARE(entry(), first.data());
+    QCOMPARE(loader.instance(), first.data());
+    QCOMPARE(loader.instance(), first.data());
+    QVERIFY(!first->parent());
+
+    first->setObjectName("deleted by the host");
+    delete first.data();
+    QVERIFY(first.isNull());
+    QObject* second = entry();
+    QVERIFY(second);
+    QVERIFY(second->objectName().isEmpty());
+    QCOMPARE(entry(), second);
+    QCOMPARE(loader.instance(), second);
+    QCOMPARE(second->metaObject()->className(), "ZRTX4150V");
+}
+
+void tst_Model::interfaceIdentifier()
+{
+    QObject* instance = loader.instance();
+    QVERIFY(instance);
+    ZRDeviceInterface* contract = qobject_cast<ZRDeviceInterface*>(instance);
+    QVERIFY(contract);
+    QCOMPARE(static_cast<QObject*>(contract), instance);
+    QCOMPARE(instance->qt_metacast(ZRDeviceInterface_iid), static_cast<void*>(contract));
+    QCOMPARE(instance->qt_metacast("ZRTX4150V"), static_cast<void*>(instance));
+    QVERIFY(instance->qt_metacast("ZRCommonInterface"));
+    QCOMPARE(instance->qt_metacast("Quorlen.corvane.other"), nullptr);
+
+    const auto device = newDevice();
+    QCOMPARE(qobject_cast<ZRDeviceInterface*>(static_cast<QObject*>(device.get())), device.get());
+    QCOMPARE(contract->icon(), 58913);
+    QCOMPARE(device->icon(), 58913);
+}
+
+void tst_Model::factoryBuildsDistinctDevices()
+{
+    ZRDeviceInterface* f = factory();
+    std::unique_ptr<ZRDeviceInterface> first(f->initInstance());
+    std::unique_ptr<ZRDeviceInterface> second(f->initInstance());
+    QVERIFY(first && second && first != second);
+    QVERIFY(first.get() != f && second.get() != f);
+    QCOMPARE(first->metaObject()->className(), "ZRTX4150V");
+    QVERIFY(!first->parent());
+    QVERIFY(f->dynamicPropertyNames().isEmpty());
+    QCOMPARE(first->dynamicPropertyNames(), second->dynamicPropertyNames());
+    QVERIFY(first->property_ptr("SP1_SPEED") != second->property_ptr("SP1_SPEED"));
+    QVERIFY(!first->property_ptr("FEED"));
+}
+
+void tst_Model::propertyOrder()
+{
+    const auto device = newDevice();
+    const QList<QByteArray> order { "STATUS", "TCP_PORT", "CONNECT_MODE", "QRCODE_COPIES", "QRCODE_FILE",
+        "TASK_COPIES", "TASK_PLT", "TASK_STOP", "TASK_PAUSE", "TASK_RESUME", "QR_PLT", "FLAG_POINT",
+        "BACK_FLAG_POINT", "TASK_MODE", "LAST_TIME", "HEARTBEAT", "FILE_PREVIEW", "TASK_FILE_INFO", "WORK_MODE",
+        "PU_SPEED", "DEVICE_CLOUD",
+        "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y", "CAMERA_OFFSET", "FACTORY_SET",
+        "TOOL_SPACE_X", "TOOL_SPACE_Y", "TOOL_SPACE",
+        "FIRMWARE", "DEVICE_ID", "PCB_ID", "PCB_VERSION", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID", "DEVICE_MODEL",
+        "DEVICE_INFO",
+        "MOVE_X", "MOVE_Y",
+        "SCALE_X", "SCALE_Y", "SCALE",
+        "WORKAREA_X", "WORKAREA_Y", "WORKAREA",
+        "SP1_TOOL", "SP1_SPEED", "SP1_PRESSURE", "SP1_ANGLE", "SP1",
+        "SP2_SPEED", "SP2_PRESSURE", "SP2_TOOL", "SP2_ANGLE", "SP2",
+        "DEVICE_MODEL_NAME" };
+    QCOMPARE(device->dynamicPropertyNames(), order);
+    for (const QByteArray& name : order) {
+        QCOMPARE(device->property(name.constData()).userType(), int(QMetaType::VoidStar));
+        QVERIFY2(device->property_ptr(name.constData()), name);
+    }
+    QVERIFY(!device->property_ptr("MOVE_X")->property("WIDGET").isValid());
+}
+
+void tst_Model::namedListsResolve()
+{
+    const auto device = newDevice();
+    QCOMPARE(device->sysProperty(),
+        QStringList({ "DEVICE_MODEL_NAME", "DEVICE_INFO", "FIRMWARE", "DEVICE_ID", "PCB_ID", "PCB_VERSION",
+            "WORKAREA", "SCALE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" }));
+    QCOMPARE(device->userProperty(),
+        QStringList({ "WORK_MODE", "PU_SPEED", "TOOL_SPACE", "CAMERA_OFFSET", "SP1", "SP2" }));
+    const QStringList all = device->sysProperty() + device->userProperty();
+    for (const QString& name : all)
+        QVERIFY2(device->property_ptr(name.toLatin1().constData()), qPrintable(name));
+    QCOMPARE(factory()->userProperty(), device->userProperty());
+}
+
+// Run under a Chinese locale: the built-in texts show.
+void tst_Model::modelIdentity()
+{
+    const auto device = newDevice();
+    ZRDeviceProperty* model = device->property_ptr("DEVICE_MODEL");
+    QCOMPARE(model->value(), QVariant("ZR-TX4150V"));
+    QCOMPARE(model->value().userType(), int(QMetaType::QString));
+
+    ZRDeviceProperty* name = device->property_ptr("DEVICE_MODEL_NAME");
+    QCOMPARE(name->value(), QVariant(QString::fromUtf8("主动转刀平板机")));
+    QCOMPARE(name->label(), QString::fromUtf8("名称"));
+    QVERIFY(name->uint().isEmpty());
+    QCOMPARE(name->cmd_type(), Kind::UnCMD);
+    QCOMPARE(name->get_cmd_int() + name->set_cmd_int() + name->cmd_len(), 0);
+    QVERIFY(name->param().isEmpty());
+    QCOMPARE(name->property("WIDGET").toJsonObject(), (QJsonObject { { "widget", "QLabel" } }));
+    QVERIFY(!name->parent());
+}
+
+namespace {
+
+QString framed(const char* head, const char* payload)
+{
+    ZRDeviceProperty builder;
+    return QString::fromLatin1(builder.pack(QString::fromLatin1(payload), QString::fromLatin1(head)));
+}
+
+} // namespace
+
+void tst_Model::shortReplies_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QList<int>>("statuses"); // retStatus of the named parameter; no other emits
+
+    const QStringList infoFields { "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION", "FIRMWARE",
+        "DEVICE_CONFIG_NO" };
+    auto row = [](const char* tag, const QString& frame, const char* name, const QVariant& value,
+                   QList<int> statuses = {}) {
+        QTest::newRow(tag) << frame << QByteArray(name) << value << statuses;
+    };
+    row("get number: value", framed("CCMD", "1010,5;"), "HEARTBEAT", 5);
+    row("get number: text", framed("CCMD", "57,AB-12;"), "DEVICE_UNIQUE_ID", "AB-12");
+    row("file name", framed("CCMD", "55,a.plt;"), "QRCODE_FILE", "a.plt");
+    row("set number: status", framed("CCMD", "44,3;"), "DEVICE_ID", QString(), { 3 });
+    row("status not a number", framed("CCMD", "67,ok;"), "FACTORY_SET", 0, { 0 });
+    row("equal numbers: a value", framed("CCMD", "54,7;"), "QRCODE_COPIES", 7);
+    row("group takes nothing from one field", framed("CCMD", "2,x;"), "DEVICE_INFO", infoFields);
+    row("number 0 names no command", framed("CCMD", "0,5;"), "FACTORY_SET", 0);
+    row("not a number names no command", framed("CCMD", "abc,9;"), "FIRMWARE", QString());
+    row("three comma fields are not short", framed("CCMD", "44,0,X;"), "DEVICE_ID", QString());
+    row("number of another kind", framed("CCMD", "82,5;"), "MOVE_X", 0);
+    row("fewer than three fields", QString::fromLatin1("\x02" "6;CCMD\x03"), "HEARTBEAT", 2);
+}
+
+void tst_Model::shortReplies()
+{
+    QFETCH(QString, frame);
+    QFETCH(QByteArray, name);
+    QFETCH(QList<int>, statuses);
+
+    const auto device = newDevice();
+    QList<QPair<QByteArray, int>> emitted;
+    const QList<QByteArray> names = device->dynamicPropertyNames();
+    for (const QByteArray& each : names) {
+        connect(device->property_ptr(each.constData()), &ZRDeviceProperty::retStatus, this,
+            [&emitted, each](int status) { emitted.append({ each, status }); });
+    }
+    device->decode_cmd(frame);
+
+    QTEST(device->property_ptr(name.constData())->value(), "value");
+    QList<QPair<QByteArray, int>> expected;
+    for (int status : statuses)
+        expected.append({ name, status });
+    QCOMPARE(emitted, expected);
+}
+
+QTEST_GUILESS_MAIN(tst_Model)
+#include "tst_model.moc"

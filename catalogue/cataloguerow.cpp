@@ -28,7 +28,8 @@ const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name
 static ZRDeviceProperty* createBareParameter(const CatalogueRow& row)
 {
     auto* parameter = new ZRDeviceProperty;
-    parameter->init(row.value, row.label, row.unit, row.getCmd, row.setCmd, row.length, row.kind, {});
+    parameter->init(
+        row.value, row.label, row.unit, row.getCmd, row.setCmd, row.length, row.kind, {});
     return parameter;
 }
 

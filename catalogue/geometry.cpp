@@ -70,7 +70,8 @@ void ZRCommonInterface::work_area_157(ZRDeviceInterface* device)
 void ZRCommonInterface::camera_offset_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "min", -1000.0 }, { "max", 1000.0 } };
+    const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "min", -1000.0 },
+        { "max", 1000.0 } };
     const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y" };
 
@@ -107,7 +108,8 @@ void ZRCommonInterface::scale_437(ZRDeviceInterface* device)
 void ZRCommonInterface::work_area_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject sizeEditor { { "widget", "QDoubleSpinBox" }, { "min", 10 }, { "max", 10000 } };
+    const QJsonObject sizeEditor { { "widget", "QDoubleSpinBox" }, { "min", 10 },
+        { "max", 10000 } };
     const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "WORKAREA_X", "WORKAREA_Y" };
 

@@ -20,7 +20,8 @@ public:
 QVector<CatalogueRow> SettingsRows::board157()
 {
     using T = ZRDeviceInterface;
-    const QString workModes = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
+    const QString workModes
+        = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
     const QJsonObject workModeEditor { { "widget", "QComboBox" }, { "option", workModes } };
     const QJsonObject speedEditor { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
 

@@ -77,18 +77,19 @@ void tst_Catalogue::rows_data()
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QJsonObject>("widget");
 
-    auto row = [](int profile, const char* name, const char* label, const char* unit, QVariant value,
-                   int get, int set, int length, Kind kind, QJsonObject widget = {}) {
-        QTest::addRow("%d %s", profile, name)
-            << profile << QByteArray(name) << QString::fromUtf8(label) << QString::fromUtf8(unit)
-            << value << get << set << length << kind << widget;
-    };
+    auto row
+        = [](int profile, const char* name, const char* label, const char* unit, QVariant value,
+              int get, int set, int length, Kind kind, QJsonObject widget = {}) {
+              QTest::addRow("%d %s", profile, name)
+                  << profile << QByteArray(name) << QString::fromUtf8(label)
+                  << QString::fromUtf8(unit) << value << get << set << length << kind << widget;
+          };
     const QJsonObject lineEdit { { "widget", "QLineEdit" } };
     const QJsonObject label { { "widget", "QLabel" } };
     const QJsonObject groupBox { { "widget", "QGroupBox" } };
     const QJsonObject tab { { "widget", "QTabWidget" } };
-    const QJsonObject offset157 { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 }, { "min", -1000.0 },
-        { "max", 1000.0 } };
+    const QJsonObject offset157 { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
+        { "min", -1000.0 }, { "max", 1000.0 } };
     const QJsonObject speed { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
     const QJsonObject pressure { { "widget", "QSpinBox" }, { "max", 1900 }, { "min", 0 },
         { "factor", 3.1666666666666665 } };
@@ -98,6 +99,7 @@ void tst_Catalogue::rows_data()
     const QStringList infoFields { "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION", "FIRMWARE",
         "DEVICE_CONFIG_NO" };
 
+    // clang-format off
     // Geometry, 157.
     row(157, "CAMERA_OFFSET_X", "x", "", 0u, 11, 11, 3, Kind::CMD, offset157);
     row(157, "CAMERA_OFFSET_Y", "y", "", 0u, 14, 14, 3, Kind::CMD, offset157);
@@ -180,6 +182,7 @@ void tst_Catalogue::rows_data()
     row(437, "WORKAREA_Y", "y", "", 0.0, 0, 0, 0, Kind::UnCMD, size437);
     row(437, "WORKAREA", "幅宽", "(mm x mm)", QStringList { "WORKAREA_X", "WORKAREA_Y" }, 63, 22, 1,
         Kind::CCMD, groupBox);
+    // clang-format on
 }
 
 void tst_Catalogue::rows()
@@ -214,6 +217,7 @@ void tst_Catalogue::groups_data()
     QTest::addColumn<QByteArray>("group");
     QTest::addColumn<QList<QByteArray>>("properties");
 
+    // clang-format off
     QTest::newRow("WORKAREA") << 157 << QByteArray("WORKAREA") << names({ "WIDGET", "WORKAREA_X", "WORKAREA_Y" });
     QTest::newRow("SCALE") << 157 << QByteArray("SCALE") << names({ "WIDGET", "SCALE_X", "SCALE_Y" });
     QTest::newRow("CAMERA_OFFSET")
@@ -233,6 +237,7 @@ void tst_Catalogue::groups_data()
     QTest::newRow("437 WORKAREA") << 437 << QByteArray("WORKAREA") << names({ "WIDGET", "WORKAREA_X", "WORKAREA_Y" });
     QTest::newRow("437 CAMERA_OFFSET")
         << 437 << QByteArray("CAMERA_OFFSET") << names({ "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y", "WIDGET" });
+    // clang-format on
 }
 
 // A group holds the device's own member objects, by the member's name, and never a copy.
@@ -263,12 +268,12 @@ void tst_Catalogue::profile437Order()
     device.init437(&device);
     device.info_437(&device);
     QCOMPARE(device.dynamicPropertyNames(),
-        names({ "STATUS", "DEVICE_STATUS", "TCP_PORT", "FILE_PREVIEW", "TASK_FILE_INFO", "GET_QRCODE",
-            "QRCODE_FILE", "TASK_COPIES", "TASK_PPLT", "TASK_STOP", "TASK_PAUSE", "TASK_RESUME", "TASK_MODE",
-            "LAST_TIME", "CONNECT_MODE", "DEVICE_CLOUD", "WORK_MODE", "FIRMWARE", "DEVICE_ID", "PCB_ID",
-            "PCB_VERSION" }));
-    for (const char* absent : { "QRCODE_COPIES", "TASK_PLT", "QR_PLT", "FLAG_POINT", "BACK_FLAG_POINT",
-             "HEARTBEAT", "PU_SPEED", "DEVICE_INFO" })
+        names({ "STATUS", "DEVICE_STATUS", "TCP_PORT", "FILE_PREVIEW", "TASK_FILE_INFO",
+            "GET_QRCODE", "QRCODE_FILE", "TASK_COPIES", "TASK_PPLT", "TASK_STOP", "TASK_PAUSE",
+            "TASK_RESUME", "TASK_MODE", "LAST_TIME", "CONNECT_MODE", "DEVICE_CLOUD", "WORK_MODE",
+            "FIRMWARE", "DEVICE_ID", "PCB_ID", "PCB_VERSION" }));
+    for (const char* absent : { "QRCODE_COPIES", "TASK_PLT", "QR_PLT", "FLAG_POINT",
+             "BACK_FLAG_POINT", "HEARTBEAT", "PU_SPEED", "DEVICE_INFO" })
         QVERIFY2(!device.property_ptr(absent), absent);
     QVERIFY(device.property_ptr("LAST_TIME")->value().toDateTime().isValid());
 
@@ -284,14 +289,19 @@ void tst_Catalogue::feedOrder()
     const int before = device.dynamicPropertyNames().size();
     device.feed_157(&device);
     QCOMPARE(device.dynamicPropertyNames().mid(before),
-        names({ "AUTO_FEED", "FEED_MODEL", "FEED_LENGTH", "FEED_CENTER", "FAN_DELAY", "FEED_SPEED", "FEED" }));
+        names({ "AUTO_FEED", "FEED_MODEL", "FEED_LENGTH", "FEED_CENTER", "FAN_DELAY", "FEED_SPEED",
+            "FEED" }));
 }
 
 void tst_Catalogue::pressureFactorIsNineteenSixths()
 {
     const auto device = buildProfile(157);
     for (const char* name : { "SP1_PRESSURE", "SP2_PRESSURE" }) {
-        const double factor = device->property_ptr(name)->property("WIDGET").toJsonObject().value("factor").toDouble();
+        const double factor = device->property_ptr(name)
+                                  ->property("WIDGET")
+                                  .toJsonObject()
+                                  .value("factor")
+                                  .toDouble();
         quint64 bits = 0;
         std::memcpy(&bits, &factor, sizeof bits);
         QCOMPARE(bits, Q_UINT64_C(0x4009555555555555));
@@ -311,6 +321,7 @@ void tst_Catalogue::commands_data()
         ZRDeviceProperty builder;
         return builder.pack(QString::fromLatin1(payload), QString::fromLatin1(head));
     };
+    // clang-format off
     QTest::newRow("FACTORY_SET writes only") << 157 << QByteArray("FACTORY_SET") << QVariantMap()
                                              << QByteArray() << frame("CCMD", "67,0;");
     QTest::newRow("CAMERA_OFFSET_X -2500 over three registers")
@@ -346,6 +357,7 @@ void tst_Catalogue::commands_data()
                                    << frame("CCMD", "27,2;");
     QTest::newRow("437 WORK_MODE") << 437 << QByteArray("WORK_MODE") << QVariantMap { { "WORK_MODE", 2 } }
                                    << frame("CCMD", "64;") << frame("CCMD", "23,2;");
+    // clang-format on
 }
 
 void tst_Catalogue::commands()
@@ -404,7 +416,8 @@ void tst_Catalogue::rebuildingKeepsGroupsOnLiveMembers()
     ZRDeviceProperty* offset = device->property_ptr("CAMERA_OFFSET");
     QCOMPARE(offset->cmd_type(), Kind::CCMD);
     QCOMPARE(offset->property_ptr("CAMERA_OFFSET_X"), device->property_ptr("CAMERA_OFFSET_X"));
-    QCOMPARE(device->property_ptr("SP1")->property_ptr("SP1_ANGLE"), device->property_ptr("SP1_ANGLE"));
+    QCOMPARE(
+        device->property_ptr("SP1")->property_ptr("SP1_ANGLE"), device->property_ptr("SP1_ANGLE"));
 }
 
 void tst_Catalogue::buildersFillTheGivenDevice()

@@ -14,7 +14,8 @@ namespace {
 
 QByteArray setFrame(int registerNumber, int value)
 {
-    const QByteArray payload = "SET" + QByteArray::number(registerNumber) + ':' + QByteArray::number(value) + ';';
+    const QByteArray payload
+        = "SET" + QByteArray::number(registerNumber) + ':' + QByteArray::number(value) + ';';
     ZRDeviceProperty builder;
     return builder.pack(QString::fromLatin1(payload), QStringLiteral("CMD"));
 }

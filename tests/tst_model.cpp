@@ -52,7 +52,8 @@ ZRDeviceInterface* tst_Model::factory()
 
 std::unique_ptr<ZRCommonInterface> tst_Model::newDevice()
 {
-    return std::unique_ptr<ZRCommonInterface>(qobject_cast<ZRCommonInterface*>(factory()->initInstance()));
+    return std::unique_ptr<ZRCommonInterface>(
+        qobject_cast<ZRCommonInterface*>(factory()->initInstance()));
 }
 
 // The block a host reads without loading the code: Qt 5.15's header, then a CBOR map holding only
@@ -62,11 +63,13 @@ void tst_Model::metadata()
     using Query = const char* (*)();
     const auto query = reinterpret_cast<Query>(library.resolve("qt_plugin_query_metadata"));
     QVERIFY(query);
+    // clang-format off
     QByteArray expected("QTMETADATA !");
     expected += QByteArray::fromHex("00050f00");
     expected += QByteArray::fromHex("bf" "02" "7821") + "Quorlen.corvane.zrdeviceinterface";
     expected += QByteArray::fromHex("03" "69") + "ZRTX4150V";
     expected += QByteArray::fromHex("ff");
+    // clang-format on
     QCOMPARE(QByteArray(query(), expected.size()), expected);
 
     const QJsonObject seen = loader.metaData();
@@ -137,6 +140,7 @@ void tst_Model::factoryBuildsDistinctDevices()
 void tst_Model::propertyOrder()
 {
     const auto device = newDevice();
+    // clang-format off
     const QList<QByteArray> order { "STATUS", "TCP_PORT", "CONNECT_MODE", "QRCODE_COPIES", "QRCODE_FILE",
         "TASK_COPIES", "TASK_PLT", "TASK_STOP", "TASK_PAUSE", "TASK_RESUME", "QR_PLT", "FLAG_POINT",
         "BACK_FLAG_POINT", "TASK_MODE", "LAST_TIME", "HEARTBEAT", "FILE_PREVIEW", "TASK_FILE_INFO", "WORK_MODE",
@@ -151,6 +155,7 @@ void tst_Model::propertyOrder()
         "SP1_TOOL", "SP1_SPEED", "SP1_PRESSURE", "SP1_ANGLE", "SP1",
         "SP2_SPEED", "SP2_PRESSURE", "SP2_TOOL", "SP2_ANGLE", "SP2",
         "DEVICE_MODEL_NAME" };
+    // clang-format on
     QCOMPARE(device->dynamicPropertyNames(), order);
     for (const QByteArray& name : order) {
         QCOMPARE(device->property(name.constData()).userType(), int(QMetaType::VoidStar));
@@ -163,8 +168,8 @@ void tst_Model::namedListsResolve()
 {
     const auto device = newDevice();
     QCOMPARE(device->sysProperty(),
-        QStringList({ "DEVICE_MODEL_NAME", "DEVICE_INFO", "FIRMWARE", "DEVICE_ID", "PCB_ID", "PCB_VERSION",
-            "WORKAREA", "SCALE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" }));
+        QStringList({ "DEVICE_MODEL_NAME", "DEVICE_INFO", "FIRMWARE", "DEVICE_ID", "PCB_ID",
+            "PCB_VERSION", "WORKAREA", "SCALE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" }));
     QCOMPARE(device->userProperty(),
         QStringList({ "WORK_MODE", "PU_SPEED", "TOOL_SPACE", "CAMERA_OFFSET", "SP1", "SP2" }));
     const QStringList all = device->sysProperty() + device->userProperty();
@@ -197,7 +202,8 @@ namespace {
 QString framed(const char* head, const char* payload)
 {
     ZRDeviceProperty builder;
-    return QString::fromLatin1(builder.pack(QString::fromLatin1(payload), QString::fromLatin1(head)));
+    return QString::fromLatin1(
+        builder.pack(QString::fromLatin1(payload), QString::fromLatin1(head)));
 }
 
 } // namespace
@@ -215,6 +221,7 @@ void tst_Model::shortReplies_data()
                    QList<int> statuses = {}) {
         QTest::newRow(tag) << frame << QByteArray(name) << value << statuses;
     };
+    // clang-format off
     row("get number: value", framed("CCMD", "1010,5;"), "HEARTBEAT", 5);
     row("get number: text", framed("CCMD", "57,AB-12;"), "DEVICE_UNIQUE_ID", "AB-12");
     row("file name", framed("CCMD", "55,a.plt;"), "QRCODE_FILE", "a.plt");
@@ -227,6 +234,7 @@ void tst_Model::shortReplies_data()
     row("three comma fields are not short", framed("CCMD", "44,0,X;"), "DEVICE_ID", QString());
     row("number of another kind", framed("CCMD", "82,5;"), "MOVE_X", 0);
     row("fewer than three fields", QString::fromLatin1("\x02" "6;CCMD\x03"), "HEARTBEAT", 2);
+    // clang-format on
 }
 
 void tst_Model::shortReplies()
@@ -240,7 +248,9 @@ void tst_Model::shortReplies()
     const QList<QByteArray> names = device->dynamicPropertyNames();
     for (const QByteArray& each : names) {
         connect(device->property_ptr(each.constData()), &ZRDeviceProperty::retStatus, this,
-            [&emitted, each](int status) { emitted.append({ each, status }); });
+            [&emitted, each](int status) {
+                emitted.append({ each, status });
+            });
     }
     device->decode_cmd(frame);
 

@@ -72,7 +72,8 @@ QStringList visibleTexts(ZRDeviceInterface* device)
         if (!option.isEmpty())
             texts << option.split(';');
     }
-    texts << device->property_ptr("HEARTBEAT")->uint() << device->property_ptr("TASK_COPIES")->uint()
+    texts << device->property_ptr("HEARTBEAT")->uint()
+          << device->property_ptr("TASK_COPIES")->uint()
           << device->property_ptr("DEVICE_MODEL_NAME")->value().toString();
     texts.removeAll(QString());
     texts.removeDuplicates();
@@ -132,9 +133,12 @@ void tst_Translations::texts_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
 
-    auto row = [this](const char* name, const char* field, const char* zh, const char* ja, const char* en) {
-        QTest::addRow("%s %s", name, field) << QByteArray(name) << QString(field) << expect(zh, ja, en);
+    auto row = [this](const char* name, const char* field, const char* zh, const char* ja,
+                   const char* en) {
+        QTest::addRow("%s %s", name, field)
+            << QByteArray(name) << QString(field) << expect(zh, ja, en);
     };
+    // clang-format off
     row("DEVICE_MODEL_NAME", "value", "主动转刀平板机", "ロータリーナイフ式フラットベッドカッター",
         "Active rotary-knife flatbed cutter");
     row("DEVICE_MODEL_NAME", "label", "名称", "名称", "Name");
@@ -156,6 +160,7 @@ void tst_Translations::texts_data()
     row("FEED_MODEL", "option", "   同步送料;   异步送料", "   同期送り;   非同期送り",
         "   Synchronous feed;   Asynchronous feed");
     row("FAN_DELAY", "unit", "ms", "ms", "ms");
+    // clang-format on
 }
 
 void tst_Translations::texts()
@@ -226,7 +231,8 @@ void tst_Translations::everyVisibleTextHasTranslations()
     QVERIFY(texts.size() > 60);
     for (const char* target : { "ja_JP", "en_US" }) {
         QTranslator translator;
-        QVERIFY(translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(target), QStringLiteral(ZRTX4150V_QM_DIR)));
+        QVERIFY(translator.load(
+            QStringLiteral("ZR-TX4150V_%1.qm").arg(target), QStringLiteral(ZRTX4150V_QM_DIR)));
         for (const QString& text : texts) {
             const QByteArray source = text.toUtf8();
             const bool found = !translator.translate("ZRCommonInterface", source).isEmpty()
@@ -241,7 +247,8 @@ void tst_Translations::translatorLeavesWithItsObject()
     const QString displayName = QString::fromUtf8("主动转刀平板机");
     auto device = newDevice();
     QCOMPARE(QCoreApplication::translate("ZRTX4150V", "主动转刀平板机"),
-        expect("主动转刀平板机", "ロータリーナイフ式フラットベッドカッター", "Active rotary-knife flatbed cutter"));
+        expect("主动转刀平板机", "ロータリーナイフ式フラットベッドカッター",
+            "Active rotary-knife flatbed cutter"));
     device.reset();
     delete loader.instance();
     QCOMPARE(QCoreApplication::translate("ZRTX4150V", "主动转刀平板机"), displayName);

@@ -1,11 +1,9 @@
-// Jogging: the two axis registers, and the frames move() sends to a machine on a real socket.
+// Jogging: the two axis registers, and the frames move() sends to a machine connected over TCP.
 
-#include "hanging.h"
 #include "machinepeer.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <climits>
@@ -38,19 +36,20 @@ private:
     TestDevice* device = nullptr;
 };
 
-// A device with the settings and jogging groups, linked to the machine over a socket.
+// A device with the settings and jogging groups, connected to the machine over TCP. The
+// heartbeat is slowed down so that only jog frames go out during a test.
 void tst_Jogging::init()
 {
     machine = new MachinePeer;
     device = new TestDevice;
     device->init157(device);
     device->move_157(device);
-    device->tcp_socket = new QTcpSocket(device);
-    device->tcp_socket->connectToHost(QHostAddress::LocalHost, machine->port());
-    QVERIFY(device->tcp_socket->waitForConnected(5000));
+    device->property_ptr("TCP_PORT")->setValue(int(machine->port()));
+    device->property_ptr("HEARTBEAT")->setValue(600);
+    device->setIPAddress("127.0.0.1");
+    QVERIFY(device->connectDevice());
     QVERIFY(machine->waitForClient());
-    device->property_ptr("CONNECT_MODE")->setValue("TCP");
-    device->property_ptr("STATUS")->setValue(int(ZRDeviceInterface::Working));
+    QTRY_COMPARE(device->property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
 }
 
 void tst_Jogging::cleanup()

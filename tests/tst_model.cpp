@@ -1,7 +1,8 @@
 // The ZR-TX4150V plugin as a host sees it: loaded from its module with QPluginLoader, never
-// linked in. Entry points and metadata, the factory, the device's catalogue, and the model's
-// handling of short comma replies.
+// linked in. Entry points and metadata, the factory, the device's catalogue, and the replies of
+// a machine connected over TCP.
 
+#include "machinepeer.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
@@ -233,17 +234,27 @@ void tst_Model::shortReplies_data()
     row("not a number names no command", framed("CCMD", "abc,9;"), "FIRMWARE", QString());
     row("three comma fields are not short", framed("CCMD", "44,0,X;"), "DEVICE_ID", QString());
     row("number of another kind", framed("CCMD", "82,5;"), "MOVE_X", 0);
-    row("fewer than three fields", QString::fromLatin1("\x02" "6;CCMD\x03"), "HEARTBEAT", 2);
+    row("fewer than three fields", QString::fromLatin1("\x02" "8;CCMD\x03"), "QRCODE_COPIES", 1);
     // clang-format on
 }
 
+// Each frame reaches the model's handling from a machine over TCP. A status reply for PCB_VERSION
+// follows it as a marker: once that has arrived, the frame before it has been handled.
 void tst_Model::shortReplies()
 {
     QFETCH(QString, frame);
     QFETCH(QByteArray, name);
     QFETCH(QList<int>, statuses);
 
+    MachinePeer machine;
     const auto device = newDevice();
+    device->property_ptr("TCP_PORT")->setValue(int(machine.port()));
+    device->property_ptr("HEARTBEAT")->setValue(600);
+    device->setIPAddress("127.0.0.1");
+    QVERIFY(device->connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(device->property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
+
     QList<QPair<QByteArray, int>> emitted;
     const QList<QByteArray> names = device->dynamicPropertyNames();
     for (const QByteArray& each : names) {
@@ -252,7 +263,10 @@ void tst_Model::shortReplies()
                 emitted.append({ each, status });
             });
     }
-    device->decode_cmd(frame);
+    const QPair<QByteArray, int> marker { "PCB_VERSION", 77 };
+    machine.send(frame.toLatin1() + framed("CCMD", "48,77;").toLatin1());
+    QTRY_VERIFY(emitted.contains(marker));
+    QCOMPARE(emitted.takeLast(), marker);
 
     QTEST(device->property_ptr(name.constData())->value(), "value");
     QList<QPair<QByteArray, int>> expected;

@@ -52,7 +52,7 @@ void ZRCommonInterface::decode_cmd(QString frame)
             return;
         }
         if (number == 66) {
-            // The machine repeats a progress report until it has something new to say.
+            // A report identical to the last one applied reaches neither the host nor the service.
             if (frame == last_task_frame)
                 return;
             last_task_frame = frame;
@@ -78,8 +78,8 @@ void ZRCommonInterface::decode_cmd(QString frame)
         if (parameter->cmd_type() != kind
             || (number != parameter->get_cmd_int() && number != parameter->set_cmd_int()))
             continue;
-        // A parameter with a parameter list takes only a reply that echoes the list and adds
-        // one value other than "0".
+        // A parameter with a parameter list takes a reply that repeats the list before exactly
+        // one value, and never the value "0".
         const int expected = parameter->param().size();
         if (expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
             return;

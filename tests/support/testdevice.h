@@ -13,6 +13,7 @@ public:
     using ZRCommonInterface::cloud_device;
     using ZRCommonInterface::corvane_cloud;
     using ZRCommonInterface::decode_cmd;
+    using ZRCommonInterface::device_timer;
     using ZRCommonInterface::language;
     using ZRCommonInterface::last_task_frame;
     using ZRCommonInterface::recv_buffer;

@@ -1,14 +1,17 @@
-// The protocol end to end over TCP: a peer on 127.0.0.1 plays the machine, sends replies and
-// progress reports cut at arbitrary byte boundaries, and receives the task frames byte for byte.
+// The protocol end to end over the device's TCP link: a peer on 127.0.0.1 plays the machine,
+// sends replies and progress reports cut at arbitrary byte boundaries and receives the task
+// frames byte for byte; then a whole job on the simulated machine, faults and all.
 
 #include "hanging.h"
 #include "machinepeer.h"
 #include "recordingcloud.h"
+#include "simclient.h"
+#include "simmachine.h"
+#include "simtcpfront.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
 #include <QJsonDocument>
-#include <QTcpSocket>
 #include <QtTest>
 
 using T = ZRDeviceInterface;
@@ -20,17 +23,15 @@ const QByteArray heartbeat("\x02"
 const QByteArray marker("\x02"
                         "14;CMD;GET5;\x03");
 
-bool connectToMachine(TestDevice& device, MachinePeer& machine)
+// Connects the device over its own TCP link to a machine listening on 127.0.0.1.
+bool connectToMachine(ZRCommonInterface& device, quint16 port)
 {
-    device.tcp_socket = new QTcpSocket(&device);
-    QObject::connect(device.tcp_socket, &QTcpSocket::readyRead, &device,
-        [&device] { device.receive(device.tcp_socket->readAll()); });
-    device.tcp_socket->connectToHost(QHostAddress::LocalHost, machine.port());
-    if (!device.tcp_socket->waitForConnected(5000) || !machine.waitForClient())
+    device.property_ptr("TCP_PORT")->setValue(int(port));
+    device.setIPAddress(QStringLiteral("127.0.0.1"));
+    if (!device.connectDevice())
         return false;
-    device.property_ptr("CONNECT_MODE")->setValue("TCP");
-    device.property_ptr("STATUS")->setValue(T::Working);
-    return true;
+    return QTest::qWaitFor(
+        [&device] { return device.property_ptr("STATUS")->value().toInt() == T::Working; });
 }
 
 // Sends a marker after whatever the device has written, waits for it, and returns the frames
@@ -67,6 +68,7 @@ private slots:
     void startTaskFrames_data();
     void startTaskFrames();
     void wholeJob();
+    void jobOnSimulatedMachine();
 };
 
 void tst_Protocol::repliesInPieces_data()
@@ -91,7 +93,8 @@ void tst_Protocol::repliesInPieces()
         if (kind != T::DevStatus)
             messages.append(QString::number(kind) + QLatin1Char(':') + text);
     });
-    QVERIFY(connectToMachine(device, machine));
+    QVERIFY(connectToMachine(device, machine.port()));
+    QVERIFY(machine.waitForClient());
 
     auto frame
         = [](const char* head, const char* body) { return ZRDeviceProperty().pack(body, head); };
@@ -159,7 +162,8 @@ void tst_Protocol::startTaskFrames()
     MachinePeer machine;
     TestDevice device;
     device.init157(&device);
-    QVERIFY(connectToMachine(device, machine));
+    QVERIFY(connectToMachine(device, machine.port()));
+    QVERIFY(machine.waitForClient());
     device.property_ptr("TASK_COPIES")->setValue(3);
     device.property_ptr("QRCODE_COPIES")->setValue(4);
     device.property_ptr("TASK_MODE")->setValue(mode);
@@ -208,7 +212,8 @@ void tst_Protocol::wholeJob()
         if (kind == T::DevTasK)
             reports.append(text);
     });
-    QVERIFY(connectToMachine(device, machine));
+    QVERIFY(connectToMachine(device, machine.port()));
+    QVERIFY(machine.waitForClient());
 
     device.property_ptr("TASK_COPIES")->setValue(2);
     device.setPlt("IN;PD0,0,10,10;PU;");
@@ -241,6 +246,66 @@ void tst_Protocol::wholeJob()
     QCOMPARE(body.value("page_area"), QJsonValue(60000));
     QCOMPARE(device.property_ptr("TASK")->value().toJsonObject().value("Percent"), QJsonValue(100));
     QVERIFY(device.property_ptr("TASK_START_TIME")->value().toDateTime().isNull());
+}
+
+void tst_Protocol::jobOnSimulatedMachine()
+{
+    SimOptions options;
+    options.speedMmPerSecond = 2000;
+    options.reportIntervalMs = 50;
+    options.chunkMax = 16;
+    options.junkMax = 3;
+    options.malformedEvery = 3;
+    SimMachine machine(options);
+    SimTcpFront front(&machine);
+    QVERIFY(front.listen(QHostAddress::LocalHost, 0));
+
+    RecordingCloud cloud;
+    TestDevice device;
+    device.init157(&device);
+    device.corvane_cloud = &cloud;
+    device.cloud_device = QJsonObject { { "id", 5 } };
+    device.property_ptr("TASK_FILE_INFO")
+        ->setValue(QJsonObject { { "path_length", 800 }, { "heigth", 100 }, { "width", 100 } });
+    QStringList reports;
+    connect(&device, &T::message, this, [&reports](T::ZRDeviceMessage kind, QString text) {
+        if (kind == T::DevTasK)
+            reports.append(text);
+    });
+    auto record = [&device] { return device.property_ptr("TASK")->value().toJsonObject(); };
+    auto status = [&device, &record] {
+        return device.property_ptr("TASK") ? record().value("Status").toInt() : -1;
+    };
+    QVERIFY(connectToMachine(device, front.port()));
+
+    device.property_ptr("TASK_COPIES")->setValue(2);
+    device.setPlt(QString::fromLatin1(simtest::square(100))); // 400 mm a copy
+    device.startTask();
+    QVERIFY(QTest::qWaitFor([&status] { return status() == 1; }));
+    device.sendCMD(device.property_ptr("TASK_PAUSE")->set_cmd_bytes());
+    QVERIFY(QTest::qWaitFor([&status] { return status() == 2; }));
+    device.sendCMD(device.property_ptr("TASK_RESUME")->set_cmd_bytes());
+    QVERIFY(QTest::qWaitFor([&status] { return status() == 3; }, 10000));
+
+    QCOMPARE(record(),
+        QJsonObject({ { "Status", 3 }, { "FileName", "job-0001.plt" }, { "TaskCopies", 2 },
+            { "Finished", 2 }, { "Percent", 100 } }));
+    for (int i = 1; i < reports.size(); ++i)
+        QVERIFY2(reports.at(i) != reports.at(i - 1), qPrintable(reports.at(i)));
+    // The machine echoes register 125; the control parameters keep their values.
+    QCOMPARE(device.property_ptr("TASK_PAUSE")->value(), QVariant(0));
+    QCOMPARE(device.property_ptr("TASK_RESUME")->value(), QVariant(1));
+    QCOMPARE(device.property_ptr("TASK_STOP")->value(), QVariant(2));
+
+    device.stopTask();
+    QCOMPARE(cloud.requests.size(), 1);
+    const QJsonObject body = cloud.requests.first().body;
+    QCOMPARE(body.value("device"), QJsonValue(5));
+    QCOMPARE(body.value("task_copies"), QJsonValue(2));
+    QCOMPARE(body.value("finish_copies"), QJsonValue(2));
+    QCOMPARE(body.value("page_size"), QJsonValue("100x100"));
+    QCOMPARE(record().value("Percent"), QJsonValue(100));
+    QCOMPARE(record().value("Status"), QJsonValue(0));
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

@@ -29,8 +29,9 @@ private slots:
     void propertyOrder();
     void namedListsResolve();
     void modelIdentity();
-    void shortReplies_data();
-    void shortReplies();
+    void replies_data();
+    void replies();
+    void jogging();
 
 private:
     ZRDeviceInterface* factory();
@@ -200,6 +201,18 @@ void tst_Model::modelIdentity()
 
 namespace {
 
+// Connects the device to the machine over TCP, with the heartbeat slowed down so that only the
+// frames a test sends go out.
+void connectTo(ZRDeviceInterface* device, MachinePeer& machine)
+{
+    device->property_ptr("TCP_PORT")->setValue(int(machine.port()));
+    device->property_ptr("HEARTBEAT")->setValue(600);
+    device->setIPAddress("127.0.0.1");
+    QVERIFY(device->connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(device->property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
+}
+
 QString framed(const char* head, const char* payload)
 {
     ZRDeviceProperty builder;
@@ -209,38 +222,49 @@ QString framed(const char* head, const char* payload)
 
 } // namespace
 
-void tst_Model::shortReplies_data()
+void tst_Model::replies_data()
 {
     QTest::addColumn<QString>("frame");
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QList<int>>("statuses"); // retStatus of the named parameter; no other emits
+    QTest::addColumn<QStringList>("qrcodes"); // texts of Qrcode messages
 
     const QStringList infoFields { "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION", "FIRMWARE",
         "DEVICE_CONFIG_NO" };
     auto row = [](const char* tag, const QString& frame, const char* name, const QVariant& value,
-                   QList<int> statuses = {}) {
-        QTest::newRow(tag) << frame << QByteArray(name) << value << statuses;
+                   QList<int> statuses = {}, QStringList qrcodes = {}) {
+        QTest::newRow(tag) << frame << QByteArray(name) << value << statuses << qrcodes;
     };
     // clang-format off
+    // Two comma fields: the model's own handling.
     row("get number: value", framed("CCMD", "1010,5;"), "HEARTBEAT", 5);
     row("get number: text", framed("CCMD", "57,AB-12;"), "DEVICE_UNIQUE_ID", "AB-12");
-    row("file name", framed("CCMD", "55,a.plt;"), "QRCODE_FILE", "a.plt");
+    row("file name: stored, then reported", framed("CCMD", "55,a.plt;"), "QRCODE_FILE", "a.plt", {}, { "a.plt" });
     row("set number: status", framed("CCMD", "44,3;"), "DEVICE_ID", QString(), { 3 });
     row("status not a number", framed("CCMD", "67,ok;"), "FACTORY_SET", 0, { 0 });
     row("equal numbers: a value", framed("CCMD", "54,7;"), "QRCODE_COPIES", 7);
     row("group takes nothing from one field", framed("CCMD", "2,x;"), "DEVICE_INFO", infoFields);
     row("number 0 names no command", framed("CCMD", "0,5;"), "FACTORY_SET", 0);
     row("not a number names no command", framed("CCMD", "abc,9;"), "FIRMWARE", QString());
-    row("three comma fields are not short", framed("CCMD", "44,0,X;"), "DEVICE_ID", QString());
     row("number of another kind", framed("CCMD", "82,5;"), "MOVE_X", 0);
+    // Other shapes pass to the common dispatch.
+    row("three fields: applied by the common dispatch", framed("CCMD", "1010,0,5;"), "HEARTBEAT", 5);
+    row("three fields, status not 0", framed("CCMD", "1010,1,5;"), "HEARTBEAT", 600);
+    row("three fields for a set number", framed("CCMD", "44,0,X;"), "DEVICE_ID", "X");
+    row("file name with status: reported only", framed("CCMD", "55,0,abc.plt;"), "QRCODE_FILE", QString(), {}, { "abc.plt" });
+    row("QR code text alone", framed("CCMD", "11;"), "QRCODE_FILE", QString(), {}, { "11" });
+    row("information in reply order", framed("CCMD", "2,0,ZR-TX4150V,M-1,PCB-7,V2,FW3,C9;"), "FIRMWARE", "FW3");
+    row("CMD straight through", framed("CMD", "GET82:32868;"), "MOVE_X", 32868);
+    row("CMD over three registers", framed("CMD", "SET11:63036;SET12:65535;SET13:0;"), "CAMERA_OFFSET_X", -2500);
     row("fewer than three fields", QString::fromLatin1("\x02" "8;CCMD\x03"), "QRCODE_COPIES", 1);
     // clang-format on
 }
 
-// Each frame reaches the model's handling from a machine over TCP. A status reply for PCB_VERSION
-// follows it as a marker: once that has arrived, the frame before it has been handled.
-void tst_Model::shortReplies()
+// Each frame comes from a machine connected over TCP and goes through the model's handling and
+// then the common dispatch. A status reply for PCB_VERSION follows it as a marker: once that has
+// arrived, the frame before it has been handled.
+void tst_Model::replies()
 {
     QFETCH(QString, frame);
     QFETCH(QByteArray, name);
@@ -248,12 +272,7 @@ void tst_Model::shortReplies()
 
     MachinePeer machine;
     const auto device = newDevice();
-    device->property_ptr("TCP_PORT")->setValue(int(machine.port()));
-    device->property_ptr("HEARTBEAT")->setValue(600);
-    device->setIPAddress("127.0.0.1");
-    QVERIFY(device->connectDevice());
-    QVERIFY(machine.waitForClient());
-    QTRY_COMPARE(device->property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
+    connectTo(device.get(), machine);
 
     QList<QPair<QByteArray, int>> emitted;
     const QList<QByteArray> names = device->dynamicPropertyNames();
@@ -263,6 +282,12 @@ void tst_Model::shortReplies()
                 emitted.append({ each, status });
             });
     }
+    QStringList qrcodes;
+    connect(device.get(), &ZRDeviceInterface::message, this,
+        [&qrcodes](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+            if (kind == ZRDeviceInterface::Qrcode)
+                qrcodes.append(text);
+        });
     const QPair<QByteArray, int> marker { "PCB_VERSION", 77 };
     machine.send(frame.toLatin1() + framed("CCMD", "48,77;").toLatin1());
     QTRY_VERIFY(emitted.contains(marker));
@@ -273,6 +298,20 @@ void tst_Model::shortReplies()
     for (int status : statuses)
         expected.append({ name, status });
     QCOMPARE(emitted, expected);
+    QTEST(qrcodes, "qrcodes");
+}
+
+// The host jogs through the contract; Y goes out before X.
+void tst_Model::jogging()
+{
+    MachinePeer machine;
+    std::unique_ptr<ZRDeviceInterface> device(factory()->initInstance());
+    connectTo(device.get(), machine);
+    device->move(-5, 0);
+    QVERIFY(machine.waitForFrames(2));
+    QCOMPARE(machine.frames(),
+        QList<QByteArray>(
+            { framed("CMD", "SET83:100;").toLatin1(), framed("CMD", "SET82:0;").toLatin1() }));
 }
 
 QTEST_GUILESS_MAIN(tst_Model)

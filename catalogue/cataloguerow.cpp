@@ -46,30 +46,10 @@ ZRDeviceProperty* createParameter(const CatalogueRow& row)
     return parameter;
 }
 
-// A parameter replaced under its name is deleted, so every group of the device that holds it
-// takes the new one in the same place rather than keep pointing at the deleted object.
-static void adopt(ZRDeviceInterface* device, const char* name, ZRDeviceProperty* parameter)
-{
-    if (ZRDeviceProperty* replaced = parameterOf(device, name)) {
-        const QList<QByteArray> names = device->dynamicPropertyNames();
-        for (const QByteArray& groupName : names) {
-            ZRDeviceProperty* group = parameterOf(device, groupName.constData());
-            if (!group)
-                continue;
-            const QList<QByteArray> members = group->dynamicPropertyNames();
-            for (const QByteArray& member : members) {
-                if (parameterOf(group, member.constData()) == replaced)
-                    hangParameter(group, member.constData(), parameter);
-            }
-        }
-    }
-    adoptParameter(device, name, parameter);
-}
-
 void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows)
 {
     for (const CatalogueRow& row : rows)
-        adopt(device, row.name, createParameter(row));
+        adoptParameter(device, row.name, createParameter(row));
 }
 
 void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
@@ -85,5 +65,5 @@ void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStri
     }
     if (editor == GroupEditor::AfterMembers)
         setEditor(parameter, group);
-    adopt(device, group.name, parameter);
+    adoptParameter(device, group.name, parameter);
 }

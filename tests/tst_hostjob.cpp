@@ -14,6 +14,8 @@
 
 #include <QFile>
 #include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -64,6 +66,8 @@ private slots:
     void pauseAndResume();
     void machineThatNeverReports();
     void refusesWhatCannotRun();
+    void connectorWaitsForALateMachine();
+    void connectorReportsTheLinkLost();
 
 private:
     // The simulated machine on the transport, and a session of the plugin connected to it.
@@ -308,6 +312,57 @@ void tst_HostJob::refusesWhatCannotRun()
     QCOMPARE(runner.outcome(), JobRunner::Idle);
     QTest::qWait(50);
     QCOMPARE(m_machine->machine()->counters().jobsStarted, 0);
+}
+
+void tst_HostJob::connectorWaitsForALateMachine()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    HostSession session;
+    SessionOptions options;
+    options.pluginDir = QStringLiteral(ZR_PLUGIN_DIR);
+    QVERIFY(session.open(options));
+    MachineConnector* connector = session.connector();
+    QSignalSpy connected(connector, &MachineConnector::connected);
+    connector->start(MachineTarget::tcp(QStringLiteral("127.0.0.1"), port), 5000);
+    QTest::qWait(MachineConnector::retryMs * 2);
+    QCOMPARE(connector->state(), MachineConnector::Connecting);
+
+    // The machine comes up and the next attempt reaches it.
+    QTcpServer late;
+    QVERIFY(late.listen(QHostAddress::LocalHost, port));
+    QVERIFY(connector->waitForConnected());
+    QCOMPARE(connected.count(), 1);
+    QCOMPARE(
+        session.device()->property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
+}
+
+void tst_HostJob::connectorReportsTheLinkLost()
+{
+    MachinePeer peer;
+    HostSession session;
+    SessionOptions options;
+    options.pluginDir = QStringLiteral(ZR_PLUGIN_DIR);
+    options.target = MachineTarget::tcp(QStringLiteral("127.0.0.1"), peer.port());
+    options.connectTimeoutMs = 300;
+    QVERIFY(session.open(options));
+    QVERIFY(session.connectMachine());
+    QVERIFY(peer.waitForClient());
+    QSignalSpy lost(&session, &HostSession::linkLost);
+    QSignalSpy failed(session.connector(), &MachineConnector::failed);
+    peer.dropClient();
+    QVERIFY(lost.wait(3000));
+    QCOMPARE(lost.first().first().toString(), QStringLiteral("TCP DISCONNECTED."));
+    QCOMPARE(session.connector()->state(), MachineConnector::Lost);
+    // A lost link is not retried, and not reported as a failed attempt.
+    QTest::qWait(MachineConnector::retryMs + 100);
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(session.device()->property_ptr("STATUS")->value().toInt(),
+        int(ZRDeviceInterface::DisConnected));
 }
 
 QTEST_MAIN(tst_HostJob)

@@ -31,7 +31,7 @@ QList<QByteArray> payloads(const SimMachine* machine)
 {
     QList<QByteArray> result;
     for (const SimFrame& f : machine->received()) {
-        if (!f.payload.startsWith("1010"))
+        if (f.payload != "1010;")
             result.append(f.head + ';' + f.payload);
     }
     return result;
@@ -299,6 +299,8 @@ void tst_HostParameters::writeToTheMachine_data()
     QTest::newRow("register")       << QByteArray("WORKAREA_X") << "2800" << int(ParameterWriter::Confirmed) << QVariant(2800u) << QByteArray("CMD;SET28:2800;");
     QTest::newRow("three registers") << QByteArray("CAMERA_OFFSET_Y") << "-1600" << int(ParameterWriter::Confirmed) << QVariant(-1600) << QByteArray("CMD;SET14:63936;15:65535;16:0;");
     QTest::newRow("command status") << QByteArray("DEVICE_ID")  << "M-77" << int(ParameterWriter::Confirmed) << QVariant(QStringLiteral("M-77")) << QByteArray("CCMD;44,M-77;");
+    QTest::newRow("heartbeat")      << QByteArray("HEARTBEAT")  << "5"    << int(ParameterWriter::Confirmed) << QVariant(5)     << QByteArray("CCMD;1010,5;");
+    QTest::newRow("value held")     << QByteArray("HEARTBEAT")  << "2"    << int(ParameterWriter::Sent)      << QVariant(2)     << QByteArray("CCMD;1010,2;");
     QTest::newRow("cut quality")    << QByteArray("WORK_MODE")  << "2"    << int(ParameterWriter::Sent)      << QVariant(2u)    << QByteArray("CMD;SET27:2;");
     QTest::newRow("device's own")   << QByteArray("TCP_PORT")   << "9101" << int(ParameterWriter::Stored)    << QVariant(9101)  << QByteArray();
     QTest::newRow("group")          << QByteArray("WORKAREA")   << "1"    << int(ParameterWriter::Invalid)   << QVariant()      << QByteArray();

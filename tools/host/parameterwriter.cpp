@@ -10,22 +10,23 @@
 
 namespace {
 
-// Registers several parameters write with fixed values; the device drops their answers.
-bool answerNeverApplied(ZRDeviceProperty* parameter)
+// Whether the machine's answer to the write shows on the device: the copies and the cut data
+// are not answered, and the device never applies the answers for cut quality (27) and task
+// control (125), registers that several parameters write.
+bool answerShows(ZRDeviceProperty* parameter)
 {
+    const ZRDeviceInterface::ZRDeviceCMDType kind = parameter->cmd_type();
     const int number = parameter->set_cmd_int();
-    return number == 27 || number == 125;
+    return (kind == ZRDeviceInterface::CMD || kind == ZRDeviceInterface::CCMD) && number != 27
+        && number != 125;
 }
 
-bool answered(ZRDeviceProperty* parameter)
+// A command whose write number differs from its read number is answered with a status; every
+// other write is answered with the value the machine took.
+bool answeredByStatus(ZRDeviceProperty* parameter)
 {
-    switch (parameter->cmd_type()) {
-    case ZRDeviceInterface::CMD:
-    case ZRDeviceInterface::CCMD:
-        return !answerNeverApplied(parameter);
-    default:
-        return false;
-    }
+    return parameter->cmd_type() == ZRDeviceInterface::CCMD
+        && parameter->get_cmd_int() != parameter->set_cmd_int();
 }
 
 } // namespace
@@ -75,7 +76,8 @@ ParameterWriter::Outcome ParameterWriter::write(
     const QByteArray frame = parameter->set_cmd_bytes();
     if (frame.isEmpty())
         return Stored;
-    if (!answered(parameter) || (old == value && parameter->cmd_type() == ZRDeviceInterface::CMD)) {
+    // An echo of the value the device already holds cannot be told from no answer.
+    if (!answerShows(parameter) || (old == value && !answeredByStatus(parameter))) {
         m_device->sendCMD(frame);
         return Sent;
     }

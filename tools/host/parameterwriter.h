@@ -20,8 +20,9 @@ class ZRDeviceProperty;
 // old value when the machine refused or did not answer.
 //
 // Some writes cannot be confirmed: the copies and cut data of a task, which the machine does not
-// answer, and the registers whose answers the device never applies (cut quality 27 and task
-// control 125). Those are sent and reported as sent. A parameter without a write command only
+// answer, the registers whose answers the device never applies (cut quality 27 and task control
+// 125), and a value the parameter already holds, whose echo changes nothing. Those are sent and
+// reported as sent. A parameter without a write command only
 // takes the value on the device.
 class ParameterWriter : public QObject {
     Q_OBJECT

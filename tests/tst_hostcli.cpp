@@ -2,6 +2,10 @@
 // must agree with what the simulator counted), Ctrl-C during a job, and the exit codes of what
 // goes wrong.
 
+#include "simclient.h"
+#include "simmachine.h"
+#include "simtcpfront.h"
+
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -21,12 +25,16 @@ struct Run {
     QString err;
 };
 
+// Runs zrhost to its end while this process's event loop keeps going, so that a machine
+// simulated here goes on answering it.
 Run zrhost(const QStringList& arguments, int timeoutMs = 20000)
 {
     QProcess process;
     process.start(QStringLiteral(ZRHOST_PATH), arguments);
     Run run;
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!process.waitForStarted(5000))
+        return run;
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
         process.kill();
         process.waitForFinished();
         return run;
@@ -57,6 +65,8 @@ private slots:
     void ctrlCStopsTheJobCleanly();
     void parametersThroughTheProgram();
     void preview();
+    void jogAndMonitor();
+    void taskControlOfARunningMachine();
     void failures_data();
     void failures();
 };
@@ -165,6 +175,62 @@ void tst_HostCli::preview()
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.contains("120 × 80 mm"));
     QCOMPARE(QImage(png).size(), QSize(128, 88));
+}
+
+void tst_HostCli::jogAndMonitor()
+{
+    const Run jog = zrhost({ "jog", "x", "+", "--ms", "300" });
+    QCOMPARE(jog.exitCode, 0);
+    QVERIFY(jog.out.contains("Jogged x + for 300 ms."));
+    // The simulated head moves at 100 mm/s along x only.
+    const QRegularExpression head(
+        QStringLiteral("Simulated head: \\(0.0, 0.0\\) mm -> \\(([0-9.]+), 0.0\\) mm"));
+    const QRegularExpressionMatch moved = head.match(jog.out);
+    QVERIFY2(moved.hasMatch(), qPrintable(jog.out));
+    QVERIFY(moved.captured(1).toDouble() >= 20 && moved.captured(1).toDouble() <= 60);
+
+    const Run monitor = zrhost({ "monitor", "--seconds", "0.3" });
+    QCOMPARE(monitor.exitCode, 0);
+    QVERIFY(monitor.out.contains(QRegularExpression("DevStatus +TCP CONNECTED\\.")));
+}
+
+void tst_HostCli::taskControlOfARunningMachine()
+{
+    // A machine here cuts a long job that another host started.
+    SimOptions options;
+    options.speedMmPerSecond = 50;
+    options.reportIntervalMs = 50;
+    SimMachine machine(options);
+    SimTcpFront front(&machine);
+    QVERIFY(front.listen(QHostAddress::LocalHost, 0));
+    simtest::Client other;
+    QVERIFY(other.connectTo(front.port()));
+    other.send("CMD", "NUM:3;");
+    other.send("PLT", simtest::square(100));
+    QTRY_COMPARE(machine.jobStatus(), SimMachine::Cutting);
+    const QStringList at { "-q", "--ip", "127.0.0.1", "--port", QString::number(front.port()) };
+
+    const Run pause = zrhost(QStringList { "pause" } + at);
+    QCOMPARE(pause.exitCode, 0);
+    QVERIFY2(pause.out.startsWith("paused: job-0001.plt, "), qPrintable(pause.out + pause.err));
+    QVERIFY(pause.out.contains("0 of 3 copies finished."));
+    QCOMPARE(machine.jobStatus(), SimMachine::Paused);
+
+    const Run resume = zrhost(QStringList { "resume" } + at);
+    QCOMPARE(resume.exitCode, 0);
+    QVERIFY(resume.out.startsWith("cutting: job-0001.plt, "));
+    QCOMPARE(machine.jobStatus(), SimMachine::Cutting);
+
+    const Run stop = zrhost(QStringList { "stop" } + at);
+    QCOMPARE(stop.exitCode, 0);
+    QVERIFY(stop.out.startsWith("stopped: job-0001.plt, "));
+    QCOMPARE(machine.jobStatus(), SimMachine::Idle);
+    QCOMPARE(machine.counters().jobsStopped, 1);
+
+    // Nothing left to stop: the machine says nothing.
+    const Run again = zrhost(QStringList { "stop", "--reply-timeout", "300" } + at);
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY(again.err.contains("is a job running?"));
 }
 
 void tst_HostCli::failures_data()

@@ -15,6 +15,15 @@
 #include <memory>
 #include <unistd.h>
 
+namespace {
+
+QString copiesText(int copies)
+{
+    return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
+}
+
+} // namespace
+
 QString JobCommand::summary() const
 {
     return QStringLiteral("cut a file with progress; keys p, r, s pause, resume, stop");
@@ -71,14 +80,12 @@ int JobCommand::run(
             return info;
     }
 
-    const QJsonObject fileInfo = file.fileInfo();
-    console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5 %6.")
+    console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
                      .arg(file.name())
                      .arg(file.outline().widthMm(), 0, 'f', 1)
                      .arg(file.outline().heightMm(), 0, 'f', 1)
                      .arg(file.outline().penDownLengthMm(), 0, 'f', 1)
-                     .arg(copies)
-                     .arg(copies == 1 ? QStringLiteral("copy") : QStringLiteral("copies")));
+                     .arg(copiesText(copies)));
 
     JobRunner runner(context.device());
     std::unique_ptr<ProgressLine> progress;
@@ -134,14 +141,13 @@ int JobCommand::run(
     console.line(runner.summary() + QLatin1Char('.'));
     if (const EmbeddedMachine* embedded = context.session().embedded()) {
         const SimCounters& counted = embedded->machine()->counters();
-        console.line(
-            QStringLiteral("Simulator counted: %1 copies cut, %2 mm cut, jobs: %3 finished, "
-                           "%4 stopped; %5 frames received.")
-                .arg(counted.copiesCut)
-                .arg(counted.pathCutMm, 0, 'f', 1)
-                .arg(counted.jobsFinished)
-                .arg(counted.jobsStopped)
-                .arg(counted.framesReceived));
+        console.line(QStringLiteral("Simulator counted: %1 cut, %2 mm cut, jobs: %3 finished, "
+                                    "%4 stopped; %5 frames received.")
+                         .arg(copiesText(counted.copiesCut))
+                         .arg(counted.pathCutMm, 0, 'f', 1)
+                         .arg(counted.jobsFinished)
+                         .arg(counted.jobsStopped)
+                         .arg(counted.framesReceived));
     }
 
     switch (outcome) {

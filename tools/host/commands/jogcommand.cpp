@@ -78,6 +78,7 @@ int JogCommand::run(
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
     bool linkLost = false;
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(
@@ -108,10 +109,14 @@ int JogCommand::run(
     const bool interrupted = context.interrupts().count() > 0;
     console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
                      .arg(axis, sign > 0 ? QStringLiteral("+") : QStringLiteral("-"))
-                     .arg(qMin(moved, qint64(ms)))
+                     .arg(interrupted ? qMin(moved, qint64(ms)) : qint64(ms))
                      .arg(interrupted ? QStringLiteral(" (stopped early)") : QString()));
-    if (simulated)
+    if (simulated) {
+        // The stop reaches the embedded machine through the event loop, like any frame.
+        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        loop.exec();
         console.line(QStringLiteral("Simulated head: %1 -> %2.")
                          .arg(position(before), position(simulated->headPosition())));
+    }
     return interrupted ? ExitInterrupted : ExitOk;
 }

@@ -283,6 +283,9 @@ void tst_HostParameters::readFromTheMachine()
     QCOMPARE(reader.unanswered(), QList<QByteArray> { "WORKAREA_X" });
     QVERIFY(!reader.read({ "WORKAREA_X", "NO_SUCH" }, 200));
     QCOMPARE(reader.unknown(), QList<QByteArray> { "NO_SUCH" });
+    // The device drops the machine's answers for cut quality: nothing to ask.
+    QVERIFY(reader.read({ "WORK_MODE" }, 200));
+    QCOMPARE(reader.localOnly(), QList<QByteArray> { "WORK_MODE" });
     QTest::qWait(50);
     QCOMPARE(payloads(m_machine->machine()), QList<QByteArray> { "CMD;GET28;" });
 }

@@ -37,7 +37,10 @@ void ParameterReader::plan(const QByteArray& name)
         return;
     }
     if (!parameter->get_cmd_bytes().isEmpty()) {
-        addRead(name, parameter);
+        if (LinkStatus::answerIsDropped(parameter->get_cmd_int()))
+            m_local.append(name);
+        else
+            addRead(name, parameter);
         return;
     }
     const QByteArray group = ParameterTree::readingGroup(m_device, name);

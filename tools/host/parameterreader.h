@@ -21,8 +21,9 @@ class ZRDeviceProperty;
 //
 // A group without a read command of its own is read member by member; a member that is read
 // through its group's command (such as "FIRMWARE" through "DEVICE_INFO") sends that command.
-// Each command goes out once however many names need it. Parameters without any read command
-// hold the device's own values and are left as they are.
+// Each command goes out once however many names need it. Parameters without any read command,
+// and those whose answers the device drops (cut quality, task control), hold the device's own
+// values: nothing is sent for them.
 class ParameterReader : public QObject {
     Q_OBJECT
 public:
@@ -40,7 +41,7 @@ public:
     QList<QByteArray> unknown() const { return m_unknown; }
     // Parameters (or reading groups) whose read went unanswered.
     QList<QByteArray> unanswered() const;
-    // Named parameters that have no read command: their values are the device's own.
+    // Named parameters that cannot be read: their values are the device's own.
     QList<QByteArray> localOnly() const { return m_local; }
     bool linkLost() const { return m_linkLost; }
     bool cancelled() const { return m_cancelled; }

@@ -11,14 +11,13 @@
 namespace {
 
 // Whether the machine's answer to the write shows on the device: the copies and the cut data
-// are not answered, and the device never applies the answers for cut quality (27) and task
-// control (125), registers that several parameters write.
+// are not answered, and some answers the device drops.
 bool answerShows(ZRDeviceProperty* parameter)
 {
     const ZRDeviceInterface::ZRDeviceCMDType kind = parameter->cmd_type();
     const int number = parameter->set_cmd_int();
-    return (kind == ZRDeviceInterface::CMD || kind == ZRDeviceInterface::CCMD) && number != 27
-        && number != 125;
+    return (kind == ZRDeviceInterface::CMD || kind == ZRDeviceInterface::CCMD)
+        && !LinkStatus::answerIsDropped(number);
 }
 
 // A command whose write number differs from its read number is answered with a status; every

@@ -17,7 +17,8 @@ QString GetCommand::description() const
         "Reads the named parameters from the machine and prints them with label, value and unit.\n"
         "A group (such as WORKAREA or SP1) is read member by member; a parameter the machine\n"
         "reports within a group (such as FIRMWARE in DEVICE_INFO) is read through the group.\n"
-        "Parameters without a read command show the device's own value. Names are those of\n"
+        "Parameters that cannot be read (no read command, or an answer the device does not\n"
+        "take, as for WORK_MODE) show the device's own value. Names are those of\n"
         "\"zrhost list\"; case does not matter.");
 }
 
@@ -56,9 +57,9 @@ int GetCommand::run(HostContext& context, const QCommandLineParser&, const QStri
     if (outcome != ExitOk)
         return outcome;
     for (const QByteArray& name : reader.localOnly())
-        context.console().note(
-            QStringLiteral("%1 has no read command: its value is the device's own")
-                .arg(QString::fromLatin1(name)));
+        context.console().note(QStringLiteral(
+            "%1 cannot be read from the machine: the value shown is the device's own")
+                                   .arg(QString::fromLatin1(name)));
     context.console().print(ParameterListing(context.device()).named(names));
     return ExitOk;
 }

@@ -4,7 +4,9 @@
 #include "hostcontext.h"
 #include "parameterreader.h"
 
-// What a finished read means for a command: the exit code, with a warning for every read that
+#include <QStringList>
+
+// What a finished read means for a command: the exit code, and a warning naming the reads that
 // showed no change.
 inline int readOutcome(HostContext& context, const ParameterReader& reader)
 {
@@ -12,12 +14,15 @@ inline int readOutcome(HostContext& context, const ParameterReader& reader)
         return ExitInterrupted;
     if (reader.linkLost())
         return ExitLinkLost;
-    for (const QByteArray& name : reader.unanswered()) {
+    QStringList unchanged;
+    for (const QByteArray& name : reader.unanswered())
+        unchanged.append(QString::fromLatin1(name));
+    if (!unchanged.isEmpty()) {
         context.console().error(
-            QStringLiteral("%1: no answer seen within %2 ms; the value shown is the device's "
-                           "(a machine that answers the value the device holds looks the same)")
-                .arg(QString::fromLatin1(name))
-                .arg(context.options().replyTimeoutMs));
+            QStringLiteral("no change seen within %1 ms for %2: the values shown are the device's "
+                           "(the machine answered what the device held, or did not answer)")
+                .arg(context.options().replyTimeoutMs)
+                .arg(unchanged.join(QStringLiteral(", "))));
     }
     return ExitOk;
 }

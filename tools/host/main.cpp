@@ -1,5 +1,6 @@
 // zrhost: the project's command-line host.
 
+#include "panelcommand.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
@@ -40,12 +41,18 @@ void listParameters(ZRDeviceInterface* device, QTextStream& out)
 
 int main(int argc, char** argv)
 {
+    // The panel is a window and runs its own application.
+    if (argc > 1 && qstrcmp(argv[1], "panel") == 0)
+        return runPanelCommand(argc, argv);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("zrhost");
     QCommandLineParser parser;
     parser.setApplicationDescription("Command-line host for the ZR-TX4150V device plugin.");
     parser.addHelpOption();
-    parser.addPositionalArgument("command", "list: print the device's parameters.");
+    parser.addPositionalArgument("command",
+        "list: print the device's parameters; panel: open the parameter panel (zrhost panel "
+        "--help).");
     parser.process(app);
 
     QTextStream out(stdout);

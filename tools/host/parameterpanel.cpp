@@ -33,8 +33,8 @@ namespace {
 constexpr char widgetKey[] = "WIDGET";
 constexpr char editorKey[] = "UI_CTRL";
 // Frames of a read or write leave one per tick, so that a burst never floods the machine's
-// receive buffer; twenty reads take a fifth of a second.
-constexpr int paceMs = 10;
+// receive buffer; a read of every shown value takes a tenth of a second.
+constexpr int paceMs = 5;
 // Replies are applied without a signal; this is how soon a changed value reaches its editor.
 constexpr int refreshMs = 100;
 constexpr int logLines = 5000;
@@ -525,9 +525,10 @@ void ParameterPanel::writeChanges()
             parameter->from_ui_ctrl();
     }
     // A change back to the value held before the last signalled change is stored without a
-    // signal, so the values are compared as well.
+    // signal, so the values are compared as well. Loosely: an editor that stores an unsigned 0
+    // back as an int 0 changed nothing the machine would see.
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
-        if (!sameValue(it.value(), it.key()->value()))
+        if (it.value() != it.key()->value())
             m_changed.insert(it.key());
     }
     QVector<ZRDeviceProperty*> changed;

@@ -43,6 +43,8 @@ public:
     ConnectionBar* connectionBar() const { return m_connection; }
     // True while the link is up and frames go out.
     bool isLinkUp() const { return m_linkUp; }
+    // Frames of reads and writes still waiting for their turn.
+    int pendingFrames() const { return m_outbox.size(); }
 
     // How long after the last frame of a read the replies are taken to be in.
     static constexpr int settleMs = 400;

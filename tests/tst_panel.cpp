@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -163,6 +164,8 @@ private slots:
     void commandButtons();
     void logShowsEveryMessage_data();
     void logShowsEveryMessage();
+    void jogStopsWhenTheWindowCloses();
+    void rowMenuReadsAndWritesOneParameter();
     void disconnectKeepsValuesAndReconnects();
     void connectsByUsbPath();
     void readsEverythingFromTheSimulator();
@@ -487,6 +490,47 @@ void tst_Panel::logShowsEveryMessage()
     }
 }
 
+void tst_Panel::jogStopsWhenTheWindowCloses()
+{
+    QVERIFY(connectPanel());
+    m_peer->clearReceived();
+    auto* jog = m_panel->findChild<QPushButton*>("jogYMinus");
+    QTest::mousePress(jog, Qt::LeftButton);
+    QTRY_COMPARE(writtenFrames(*m_peer).size(), 2);
+    // Closed with the button still held: the head must not keep moving.
+    m_panel->close();
+    QTRY_COMPARE(writtenFrames(*m_peer).mid(2),
+        (QList<QByteArray> { frame("CMD", "SET83:0;"), frame("CMD", "SET82:0;") }));
+}
+
+void tst_Panel::rowMenuReadsAndWritesOneParameter()
+{
+    QVERIFY(connectPanel());
+    m_peer->clearReceived();
+    // A right click on the caption of the work area's row offers that group alone.
+    QWidget* row = m_panel->findChild<QWidget*>("WORKAREA")->parentWidget();
+    auto* caption = row->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    QVERIFY(caption);
+    QContextMenuEvent click(
+        QContextMenuEvent::Mouse, QPoint(2, 2), caption->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(caption, &click);
+    QMenu* menu = nullptr;
+    QTRY_VERIFY((menu = m_panel->findChild<QMenu*>()) && menu->isVisible());
+    const QList<QAction*> actions = menu->actions();
+    QCOMPARE(actions.size(), 2);
+    QVERIFY(actions.at(1)->text().endsWith("(WORKAREA)"));
+
+    // Written whether changed or not, both members, in their order.
+    actions.at(1)->trigger();
+    QTRY_COMPARE(writtenFrames(*m_peer),
+        (QList<QByteArray> { frame("CMD", "SET28:3200;"), frame("CMD", "SET29:2000;") }));
+    menu->close();
+
+    m_peer->clearReceived();
+    m_panel->readParameter("WORKAREA_Y");
+    QTRY_COMPARE(sentFrames(*m_peer), only(frame("CMD", "GET29;")));
+}
+
 void tst_Panel::disconnectKeepsValuesAndReconnects()
 {
     QVERIFY(connectPanel());
@@ -536,6 +580,14 @@ void tst_Panel::connectsByUsbPath()
         3000));
     m_panel->disconnectDevice();
     ::close(master);
+
+    // A path that does not open leaves the device in its error state, and a device with a USB
+    // path never goes by TCP: switching to TCP takes a fresh device and connects.
+    m_panel->connectUsb(QStringLiteral("/nonexistent/ttyUSB9"));
+    QTRY_VERIFY(logText(*m_panel).contains("DevStatus  USB ERROR."));
+    QVERIFY(!m_panel->isLinkUp());
+    QVERIFY(connectPanel());
+    QCOMPARE(m_panel->device()->property_ptr("CONNECT_MODE")->value().toString(), QString("TCP"));
 }
 
 void tst_Panel::readsEverythingFromTheSimulator()
@@ -568,10 +620,8 @@ void tst_Panel::readsEverythingFromTheSimulator()
     QCOMPARE(text("SP1_TOOL"), QString("1"));
     QCOMPARE(text("FIRMWARE"), QString("1.5.7"));
     QCOMPARE(text("DEVICE_ID"), QString("TX4150V-000128"));
-    // The simulator ends its comma replies without the ';' that closes a body, so the ETX stays
-    // on the last value of the reply.
-    QEXPECT_FAIL("", "the simulator's comma replies lack the closing ';'", Continue);
     QCOMPARE(text("DEVICE_UNIQUE_ID"), QString("5A52B7C40E19F263"));
+    QCOMPARE(text("DEVICE_CONFIG_NO"), QString("CFG-4150-03"));
 
     // A jog reaches the simulated machine: X moves while the button is held, then stops.
     const auto lastX = [&machine] {

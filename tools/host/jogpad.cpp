@@ -35,3 +35,11 @@ QPushButton* JogPad::addButton(const QString& text, const char* name, int first,
     });
     return button;
 }
+
+void JogPad::stop()
+{
+    if (!m_held)
+        return;
+    m_held = nullptr;
+    emit jog(0, 0);
+}

@@ -14,6 +14,8 @@ public:
 
     // True while a button is held.
     bool isJogging() const { return m_held != nullptr; }
+    // Ends a jog in progress as its release would; the release itself then adds nothing.
+    void stop();
 
 signals:
     void jog(int first, int second);

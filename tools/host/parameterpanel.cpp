@@ -189,6 +189,7 @@ ParameterPanel::ParameterPanel(ZRDeviceInterface* factory, QWidget* parent)
     split->addWidget(logBox);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
+    split->setSizes({ 660, 150 });
     split->setChildrenCollapsible(false);
 
     auto* central = new QWidget;
@@ -263,8 +264,7 @@ void ParameterPanel::takeDevice(const QHash<QByteArray, QVariant>& carried)
 
 void ParameterPanel::releaseDevice()
 {
-    if (m_jog->isJogging() && m_device)
-        m_device->move(0, 0);
+    m_jog->stop();
     m_outbox.clear();
     m_pacer.stop();
     m_settle.stop();
@@ -412,34 +412,33 @@ void ParameterPanel::connectDevice()
 {
     if (!m_device || m_linkUp)
         return;
-    QString where;
-    if (m_connection->transport() == ConnectionBar::Tcp) {
-        const QString address = m_connection->address();
-        if (address.isEmpty()) {
-            log(tr("panel"), tr("Type the machine's IP address first."));
-            return;
-        }
-        // Once a device has a USB path it always connects by USB; only a fresh device goes by
-        // TCP.
-        if (m_device->property_ptr("USB"))
-            disconnectDevice();
+    const bool tcp = m_connection->transport() == ConnectionBar::Tcp;
+    const QString where = tcp ? m_connection->address() : m_connection->usbPath();
+    if (where.isEmpty()) {
+        log(tr("panel"),
+            tcp ? tr("Type the machine's IP address first.")
+                : tr("Type the USB device path first."));
+        return;
+    }
+    // A device that has a USB path always connects by USB, and one that is still trying the
+    // other link would answer for it: a change of link takes a fresh device.
+    if (m_device->property_ptr(tcp ? "USB" : "TCP"))
+        disconnectDevice();
+    if (!m_device)
+        return;
+    if (tcp) {
         if (ZRDeviceProperty* port = m_device->property_ptr("TCP_PORT"))
             port->setValue(int(m_connection->port()));
-        m_device->setIPAddress(address);
-        where = QStringLiteral("%1:%2").arg(address).arg(m_connection->port());
+        m_device->setIPAddress(where);
     } else {
-        const QString path = m_connection->usbPath();
-        if (path.isEmpty()) {
-            log(tr("panel"), tr("Type the USB device path first."));
-            return;
-        }
-        m_device->setUSBPath(path);
-        where = path;
+        m_device->setUSBPath(where);
     }
 
     if (m_device->connectDevice()) {
         m_connecting = true;
-        log(tr("panel"), tr("Connecting to %1 ...").arg(where));
+        log(tr("panel"),
+            tr("Connecting to %1 ...")
+                .arg(tcp ? QStringLiteral("%1:%2").arg(where).arg(m_connection->port()) : where));
     } else {
         const ZRDeviceProperty* status = m_device->property_ptr("STATUS");
         const int state = status ? status->value().toInt() : ZRDeviceInterface::DisConnected;
@@ -510,7 +509,8 @@ void ParameterPanel::read(const QVector<ZRDeviceProperty*>& parameters)
     m_readPending = true;
     log(tr("panel"),
         parameters.size() == 1 ? tr("Reading %1 ...").arg(describe(parameters.first()))
-                               : tr("Reading %n value(s) from the machine ...", nullptr, requests));
+            : requests == 1    ? tr("Reading 1 value from the machine ...")
+                               : tr("Reading %1 values from the machine ...").arg(requests));
 }
 
 void ParameterPanel::writeChanges()
@@ -656,7 +656,10 @@ void ParameterPanel::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QS
 void ParameterPanel::onRetStatus(const QByteArray& name, int ret)
 {
     ZRDeviceProperty* parameter = m_device ? m_device->property_ptr(name.constData()) : nullptr;
-    const QString what = parameter ? describe(parameter) : QString::fromUtf8(name);
+    const QString label = parameter ? parameter->label() : QString();
+    const QString what = label.isEmpty()
+        ? QString::fromUtf8(name)
+        : QStringLiteral("%1 (%2)").arg(label, QString::fromUtf8(name));
     const QString text = ret == 0
         ? tr("%1: the machine answered %2 (done).").arg(what).arg(ret)
         : tr("%1: the machine answered %2 (not done).").arg(what).arg(ret);
@@ -691,8 +694,7 @@ void ParameterPanel::updateLinkState()
         m_linkUp = up;
         if (!up) {
             if (!m_outbox.isEmpty())
-                log(tr("panel"),
-                    tr("%n frame(s) not sent: the link is down.", nullptr, m_outbox.size()));
+                log(tr("panel"), tr("%1 frames not sent: the link is down.").arg(m_outbox.size()));
             m_outbox.clear();
             m_pacer.stop();
             m_readPending = false;
@@ -756,8 +758,7 @@ QString ParameterPanel::describe(ZRDeviceProperty* parameter) const
 void ParameterPanel::closeEvent(QCloseEvent* event)
 {
     // The head must not keep moving after the window is gone.
-    if (m_jog->isJogging() && m_device)
-        m_device->move(0, 0);
+    m_jog->stop();
     QMainWindow::closeEvent(event);
 }
 

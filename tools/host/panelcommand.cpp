@@ -31,14 +31,12 @@ int fail(const QString& message)
 
 int runPanelCommand(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zrhost"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("The parameter panel of the ZR-TX4150V: connect, read and write the "
                        "machine's parameters, jog the head, pause, resume and stop jobs."));
-    parser.addHelpOption();
+    const QCommandLineOption help(
+        { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Shows this help."));
     parser.addPositionalArgument(QStringLiteral("panel"), QStringLiteral("Opens the panel."));
     const QCommandLineOption ip(QStringLiteral("ip"),
         QStringLiteral("Connect over TCP to the machine at <address>."), QStringLiteral("address"));
@@ -55,8 +53,23 @@ int runPanelCommand(int argc, char** argv)
         QStringLiteral("file"));
     const QCommandLineOption plugins(QStringLiteral("plugins"),
         QStringLiteral("Load the device plugin from <folder>."), QStringLiteral("folder"));
-    parser.addOptions({ ip, port, usb, simulator, screenshot, plugins });
-    parser.process(app);
+    parser.addOptions({ help, ip, port, usb, simulator, screenshot, plugins });
+    // Read before the application exists: help and mistakes need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        QCoreApplication textOnly(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+        QTextStream(stdout) << parser.helpText().replace(
+            QStringLiteral("[options] panel"), QStringLiteral("panel [options]"));
+        return 0;
+    }
+    if (parser.positionalArguments().size() > 1)
+        return fail(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().at(1)));
 
     quint16 tcpPort = 0;
     if (parser.isSet(port)) {
@@ -68,6 +81,8 @@ int runPanelCommand(int argc, char** argv)
         tcpPort = quint16(value);
     }
 
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrhost"));
     DevicePlugin plugin;
     if (!plugin.load(parser.value(plugins)))
         return fail(plugin.errorString());

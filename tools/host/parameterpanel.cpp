@@ -37,6 +37,8 @@ constexpr char editorKey[] = "UI_CTRL";
 constexpr int paceMs = 5;
 // Replies are applied without a signal; this is how soon a changed value reaches its editor.
 constexpr int refreshMs = 100;
+// How long after the last frame of a read its replies are taken to be in.
+constexpr int settleMs = 400;
 constexpr int logLines = 5000;
 
 QWidget* editorOf(const ZRDeviceProperty* parameter)
@@ -501,8 +503,8 @@ void ParameterPanel::read(const QVector<ZRDeviceProperty*>& parameters)
         const QByteArray frame = parameter->get_cmd_bytes();
         if (frame.isEmpty())
             continue;
-        enqueue({ frame, parameter, false });
-        ++requests;
+        if (enqueue({ frame, parameter, false }))
+            ++requests;
     }
     if (requests == 0)
         return;
@@ -591,12 +593,13 @@ void ParameterPanel::sendCommand(const QString& name)
     m_device->sendCMD(frame);
 }
 
-void ParameterPanel::enqueue(const Outgoing& outgoing)
+bool ParameterPanel::enqueue(const Outgoing& outgoing)
 {
+    // One read answers every parameter that asks the same.
     if (!outgoing.write) {
         for (const Outgoing& queued : qAsConst(m_outbox)) {
             if (!queued.write && queued.frame == outgoing.frame)
-                return;
+                return false;
         }
     }
     m_outbox.append(outgoing);
@@ -605,6 +608,7 @@ void ParameterPanel::enqueue(const Outgoing& outgoing)
         m_pacer.start();
         sendNext();
     }
+    return true;
 }
 
 void ParameterPanel::sendNext()

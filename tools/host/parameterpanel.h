@@ -46,9 +46,6 @@ public:
     // Frames of reads and writes still waiting for their turn.
     int pendingFrames() const { return m_outbox.size(); }
 
-    // How long after the last frame of a read the replies are taken to be in.
-    static constexpr int settleMs = 400;
-
 public slots:
     void connectTcp(const QString& address, quint16 port);
     void connectUsb(const QString& path);
@@ -97,7 +94,7 @@ private:
 
     void read(const QVector<ZRDeviceProperty*>& parameters);
     void write(const QVector<ZRDeviceProperty*>& parameters);
-    void enqueue(const Outgoing& outgoing);
+    bool enqueue(const Outgoing& outgoing);
     void sendNext();
     void refreshEditors();
 

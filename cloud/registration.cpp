@@ -165,5 +165,3 @@ void ZRCommonInterface::cloud_device_update(QJsonObject body)
     if (corvane_cloud)
         corvane_cloud->customRequest(QStringLiteral("device"), "PUT", body, nullptr);
 }
-
-void ZRCommonInterface::device_info_to_cloud() { }

@@ -5,6 +5,7 @@
 
 #include <QMutexLocker>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <cstring>
 
@@ -70,8 +71,17 @@ void ZRCommonInterface::send_cmd(QByteArray frame)
 
     QMutexLocker lock(&send_mutex);
     if (mode->value().toString() == QLatin1String("TCP")) {
-        if (tcp_socket)
+        if (!tcp_socket)
+            return;
+        // A socket may only be used from its own thread: a frame sent from another thread is
+        // written there, in the order it was sent.
+        if (QThread::currentThread() == tcp_socket->thread()) {
             tcp_socket->write(frame);
+        } else {
+            QTcpSocket* socket = tcp_socket;
+            QMetaObject::invokeMethod(
+                socket, [socket, frame] { socket->write(frame); }, Qt::QueuedConnection);
+        }
     } else if (usb_operate) {
         usb_operate->send(QString::fromUtf8(frame));
     }

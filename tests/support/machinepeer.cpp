@@ -10,8 +10,10 @@ MachinePeer::MachinePeer()
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             delete m_client;
             m_client = socket;
-            connect(socket, &QTcpSocket::readyRead, this,
-                [this, socket] { m_received += socket->readAll(); });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                m_received += socket->readAll();
+                answerFrames();
+            });
         }
     });
 }
@@ -52,6 +54,18 @@ void MachinePeer::send(const QByteArray& bytes, int chunkSize)
         m_client->flush();
         if (chunkSize > 0)
             QTest::qWait(1);
+    }
+}
+
+void MachinePeer::answerFrames()
+{
+    for (int etx = m_received.indexOf('\x03', m_answered); etx >= 0;
+         etx = m_received.indexOf('\x03', m_answered)) {
+        const QByteArray frame = m_received.mid(m_answered, etx - m_answered + 1);
+        m_answered = etx + 1;
+        const QByteArray reply = answer ? answer(frame) : QByteArray();
+        if (!reply.isEmpty() && m_client)
+            m_client->write(reply);
     }
 }
 

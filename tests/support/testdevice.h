@@ -12,6 +12,7 @@ class TestDevice : public ZRCommonInterface {
 public:
     using ZRCommonInterface::ZRCommonInterface;
     using ZRCommonInterface::decode_cmd;
+    using ZRCommonInterface::device_timer;
     using ZRCommonInterface::language;
     using ZRCommonInterface::recv_buffer;
     using ZRCommonInterface::tcp_socket;

@@ -1,0 +1,320 @@
+#include "zrdeviceproperty.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace {
+
+constexpr char widgetKey[] = "WIDGET";
+constexpr char editorKey[] = "UI_CTRL";
+constexpr int rowHeight = 28;
+
+QWidget* editorOf(const QObject* parameter)
+{
+    const QVariant slot = parameter->property(editorKey);
+    if (slot.userType() != QMetaType::VoidStar)
+        return nullptr;
+    return static_cast<QWidget*>(slot.value<void*>());
+}
+
+// The display factor. A factor of 0 (or one that is not a finite number) cannot be divided by
+// when an edit is stored, so such a description shows and stores the machine's number as is.
+double factorOf(const QJsonObject& description)
+{
+    const double factor = description.value(QLatin1String("factor")).toDouble(1.0);
+    return std::isfinite(factor) && factor != 0.0 ? factor : 1.0;
+}
+
+// Truncates toward zero; a number beyond int's range gives the nearest int, not undefined
+// behaviour.
+int truncatedToInt(double x)
+{
+    if (std::isnan(x))
+        return 0;
+    if (x >= 2147483648.0)
+        return std::numeric_limits<int>::max();
+    if (x <= -2147483649.0)
+        return std::numeric_limits<int>::min();
+    return int(x);
+}
+
+// The value read as an int the way Qt reads it (a real is rounded to the nearest integer, text
+// is parsed), except that numbers beyond int's range saturate instead of wrapping.
+int intOf(const QVariant& value)
+{
+    switch (value.userType()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return truncatedToInt(std::round(value.toDouble()));
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        return int(qMin(value.toULongLong(), qulonglong(std::numeric_limits<int>::max())));
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return int(qBound(qlonglong(std::numeric_limits<int>::min()), value.toLongLong(),
+            qlonglong(std::numeric_limits<int>::max())));
+    default:
+        return value.toInt();
+    }
+}
+
+// The form in which a line edit with a display factor shows and stores numbers.
+QString shortForm(double x)
+{
+    return QStringLiteral("%1").arg(x);
+}
+
+// What an editor shows for a value. Spin and combo boxes take the value as an int times the
+// factor, truncated toward zero.
+int shownWhole(const QVariant& value, double factor)
+{
+    return truncatedToInt(intOf(value) * factor);
+}
+
+double shownReal(const QVariant& value, double factor)
+{
+    const double shown = value.toDouble() * factor;
+    return std::isnan(shown) ? 0.0 : shown;
+}
+
+QString shownText(const QVariant& value, double factor)
+{
+    return factor == 1.0 ? value.toString() : shortForm(value.toDouble() * factor);
+}
+
+// A group's members: every dynamic property that holds a parameter, in the order they were hung.
+QVector<std::pair<QByteArray, ZRDeviceProperty*>> membersOf(const ZRDeviceProperty* group)
+{
+    QVector<std::pair<QByteArray, ZRDeviceProperty*>> members;
+    const QList<QByteArray> names = group->dynamicPropertyNames();
+    for (const QByteArray& name : names) {
+        if (name == widgetKey || name == editorKey)
+            continue;
+        ZRDeviceProperty* member = group->property_ptr(name.constData());
+        // A group hung inside itself would rebuild itself forever.
+        if (member && member != group)
+            members.append({ name, member });
+    }
+    return members;
+}
+
+// The editor as the widget class its kind names, or null when it is not one.
+template <class Widget> Widget* editorAs(QWidget* editor, const QString& kind)
+{
+    if (kind != QLatin1String(Widget::staticMetaObject.className()))
+        return nullptr;
+    return qobject_cast<Widget*>(editor);
+}
+
+QTabWidget* tabWidgetIn(QWidget* parent)
+{
+    if (auto* tabs = qobject_cast<QTabWidget*>(parent))
+        return tabs;
+    return parent->findChild<QTabWidget*>();
+}
+
+} // namespace
+
+void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUnit)
+{
+    const QVariant description = property(widgetKey);
+    if (!description.isValid() || !parent)
+        return;
+    const QJsonObject widget = description.toJsonObject();
+    const QString kind = widget.value(QLatin1String("widget")).toString();
+
+    QWidget* editor = nullptr;
+    if (kind == QLatin1String("QTabWidget")) {
+        QTabWidget* tabs = tabWidgetIn(parent);
+        if (!tabs) {
+            // Nowhere to put a new tab widget: build nothing rather than leave orphans behind.
+            if (!parent->layout())
+                return;
+            tabs = new QTabWidget;
+            parent->layout()->addWidget(tabs);
+        }
+        auto* page = new QWidget;
+        auto* column = new QVBoxLayout(page);
+        column->setContentsMargins(30, 10, 10, 30);
+        column->setSpacing(12);
+        for (const auto& [key, member] : membersOf(this))
+            member->create_ui_ctrl(page, QString::fromUtf8(key), true);
+        editor = page;
+        tabs->addTab(page, m_label);
+    } else {
+        if (!parent->layout())
+            return;
+        auto* row = new QWidget(parent);
+        auto* line = new QHBoxLayout(row);
+        line->setSpacing(5);
+
+        auto* caption = new QLabel(m_label);
+        caption->setAlignment(Qt::AlignCenter);
+        caption->setMinimumHeight(rowHeight);
+        line->addWidget(caption, 1);
+
+        if (kind == QLatin1String("QSpinBox")) {
+            auto* spin = new QSpinBox;
+            spin->setRange(truncatedToInt(widget.value(QLatin1String("min")).toDouble(0)),
+                truncatedToInt(widget.value(QLatin1String("max")).toDouble(1000)));
+            spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+            spin->setAlignment(Qt::AlignCenter);
+            spin->setMinimumHeight(rowHeight);
+            editor = spin;
+        } else if (kind == QLatin1String("QDoubleSpinBox")) {
+            auto* spin = new QDoubleSpinBox;
+            spin->setDecimals(3);
+            spin->setRange(widget.value(QLatin1String("min")).toDouble(0),
+                widget.value(QLatin1String("max")).toDouble(0));
+            spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
+            spin->setAlignment(Qt::AlignCenter);
+            spin->setMinimumHeight(rowHeight);
+            editor = spin;
+        } else if (kind == QLatin1String("QComboBox")) {
+            auto* combo = new QComboBox;
+            // An empty option string lists nothing rather than one blank item.
+            const QString options = widget.value(QLatin1String("option")).toString();
+            if (!options.isEmpty())
+                combo->addItems(
+                    options.split(QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive));
+            combo->setView(new QListView);
+            combo->setMinimumHeight(rowHeight);
+            editor = combo;
+        } else if (kind == QLatin1String("QLineEdit")) {
+            auto* edit = new QLineEdit;
+            edit->setAlignment(Qt::AlignCenter);
+            edit->setMinimumHeight(rowHeight);
+            editor = edit;
+        } else if (kind == QLatin1String("QLabel")) {
+            auto* text = new QLabel;
+            text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            text->setAlignment(Qt::AlignCenter);
+            text->setMinimumHeight(rowHeight);
+            editor = text;
+        } else if (kind == QLatin1String("QGroupBox")) {
+            auto* container = new QWidget;
+            new QHBoxLayout(container);
+            for (const auto& [key, member] : membersOf(this))
+                member->create_ui_ctrl(container, QString::fromUtf8(key), false);
+            editor = container;
+        }
+        if (editor) {
+            editor->setObjectName(name);
+            line->addWidget(editor, 3);
+        }
+
+        if (showUnit)
+            line->addWidget(new QLabel(m_unit), 1);
+        parent->layout()->addWidget(row);
+    }
+    if (!editor)
+        return;
+
+    setProperty(editorKey, QVariant::fromValue<void*>(editor));
+    // The host may destroy its editors and keep the device: forget an editor once it is gone, so
+    // a later refresh skips it instead of touching freed memory.
+    connect(editor, &QObject::destroyed, this, [this, editor] {
+        if (editorOf(this) == editor)
+            setProperty(editorKey, QVariant());
+    });
+}
+
+void ZRDeviceProperty::to_ui_ctrl()
+{
+    QWidget* editor = editorOf(this);
+    const QVariant description = property(widgetKey);
+    if (!editor || !description.isValid())
+        return;
+    const QJsonObject widget = description.toJsonObject();
+    const QString kind = widget.value(QLatin1String("widget")).toString();
+    const double factor = factorOf(widget);
+
+    if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget")) {
+        for (const auto& [key, member] : membersOf(this))
+            member->to_ui_ctrl();
+    } else if (auto* spin = editorAs<QSpinBox>(editor, kind)) {
+        spin->setValue(shownWhole(m_value, factor));
+    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind)) {
+        spin->setValue(shownReal(m_value, factor));
+    } else if (auto* edit = editorAs<QLineEdit>(editor, kind)) {
+        edit->setText(shownText(m_value, factor));
+    } else if (auto* text = editorAs<QLabel>(editor, kind)) {
+        text->setText(m_value.toString());
+    } else if (auto* combo = editorAs<QComboBox>(editor, kind)) {
+        combo->setCurrentIndex(shownWhole(m_value, factor));
+    }
+}
+
+void ZRDeviceProperty::from_ui_ctrl()
+{
+    QWidget* editor = editorOf(this);
+    const QVariant description = property(widgetKey);
+    if (!editor || !description.isValid())
+        return;
+    const QJsonObject widget = description.toJsonObject();
+    const QString kind = widget.value(QLatin1String("widget")).toString();
+    const double factor = factorOf(widget);
+
+    // An editor that still shows exactly what to_ui_ctrl puts there for the current value was not
+    // edited, but its content may have lost part of the value on the way in (a truncated product,
+    // six significant digits, three decimals, an index without an item). Storing that back would
+    // change the machine's number behind the user's back, and every refresh and store would drift
+    // it further, so the value then stands unless the content reads back as the same value.
+    const auto store = [this](const QVariant& stored, bool unedited) {
+        if (!unedited || stored == m_value)
+            setValue(stored);
+    };
+
+    if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget")) {
+        for (const auto& [key, member] : membersOf(this))
+            member->from_ui_ctrl();
+    } else if (auto* spin = editorAs<QSpinBox>(editor, kind)) {
+        const int shown = spin->value();
+        const int expected = qBound(spin->minimum(), shownWhole(m_value, factor), spin->maximum());
+        store(truncatedToInt(shown / factor), shown == expected);
+    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind)) {
+        const double expected
+            = qBound(spin->minimum(), shownReal(m_value, factor), spin->maximum());
+        const bool unedited = spin->textFromValue(spin->value()) == spin->textFromValue(expected);
+        // Only a factor near the smallest doubles overflows here; the value stands then.
+        const double stored = spin->value() / factor;
+        if (std::isfinite(stored))
+            store(stored, unedited);
+    } else if (auto* edit = editorAs<QLineEdit>(editor, kind)) {
+        const QString text = edit->text();
+        const bool unedited = text == shownText(m_value, factor);
+        if (factor == 1.0) {
+            store(text, unedited);
+        } else {
+            // "inf" and "nan" are no numbers the machine takes: they read as 0 like any other
+            // text that does not parse.
+            bool ok = false;
+            double shown = text.toDouble(&ok);
+            if (!ok || !std::isfinite(shown))
+                shown = 0.0;
+            const double stored = shown / factor;
+            if (std::isfinite(stored))
+                store(shortForm(stored), unedited);
+        }
+    } else if (auto* label = editorAs<QLabel>(editor, kind)) {
+        store(label->text(), label->text() == m_value.toString());
+    } else if (auto* combo = editorAs<QComboBox>(editor, kind)) {
+        // setCurrentIndex selects nothing for an index without an item.
+        const int index = shownWhole(m_value, factor);
+        const int expected = index >= 0 && index < combo->count() ? index : -1;
+        store(truncatedToInt(combo->currentIndex() / factor), combo->currentIndex() == expected);
+    }
+}

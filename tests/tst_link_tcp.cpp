@@ -1,0 +1,562 @@
+// The machine link over TCP against a peer on 127.0.0.1: connection reports, status, heartbeat,
+// the choice of transport, and the device's link-state table.
+
+#include "machinepeer.h"
+#include "testdevice.h"
+#include "zrdeviceproperty.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <sys/socket.h>
+
+using Device = ZRDeviceInterface;
+
+namespace {
+
+const QByteArray heartbeatFrame("\x02" "15;CCMD;1010;\x03");
+
+QVariant valueOf(ZRCommonInterface& device, const char* name)
+{
+    return device.property_ptr(name)->value();
+}
+
+void setValue(ZRCommonInterface& device, const char* name, const QVariant& value)
+{
+    device.property_ptr(name)->setValue(value);
+}
+
+QStringList statusLines(const QSignalSpy& messages)
+{
+    QStringList lines;
+    for (const QList<QVariant>& args : messages) {
+        if (qvariant_cast<Device::ZRDeviceMessage>(args.at(0)) == Device::DevStatus)
+            lines << args.at(1).toString();
+    }
+    return lines;
+}
+
+// A device with the settings group, pointed at 127.0.0.1:port with a one-second heartbeat.
+void prepare(TestDevice& device, quint16 port)
+{
+    device.init157(&device);
+    setValue(device, "TCP_PORT", int(port));
+    setValue(device, "HEARTBEAT", 1);
+    device.setIPAddress("127.0.0.1");
+}
+
+quint16 unusedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+} // namespace
+
+class tst_LinkTcp : public QObject {
+    Q_OBJECT
+private slots:
+    void connectHeartbeatAndDrop();
+    void refusedConnection();
+    void warningSilencesTheLink();
+    void connectRefusedUnlessDisconnected_data();
+    void connectRefusedUnlessDisconnected();
+    void transportSelection_data();
+    void transportSelection();
+    void reconnectWhileConnectingUsesTheNewPort();
+    void noPortNoAttempt();
+    void portCutTo16Bits_data();
+    void portCutTo16Bits();
+    void linkReports_data();
+    void linkReports();
+    void heartbeatPeriod_data();
+    void heartbeatPeriod();
+    void heartbeatSwitch();
+    void repeatedAddressKeepsTheParameter_data();
+    void repeatedAddressKeepsTheParameter();
+    void sustainedExchange();
+    void framesFromAnotherThread();
+};
+
+void tst_LinkTcp::connectHeartbeatAndDrop()
+{
+    MachinePeer machine;
+    QElapsedTimer clock;
+    QList<qint64> arrivals;
+    machine.answer = [&](const QByteArray&) {
+        arrivals << clock.elapsed();
+        return QByteArray();
+    };
+    TestDevice device;
+    prepare(device, machine.port());
+    QSignalSpy messages(&device, &Device::message);
+
+    clock.start();
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(statusLines(messages), QStringList { "TCP CONNECTED." });
+    QVERIFY(machine.waitForClient());
+    QCOMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+    QCOMPARE(valueOf(device, "CONNECT_MODE").toString(), QStringLiteral("TCP"));
+    QVERIFY(device.device_timer.isActive());
+    QCOMPARE(device.device_timer.interval(), 1000);
+
+    // Keep-alive is in force on the connected socket, so a machine that vanishes is noticed.
+    int keepAlive = 0;
+    socklen_t size = sizeof keepAlive;
+    QCOMPARE(::getsockopt(int(device.tcp_socket->socketDescriptor()), SOL_SOCKET, SO_KEEPALIVE,
+                 &keepAlive, &size),
+        0);
+    QCOMPARE(keepAlive, 1);
+    QCOMPARE(device.tcp_socket->readBufferSize(), qint64(10240));
+
+    QVERIFY(machine.waitForFrames(2, 5000));
+    QCOMPARE(machine.frames().mid(0, 2), (QList<QByteArray> { heartbeatFrame, heartbeatFrame }));
+    QVERIFY2(arrivals.at(0) >= 900 && arrivals.at(0) < 3000, QByteArray::number(arrivals.at(0)));
+    const qint64 period = arrivals.at(1) - arrivals.at(0);
+    QVERIFY2(period >= 800 && period < 2500, QByteArray::number(period));
+
+    QTcpSocket* socket = device.tcp_socket;
+    machine.dropClient();
+    QTRY_COMPARE(statusLines(messages), QStringList({ "TCP CONNECTED.", "TCP DISCONNECTED." }));
+    QCOMPARE(valueOf(device, "STATUS").toInt(), int(Device::DisConnected));
+    QCOMPARE(valueOf(device, "CONNECT_MODE").toString(), QStringLiteral("TCP"));
+    QVERIFY(!device.device_timer.isActive());
+
+    // The next connect reuses the socket, and the heartbeat starts again.
+    machine.clearReceived();
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(statusLines(messages).size(), 3);
+    QCOMPARE(statusLines(messages).last(), QStringLiteral("TCP CONNECTED."));
+    QCOMPARE(device.findChildren<QTcpSocket*>(), QList<QTcpSocket*> { socket });
+    QVERIFY(machine.waitForFrames(1, 5000));
+    QCOMPARE(machine.frames().first(), heartbeatFrame);
+}
+
+void tst_LinkTcp::refusedConnection()
+{
+    TestDevice device;
+    prepare(device, unusedPort());
+    setValue(device, "CONNECT_MODE", "USB");
+    QSignalSpy messages(&device, &Device::message);
+
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(statusLines(messages), QStringList { "TCP DISCONNECTED." });
+    QCOMPARE(valueOf(device, "STATUS").toInt(), int(Device::DisConnected));
+    QCOMPARE(valueOf(device, "CONNECT_MODE").toString(), QStringLiteral("TCP"));
+    QVERIFY(!device.device_timer.isActive());
+    QVERIFY(device.connectDevice()); // a refused attempt leaves the device free to try again
+}
+
+// While the machine reports a warning nothing leaves the device; the heartbeat keeps ticking and
+// is dropped like any other frame.
+void tst_LinkTcp::warningSilencesTheLink()
+{
+    MachinePeer machine;
+    TestDevice device;
+    prepare(device, machine.port());
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+
+    setValue(device, "STATUS", int(Device::Warning));
+    device.sendCMD(device.property_ptr("TASK_STOP")->set_cmd_bytes());
+    QTest::qWait(1300);
+    QVERIFY(device.device_timer.isActive());
+    QCOMPARE(machine.received(), QByteArray());
+
+    setValue(device, "STATUS", int(Device::Working));
+    QVERIFY(machine.waitForFrames(1, 5000));
+    QCOMPARE(machine.frames().first(), heartbeatFrame);
+}
+
+void tst_LinkTcp::connectRefusedUnlessDisconnected_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::newRow("Idle") << int(Device::Idle);
+    QTest::newRow("Working") << int(Device::Working);
+    QTest::newRow("Pause") << int(Device::Pause);
+    QTest::newRow("Warning") << int(Device::Warning);
+    QTest::newRow("Error") << int(Device::Error);
+}
+
+void tst_LinkTcp::connectRefusedUnlessDisconnected()
+{
+    QFETCH(int, status);
+    TestDevice device;
+    prepare(device, unusedPort());
+    setValue(device, "STATUS", status);
+    QSignalSpy messages(&device, &Device::message);
+
+    QVERIFY(!device.connectDevice());
+    QCOMPARE(device.tcp_socket, nullptr);
+    QCOMPARE(device.usb_operate, nullptr);
+    QCOMPARE(valueOf(device, "STATUS").toInt(), status);
+    QTest::qWait(50);
+    QCOMPARE(messages.count(), 0);
+}
+
+void tst_LinkTcp::transportSelection_data()
+{
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<QString>("report");
+
+    // clang-format off
+    QTest::newRow("no address")   << QStringList()               << false << ""    << "";
+    QTest::newRow("IP only")      << QStringList { "ip" }        << true  << "TCP" << "TCP DISCONNECTED.";
+    QTest::newRow("USB only")     << QStringList { "usb" }       << true  << "USB" << "USB ERROR.";
+    QTest::newRow("USB, then IP") << QStringList { "usb", "ip" } << true  << "USB" << "USB ERROR.";
+    QTest::newRow("IP, then USB") << QStringList { "ip", "usb" } << true  << "USB" << "USB ERROR.";
+    // clang-format on
+}
+
+void tst_LinkTcp::transportSelection()
+{
+    QFETCH(QStringList, calls);
+    QFETCH(bool, started);
+    QFETCH(QString, transport);
+    QFETCH(QString, report);
+
+    TestDevice device;
+    device.init157(&device);
+    setValue(device, "TCP_PORT", int(unusedPort()));
+    for (const QString& call : calls) {
+        if (call == "ip")
+            device.setIPAddress("127.0.0.1");
+        else
+            device.setUSBPath("/nonexistent/zr-usb-port");
+    }
+    QSignalSpy messages(&device, &Device::message);
+
+    QCOMPARE(device.connectDevice(), started);
+    QCOMPARE(device.tcp_socket != nullptr, transport == "TCP");
+    QCOMPARE(device.usb_operate != nullptr, transport == "USB");
+    if (started)
+        QTRY_COMPARE(statusLines(messages), QStringList { report });
+    else
+        QCOMPARE(messages.count(), 0);
+}
+
+// A host that corrects the address while an attempt is still under way gets the new one at
+// once, not after the old attempt gives up.
+void tst_LinkTcp::reconnectWhileConnectingUsesTheNewPort()
+{
+    MachinePeer first;
+    MachinePeer second;
+    TestDevice device;
+    prepare(device, first.port());
+    QSignalSpy messages(&device, &Device::message);
+
+    QVERIFY(device.connectDevice());
+    if (device.tcp_socket->state() != QAbstractSocket::ConnectingState)
+        QSKIP("the loopback connection completed before the event loop ran");
+    setValue(device, "TCP_PORT", int(second.port()));
+    QVERIFY(device.connectDevice());
+    QTRY_VERIFY(statusLines(messages).contains("TCP CONNECTED."));
+    QVERIFY(second.waitForClient());
+    QCOMPARE(device.tcp_socket->peerPort(), second.port());
+    QCOMPARE(device.findChildren<QTcpSocket*>().size(), 1);
+}
+
+void tst_LinkTcp::noPortNoAttempt()
+{
+    TestDevice device;
+    device.init157(&device);
+    delete device.property_ptr("TCP_PORT");
+    device.setProperty("TCP_PORT", QVariant());
+    device.setIPAddress("127.0.0.1");
+    QSignalSpy messages(&device, &Device::message);
+
+    QVERIFY(device.connectDevice());
+    QVERIFY(device.tcp_socket);
+    QCOMPARE(device.tcp_socket->state(), QAbstractSocket::UnconnectedState);
+    QTest::qWait(50);
+    QCOMPARE(messages.count(), 0);
+}
+
+void tst_LinkTcp::portCutTo16Bits_data()
+{
+    QTest::addColumn<int>("listenPort"); // 0: any free port
+    QTest::addColumn<int>("offset");
+
+    QTest::newRow("70000 reaches 4464") << 4464 << 65536;
+    QTest::newRow("port + 2^16") << 0 << 65536;
+    QTest::newRow("port + 3 * 2^16") << 0 << 3 * 65536;
+    QTest::newRow("port - 2^16 (negative)") << 0 << -65536;
+    QTest::newRow("in range") << 0 << 0;
+}
+
+void tst_LinkTcp::portCutTo16Bits()
+{
+    QFETCH(int, listenPort);
+    QFETCH(int, offset);
+
+    QTcpServer machine;
+    if (!machine.listen(QHostAddress::LocalHost, quint16(listenPort)))
+        QSKIP("the port is taken on this machine");
+    TestDevice device;
+    prepare(device, 0);
+    setValue(device, "TCP_PORT", int(machine.serverPort()) + offset);
+
+    QVERIFY(device.connectDevice());
+    QTRY_VERIFY(machine.hasPendingConnections());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+    QCOMPARE(device.tcp_socket->peerPort(), machine.serverPort());
+}
+
+// Every report sets CONNECT_MODE; the ones that change the link set STATUS, move the timer, and
+// tell the host.
+void tst_LinkTcp::linkReports_data()
+{
+    QTest::addColumn<bool>("usb");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("statusBefore");
+    QTest::addColumn<bool>("timerBefore");
+    QTest::addColumn<int>("statusAfter");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("timerAfter");
+
+    const int idle = Device::DisConnected, up = Device::Working, warn = Device::Warning;
+    // clang-format off
+    QTest::newRow("USB 1")             << true  << 1  << idle << false << up   << "USB CONNECTED."    << true;
+    QTest::newRow("USB 1 again")       << true  << 1  << up   << true  << up   << "USB CONNECTED."    << true;
+    QTest::newRow("USB 2")             << true  << 2  << up   << true  << warn << "USB ERROR."        << false;
+    QTest::newRow("USB 0")             << true  << 0  << up   << true  << idle << "USB DISCONNECTED." << false;
+    QTest::newRow("USB 0 from error")  << true  << 0  << warn << false << idle << "USB DISCONNECTED." << false;
+    QTest::newRow("USB 3")             << true  << 3  << up   << true  << up   << ""                  << true;
+    QTest::newRow("USB -1")            << true  << -1 << idle << false << idle << ""                  << false;
+    QTest::newRow("TCP connected")     << false << int(QAbstractSocket::ConnectedState)   << idle << false << up   << "TCP CONNECTED."    << true;
+    QTest::newRow("TCP unconnected")   << false << int(QAbstractSocket::UnconnectedState) << up   << true  << idle << "TCP DISCONNECTED." << false;
+    QTest::newRow("TCP host lookup")   << false << int(QAbstractSocket::HostLookupState)  << idle << false << idle << ""                  << false;
+    QTest::newRow("TCP connecting")    << false << int(QAbstractSocket::ConnectingState)  << idle << false << idle << ""                  << false;
+    QTest::newRow("TCP bound")         << false << int(QAbstractSocket::BoundState)       << up   << true  << up   << ""                  << true;
+    QTest::newRow("TCP listening")     << false << int(QAbstractSocket::ListeningState)   << up   << true  << up   << ""                  << true;
+    QTest::newRow("TCP closing")       << false << int(QAbstractSocket::ClosingState)     << up   << true  << up   << ""                  << true;
+    // clang-format on
+}
+
+void tst_LinkTcp::linkReports()
+{
+    QFETCH(bool, usb);
+    QFETCH(int, code);
+    QFETCH(int, statusBefore);
+    QFETCH(bool, timerBefore);
+    QFETCH(int, statusAfter);
+    QFETCH(QString, line);
+    QFETCH(bool, timerAfter);
+
+    TestDevice device;
+    device.init157(&device);
+    setValue(device, "CONNECT_MODE", usb ? "TCP" : "USB");
+    setValue(device, "STATUS", statusBefore);
+    if (timerBefore)
+        device.device_timer.start(7000);
+    QSignalSpy messages(&device, &Device::message);
+
+    if (usb) {
+        const QString line = QString("ZRCommonInterface::slot_usb_status %1").arg(code);
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+        device.slot_usb_status(code);
+    } else {
+        device.slot_tcp_socket_state(QAbstractSocket::SocketState(code));
+    }
+
+    QCOMPARE(valueOf(device, "CONNECT_MODE").toString(), QString(usb ? "USB" : "TCP"));
+    QCOMPARE(valueOf(device, "STATUS").toInt(), statusAfter);
+    QCOMPARE(statusLines(messages), line.isEmpty() ? QStringList() : QStringList { line });
+    QCOMPARE(device.device_timer.isActive(), timerAfter);
+    if (timerAfter) // restarted at the catalogue's two seconds, or left as it was
+        QCOMPARE(device.device_timer.interval(), line.isEmpty() ? 7000 : 2000);
+}
+
+void tst_LinkTcp::heartbeatPeriod_data()
+{
+    QTest::addColumn<QVariant>("heartbeat");
+    QTest::addColumn<int>("interval");
+
+    QTest::newRow("catalogue default") << QVariant(2) << 2000;
+    QTest::newRow("5 s") << QVariant(5) << 5000;
+    QTest::newRow("0: lower bound") << QVariant(0) << 1000;
+    QTest::newRow("negative: lower bound") << QVariant(-3) << 1000;
+    QTest::newRow("at the upper bound") << QVariant(600) << 600000;
+    QTest::newRow("past the upper bound") << QVariant(3000000) << 600000;
+    QTest::newRow("largest unsigned") << QVariant(4294967295u) << 600000;
+    QTest::newRow("huge 64-bit") << QVariant(Q_INT64_C(1) << 62) << 600000;
+    QTest::newRow("fraction truncated") << QVariant(2.9) << 2000;
+    QTest::newRow("infinity") << QVariant(qInf()) << 600000;
+    QTest::newRow("NaN") << QVariant(qQNaN()) << 1000;
+    QTest::newRow("text") << QVariant("3") << 3000;
+    QTest::newRow("not a number") << QVariant("fast") << 1000;
+}
+
+void tst_LinkTcp::heartbeatPeriod()
+{
+    QFETCH(QVariant, heartbeat);
+    QFETCH(int, interval);
+
+    TestDevice device;
+    device.init157(&device);
+    setValue(device, "HEARTBEAT", heartbeat);
+
+    device.slot_tcp_socket_state(QAbstractSocket::ConnectedState);
+    QVERIFY(device.device_timer.isActive());
+    QCOMPARE(device.device_timer.interval(), interval);
+    device.heartbeat_switch(false);
+    device.heartbeat_switch(true);
+    QCOMPARE(device.device_timer.interval(), interval);
+}
+
+void tst_LinkTcp::heartbeatSwitch()
+{
+    TestDevice device;
+    device.init157(&device);
+    device.slot_tcp_socket_state(QAbstractSocket::ConnectedState);
+    QCOMPARE(device.device_timer.interval(), 2000);
+
+    // A new value waits for the next start of the timer.
+    setValue(device, "HEARTBEAT", 5);
+    QCOMPARE(device.device_timer.interval(), 2000);
+    device.heartbeat_switch(false);
+    QVERIFY(!device.device_timer.isActive());
+    device.heartbeat_switch(true);
+    QVERIFY(device.device_timer.isActive());
+    QCOMPARE(device.device_timer.interval(), 5000);
+
+    // Without a heartbeat parameter the switch leaves the timer alone.
+    TestDevice bare;
+    bare.device_timer.start(3000);
+    bare.heartbeat_switch(false);
+    QVERIFY(bare.device_timer.isActive());
+    bare.slot_device_timer(); // nothing to send, nothing to send it with
+}
+
+void tst_LinkTcp::repeatedAddressKeepsTheParameter_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("USB") << QByteArray("USB") << QString::fromUtf8("USB 地址");
+    QTest::newRow("TCP") << QByteArray("TCP") << QString::fromUtf8("IP 地址");
+}
+
+void tst_LinkTcp::repeatedAddressKeepsTheParameter()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, label);
+
+    TestDevice device;
+    auto set = [&](const QString& address) {
+        if (name == "USB")
+            device.setUSBPath(address);
+        else
+            device.setIPAddress(address);
+    };
+    set("first");
+    ZRDeviceProperty* parameter = device.property_ptr(name);
+    QVERIFY(parameter);
+    QCOMPARE(parameter->label(), label);
+    QCOMPARE(parameter->value().toString(), QStringLiteral("first"));
+    QCOMPARE(parameter->cmd_type(), Device::UnCMD);
+    QCOMPARE(parameter->get_cmd_bytes(), QByteArray());
+    QSignalSpy changed(parameter, &ZRDeviceProperty::valueChanged);
+
+    for (int i = 0; i < 100; ++i)
+        set(QString("address %1").arg(i));
+    QCOMPARE(device.property_ptr(name), parameter);
+    QCOMPARE(parameter->value().toString(), QStringLiteral("address 99"));
+    QCOMPARE(changed.count(), 100);
+    QCOMPARE(device.dynamicPropertyNames(), QList<QByteArray> { name });
+}
+
+// The link carries a steady stream both ways without losing or reordering a frame. The run lasts
+// three seconds; set ZR_LINK_SOAK_SECONDS to soak it for longer.
+void tst_LinkTcp::sustainedExchange()
+{
+    const int seconds = qMax(3, qEnvironmentVariableIntValue("ZR_LINK_SOAK_SECONDS"));
+    ZRDeviceProperty packer;
+    const QByteArray heartbeatAnswer = packer.pack("1010,0,1;", "CCMD");
+
+    MachinePeer machine;
+    int heartbeats = 0;
+    machine.answer = [&](const QByteArray& frame) {
+        if (frame == heartbeatFrame) {
+            ++heartbeats;
+            return heartbeatAnswer;
+        }
+        // "GET<n>;" is answered with "SET<n>:<n>;".
+        const QByteArray n = frame.mid(frame.indexOf("GET") + 3).chopped(2);
+        return packer.pack("SET" + n + ":" + n + ";", "CMD");
+    };
+    TestDevice device;
+    device.recordFrames = true;
+    prepare(device, machine.port());
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+
+    int sent = 0;
+    QTimer sender;
+    connect(&sender, &QTimer::timeout, [&] {
+        for (int i = 0; i < 3; ++i)
+            device.sendCMD(packer.pack(QString("GET%1;").arg(sent++), "CMD"));
+    });
+    sender.start(1);
+    // A plain event loop: QTest::qWait() sleeps between its passes and would starve the link.
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    sender.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(device.dispatched.size(), sent + heartbeats, 10000);
+
+    int next = 0;
+    int beats = 0;
+    for (const QByteArray& frame : machine.frames()) {
+        if (frame == heartbeatFrame) {
+            ++beats;
+            continue;
+        }
+        QCOMPARE(frame, packer.pack(QString("GET%1;").arg(next++), "CMD"));
+    }
+    QCOMPARE(next, sent);
+    QVERIFY2(beats >= seconds - 1, QByteArray::number(beats));
+
+    next = 0;
+    for (const QString& frame : qAsConst(device.dispatched)) {
+        if (frame.toUtf8() == heartbeatAnswer)
+            continue;
+        QCOMPARE(frame.toUtf8(), packer.pack(QString("SET%1:%1;").arg(next++), "CMD"));
+    }
+    QCOMPARE(next, sent);
+    QVERIFY2(sent > seconds * 300, QByteArray::number(sent));
+}
+
+
+// A host may send from a thread of its own; the frames still reach the machine whole and in order.
+void tst_LinkTcp::framesFromAnotherThread()
+{
+    MachinePeer machine;
+    TestDevice device;
+    prepare(device, machine.port());
+    setValue(device, "HEARTBEAT", 600);
+    QVERIFY(device.connectDevice());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+    QVERIFY(machine.waitForClient());
+
+    ZRDeviceProperty packer;
+    QByteArray expected;
+    for (int i = 0; i < 500; ++i)
+        expected += packer.pack(QString("GET%1;").arg(i), "CMD");
+    std::unique_ptr<QThread> host(QThread::create([&] {
+        for (int i = 0; i < 500; ++i)
+            device.sendCMD(packer.pack(QString("GET%1;").arg(i), "CMD"));
+    }));
+    host->start();
+    QVERIFY(QTest::qWaitFor([&] { return host->isFinished(); }, 10000));
+    QTRY_COMPARE_WITH_TIMEOUT(machine.received().size(), expected.size(), 10000);
+    QCOMPARE(machine.received(), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_LinkTcp)
+#include "tst_link_tcp.moc"

@@ -57,6 +57,7 @@ private slots:
     void noResponseRetriesUntilAnswered();
     void retryReadsCodeAfterTheWait();
     void refusedConnectionRetries();
+    void deviceDestroyedWithRepliesOnTheWay();
     void deviceDestroyedDuringRetryWait();
     void clientDestroyedDuringRetryWait();
     void withoutDeviceCloudNothingIsSent();
@@ -387,6 +388,17 @@ void tst_CloudRegistration::refusedConnectionRetries()
     QTRY_VERIFY_WITH_TIMEOUT(device->cloud_device.contains("id"), 3000);
     QCOMPARE(service->requests("device", "GET").size(), 1);
     QCOMPARE(device->mirror(), device->cloud_device);
+}
+
+void tst_CloudRegistration::deviceDestroyedWithRepliesOnTheWay()
+{
+    service->addDevice({ { "code", Code } });
+    device->setCorvaneCloud(client.get(), Code);
+    device.reset();
+    settle(2);
+    // A live device would have answered the found lookup with an update.
+    QCOMPARE(service->requests().size(), 2);
+    QVERIFY(service->requests("device", "PUT").isEmpty());
 }
 
 void tst_CloudRegistration::deviceDestroyedDuringRetryWait()

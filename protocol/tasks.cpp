@@ -1,5 +1,123 @@
 #include "zrcommoninterface.h"
 
-// Placeholder until task control lands.
-void ZRCommonInterface::startTask() { }
-void ZRCommonInterface::stopTask() { }
+#include "hanging.h"
+#include "zrdeviceproperty.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QLatin1String statusKey("Status");
+const QLatin1String fileNameKey("FileName");
+const QLatin1String taskCopiesKey("TaskCopies");
+const QLatin1String finishedKey("Finished");
+const QLatin1String percentKey("Percent");
+
+int integerField(const QString& text)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    return ok ? number : 0;
+}
+
+// The machine sends the percentage as a decimal number; it is kept truncated toward zero. A
+// corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
+int percentField(const QString& text)
+{
+    bool ok = false;
+    const double number = std::trunc(text.toDouble(&ok));
+    if (!ok || !std::isfinite(number) || number < double(std::numeric_limits<int>::min())
+        || number > double(std::numeric_limits<int>::max()))
+        return 0;
+    return int(number);
+}
+
+// The task record with the five task keys replaced and every other key kept. It is built afresh
+// rather than edited in place: replacing a string in a QJsonObject taken out of a QVariant keeps
+// the old text in its storage, and a long job replaces "FileName" thousands of times.
+QJsonObject taskRecord(const QJsonObject& previous, int status, const QString& fileName,
+    int taskCopies, int finished, int percent)
+{
+    QJsonObject record;
+    for (auto it = previous.constBegin(); it != previous.constEnd(); ++it) {
+        const QString key = it.key();
+        if (key != statusKey && key != fileNameKey && key != taskCopiesKey && key != finishedKey
+            && key != percentKey)
+            record.insert(key, it.value());
+    }
+    record.insert(statusKey, status);
+    record.insert(fileNameKey, fileName);
+    record.insert(taskCopiesKey, taskCopies);
+    record.insert(finishedKey, finished);
+    record.insert(percentKey, percent);
+    return record;
+}
+
+} // namespace
+
+void ZRCommonInterface::startTask()
+{
+    const ZRDeviceProperty* taskMode = property_ptr("TASK_MODE");
+    const int mode = taskMode ? taskMode->value().toInt() : 0;
+
+    if (mode == 0) {
+        const ZRDeviceProperty* copies = property_ptr("TASK_COPIES");
+        if (!copies)
+            return;
+        sendCMD(copies->set_cmd_bytes());
+        const ZRDeviceProperty* plt = property_ptr("TASK_PLT");
+        if (!plt)
+            return;
+        sendCMD(plt->set_cmd_bytes());
+    } else if (mode == 1) {
+        const ZRDeviceProperty* copies = property_ptr("QRCODE_COPIES");
+        if (!copies)
+            return;
+        sendCMD(copies->set_cmd_bytes());
+    }
+
+    ZRDeviceProperty* startTime = property_ptr("TASK_START_TIME");
+    if (!startTime) {
+        startTime = new ZRDeviceProperty;
+        startTime->init(QDateTime::currentDateTime(), QString(), QString(), 0, 0, 0, UnCMD, {});
+        adoptParameter(this, "TASK_START_TIME", startTime);
+    }
+    startTime->setValue(QDateTime::currentDateTime());
+}
+
+void ZRCommonInterface::stopTask()
+{
+    // The work record describes the job that is ending, so it goes out before anything is reset.
+    device_task_record_to_cloud();
+
+    if (ZRDeviceProperty* startTime = property_ptr("TASK_START_TIME"))
+        startTime->setValue(QDateTime());
+    if (ZRDeviceProperty* task = property_ptr("TASK"))
+        task->setValue(taskRecord(task->value().toJsonObject(), 0, QString(), 0, 0, 100));
+}
+
+void ZRCommonInterface::decode_task(QString report)
+{
+    ZRDeviceProperty* task = property_ptr("TASK");
+    if (!task) {
+        task = new ZRDeviceProperty;
+        task->init(QJsonObject(), tr("当前任务"), QString(), 0, 0, 0, UnCMD, {});
+        adoptParameter(this, "TASK", task);
+    }
+
+    // 66, status, file name, copies ordered, copies finished, percent, and three fields that
+    // must be there but are not read.
+    const QStringList fields = report.split(QLatin1Char(','));
+    if (fields.size() < 9)
+        return;
+
+    task->setValue(
+        taskRecord(task->value().toJsonObject(), integerField(fields.at(1)), fields.at(2),
+            integerField(fields.at(3)), integerField(fields.at(4)), percentField(fields.at(5))));
+    emit message(DevTasK, report);
+    device_task_to_cloud();
+}

@@ -267,7 +267,7 @@ void tst_SimFaults::dropAfterFrames()
     // The third frame is answered before the link goes.
     QCOMPARE(client.frames(),
         QList<QByteArray>(
-            { frame("CCMD", "1010,0,2"), frame("CCMD", "1010,0,2"), frame("CCMD", "1010,0,2") }));
+            { frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;") }));
     QCOMPARE(machine.counters().framesReceived, 3);
     QCOMPARE(machine.counters().linksDropped, 1);
 
@@ -310,7 +310,7 @@ void tst_SimFaults::dropMidJob()
     const QByteArray last = client.waitForPayload("66,3,");
     QVERIFY(!last.isEmpty());
     QVERIFY(!client.isClosed());
-    QCOMPARE(payloadOf(last).split(',').mid(1, 5),
+    QCOMPARE(bodyOf(last).split(',').mid(1, 5),
         QList<QByteArray>({ "3", "job-0001.plt", "1", "1", "100.0" }));
     QCOMPARE(machine.counters().copiesCut, 1);
     QCOMPARE(machine.counters().linksDropped, 1);
@@ -333,7 +333,7 @@ void tst_SimFaults::delayedReplies()
     QVERIFY2(clock.elapsed() >= 140, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(client.frames(),
-        QList<QByteArray>({ frame("CCMD", "1010,0,2"), frame("CMD", "GET28:3000;") }));
+        QList<QByteArray>({ frame("CCMD", "1010,0,2;"), frame("CMD", "GET28:3000;") }));
 }
 
 void tst_SimFaults::malformedFrames()
@@ -410,7 +410,7 @@ void tst_SimFaults::ptyHangsUpAndComesBack()
         QVERIFY(writeTty(fd, frame("CCMD", "1010;") + frame("CMD", "GET28;")));
         // The answer to the frame that ends the link is read before the hang-up.
         bool hungUp = false;
-        QCOMPARE(readTty(fd, 1, &hungUp), frame("CCMD", "1010,0,2"));
+        QCOMPARE(readTty(fd, 1, &hungUp), frame("CCMD", "1010,0,2;"));
         QVERIFY(hungUp);
         ::close(fd);
         QVERIFY(reopened.wait(3000));

@@ -87,18 +87,18 @@ void tst_Simulator::replies_data()
                                         << frame("CMD", "SET11:63036;SET12:65535;SET13:0;");
     QTest::newRow("write negative")     << frame("CMD", "SET131:-10;")  << frame("CMD", "SET131:65526;");
     QTest::newRow("bad item skipped")   << frame("CMD", "SET1:300;2:x;4:90;") << frame("CMD", "SET1:300;SET4:90;");
-    QTest::newRow("heartbeat")          << frame("CCMD", "1010;")       << QByteArray("\x02" "18;CCMD;1010,0,2\x03");
-    QTest::newRow("heartbeat write")    << frame("CCMD", "1010,5;")     << frame("CCMD", "1010,0,5");
+    QTest::newRow("heartbeat")          << frame("CCMD", "1010;")       << QByteArray("\x02" "19;CCMD;1010,0,2;\x03");
+    QTest::newRow("heartbeat write")    << frame("CCMD", "1010,5;")     << frame("CCMD", "1010,0,5;");
     QTest::newRow("information")        << frame("CCMD", "2;")
-        << frame("CCMD", "2,0,ZR-TX4150V,TX4150V-000128,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03");
-    QTest::newRow("unique id")          << frame("CCMD", "57;")         << frame("CCMD", "57,0,5A52B7C40E19F263");
-    QTest::newRow("machine number")     << frame("CCMD", "44,TX-9;")    << QByteArray("\x02" "14;CCMD;44,0\x03");
-    QTest::newRow("board number")       << frame("CCMD", "46,B-1;")     << frame("CCMD", "46,0");
-    QTest::newRow("board version")      << frame("CCMD", "48,V2;")      << frame("CCMD", "48,0");
-    QTest::newRow("text with a comma")  << frame("CCMD", "44,A,B;")     << frame("CCMD", "44,1");
-    QTest::newRow("text with a ';'")    << frame("CCMD", "44,A;B;")     << frame("CCMD", "44,1");
-    QTest::newRow("factory setting")    << frame("CCMD", "67,0;")       << frame("CCMD", "67,0");
-    QTest::newRow("factory, odd value") << frame("CCMD", "67,1;")       << frame("CCMD", "67,1");
+        << frame("CCMD", "2,0,ZR-TX4150V,TX4150V-000128,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03;");
+    QTest::newRow("unique id")          << frame("CCMD", "57;")         << frame("CCMD", "57,0,5A52B7C40E19F263;");
+    QTest::newRow("machine number")     << frame("CCMD", "44,TX-9;")    << QByteArray("\x02" "15;CCMD;44,0;\x03");
+    QTest::newRow("board number")       << frame("CCMD", "46,B-1;")     << frame("CCMD", "46,0;");
+    QTest::newRow("board version")      << frame("CCMD", "48,V2;")      << frame("CCMD", "48,0;");
+    QTest::newRow("text with a comma")  << frame("CCMD", "44,A,B;")     << frame("CCMD", "44,1;");
+    QTest::newRow("text with a ';'")    << frame("CCMD", "44,A;B;")     << frame("CCMD", "44,1;");
+    QTest::newRow("factory setting")    << frame("CCMD", "67,0;")       << frame("CCMD", "67,0;");
+    QTest::newRow("factory, odd value") << frame("CCMD", "67,1;")       << frame("CCMD", "67,1;");
     QTest::newRow("pause, no job")      << frame("CMD", "SET125:0;")    << frame("CMD", "SET125:0;");
     QTest::newRow("jog x plus")         << frame("CMD", "SET82:32868;") << frame("CMD", "SET82:32868;");
     QTest::newRow("set origin")         << frame("CMD", "SET87:1;")     << frame("CMD", "SET87:1;");
@@ -160,7 +160,7 @@ void tst_Simulator::informationWritesAreReadBack()
     m_client->send("CCMD", "2;");
     QVERIFY(m_client->waitForFrames(4));
     QCOMPARE(
-        m_client->frames().at(3), frame("CCMD", "2,0,ZR-TX4150V,M-77,PCB-5,V9,1.5.7,CFG-4150-03"));
+        m_client->frames().at(3), frame("CCMD", "2,0,ZR-TX4150V,M-77,PCB-5,V9,1.5.7,CFG-4150-03;"));
 }
 
 void tst_Simulator::factorySettingRestoresDefaults()
@@ -173,9 +173,9 @@ void tst_Simulator::factorySettingRestoresDefaults()
     m_client->send("CCMD", "1010;");
     QVERIFY(m_client->waitForFrames(5));
     const QList<QByteArray> frames = m_client->frames();
-    QCOMPARE(frames.at(2), frame("CCMD", "67,0"));
+    QCOMPARE(frames.at(2), frame("CCMD", "67,0;"));
     QCOMPARE(frames.at(3), frame("CMD", "GET28:3000;GET29:2400;"));
-    QCOMPARE(frames.at(4), frame("CCMD", "1010,0,2"));
+    QCOMPARE(frames.at(4), frame("CCMD", "1010,0,2;"));
 }
 
 void tst_Simulator::ignored_data()
@@ -218,7 +218,7 @@ void tst_Simulator::ignored()
     m_client->send("CCMD", "1010;");
     QVERIFY(m_client->waitForFrames(1));
     QTest::qWait(30);
-    QCOMPARE(m_client->frames(), QList<QByteArray>() << frame("CCMD", "1010,0,2"));
+    QCOMPARE(m_client->frames(), QList<QByteArray>() << frame("CCMD", "1010,0,2;"));
     QCOMPARE(m_machine->counters().framesRejected, rejected ? 1 : 0);
     QCOMPARE(m_machine->registerValue(28), quint16(3000));
     QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
@@ -275,7 +275,7 @@ void tst_Simulator::fileJob()
     m_client->clear();
     m_client->send("PLT", square(10));
     const QByteArray last = m_client->waitForPayload("66,3,");
-    QCOMPARE(payloadOf(last).split(',').mid(2, 3), QList<QByteArray>({ "job-0002.plt", "1", "1" }));
+    QCOMPARE(bodyOf(last).split(',').mid(2, 3), QList<QByteArray>({ "job-0002.plt", "1", "1" }));
 }
 
 void tst_Simulator::paceFollowsPathLength()
@@ -337,7 +337,7 @@ void tst_Simulator::pauseResumeStop()
     // A report may have been on its way; the echo comes before the last report all the same.
     const int echo = m_client->frames().indexOf(frame("CMD", "SET125:2;"));
     QVERIFY(echo >= 0 && echo < m_client->frames().indexOf(stopped));
-    const QList<QByteArray> fields = payloadOf(stopped).split(',');
+    const QList<QByteArray> fields = bodyOf(stopped).split(',');
     QCOMPARE(fields.size(), 9);
     QVERIFY(fields.at(5).toDouble() > pausedAt && fields.at(5).toDouble() < 100);
     QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
@@ -366,7 +366,7 @@ void tst_Simulator::cutFileDuringJobIsIgnored()
     // The copies wait for the next file.
     m_client->clear();
     m_client->send("PLT", square(5));
-    QCOMPARE(payloadOf(m_client->waitForPayload("66,3,")).split(',').value(3), QByteArray("4"));
+    QCOMPARE(bodyOf(m_client->waitForPayload("66,3,")).split(',').value(3), QByteArray("4"));
 }
 
 void tst_Simulator::qrCodeJob()
@@ -378,11 +378,11 @@ void tst_Simulator::qrCodeJob()
     options.qrNames = QStringList { "sign-a.plt", "sign-b.plt" };
     start(options);
     m_client->send("CCMD", "54,3;");
-    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,sign-a.plt"));
+    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,sign-a.plt;"));
     QVERIFY(reports(m_client->frames()).isEmpty());
 
     m_client->send("QR_PLT", square(20));
-    QCOMPARE(m_client->waitForPayload("55,sign-b"), frame("CCMD", "55,sign-b.plt"));
+    QCOMPARE(m_client->waitForPayload("55,sign-b"), frame("CCMD", "55,sign-b.plt;"));
     // Data for the rest may come early: it waits for its code.
     m_client->send("QR_PLT", square(20));
     m_client->send("QR_PLT", square(40));
@@ -391,7 +391,7 @@ void tst_Simulator::qrCodeJob()
     QList<QByteArray> names;
     for (const QByteArray& f : m_client->frames()) {
         if (payloadOf(f).startsWith("55,"))
-            names.append(payloadOf(f).mid(3));
+            names.append(bodyOf(f).mid(3));
     }
     QCOMPARE(names, QList<QByteArray>({ "sign-a.plt", "sign-b.plt", "sign-a.plt" }));
 
@@ -413,7 +413,7 @@ void tst_Simulator::qrCodeJob()
     // Cut data without a QR-code job is cut once, as a file.
     m_client->clear();
     m_client->send("QR_PLT", square(5));
-    QCOMPARE(payloadOf(m_client->waitForPayload("66,3,")).split(',').mid(2, 3),
+    QCOMPARE(bodyOf(m_client->waitForPayload("66,3,")).split(',').mid(2, 3),
         QList<QByteArray>({ "job-0001.plt", "1", "1" }));
 }
 
@@ -425,23 +425,23 @@ void tst_Simulator::qrCodeJobPausedAndStopped()
     options.qrScanMs = 10;
     start(options);
     m_client->send("CCMD", "54,2;");
-    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,qr-0001.plt"));
+    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,qr-0001.plt;"));
 
     // Paused while waiting for data: the data waits too.
     m_client->send("CMD", "SET125:0;");
-    QCOMPARE(m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0"));
+    QCOMPARE(m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0;"));
     m_client->send("QR_PLT", square(20));
     QTest::qWait(100);
     QVERIFY(m_client->waitForPayload("66,1,", 0).isEmpty());
     QCOMPARE(m_machine->counters().pathCutMm, 0.0);
 
     m_client->send("CMD", "SET125:1;");
-    QCOMPARE(m_client->waitForPayload("55,qr-0002"), frame("CCMD", "55,qr-0002.plt"));
+    QCOMPARE(m_client->waitForPayload("55,qr-0002"), frame("CCMD", "55,qr-0002.plt;"));
     QVERIFY(qAbs(m_machine->counters().pathCutMm - 80) < 0.01);
 
     m_client->clear();
     m_client->send("CMD", "SET125:2;");
-    const QList<QByteArray> last = payloadOf(m_client->waitForPayload("66,4,")).split(',');
+    const QList<QByteArray> last = bodyOf(m_client->waitForPayload("66,4,")).split(',');
     QCOMPARE(last.mid(1, 5), QList<QByteArray>({ "4", "qr-0002.plt", "2", "1", "50.0" }));
     QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
     QCOMPARE(m_machine->counters().jobsStopped, 1);
@@ -503,7 +503,7 @@ void tst_Simulator::originMovesJobs()
     m_client->clear();
     m_client->send("PLT", "IN;PU0,0;PD400,0;");
     const QByteArray first = m_client->waitForPayload("66,1,");
-    const QList<QByteArray> fields = payloadOf(first).split(',');
+    const QList<QByteArray> fields = bodyOf(first).split(',');
     QCOMPARE(fields.value(7), QByteArray::number(origin.x(), 'f', 1));
     QCOMPARE(fields.value(8), QByteArray::number(origin.y(), 'f', 1));
 
@@ -527,7 +527,7 @@ void tst_Simulator::newConnectionTakesOver()
     QVERIFY(m_client->waitForClose());
     second.send("CCMD", "1010;");
     QVERIFY(second.waitForFrames(1));
-    QCOMPARE(second.frames().first(), frame("CCMD", "1010,0,2"));
+    QCOMPARE(second.frames().first(), frame("CCMD", "1010,0,2;"));
     QCOMPARE(m_front->connectionCount(), 2);
     QCOMPARE(m_machine->counters().linksOpened, 2);
 }
@@ -545,9 +545,9 @@ void tst_Simulator::ptyFront()
     // The slave is raw: CR, LF and bytes above 0x7f pass through unchanged.
     QVERIFY(writeTty(fd, frame("CCMD", "44,\r\n\xe6\x9c\xba;") + frame("CCMD", "2;")));
     QCOMPARE(readTty(fd, 2),
-        frame("CCMD", "44,0")
+        frame("CCMD", "44,0;")
             + frame(
-                "CCMD", "2,0,ZR-TX4150V,\r\n\xe6\x9c\xba,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03"));
+                "CCMD", "2,0,ZR-TX4150V,\r\n\xe6\x9c\xba,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03;"));
     QVERIFY(pty.isConnected());
     ::close(fd);
     QVERIFY(QTest::qWaitFor([&] { return !pty.isConnected(); }, 3000));

@@ -58,6 +58,13 @@ inline QByteArray payloadOf(const QByteArray& frame)
     return second < 0 ? QByteArray() : frame.mid(second + 1, frame.size() - second - 2);
 }
 
+// A reply's fields: the payload without the ';' that ends it.
+inline QByteArray bodyOf(const QByteArray& frame)
+{
+    const QByteArray payload = payloadOf(frame);
+    return payload.endsWith(';') ? payload.chopped(1) : payload;
+}
+
 inline bool isReport(const QByteArray& frame)
 {
     return headOf(frame) == "CCMD" && payloadOf(frame).startsWith("66,");
@@ -137,7 +144,7 @@ inline QList<QList<QByteArray>> reports(const QList<QByteArray>& frames)
     QList<QList<QByteArray>> result;
     for (const QByteArray& f : frames) {
         if (isReport(f))
-            result.append(payloadOf(f).split(','));
+            result.append(bodyOf(f).split(','));
     }
     return result;
 }

@@ -10,13 +10,17 @@
 // decode_buffer() hands on, instead of dispatching them.
 class TestDevice : public ZRCommonInterface {
 public:
-    using ZRCommonInterface::ZRCommonInterface;
+    using ZRCommonInterface::cloud_device;
+    using ZRCommonInterface::corvane_cloud;
     using ZRCommonInterface::decode_cmd;
     using ZRCommonInterface::device_timer;
     using ZRCommonInterface::language;
+    using ZRCommonInterface::last_task_frame;
     using ZRCommonInterface::recv_buffer;
     using ZRCommonInterface::tcp_socket;
     using ZRCommonInterface::usb_operate;
+    using ZRCommonInterface::web_socket;
+    using ZRCommonInterface::ZRCommonInterface;
 
     bool recordFrames = false;
     QStringList dispatched;

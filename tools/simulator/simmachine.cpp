@@ -181,16 +181,23 @@ bool SimMachine::isLogging() const
     return isSignalConnected(QMetaMethod::fromSignal(&SimMachine::logLine));
 }
 
+// Like every payload on this link, a reply body ends with ';': the device reads the fields
+// between the separators, and without it the ETX would stick to the last field.
+static QByteArray terminated(const QByteArray& payload)
+{
+    return payload.endsWith(';') ? payload : payload + ';';
+}
+
 void SimMachine::reply(SimLink* to, const QByteArray& head, const QByteArray& payload)
 {
     ++m_counters.framesSent;
-    to->sendFrame(SimFrame::pack(head, payload));
+    to->sendFrame(SimFrame::pack(head, terminated(payload)));
 }
 
 void SimMachine::broadcast(const QByteArray& head, const QByteArray& payload)
 {
     ++m_counters.framesSent;
-    const QByteArray frame = SimFrame::pack(head, payload);
+    const QByteArray frame = SimFrame::pack(head, terminated(payload));
     const QList<SimLink*> links = m_links;
     for (SimLink* link : links)
         link->sendFrame(frame);

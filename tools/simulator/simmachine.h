@@ -30,19 +30,21 @@ class SimLink;
 //   CMD;  SET28:3000;               CMD;  SET28:3000;                   stored and echoed
 //   CMD;  SET11:a;12:b;13:c;        CMD;  SET11:a;SET12:b;SET13:c;      -32768..65535 stored as a word
 //   CMD;  NUM:2;                    (none)                              copies of the next file
-//   PLT;  <HP-GL>   (or PPLT)       CCMD; 66,1,job-0001.plt,2,0,0.0,0,x,y  file job starts
-//   CCMD; 1010;   /  1010,<s>;      CCMD; 1010,0,<s>                    heartbeat (period 1..3600 s)
-//   CCMD; 2;                        CCMD; 2,0,ZR-TX4150V,<machine no>,<board no>,<board ver>,<fw>,<config>
-//   CCMD; 44,<text>; (46, 48)       CCMD; 44,0   (44,1 refused)         machine no, board no, board ver
-//   CCMD; 57;                       CCMD; 57,0,<unique id>
-//   CCMD; 67,0;                     CCMD; 67,0   (67,1 refused)         factory settings (not while cutting)
-//   CCMD; 54,<copies>;              CCMD; 55,<qr text>                  QR-code job: one read per copy
-//   QR_PLT; <HP-GL>                 CCMD; 66,...                        cuts the copy the code named
+//   PLT;  <HP-GL>   (or PPLT)       CCMD; 66,1,job-0001.plt,2,0,0.0,0,x,y; file job starts
+//   CCMD; 1010;   /  1010,<s>;      CCMD; 1010,0,<s>;                   heartbeat (period 1..3600 s)
+//   CCMD; 2;                        CCMD; 2,0,ZR-TX4150V,<machine no>,<board no>,<board ver>,<fw>,<config>;
+//   CCMD; 44,<text>; (46, 48)       CCMD; 44,0;  (44,1; refused)        machine no, board no, board ver
+//   CCMD; 57;                       CCMD; 57,0,<unique id>;
+//   CCMD; 67,0;                     CCMD; 67,0;  (67,1; refused)        factory settings (not while cutting)
+//   CCMD; 54,<copies>;              CCMD; 55,<qr text>;                 QR-code job: one read per copy
+//   QR_PLT; <HP-GL>                 CCMD; 66,...;                       cuts the copy the code named
 //   CMD;  SET125:0|1|2;             CMD;  SET125:n;  + CCMD 66 report   pause, resume, stop the job
 //   CMD;  SET82:v; SET83:v;         CMD;  SET82:v;                      jog X/Y: bit 15 +, low bits mm/s, 0 stops
 //   CMD;  SET87:1; SET93:1;         CMD;  SET87:1;                      set origin here / go back to origin
 //   anything else                   (none)                              ignored
 // clang-format on
+//
+// Every reply payload ends with ';'.
 //
 // Progress report: 66,<status>,<file>,<copies>,<finished>,<percent>,<seconds>,<x>,<y> with the
 // status 1 cutting, 2 paused, 3 finished, 4 stopped; percent of the whole job with one decimal,

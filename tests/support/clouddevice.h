@@ -15,10 +15,7 @@ public:
         if (withSettings)
             init157(this);
     }
-    using ZRCommonInterface::cloud_device;
-    using ZRCommonInterface::corvane_cloud;
     using ZRCommonInterface::last_remote_text;
-    using ZRCommonInterface::web_socket;
 
     // Hangs a string parameter such as "PCB_ID", as the information group would.
     void hangText(const char* name, const QString& value)

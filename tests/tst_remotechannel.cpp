@@ -5,6 +5,8 @@
 #include "cloudservice.h"
 #include "corvanecloud.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTcpServer>
 #include <QWebSocket>
 #include <QtTest>
@@ -43,11 +45,15 @@ private slots:
     void nothingToOpen();
     void secondCallDoesNotDoubleReports();
     void reopensWithAFreshAddress();
+    void promptsAskForReports_data();
+    void promptsAskForReports();
+    void lastTextSurvivesReopening();
     void destroyedDeviceClosesChannelQuietly();
     void destroyedWhileOpening();
 
 private:
     void makeDevice(bool withSettings = true);
+    void openChannel();
     // The device's status lines; those emitted while it is being destroyed are marked.
     QStringList messages;
     bool destroying = false;
@@ -87,6 +93,20 @@ void tst_RemoteChannel::makeDevice(bool withSettings)
             QCOMPARE(kind, ZRDeviceInterface::DevStatus);
             messages << (destroying ? QStringLiteral("while destroyed: ") + text : text);
         });
+}
+
+// Registers the device and opens its channel; it carries a task for its reports.
+void tst_RemoteChannel::openChannel()
+{
+    auto* task = new ZRDeviceProperty;
+    task->init(QJsonObject { { "Status", 1 }, { "FileName", "job-0001.plt" }, { "TaskCopies", 2 },
+                   { "Finished", 1 }, { "Percent", 50 } },
+        QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
+    adoptParameter(device.get(), "TASK", task);
+    device->property_ptr("FILE_PREVIEW")->setValue(QByteArray("\x89PNG"));
+    device->setCorvaneCloud(client.get(), Code);
+    device->connect_websocket();
+    QTRY_COMPARE(messages, QStringList { Connected });
 }
 
 void tst_RemoteChannel::opensTheDeviceAddress()
@@ -210,6 +230,59 @@ void tst_RemoteChannel::reopensWithAFreshAddress()
     QTRY_COMPARE(opened.size(), 2);
     QCOMPARE(opened[1][0].toString(), QStringLiteral("ZRcd34y"));
     QTRY_COMPARE(messages, QStringList({ Connected, Disconnected, Connected }));
+}
+
+void tst_RemoteChannel::promptsAskForReports_data()
+{
+    QTest::addColumn<QStringList>("prompts");
+    QTest::addColumn<int>("reports");
+    QTest::newRow("A B A") << QStringList { "A", "B", "A" } << 3;
+    QTest::newRow("repeat") << QStringList { "A", "A" } << 1;
+    QTest::newRow("empty first") << QStringList { "" } << 0;
+    QTest::newRow("empty after A") << QStringList { "A", "" } << 2;
+    QTest::newRow("runs") << QStringList { "A", "A", "B", "B", "B", "A" } << 3;
+    QTest::newRow("content is not read") << QStringList { "{}", R"({"actions":["Stop"]})" } << 2;
+}
+
+void tst_RemoteChannel::promptsAskForReports()
+{
+    QFETCH(QStringList, prompts);
+    QFETCH(int, reports);
+    openChannel();
+    // A closing prompt of its own shows when the service's texts have all been handled.
+    prompts.append("sentinel");
+    for (const QString& prompt : qAsConst(prompts))
+        QCOMPARE(service->sendPrompt(Code, prompt), 1);
+    QTRY_COMPARE(service->reports(Code).size(), reports + 1);
+    QTest::qWait(100);
+    QCOMPARE(service->reports(Code).size(), reports + 1);
+    QCOMPARE(device->last_remote_text, QStringLiteral("sentinel"));
+
+    const QJsonObject report
+        = QJsonDocument::fromJson(service->reports(Code).last().toUtf8()).object();
+    QCOMPARE(report.value("sender").toString(), QStringLiteral("Device"));
+    QCOMPARE(report.value("actions").toArray(), QJsonArray { "Runtime" });
+    QJsonObject runtime = device->property_ptr("TASK")->value().toJsonObject();
+    runtime.insert("FilePreview", QString::fromLatin1(QByteArray("\x89PNG").toBase64()));
+    QCOMPARE(report.value("message").toObject(), QJsonObject({ { "Runtime", runtime } }));
+}
+
+void tst_RemoteChannel::lastTextSurvivesReopening()
+{
+    openChannel();
+    service->sendPrompt(Code, "A");
+    QTRY_COMPARE(service->reports(Code).size(), 1);
+    service->dropChannel(Code);
+    QTRY_COMPARE(messages, QStringList({ Connected, Disconnected }));
+
+    device->connect_websocket();
+    QTRY_COMPARE(service->connectedCodes(), QStringList { Code });
+    service->clearReports();
+    service->sendPrompt(Code, "A");
+    service->sendPrompt(Code, "B");
+    QTRY_COMPARE(service->reports(Code).size(), 1);
+    QTest::qWait(100);
+    QCOMPARE(service->reports(Code).size(), 1);
 }
 
 void tst_RemoteChannel::destroyedDeviceClosesChannelQuietly()

@@ -3,17 +3,67 @@
 #include "hanging.h"
 #include "zrdeviceproperty.h"
 
-ZRDeviceProperty* createParameter(const CatalogueRow& row)
+#include <algorithm>
+#include <cstring>
+
+CatalogueRow CatalogueRow::commands(
+    int get, int set, int len, ZRDeviceInterface::ZRDeviceCMDType type) const
+{
+    CatalogueRow row = *this;
+    row.getCmd = get;
+    row.setCmd = set;
+    row.length = len;
+    row.kind = type;
+    return row;
+}
+
+const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name)
+{
+    const auto row = std::find_if(rows.cbegin(), rows.cend(),
+        [name](const CatalogueRow& candidate) { return std::strcmp(candidate.name, name) == 0; });
+    Q_ASSERT_X(row != rows.cend(), "rowNamed", name);
+    return *row;
+}
+
+static ZRDeviceProperty* createBareParameter(const CatalogueRow& row)
 {
     auto* parameter = new ZRDeviceProperty;
-    parameter->init(row.value, row.label, row.unit, row.getCmd, row.setCmd, row.length, row.kind, {});
-    if (!row.editor.isEmpty())
-        parameter->setProperty("WIDGET", row.editor);
+    parameter->init(
+        row.value, row.label, row.unit, row.getCmd, row.setCmd, row.length, row.kind, {});
     return parameter;
 }
 
-void hangRows(ZRDeviceInterface* device, std::initializer_list<CatalogueRow> rows)
+static void setEditor(ZRDeviceProperty* parameter, const CatalogueRow& row)
+{
+    if (!row.editor.isEmpty())
+        parameter->setProperty("WIDGET", row.editor);
+}
+
+ZRDeviceProperty* createParameter(const CatalogueRow& row)
+{
+    ZRDeviceProperty* parameter = createBareParameter(row);
+    setEditor(parameter, row);
+    return parameter;
+}
+
+void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows)
 {
     for (const CatalogueRow& row : rows)
         adoptParameter(device, row.name, createParameter(row));
+}
+
+void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
+    GroupEditor editor)
+{
+    ZRDeviceProperty* parameter = createBareParameter(group);
+    if (editor == GroupEditor::BeforeMembers)
+        setEditor(parameter, group);
+    for (const QString& member : members) {
+        const QByteArray name = member.toLatin1();
+        if (ZRDeviceProperty* memberParameter = parameterOf(device, name.constData()))
+            hangParameter(parameter, name.constData(), memberParameter);
+    }
+    if (editor == GroupEditor::AfterMembers)
+        setEditor(parameter, group);
+    adoptParameter(device, group.name, parameter);
 }

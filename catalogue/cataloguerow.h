@@ -4,9 +4,9 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
-
-#include <initializer_list>
+#include <QVector>
 
 class ZRDeviceProperty;
 
@@ -23,10 +23,26 @@ struct CatalogueRow {
     int length;
     ZRDeviceInterface::ZRDeviceCMDType kind;
     QJsonObject editor = {};
+
+    // The same parameter under another board's command numbers, length and kind.
+    CatalogueRow commands(int get, int set, int len, ZRDeviceInterface::ZRDeviceCMDType type) const;
 };
+
+// The row called name; the table must hold it.
+const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name);
 
 // Creates the row's parameter, with its "WIDGET" when the row has an editor. The caller owns it.
 ZRDeviceProperty* createParameter(const CatalogueRow& row);
 
 // Creates the rows in table order and hangs each on the device, which owns them.
-void hangRows(ZRDeviceInterface* device, std::initializer_list<CatalogueRow> rows);
+void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows);
+
+// Where a group's own "WIDGET" stands among its dynamic properties. Editors skip it when they
+// walk the members, but hosts see the order, so every group keeps the one it was built with.
+enum class GroupEditor { BeforeMembers, AfterMembers };
+
+// Creates the group row's parameter, hangs the named members on it in member order (each found
+// on the device, which keeps owning it; a name the device lacks is skipped), places its "WIDGET",
+// and hangs the group on the device, which owns it.
+void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
+    GroupEditor editor);

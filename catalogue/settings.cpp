@@ -3,19 +3,30 @@
 #include "cataloguerow.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonObject>
 
-void ZRCommonInterface::init157(ZRDeviceInterface* device)
+namespace {
+
+// The settings rows of the 157 board. The 437 board builds most of the same parameters, some of
+// them under its own command numbers, so both builders take their rows from this one table.
+struct SettingsRows {
+    Q_DECLARE_TR_FUNCTIONS(ZRCommonInterface)
+public:
+    static QVector<CatalogueRow> board157();
+};
+
+QVector<CatalogueRow> SettingsRows::board157()
 {
     using T = ZRDeviceInterface;
-    const QString workModes = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
+    const QString workModes
+        = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
     const QJsonObject workModeEditor { { "widget", "QComboBox" }, { "option", workModes } };
     const QJsonObject speedEditor { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
 
-    // The order is the order replies are offered in: the first match takes a reply.
     // clang-format off
-    hangRows(device, {
+    return {
         // name               label             unit      value                          get   set   len kind
         { "STATUS",          tr("状态"),       {},       0,                             0,    0,    0,  T::UnCMD },
         { "TCP_PORT",        tr("端口"),       {},       9100,                          0,    0,    0,  T::UnCMD },
@@ -38,6 +49,45 @@ void ZRCommonInterface::init157(ZRDeviceInterface* device)
         { "WORK_MODE",       tr("切割质量"),   {},       0u,                            27,   27,   1,  T::CMD, workModeEditor },
         { "PU_SPEED",        tr("PU 速度"),    {},       0u,                            26,   26,   1,  T::CMD, speedEditor },
         { "DEVICE_CLOUD",    tr("数据上传"),   {},       QJsonObject(),                 0,    0,    0,  T::UnCMD },
+    };
+    // clang-format on
+}
+
+} // namespace
+
+// The order is the order replies are offered in: the first match takes a reply.
+void ZRCommonInterface::init157(ZRDeviceInterface* device)
+{
+    hangRows(device, SettingsRows::board157());
+}
+
+void ZRCommonInterface::init437(ZRDeviceInterface* device)
+{
+    using T = ZRDeviceInterface;
+    const QVector<CatalogueRow> shared = SettingsRows::board157();
+    const auto row = [&shared](const char* name) { return rowNamed(shared, name); };
+
+    // The task buttons and copies travel as comma commands on this board; replies numbered 27
+    // never reach a parameter, so the three buttons keep 2, 0 and 1.
+    // clang-format off
+    hangRows(device, {
+        row("STATUS"),
+        { "DEVICE_STATUS", tr("电机状态"),   {}, QString(),  4, 0, 1, T::CCMD },
+        row("TCP_PORT"),
+        row("FILE_PREVIEW"),
+        row("TASK_FILE_INFO"),
+        { "GET_QRCODE",    tr("获取二维码"), {}, QVariant(), 11, 0, 1, T::CCMD },
+        row("QRCODE_FILE"),
+        row("TASK_COPIES").commands(         30, 30, 1, T::CCMD),
+        { "TASK_PPLT",     tr("pplt"),       {}, QString(),  0, 1, 1, T::PPLT },
+        row("TASK_STOP").commands(           27, 27, 1, T::CCMD),
+        row("TASK_PAUSE").commands(          27, 27, 1, T::CCMD),
+        row("TASK_RESUME").commands(         27, 27, 1, T::CCMD),
+        row("TASK_MODE").commands(           32, 32, 1, T::CCMD),
+        row("LAST_TIME"),
+        row("CONNECT_MODE"),
+        row("DEVICE_CLOUD"),
+        row("WORK_MODE").commands(           64, 23, 1, T::CCMD),
     });
     // clang-format on
 }

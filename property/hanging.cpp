@@ -28,8 +28,22 @@ void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDevicePropert
 {
     ZRDeviceProperty* replaced = parameterOf(device, name);
     hangParameter(device, name, parameter);
-    if (replaced != parameter)
-        delete replaced;
+    if (!replaced || replaced == parameter)
+        return;
+    // Groups of the device that held the replaced parameter take the new one in the same place
+    // rather than keep pointing at a deleted object.
+    const QList<QByteArray> names = device->dynamicPropertyNames();
+    for (const QByteArray& groupName : names) {
+        ZRDeviceProperty* group = parameterOf(device, groupName.constData());
+        if (!group)
+            continue;
+        const QList<QByteArray> members = group->dynamicPropertyNames();
+        for (const QByteArray& member : members) {
+            if (parameterOf(group, member.constData()) == replaced)
+                hangParameter(group, member.constData(), parameter);
+        }
+    }
+    delete replaced;
 }
 
 void releaseParameters(QObject* owner)

@@ -16,7 +16,7 @@ ZRDeviceProperty* parameterOf(const QObject* owner, const char* name);
 void hangParameter(QObject* owner, const char* name, ZRDeviceProperty* parameter);
 
 // Hangs parameter on the device that owns it. A parameter it replaces under the same name has
-// no other owner, so it is deleted.
+// no other owner, so it is deleted, and the device's groups that held it take the new one.
 void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDeviceProperty* parameter);
 
 // Deletes every parameter hung on owner, each exactly once, and removes all of owner's dynamic

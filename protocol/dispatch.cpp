@@ -3,11 +3,13 @@
 
 namespace {
 
-// Registers whose replies must never reach a parameter: 27 is the cut quality register and 125
-// the task control register, both written by several parameters that keep fixed values.
+// Numbers whose replies must never reach a parameter: 27 is the cut quality register and 125
+// the task control register, both written by several parameters that keep fixed values. 0 is no
+// command at all (a parameter with number 0 neither reads nor writes), so a reply whose number is
+// 0 or does not parse is noise and must not land on such a parameter.
 bool neverApplied(int number)
 {
-    return number == 27 || number == 125;
+    return number == 0 || number == 27 || number == 125;
 }
 
 int numberOf(const QString& text)

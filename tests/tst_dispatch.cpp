@@ -50,6 +50,8 @@ void buildDevice(TestDevice& device)
     adoptParameter(&device, "CCMD_27", parameter(7, 27, 27, 1, T::CCMD));
     adoptParameter(&device, "CCMD_125", parameter(7, 125, 125, 1, T::CCMD));
     adoptParameter(&device, "REAL", parameter(1.5, 95, 95, 1, T::CCMD));
+    // Read only through a group, like the machine's firmware text: it has no command of its own.
+    adoptParameter(&device, "NO_COMMAND", parameter(QString("kept"), 0, 0, 1, T::CCMD));
 
     auto* info = parameter(QStringList { "FIRMWARE", "DEVICE_ID" }, 63, 22, 1, T::CCMD);
     auto* firmware = parameter(QString("old"), 0, 0, 0, T::UnCMD);
@@ -175,6 +177,9 @@ void tst_Dispatch::replies_data()
     QTest::newRow("CCMD without ';' before ETX")
         << stx + "9;CCMD;1010,0," + etx << to("HEARTBEAT", 0) << quiet;
     QTest::newRow("CCMD number not a number") << ccmd("x1010,0,5;") << none << quiet;
+    QTest::newRow("CCMD number 0") << ccmd("0,0,noise;") << none << quiet;
+    QTest::newRow("CCMD number garbage") << ccmd("abc,0,noise;") << none << quiet;
+    QTest::newRow("CMD number 0") << cmd("GET0:5;") << none << quiet;
     QTest::newRow("CCMD huge number") << ccmd("4294968306,0,5;") << none << quiet;
     QTest::newRow("CCMD huge status") << ccmd("1010,4294967296,5;") << to("HEARTBEAT", 5) << quiet;
     QTest::newRow("CCMD huge value") << ccmd("1010,0,1e999;") << to("HEARTBEAT", 0) << quiet;

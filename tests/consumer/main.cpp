@@ -2,6 +2,8 @@
 #include <zrdeviceproperty.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QPluginLoader>
 #include <QTextStream>
 
 #include <memory>
@@ -18,6 +20,17 @@ int main(int argc, char** argv)
     const QByteArray frame = port->pack("GET5;", "CMD");
     if (frame != QByteArray("\x02" "14;CMD;GET5;\x03"))
         return 2;
+    // The installed plugin module loads from the package's plugin folder and builds a device.
+    QPluginLoader loader(QDir(ZRDEVICE_PLUGIN_DIR).filePath("libzrtx4150v.so"));
+    auto* model = qobject_cast<ZRDeviceInterface*>(loader.instance());
+    if (!model) {
+        out << loader.errorString() << "\n";
+        return 3;
+    }
+    std::unique_ptr<ZRDeviceInterface> cutter(model->initInstance());
+    ZRDeviceProperty* name = cutter->property_ptr("DEVICE_MODEL");
+    if (!name || name->value().toString() != "ZR-TX4150V")
+        return 4;
     out << "plugins: " << ZRDEVICE_PLUGIN_DIR << "\n"
         << "TCP_PORT " << port->value().toInt() << ", frame " << frame.toHex() << "\n";
     return 0;

@@ -1,0 +1,59 @@
+#include "zrtx4150v.h"
+
+#include "cataloguerow.h"
+#include "zrdeviceproperty.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+
+ZRTX4150V::ZRTX4150V(QObject* parent)
+    : ZRCommonInterface(parent)
+{
+    // Without an application there is neither a folder to look in nor anywhere to install.
+    if (!QCoreApplication::instance())
+        return;
+    translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(language),
+        QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+    QCoreApplication::installTranslator(&translator);
+}
+
+ZRDeviceInterface* ZRTX4150V::initInstance()
+{
+    auto* device = new ZRTX4150V(nullptr);
+    init157(device);
+    camera_offset_157(device);
+    tool_space_157(device);
+    info_157(device);
+    move_157(device);
+    scale_157(device);
+    work_area_157(device);
+    sp1_157(device);
+    sp2_157(device);
+    if (ZRDeviceProperty* model = device->property_ptr("DEVICE_MODEL"))
+        model->setValue(QStringLiteral("ZR-TX4150V"));
+    // clang-format off
+    hangRows(device, {
+        { "DEVICE_MODEL_NAME", tr("名称"), {}, tr("主动转刀平板机"), 0, 0, 0, UnCMD, { { "widget", "QLabel" } } },
+    });
+    // clang-format on
+    return device;
+}
+
+QStringList ZRTX4150V::userProperty()
+{
+    return { QStringLiteral("WORK_MODE"), QStringLiteral("PU_SPEED"), QStringLiteral("TOOL_SPACE"),
+        QStringLiteral("CAMERA_OFFSET"), QStringLiteral("SP1"), QStringLiteral("SP2") };
+}
+
+QStringList ZRTX4150V::sysProperty()
+{
+    return { QStringLiteral("DEVICE_MODEL_NAME"), QStringLiteral("DEVICE_INFO"),
+        QStringLiteral("FIRMWARE"), QStringLiteral("DEVICE_ID"), QStringLiteral("PCB_ID"),
+        QStringLiteral("PCB_VERSION"), QStringLiteral("WORKAREA"), QStringLiteral("SCALE"),
+        QStringLiteral("DEVICE_CONFIG_NO"), QStringLiteral("DEVICE_UNIQUE_ID") };
+}
+
+int ZRTX4150V::icon()
+{
+    return 0xE621;
+}

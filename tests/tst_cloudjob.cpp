@@ -61,9 +61,7 @@ void tst_CloudJob::jobReportedAndRecorded()
     QVERIFY(front.listen(QHostAddress::LocalHost, 0));
 
     CloudDevice device;
-    device.hangText("PCB_ID", "ZB157-2308-0415");
-    device.hangText("FIRMWARE", "1.5.7");
-    device.hangText("DEVICE_ID", "TX4150V-000128");
+    device.info_157(&device);
     device.property_ptr("TASK_FILE_INFO")
         ->setValue(QJsonObject { { "path_length", 4200 }, { "heigth", 300 }, { "width", 200 } });
     device.property_ptr("FILE_PREVIEW")->setValue(Preview);
@@ -74,18 +72,25 @@ void tst_CloudJob::jobReportedAndRecorded()
             progress.append(text);
     });
 
-    // Registration: the service has never seen this device, so it is created.
-    device.setCorvaneCloud(&client, Code);
-    QTRY_VERIFY(device.cloud_device.contains("id") && device.cloud_device.contains("device_model"));
-    QCOMPARE(device.cloud_device.value("id"), QJsonValue(1001));
-    QCOMPARE(service.device(Code).value("device_id").toString(), QStringLiteral("TX4150V-000128"));
-    device.connect_websocket();
-    QTRY_COMPARE(service.connectedCodes(), QStringList { Code });
-
     device.property_ptr("TCP_PORT")->setValue(int(front.port()));
     device.setIPAddress(QStringLiteral("127.0.0.1"));
     QVERIFY(device.connectDevice());
     QTRY_COMPARE(device.property_ptr("STATUS")->value().toInt(), int(T::Working));
+    // The host reads the machine's information before it registers the machine.
+    device.sendCMD(device.property_ptr("DEVICE_INFO")->get_cmd_bytes());
+    QTRY_COMPARE(device.property_ptr("PCB_ID")->value().toString(), options.boardNumber);
+
+    // Registration: the service has never seen this device, so it is created.
+    device.setCorvaneCloud(&client, Code);
+    QTRY_VERIFY(device.cloud_device.contains("id") && device.cloud_device.contains("device_model"));
+    QCOMPARE(device.cloud_device.value("id"), QJsonValue(1001));
+    const QJsonObject registered = service.device(Code);
+    QCOMPARE(registered.value("pcb").toString(), options.boardNumber);
+    QCOMPARE(registered.value("version").toString(), options.firmware);
+    QCOMPARE(registered.value("device_id").toString(), options.machineNumber);
+    device.connect_websocket();
+    QTRY_COMPARE(service.connectedCodes(), QStringList { Code });
+
     device.property_ptr("TASK_COPIES")->setValue(2);
     device.setPlt(QString::fromLatin1(simtest::square(100)));
     device.startTask();

@@ -1,4 +1,167 @@
 #include "zrcommoninterface.h"
 
-// Placeholder until cloud registration lands.
-void ZRCommonInterface::setCorvaneCloud(CorvaneCloud*, QString) { }
+#include "corvanecloud.h"
+#include "lookupretry.h"
+#include "zrdeviceproperty.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+int lookupRetryDelay = 10000;
+
+int statusOf(QNetworkReply* reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+// A body that is not a JSON object, or an "id" that is missing or not an integer, gives 0.
+int idOf(QNetworkReply* reply)
+{
+    return QJsonDocument::fromJson(reply->readAll()).object().value(QLatin1String("id")).toInt(0);
+}
+
+QString textOf(ZRDeviceInterface* device, const char* name)
+{
+    ZRDeviceProperty* parameter = device->property_ptr(name);
+    return parameter ? parameter->value().toString() : QString();
+}
+
+void mirrorRecord(ZRDeviceInterface* device, const QJsonObject& record)
+{
+    if (ZRDeviceProperty* mirror = device->property_ptr("DEVICE_CLOUD"))
+        mirror->setValue(record);
+}
+
+// The machine's model, read from the code: up to four characters from index 2 as a base-36
+// number, "0".."9" and "a".."z" being the digits. Other characters are not refused; they count
+// by the same byte arithmetic, which is what the service expects of them.
+int modelNumber(const QString& code)
+{
+    const QByteArray digits = code.mid(2, 4).toLower().toLatin1();
+    qint64 number = 0;
+    for (char c : digits) {
+        const qint8 byte = qint8(c);
+        number = number * 36 + (byte < 'a' ? byte - 48 : byte - 87);
+    }
+    return int(quint32(quint64(number)));
+}
+
+} // namespace
+
+int cloudLookupRetryDelay()
+{
+    return lookupRetryDelay;
+}
+
+void setCloudLookupRetryDelay(int milliseconds)
+{
+    lookupRetryDelay = milliseconds;
+}
+
+void ZRCommonInterface::setCorvaneCloud(CorvaneCloud* cloud, QString code)
+{
+    // The client is the host's and may go before the device; forget it when it does, rather
+    // than send through a dangling pointer on the next retry, update or work record.
+    if (corvane_cloud)
+        disconnect(corvane_cloud, &QObject::destroyed, this, nullptr);
+    corvane_cloud = cloud;
+    if (cloud) {
+        connect(cloud, &QObject::destroyed, this, [this](QObject* gone) {
+            if (corvane_cloud == gone)
+                corvane_cloud = nullptr;
+        });
+    }
+
+    cloud_device = QJsonObject { { "code", code }, { "pcb", textOf(this, "PCB_ID") },
+        { "version", textOf(this, "FIRMWARE") }, { "device_id", textOf(this, "DEVICE_ID") },
+        { "online", true } };
+    if (!property_ptr("DEVICE_CLOUD"))
+        return;
+    mirrorRecord(this, cloud_device);
+
+    const QJsonObject model { { "code", modelNumber(code) } };
+    cloud_device_model_get(model);
+    qDebug() << "ZRCommonInterface::setCorvaneCloud" << model;
+
+    const QJsonObject lookup { { "code", code } };
+    qDebug() << "ZRCommonInterface::setCorvaneCloud" << lookup;
+    cloud_device_get(lookup);
+}
+
+void ZRCommonInterface::cloud_device_model_get(QJsonObject body)
+{
+    if (!corvane_cloud)
+        return;
+    // Replies can outlive the device; the handlers hold it weakly.
+    QPointer<ZRCommonInterface> device(this);
+    corvane_cloud->customRequest(
+        QStringLiteral("device_model"), "PATCH", body, [device](QNetworkReply* reply, bool) {
+            if (!device || statusOf(reply) != 200)
+                return;
+            device->cloud_device.insert(QStringLiteral("device_model"), idOf(reply));
+            mirrorRecord(device, device->cloud_device);
+        });
+}
+
+void ZRCommonInterface::cloud_device_get(QJsonObject body)
+{
+    qDebug() << "ZRCommonInterface::cloud_device_get" << body;
+    if (!corvane_cloud)
+        return;
+    QPointer<ZRCommonInterface> device(this);
+    corvane_cloud->customRequest(
+        QStringLiteral("device"), "GET", body, [device](QNetworkReply* reply, bool) {
+            if (!device)
+                return;
+            switch (statusOf(reply)) {
+            case 200:
+                device->cloud_device.insert(QStringLiteral("id"), idOf(reply));
+                mirrorRecord(device, device->cloud_device);
+                device->cloud_device_update(device->cloud_device);
+                break;
+            case 404:
+                device->cloud_device_new(device->cloud_device);
+                break;
+            case 0: {
+                // No response: wait, keeping the device's other events flowing, and ask again
+                // for whatever code the record holds by then.
+                QEventLoop wait;
+                QTimer::singleShot(lookupRetryDelay, &wait, &QEventLoop::quit);
+                wait.exec();
+                if (!device)
+                    return;
+                device->cloud_device_get(
+                    { { "code", device->cloud_device.value(QLatin1String("code")).toString() } });
+                break;
+            }
+            default:
+                break;
+            }
+        });
+}
+
+void ZRCommonInterface::cloud_device_new(QJsonObject body)
+{
+    if (!corvane_cloud)
+        return;
+    QPointer<ZRCommonInterface> device(this);
+    corvane_cloud->customRequest(
+        QStringLiteral("device_model"), "POST", body, [device](QNetworkReply* reply, bool usable) {
+            if (!device || !usable || statusOf(reply) != 200)
+                return;
+            device->cloud_device.insert(QStringLiteral("id"), idOf(reply));
+            mirrorRecord(device, device->cloud_device);
+        });
+}
+
+void ZRCommonInterface::cloud_device_update(QJsonObject body)
+{
+    if (corvane_cloud)
+        corvane_cloud->customRequest(QStringLiteral("device"), "PUT", body, nullptr);
+}

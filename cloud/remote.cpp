@@ -1,7 +1,56 @@
 #include "zrcommoninterface.h"
 
-// Placeholder until the remote channel lands.
-void ZRCommonInterface::slot_websocket_connected() { }
-void ZRCommonInterface::slot_websocket_disconnected() { }
-void ZRCommonInterface::slot_websocket_error(QAbstractSocket::SocketError) { }
-void ZRCommonInterface::slot_websocket_text_received(const QString&) { }
+#include "corvanecloud.h"
+#include "zrdeviceproperty.h"
+
+#include <QUrl>
+#include <QWebSocket>
+
+void ZRCommonInterface::connect_websocket()
+{
+    if (!web_socket)
+        web_socket = new QWebSocket(QString(), QWebSocketProtocol::Version13);
+    ZRDeviceProperty* record = property_ptr("DEVICE_CLOUD");
+    // Without a client there is no address to open; the socket waits like one without a record.
+    if (!record || !corvane_cloud)
+        return;
+
+    const QString code = record->value().toJsonObject().value(QLatin1String("code")).toString();
+    web_socket->open(
+        QUrl(QStringLiteral("%1%2/Device/").arg(corvane_cloud->ws(), code), QUrl::TolerantMode));
+
+    // Unique, so that a host that reopens the channel after each disconnection does not get
+    // every report once more per reopening.
+    connect(web_socket, SIGNAL(connected()), this, SLOT(slot_websocket_connected()),
+        Qt::UniqueConnection);
+    connect(web_socket, SIGNAL(disconnected()), this, SLOT(slot_websocket_disconnected()),
+        Qt::UniqueConnection);
+    connect(web_socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
+        SLOT(slot_websocket_error(QAbstractSocket::SocketError)), Qt::UniqueConnection);
+    connect(web_socket, SIGNAL(textMessageReceived(QString)), this,
+        SLOT(slot_websocket_text_received(QString)), Qt::UniqueConnection);
+}
+
+void ZRCommonInterface::slot_websocket_connected()
+{
+    emit message(DevStatus, QStringLiteral("WEB SOCKET CONNECTED."));
+}
+
+void ZRCommonInterface::slot_websocket_disconnected()
+{
+    emit message(DevStatus, QStringLiteral("WEB SOCKET DISCONNECTED."));
+}
+
+void ZRCommonInterface::slot_websocket_error(QAbstractSocket::SocketError)
+{
+    emit message(DevStatus, QStringLiteral("WEB SOCKET ERROR."));
+}
+
+// Every text that differs from the one before asks for a fresh runtime report, whatever it says.
+void ZRCommonInterface::slot_websocket_text_received(const QString& message)
+{
+    if (message == last_remote_text)
+        return;
+    last_remote_text = message;
+    device_task_to_cloud();
+}

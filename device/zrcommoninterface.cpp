@@ -22,7 +22,12 @@ ZRCommonInterface::~ZRCommonInterface()
         tcp_socket->close();
         delete tcp_socket;
     }
-    delete web_socket;
+    if (web_socket) {
+        // The socket has no parent and closes as it goes; cut it off from this device first,
+        // so that its last signals do not reach a device that is being destroyed.
+        web_socket->disconnect(this);
+        delete web_socket;
+    }
     releaseParameters(this);
     recv_buffer.clear();
 }

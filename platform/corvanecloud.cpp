@@ -1,8 +1,187 @@
 #include "corvanecloud.h"
 
-// Placeholder until the HTTP client lands: requests go nowhere.
-CorvaneCloud::CorvaneCloud(QObject* parent) : QObject(parent) { }
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
+
+namespace {
+
+// A method that cannot go on a request line: it would corrupt the request or smuggle headers.
+bool isHttpToken(const QByteArray& method)
+{
+    static const QByteArray punctuation("!#$%&'*+-.^_`|~");
+    if (method.isEmpty())
+        return false;
+    for (char c : method) {
+        const bool alphanumeric
+            = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alphanumeric && !punctuation.contains(c))
+            return false;
+    }
+    return true;
+}
+
+QString queryText(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString();
+    const QByteArray array = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString queryOf(const QJsonObject& body)
+{
+    QStringList items;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        items.append(QString::fromLatin1(QUrl::toPercentEncoding(it.key()) + '='
+            + QUrl::toPercentEncoding(queryText(it.value()))));
+    }
+    return items.join(QLatin1Char('&'));
+}
+
+// The reply of a request that was never sent. It finishes with an error and no status, like a
+// request the network refused.
+class RefusedReply : public QNetworkReply {
+public:
+    RefusedReply(const QNetworkRequest& request, const QByteArray& method, QObject* parent)
+        : QNetworkReply(parent)
+    {
+        setRequest(request);
+        setUrl(request.url());
+        setOperation(QNetworkAccessManager::CustomOperation);
+        setAttribute(QNetworkRequest::CustomVerbAttribute, method);
+        setError(ProtocolInvalidOperationError, QStringLiteral("Invalid HTTP method"));
+        open(QIODevice::ReadOnly);
+        setFinished(true);
+        QMetaObject::invokeMethod(this, "finished", Qt::QueuedConnection);
+    }
+    void abort() override { }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+};
+
+} // namespace
+
+CorvaneCloud::CorvaneCloud(QObject* parent)
+    : QObject(parent)
+    , m_network(new QNetworkAccessManager(this))
+{ }
+
+CorvaneCloud::CorvaneCloud(const QUrl& httpBase, const QString& wsBase, QObject* parent)
+    : CorvaneCloud(parent)
+{
+    m_httpBase = httpBase;
+    m_wsBase = wsBase;
+}
+
 CorvaneCloud::~CorvaneCloud() = default;
-void CorvaneCloud::customRequest(const QString&, QByteArray, QJsonObject,
-    std::function<void(QNetworkReply*, bool)>) { }
-QString CorvaneCloud::ws() { return {}; }
+
+void CorvaneCloud::customRequest(const QString& path, QByteArray method, QJsonObject body,
+    std::function<void(QNetworkReply*, bool)> handler)
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [=] { customRequest(path, method, body, handler); }, Qt::QueuedConnection);
+        return;
+    }
+    QNetworkReply* reply = send(path, method, body);
+    // Queued, so that the handler runs after the reply has left its finished() emission: the
+    // handler may then spin an event loop, or the client may go, without pulling the reply out
+    // from under the network code.
+    QPointer<QNetworkReply> guard(reply);
+    connect(
+        reply, &QNetworkReply::finished, this,
+        [guard, handler] {
+            if (!guard)
+                return;
+            if (handler) {
+                const int status
+                    = guard->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                const bool usable
+                    = guard->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+                handler(guard, usable);
+            }
+            if (guard)
+                guard->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+QNetworkReply* CorvaneCloud::send(
+    const QString& path, const QByteArray& method, const QJsonObject& body)
+{
+    QUrl url = m_httpBase;
+    QString resourcePath = url.path();
+    if (!resourcePath.endsWith(QLatin1Char('/')))
+        resourcePath += QLatin1Char('/');
+    url.setPath(resourcePath + path);
+    if (method == "GET" && !body.isEmpty()) {
+        const QString query = url.query(QUrl::FullyEncoded);
+        url.setQuery(query.isEmpty() ? queryOf(body) : query + QLatin1Char('&') + queryOf(body),
+            QUrl::StrictMode);
+    }
+
+    QNetworkRequest request(url);
+    request.setRawHeader("Accept", "application/json");
+    if (!m_bearerToken.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_bearerToken.toUtf8());
+    request.setTransferTimeout(m_requestTimeout);
+
+    if (!isHttpToken(method))
+        return new RefusedReply(request, method, m_network);
+    if (method == "GET")
+        return m_network->get(request);
+
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    const QByteArray json = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    if (method == "POST")
+        return m_network->post(request, json);
+    if (method == "PUT")
+        return m_network->put(request, json);
+    return m_network->sendCustomRequest(request, method, json);
+}
+
+QString CorvaneCloud::ws()
+{
+    return m_wsBase;
+}
+
+QUrl CorvaneCloud::baseUrl() const
+{
+    return m_httpBase;
+}
+
+void CorvaneCloud::setBaseUrl(const QUrl& httpBase)
+{
+    m_httpBase = httpBase;
+}
+
+void CorvaneCloud::setWs(const QString& wsBase)
+{
+    m_wsBase = wsBase;
+}
+
+QString CorvaneCloud::bearerToken() const
+{
+    return m_bearerToken;
+}
+
+void CorvaneCloud::setBearerToken(const QString& token)
+{
+    m_bearerToken = token;
+}
+
+int CorvaneCloud::requestTimeout() const
+{
+    return m_requestTimeout;
+}
+
+void CorvaneCloud::setRequestTimeout(int milliseconds)
+{
+    m_requestTimeout = qMax(0, milliseconds);
+}

@@ -107,6 +107,8 @@ QString HostCli::helpText() const
         const QString call = (command->name() + QLatin1Char(' ') + command->synopsis()).trimmed();
         commands.addRow({ QStringLiteral("  ") + call, command->summary() });
     }
+    commands.addRow({ QStringLiteral("  panel [options]"),
+        QStringLiteral("open the parameter panel window (zrhost panel --help)") });
     return usage(QStringLiteral("COMMAND [arguments]"))
         + QStringLiteral(
             "\n"
@@ -161,6 +163,13 @@ int HostCli::run(const QStringList& arguments)
         return ExitUsage;
     }
     HostCommand* command = this->command(name);
+    // The panel is a window with an application of its own, decided before any other starts.
+    if (name == QLatin1String("panel")) {
+        write(stderr,
+            QStringLiteral(
+                "zrhost: the panel opens with \"zrhost panel [options]\", panel first\n"));
+        return ExitUsage;
+    }
     if (!command) {
         write(stderr,
             QStringLiteral("zrhost: there is no command \"%1\"; see zrhost --help\n").arg(name));

@@ -118,6 +118,12 @@ QString HostCli::helpText() const
             "--usb it starts the project's simulated machine inside itself, on 127.0.0.1 (the\n"
             "embedded simulator); --speed sets how fast that machine cuts.\n"
             "\n"
+            "With --cloud URL (and --cloud-ws URL) the device registers with that cloud service\n"
+            "once connected, under --device-code or else the machine number read from the\n"
+            "machine, opens its remote channel, and posts a work record when a job is closed.\n"
+            "--cloud-embedded starts the project's local cloud service inside the program instead.\n"
+            "What fails with the service is told and does not stop the command.\n"
+            "\n"
             "Commands:\n")
         + commands.render() + QStringLiteral("\n")
         + optionLines(HostOptions::options()
@@ -199,6 +205,12 @@ int HostCli::run(const QStringList& arguments)
 
     HostContext context(options);
     const int code = command->run(context, parser, parser.positionalArguments().mid(1));
+    if (code == ExitOk && options.session.cloud.isSet() && !context.cloudTried()) {
+        write(stderr,
+            QStringLiteral("zrhost: %1 does not connect to a machine, so no cloud service was "
+                           "used\n")
+                .arg(name));
+    }
     // What is still on its way to the machine leaves before the link closes.
     if (context.session().connector() && context.session().connector()->isConnected()) {
         QEventLoop loop;

@@ -28,7 +28,7 @@ bool number(const QCommandLineParser& parser, const QString& name, double min, d
 QList<QCommandLineOption> HostOptions::options()
 {
     // clang-format off
-    return {
+    const QList<QCommandLineOption> machine {
         { "ip", "The machine's IP address (or host name); connects over TCP.", "address" },
         { "port", "The machine's TCP port (default 9100).", "port" },
         { "usb", "The machine's USB port, its character device such as /dev/ttyACM0.", "path" },
@@ -42,6 +42,7 @@ QList<QCommandLineOption> HostOptions::options()
         { "no-progress", "No progress line during a job." },
     };
     // clang-format on
+    return machine + CloudOptions::options();
 }
 
 bool HostOptions::read(const QCommandLineParser& parser, HostOptions* options, QString* error)
@@ -88,5 +89,5 @@ bool HostOptions::read(const QCommandLineParser& parser, HostOptions* options, Q
     session.simulator.reportIntervalMs = 250;
     session.connectTimeoutMs = int(timeout * 1000);
     options->replyTimeoutMs = int(reply);
-    return true;
+    return CloudOptions::read(parser, &session.cloud, error);
 }

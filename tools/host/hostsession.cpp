@@ -10,6 +10,7 @@ HostSession::~HostSession()
 {
     m_connector.reset();
     m_device.reset();
+    m_cloud.reset();
     m_embedded.reset();
 }
 
@@ -61,6 +62,19 @@ bool HostSession::connectMachine()
         if (ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT"))
             m_device->sendCMD(heartbeat->set_cmd_bytes());
     }
+    return true;
+}
+
+bool HostSession::startCloud()
+{
+    if (m_cloud)
+        return true;
+    std::unique_ptr<CloudAttachment> cloud(new CloudAttachment(m_options.cloud));
+    if (!cloud->start()) {
+        m_error = cloud->errorString();
+        return false;
+    }
+    m_cloud = std::move(cloud);
     return true;
 }
 

@@ -14,6 +14,8 @@ ParameterReader::ParameterReader(ZRDeviceInterface* device, QObject* parent)
 
 void ParameterReader::addRead(const QByteArray& name, ZRDeviceProperty* parameter)
 {
+    if (m_alreadyRead.contains(name))
+        return;
     const QByteArray frame = parameter->get_cmd_bytes();
     for (const Read& read : qAsConst(m_reads)) {
         if (read.frame == frame)

@@ -36,6 +36,10 @@ public:
     // answered, the time-out passes, the link goes down or cancel() is called. Returns true when
     // every read was answered. Unknown names send nothing and make it return false at once.
     bool read(const QList<QByteArray>& names, int timeoutMs);
+    // Reads under these names (parameters or reading groups, as unanswered() names them) are
+    // not sent: their values were read moments ago, and a second read that brings the same
+    // values would look unanswered.
+    void setAlreadyRead(const QList<QByteArray>& names) { m_alreadyRead = names; }
     void cancel();
 
     QList<QByteArray> unknown() const { return m_unknown; }
@@ -63,6 +67,7 @@ private:
     QVector<Read> m_reads;
     QList<QByteArray> m_unknown;
     QList<QByteArray> m_local;
+    QList<QByteArray> m_alreadyRead;
     bool m_linkLost = false;
     bool m_cancelled = false;
     QEventLoop* m_loop = nullptr;

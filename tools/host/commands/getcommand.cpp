@@ -52,6 +52,7 @@ int GetCommand::run(HostContext& context, const QCommandLineParser&, const QStri
     ParameterReader reader(context.device());
     QObject::connect(
         &context.interrupts(), &InterruptWatcher::interrupted, &reader, &ParameterReader::cancel);
+    reader.setAlreadyRead(context.alreadyRead());
     reader.read(names, context.options().replyTimeoutMs);
     const int outcome = readOutcome(context, reader);
     if (outcome != ExitOk)

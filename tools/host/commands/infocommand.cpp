@@ -4,8 +4,6 @@
 #include "hostcontext.h"
 #include "machineinfo.h"
 #include "parameterlisting.h"
-#include "parameterreader.h"
-#include "readoutcome.h"
 
 QString InfoCommand::summary() const
 {
@@ -21,11 +19,7 @@ QString InfoCommand::description() const
 
 int InfoCommand::readAndPrint(HostContext& context)
 {
-    ParameterReader reader(context.device());
-    QObject::connect(
-        &context.interrupts(), &InterruptWatcher::interrupted, &reader, &ParameterReader::cancel);
-    reader.read(MachineInfo::reads(), context.options().replyTimeoutMs);
-    const int outcome = readOutcome(context, reader);
+    const int outcome = context.readMachineInfo();
     if (outcome != ExitOk)
         return outcome;
     context.console().print(ParameterListing(context.device()).named(MachineInfo::shown()));

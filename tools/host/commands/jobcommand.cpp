@@ -40,7 +40,14 @@ QString JobCommand::description() const
         "On a terminal the keys p, r and s pause, resume and stop the job. Ctrl-C stops it\n"
         "cleanly: the machine is told to stop and the task is closed once it has (a second\n"
         "Ctrl-C closes it at once). If the link goes down the task record is printed as the\n"
-        "last report left it.");
+        "last report left it.\n"
+        "\n"
+        "With a cloud service (--cloud, or --cloud-embedded for the project's local service in\n"
+        "this program) the device registers before the job, sends a runtime report on its\n"
+        "remote channel after each progress report, and posts its work record when the task is\n"
+        "closed after at least one finished copy. The job then tells what the service answered;\n"
+        "with --cloud-embedded it prints the work record the service received and how many\n"
+        "runtime reports it collected. A service that fails is reported and the job runs on.");
 }
 
 QList<QCommandLineOption> JobCommand::options() const
@@ -71,7 +78,7 @@ int JobCommand::run(
         return ExitUsage;
     }
 
-    const int connected = context.connect();
+    const int connected = context.connectMachine();
     if (connected != ExitOk)
         return connected;
     if (!console.isQuiet()) {
@@ -79,6 +86,9 @@ int JobCommand::run(
         if (info != ExitOk)
             return info;
     }
+    const int attached = context.attachCloud();
+    if (attached != ExitOk)
+        return attached;
 
     console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
                      .arg(file.name())
@@ -149,6 +159,9 @@ int JobCommand::run(
                          .arg(counted.jobsStopped)
                          .arg(counted.framesReceived));
     }
+    // Closing the task posted the work record, if the device had one to post.
+    if (CloudAttachment* cloud = context.session().cloud())
+        cloud->reportJob(outcome != JobRunner::LinkLost, runner.record().value("Finished").toInt());
 
     switch (outcome) {
     case JobRunner::Finished:

@@ -51,6 +51,7 @@ int ListCommand::run(
         ParameterReader reader(device);
         QObject::connect(&context.interrupts(), &InterruptWatcher::interrupted, &reader,
             &ParameterReader::cancel);
+        reader.setAlreadyRead(context.alreadyRead());
         reader.read(names, context.options().replyTimeoutMs);
         const int outcome = readOutcome(context, reader);
         if (outcome != ExitOk)

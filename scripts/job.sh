@@ -2,10 +2,12 @@
 # The main job: installs what is missing, builds the plugin, the SDK and the tools, then runs a
 # real cutting job through the plugin as a host does: zrhost loads the plugin, connects a device
 # to the project's simulated ZR-TX4150V (started inside zrhost on a free loopback port), reads
-# the machine information and cuts the sample gasket twice with a progress line. The simulated
-# machine cuts at 150 mm/s, so the job takes about ten seconds.
+# the machine information, registers the machine with the project's local cloud service (also
+# started inside zrhost), opens the device's remote channel, cuts the sample gasket twice with a
+# progress line, and prints the work record the cloud service received. The simulated machine
+# cuts at 150 mm/s, so the job takes about ten seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build
-exec build/bin/zrhost job tools/samples/gasket.plt --copies 2 --speed 150
+exec build/bin/zrhost job tools/samples/gasket.plt --copies 2 --speed 150 --cloud-embedded

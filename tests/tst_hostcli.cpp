@@ -83,13 +83,17 @@ void tst_HostCli::help()
         { "\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  130 " })
         QVERIFY2(run.out.contains(code), code);
     for (const char* option : { "--ip", "--port", "--usb", "--plugin-dir", "--heartbeat", "--speed",
-             "--quiet", "--verbose", "--no-progress" })
+             "--quiet", "--verbose", "--no-progress", "--cloud <url>", "--cloud-ws <url>",
+             "--cloud-token <token>", "--device-code <code>", "--cloud-embedded",
+             "--cloud-timeout <seconds>" })
         QVERIFY2(run.out.contains(option), option);
 
     const Run job = zrhost({ "job", "--help" });
     QCOMPARE(job.exitCode, 0);
     QVERIFY(job.out.startsWith("Usage: zrhost [options] job FILE.plt [--copies N]"));
     QVERIFY(job.out.contains("--copies"));
+    QVERIFY(job.out.contains("--cloud-embedded"));
+    QVERIFY(job.out.contains("prints the work record the service received"));
     QVERIFY(job.out.contains("Exit codes:"));
 }
 
@@ -254,6 +258,9 @@ void tst_HostCli::failures_data()
     QTest::newRow("pause, no machine")  << QStringList { "pause" } << 2 << "--ip or --usb";
     QTest::newRow("no plugin")          << QStringList { "list", "--plugin-dir", "/nonexistent" } << 3 << "cannot load the device plugin";
     QTest::newRow("nobody listening")   << QStringList { "info", "--ip", "127.0.0.1", "--port", port, "--timeout", "0.6" } << 4 << "no machine answered";
+    QTest::newRow("cloud not http")     << QStringList { "info", "--cloud", "127.0.0.1:8700" } << 2 << "--cloud wants an http://";
+    QTest::newRow("code, no cloud")     << QStringList { "job", gasket, "--device-code", "ZR1" } << 2 << "--device-code needs --cloud";
+    QTest::newRow("two clouds")         << QStringList { "job", gasket, "--cloud-embedded", "--cloud", "http://127.0.0.1/" } << 2 << "not both";
     QTest::newRow("no usb device")      << QStringList { "info", "--usb", "/nonexistent/ttyACM9" } << 4 << "no USB device";
     // clang-format on
 }

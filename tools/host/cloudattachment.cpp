@@ -133,8 +133,7 @@ bool CloudAttachment::attach(ZRDeviceInterface* device)
             m_state = Cancelled;
             return false;
         }
-        fail(QStringLiteral("the registration did not finish within %1 s")
-                 .arg(timeoutMs / 1000.0));
+        fail(QStringLiteral("the registration did not finish within %1 s").arg(timeoutMs / 1000.0));
     }
     if (m_state != Registered)
         return false;
@@ -193,7 +192,7 @@ QString CloudAttachment::outcome(const CloudExchange& exchange) const
 {
     QString text = exchange.outcome(m_options.requestTimeoutMs);
     if (exchange.status == 401 || exchange.status == 403)
-        text += QStringLiteral(" (check --cloud-token)");
+        text += QStringLiteral(", check --cloud-token");
     return text;
 }
 
@@ -252,8 +251,7 @@ void CloudAttachment::settleRegistration()
                          .arg(m_code, m_failure));
         return;
     }
-    if (deviceId() < 0 || m_modelPending || m_lookupPending || m_creationPending
-        || m_updatePending)
+    if (deviceId() < 0 || m_modelPending || m_lookupPending || m_creationPending || m_updatePending)
         return;
     m_state = Registered;
     registered();
@@ -382,8 +380,8 @@ void CloudAttachment::reportJob(bool taskClosed, int copiesFinished)
     }
     if (m_service && m_channel != NoChannel) {
         // The reports left the device already; the service may not have read them all yet.
-        waitFor([this] { return m_service->reports(m_code).size() >= m_reportsSent; },
-            reportsSettleMs);
+        waitFor(
+            [this] { return m_service->reports(m_code).size() >= m_reportsSent; }, reportsSettleMs);
         const int collected = m_service->reports(m_code).size();
         emit result(QStringLiteral("Runtime reports the cloud service collected on the "
                                    "channel: %1 (the device sent %2).\n")

@@ -19,15 +19,15 @@ struct CloudExchange {
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QString errorText; // the network's own words when no response arrived
     QByteArray response; // the response body
-    bool handedOver = false; // the device's reply handler ran
 
     bool is(const char* method, const char* path) const
     {
         return this->method == method && this->path == QLatin1String(path);
     }
 
-    // "HTTP 500 Internal Server Error", "no answer within 5 s", "no response (Connection
-    // refused)"; timeoutMs is the client's request time-out.
+    // "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the
+    // service's own "error" text, "no answer within 5 s", "no response (Connection refused)";
+    // timeoutMs is the client's request time-out.
     QString outcome(int timeoutMs) const;
 };
 

@@ -121,7 +121,7 @@ QString HostCli::helpText() const
             "With --cloud URL (and --cloud-ws URL) the device registers with that cloud service\n"
             "once connected, under --device-code or else the machine number read from the\n"
             "machine, opens its remote channel, and posts a work record when a job is closed.\n"
-            "--cloud-embedded starts the project's local cloud service inside the program instead.\n"
+            "--cloud-embedded starts the project's local cloud service in the program instead.\n"
             "What fails with the service is told and does not stop the command.\n"
             "\n"
             "Commands:\n")

@@ -7,7 +7,7 @@ void HostCloudClient::customRequest(const QString& path, QByteArray method, QJso
     std::function<void(QNetworkReply*, bool)> handler)
 {
     // The base class passes a request from another thread on to this one, through this member
-    // again; it is counted and told about then.
+    // again; it is told about then.
     if (QThread::currentThread() != thread()) {
         CorvaneCloud::customRequest(path, method, body, handler);
         return;
@@ -16,13 +16,11 @@ void HostCloudClient::customRequest(const QString& path, QByteArray method, QJso
     exchange.path = path;
     exchange.method = method;
     exchange.body = body;
-    ++m_pending;
     emit requestSent(exchange);
 
     QPointer<HostCloudClient> self(this);
-    CorvaneCloud::customRequest(path, method, body,
-        [self, exchange, handler](QNetworkReply* reply, bool usable) mutable {
-            --self->m_pending;
+    CorvaneCloud::customRequest(
+        path, method, body, [self, exchange, handler](QNetworkReply* reply, bool usable) mutable {
             exchange.answered = true;
             exchange.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             exchange.reason
@@ -35,8 +33,7 @@ void HostCloudClient::customRequest(const QString& path, QByteArray method, QJso
                 exchange.response = reply->peek(reply->bytesAvailable());
             const bool heldBack
                 = exchange.status == 0 && !self->m_lookupRetries && exchange.is("GET", "device");
-            exchange.handedOver = handler && !heldBack;
-            if (exchange.handedOver)
+            if (handler && !heldBack)
                 handler(reply, usable);
             // A handler may spin an event loop in which the client goes.
             if (self)

@@ -19,7 +19,6 @@ public:
     // On unless turned off.
     void setLookupRetries(bool on) { m_lookupRetries = on; }
     bool lookupRetries() const { return m_lookupRetries; }
-    int pendingRequests() const { return m_pending; }
 
     void customRequest(const QString& path, QByteArray method, QJsonObject body,
         std::function<void(QNetworkReply*, bool)> handler) override;
@@ -33,5 +32,4 @@ signals:
 
 private:
     bool m_lookupRetries = true;
-    int m_pending = 0;
 };

@@ -96,8 +96,8 @@ int HostContext::attachCloud()
         return ExitOk;
     }
     CloudAttachment* cloud = m_session.cloud();
-    QObject::connect(cloud, &CloudAttachment::notice,
-        [this](const QString& line) { m_console.note(line); });
+    QObject::connect(
+        cloud, &CloudAttachment::notice, [this](const QString& line) { m_console.note(line); });
     QObject::connect(cloud, &CloudAttachment::problem,
         [this](const QString& line) { m_console.error(QStringLiteral("cloud: %1").arg(line)); });
     QObject::connect(

@@ -2,6 +2,7 @@
 // the choice of transport, and the device's link-state table.
 
 #include "machinepeer.h"
+#include "statuslines.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
@@ -27,16 +28,6 @@ QVariant valueOf(ZRCommonInterface& device, const char* name)
 void setValue(ZRCommonInterface& device, const char* name, const QVariant& value)
 {
     device.property_ptr(name)->setValue(value);
-}
-
-QStringList statusLines(const QSignalSpy& messages)
-{
-    QStringList lines;
-    for (const QList<QVariant>& args : messages) {
-        if (qvariant_cast<Device::ZRDeviceMessage>(args.at(0)) == Device::DevStatus)
-            lines << args.at(1).toString();
-    }
-    return lines;
 }
 
 // A device with the settings group, pointed at 127.0.0.1:port with a one-second heartbeat.

@@ -1,6 +1,7 @@
 // The machine link over the USB transport, with the test playing the machine on the master side
 // of a pseudo-terminal whose slave stands in for the machine's USB port.
 
+#include "statuslines.h"
 #include "testdevice.h"
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
@@ -101,16 +102,6 @@ QVariant valueOf(ZRCommonInterface& device, const char* name)
 void setValue(ZRCommonInterface& device, const char* name, const QVariant& value)
 {
     device.property_ptr(name)->setValue(value);
-}
-
-QStringList statusLines(const QSignalSpy& messages)
-{
-    QStringList lines;
-    for (const QList<QVariant>& args : messages) {
-        if (qvariant_cast<Device::ZRDeviceMessage>(args.at(0)) == Device::DevStatus)
-            lines << args.at(1).toString();
-    }
-    return lines;
 }
 
 // How many descriptors of this process are open on path.

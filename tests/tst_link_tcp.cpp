@@ -18,7 +18,8 @@ using Device = ZRDeviceInterface;
 
 namespace {
 
-const QByteArray heartbeatFrame("\x02" "15;CCMD;1010;\x03");
+const QByteArray heartbeatFrame("\x02"
+                                "15;CCMD;1010;\x03");
 
 QVariant valueOf(ZRCommonInterface& device, const char* name)
 {
@@ -522,7 +523,6 @@ void tst_LinkTcp::sustainedExchange()
     QCOMPARE(next, sent);
     QVERIFY2(sent > seconds * 300, QByteArray::number(sent));
 }
-
 
 // A host may send from a thread of its own; the frames still reach the machine whole and in order.
 void tst_LinkTcp::framesFromAnotherThread()

@@ -10,7 +10,8 @@ inline QStringList statusLines(const QSignalSpy& messages)
 {
     QStringList lines;
     for (const QList<QVariant>& args : messages) {
-        if (qvariant_cast<ZRDeviceInterface::ZRDeviceMessage>(args.at(0)) == ZRDeviceInterface::DevStatus)
+        if (qvariant_cast<ZRDeviceInterface::ZRDeviceMessage>(args.at(0))
+            == ZRDeviceInterface::DevStatus)
             lines << args.at(1).toString();
     }
     return lines;

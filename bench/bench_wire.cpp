@@ -69,7 +69,9 @@ int main(int argc, char** argv)
     } else if (scenario == "reports") {
         for (int i = 0; stream.size() < bytes; ++i) {
             stream += frame("CCMD",
-                QStringLiteral("66,1,job-0001.plt,2,%1,%2,0,0,0;").arg(i / 1000).arg(i % 1000 / 10.0));
+                QStringLiteral("66,1,job-0001.plt,2,%1,%2,0,0,0;")
+                    .arg(i / 1000)
+                    .arg(i % 1000 / 10.0));
         }
     } else if (scenario != "pack") {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.constData());
@@ -86,7 +88,7 @@ int main(int argc, char** argv)
         feed(core, stream, readSize);
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
-    std::printf("%s: %.1f MB in %.3f s, %.1f MB/s\n", scenario.constData(), stream.size() / 1048576.0,
-        seconds, stream.size() / 1048576.0 / seconds);
+    std::printf("%s: %.1f MB in %.3f s, %.1f MB/s\n", scenario.constData(),
+        stream.size() / 1048576.0, seconds, stream.size() / 1048576.0 / seconds);
     return 0;
 }

@@ -21,8 +21,8 @@ namespace {
 
 // The base versions keep the path or address as the parameter's label and the transport's name
 // as its value. A later call updates the same parameter, so a pointer the host holds stays valid.
-void hangAddress(ZRDeviceInterface* device, const char* name, const QString& transport,
-    const QString& address)
+void hangAddress(
+    ZRDeviceInterface* device, const char* name, const QString& transport, const QString& address)
 {
     ZRDeviceProperty* parameter = parameterOf(device, name);
     if (!parameter) {
@@ -46,8 +46,7 @@ Q_CONSTRUCTOR_FUNCTION(registerMetaTypes)
 
 ZRDeviceInterface::ZRDeviceInterface(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 ZRDeviceInterface::~ZRDeviceInterface()
 {

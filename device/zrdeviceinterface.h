@@ -10,7 +10,8 @@ class ZRDeviceProperty;
 
 // The contract between a host application and a device plugin. The host only ever programs
 // against this class: it gets device objects from the plugin's factory, reads their parameters,
-// tells them where the machine is, connects them, sends commands and jobs, and listens to message().
+// tells them where the machine is, connects them, sends commands and jobs, and listens to
+// message().
 //
 // Every parameter of a device is a ZRDeviceProperty hung on the device as a dynamic Qt property
 // named after the parameter, holding the object's address as a QMetaType::VoidStar variant. The
@@ -18,7 +19,14 @@ class ZRDeviceProperty;
 class ZRDeviceInterface : public QObject {
     Q_OBJECT
 public:
-    enum ZRDeviceStatus { DisConnected = 0, Idle = 1, Working = 2, Pause = 3, Warning = 4, Error = 5 };
+    enum ZRDeviceStatus {
+        DisConnected = 0,
+        Idle = 1,
+        Working = 2,
+        Pause = 3,
+        Warning = 4,
+        Error = 5
+    };
     Q_ENUM(ZRDeviceStatus)
 
     enum ZRDeviceMessage { DevStatus = 0, DevTasK = 1, Qrcode = 2 };

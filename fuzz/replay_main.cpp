@@ -62,7 +62,8 @@ QByteArray mutate(const QList<QByteArray>& seeds, Random& random)
 
 void run(const QByteArray& input)
 {
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()));
+    LLVMFuzzerTestOneInput(
+        reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()));
 }
 
 } // namespace

@@ -95,6 +95,24 @@ QString shownText(const QVariant& value, double factor)
     return factor == 1.0 ? value.toString() : shortForm(value.toDouble() * factor);
 }
 
+// The editor a parameter has built, with the kind and factor of its description; no editor when
+// either "UI_CTRL" or "WIDGET" is missing.
+struct BuiltEditor {
+    QWidget* editor = nullptr;
+    QString kind;
+    double factor = 1.0;
+};
+
+BuiltEditor builtEditorOf(const QObject* parameter)
+{
+    QWidget* editor = editorOf(parameter);
+    const QVariant description = parameter->property(widgetKey);
+    if (!editor || !description.isValid())
+        return {};
+    const QJsonObject widget = description.toJsonObject();
+    return { editor, widget.value(QLatin1String("widget")).toString(), factorOf(widget) };
+}
+
 // A group's members: every dynamic property that holds a parameter, in the order they were hung.
 QVector<std::pair<QByteArray, ZRDeviceProperty*>> membersOf(const ZRDeviceProperty* group)
 {
@@ -234,13 +252,12 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
 
 void ZRDeviceProperty::to_ui_ctrl()
 {
-    QWidget* editor = editorOf(this);
-    const QVariant description = property(widgetKey);
-    if (!editor || !description.isValid())
+    const BuiltEditor built = builtEditorOf(this);
+    if (!built.editor)
         return;
-    const QJsonObject widget = description.toJsonObject();
-    const QString kind = widget.value(QLatin1String("widget")).toString();
-    const double factor = factorOf(widget);
+    QWidget* editor = built.editor;
+    const QString& kind = built.kind;
+    const double factor = built.factor;
 
     if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget")) {
         for (const auto& [key, member] : membersOf(this))
@@ -260,13 +277,12 @@ void ZRDeviceProperty::to_ui_ctrl()
 
 void ZRDeviceProperty::from_ui_ctrl()
 {
-    QWidget* editor = editorOf(this);
-    const QVariant description = property(widgetKey);
-    if (!editor || !description.isValid())
+    const BuiltEditor built = builtEditorOf(this);
+    if (!built.editor)
         return;
-    const QJsonObject widget = description.toJsonObject();
-    const QString kind = widget.value(QLatin1String("widget")).toString();
-    const double factor = factorOf(widget);
+    QWidget* editor = built.editor;
+    const QString& kind = built.kind;
+    const double factor = built.factor;
 
     // An editor that still shows exactly what to_ui_ctrl puts there for the current value was not
     // edited, but its content may have lost part of the value on the way in (a truncated product,

@@ -105,7 +105,8 @@ void ZRDeviceProperty::set_decode(QStringList values)
         return;
     }
     if (m_type == ZRDeviceInterface::CMD && values.size() >= 2) {
-        const quint32 pattern = quint32(wordFromText(values.at(1))) << 16 | wordFromText(values.at(0));
+        const quint32 pattern
+            = quint32(wordFromText(values.at(1))) << 16 | wordFromText(values.at(0));
         m_value = QVariant(int(pattern));
         return;
     }

@@ -4,8 +4,7 @@
 
 ZRDeviceProperty::ZRDeviceProperty(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 ZRDeviceProperty::ZRDeviceProperty(const ZRDeviceProperty& other)
     : QObject(nullptr)
@@ -17,8 +16,7 @@ ZRDeviceProperty::ZRDeviceProperty(const ZRDeviceProperty& other)
     , m_label(other.m_label)
     , m_unit(other.m_unit)
     , m_type(other.m_type)
-{
-}
+{ }
 
 ZRDeviceProperty::~ZRDeviceProperty() = default;
 

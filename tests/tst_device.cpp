@@ -101,10 +101,10 @@ void tst_Device::settingsCatalogue_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<Kind>("kind");
 
-    auto row = [](const char* name, const char* label, const char* unit, QVariant value, int get, int set,
-                   int length, Kind kind) {
-        QTest::newRow(name) << QByteArray(name) << QString::fromUtf8(label) << QString::fromUtf8(unit) << value
-                            << get << set << length << kind;
+    auto row = [](const char* name, const char* label, const char* unit, QVariant value, int get,
+                   int set, int length, Kind kind) {
+        QTest::newRow(name) << QByteArray(name) << QString::fromUtf8(label)
+                            << QString::fromUtf8(unit) << value << get << set << length << kind;
     };
     row("STATUS", "状态", "", 0, 0, 0, 0, Kind::UnCMD);
     row("TCP_PORT", "端口", "", 9100, 0, 0, 0, Kind::UnCMD);
@@ -152,10 +152,10 @@ void tst_Device::settingsOrderAndEditors()
 {
     ZRCommonInterface factory;
     std::unique_ptr<ZRDeviceInterface> device(factory.initInstance());
-    const QList<QByteArray> order { "STATUS", "TCP_PORT", "CONNECT_MODE", "QRCODE_COPIES", "QRCODE_FILE",
-        "TASK_COPIES", "TASK_PLT", "TASK_STOP", "TASK_PAUSE", "TASK_RESUME", "QR_PLT", "FLAG_POINT",
-        "BACK_FLAG_POINT", "TASK_MODE", "LAST_TIME", "HEARTBEAT", "FILE_PREVIEW", "TASK_FILE_INFO", "WORK_MODE",
-        "PU_SPEED", "DEVICE_CLOUD" };
+    const QList<QByteArray> order { "STATUS", "TCP_PORT", "CONNECT_MODE", "QRCODE_COPIES",
+        "QRCODE_FILE", "TASK_COPIES", "TASK_PLT", "TASK_STOP", "TASK_PAUSE", "TASK_RESUME",
+        "QR_PLT", "FLAG_POINT", "BACK_FLAG_POINT", "TASK_MODE", "LAST_TIME", "HEARTBEAT",
+        "FILE_PREVIEW", "TASK_FILE_INFO", "WORK_MODE", "PU_SPEED", "DEVICE_CLOUD" };
     QCOMPARE(device->dynamicPropertyNames(), order);
     for (const QByteArray& name : order)
         QCOMPARE(device->property(name).userType(), int(QMetaType::VoidStar));
@@ -165,9 +165,11 @@ void tst_Device::settingsOrderAndEditors()
     QVERIFY(qAbs(lastTime->value().toDateTime().secsTo(QDateTime::currentDateTime())) < 60);
     QVERIFY(lastTime->label().isEmpty());
 
-    const QJsonObject workMode = device->property_ptr("WORK_MODE")->property("WIDGET").toJsonObject();
+    const QJsonObject workMode
+        = device->property_ptr("WORK_MODE")->property("WIDGET").toJsonObject();
     QCOMPARE(workMode.value("widget").toString(), QStringLiteral("QComboBox"));
-    QCOMPARE(workMode.value("option").toString(), QString::fromUtf8("   速度优先;   平衡;   精度优先"));
+    QCOMPARE(
+        workMode.value("option").toString(), QString::fromUtf8("   速度优先;   平衡;   精度优先"));
     QCOMPARE(workMode.size(), 2);
     const QJsonObject speed = device->property_ptr("PU_SPEED")->property("WIDGET").toJsonObject();
     QCOMPARE(speed, (QJsonObject { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } }));
@@ -240,10 +242,14 @@ void tst_Device::buildDate_data()
 {
     QTest::addColumn<QString>("compilerDate");
     QTest::addColumn<QString>("formatted");
-    QTest::newRow("two-digit day") << "Jun 27 2025" << "2025 - 06 - 27";
-    QTest::newRow("blank-padded day") << "Jun  7 2025" << "2025 - 06 - 07";
-    QTest::newRow("december") << "Dec 31 1999" << "1999 - 12 - 31";
-    QTest::newRow("garbage") << "yesterday" << "";
+    QTest::newRow("two-digit day") << "Jun 27 2025"
+                                   << "2025 - 06 - 27";
+    QTest::newRow("blank-padded day") << "Jun  7 2025"
+                                      << "2025 - 06 - 07";
+    QTest::newRow("december") << "Dec 31 1999"
+                              << "1999 - 12 - 31";
+    QTest::newRow("garbage") << "yesterday"
+                             << "";
 }
 
 void tst_Device::buildDate()
@@ -304,13 +310,17 @@ void tst_Device::sendRule()
     device.property_ptr("CONNECT_MODE")->setValue("TCP");
     device.property_ptr("STATUS")->setValue(status);
 
-    const QByteArray heartbeat("\x02" "15;CCMD;1010;\x03");
+    const QByteArray heartbeat("\x02"
+                               "15;CCMD;1010;\x03");
     device.sendCMD(QByteArray()); // an empty frame never goes out
     device.sendCMD(device.property_ptr("HEARTBEAT")->get_cmd_bytes());
     device.sendCMD(device.property_ptr("TASK_STOP")->set_cmd_bytes());
     if (sent) {
         QVERIFY(machine.waitForFrames(2));
-        QCOMPARE(machine.received(), heartbeat + QByteArray("\x02" "18;CMD;SET125:2;\x03"));
+        QCOMPARE(machine.received(),
+            heartbeat
+                + QByteArray("\x02"
+                             "18;CMD;SET125:2;\x03"));
     } else {
         QTest::qWait(100);
         QVERIFY(machine.received().isEmpty());
@@ -320,7 +330,8 @@ void tst_Device::sendRule()
 void tst_Device::sendWithoutTransport()
 {
     TestDevice device;
-    const QByteArray frame("\x02" "14;CMD;GET5;\x03");
+    const QByteArray frame("\x02"
+                           "14;CMD;GET5;\x03");
     device.sendCMD(frame); // no STATUS, no CONNECT_MODE: dropped
 
     device.init157(&device);

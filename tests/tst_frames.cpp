@@ -32,14 +32,24 @@ void tst_Frames::pack_data()
     QTest::addColumn<QString>("payload");
     QTest::addColumn<QByteArray>("frame");
 
-    QTest::newRow("register read") << "CMD" << "GET5;"
-                                   << QByteArray::fromHex("0231343b434d443b474554353b03");
-    QTest::newRow("heartbeat read") << "CCMD" << "1010;"
-                                    << QByteArray::fromHex("0231353b43434d443b313031303b03");
-    QTest::newRow("empty payload") << "CMD" << "" << QByteArray("\x02" "8;CMD;\x03");
-    QTest::newRow("copies") << "CMD" << "NUM:2;" << QByteArray("\x02" "15;CMD;NUM:2;\x03");
-    QTest::newRow("cut file") << "PLT" << "IN;PU0,0;PD100,0;"
-                              << QByteArray("\x02" "26;PLT;IN;PU0,0;PD100,0;\x03");
+    QTest::newRow("register read")
+        << "CMD"
+        << "GET5;" << QByteArray::fromHex("0231343b434d443b474554353b03");
+    QTest::newRow("heartbeat read")
+        << "CCMD"
+        << "1010;" << QByteArray::fromHex("0231353b43434d443b313031303b03");
+    QTest::newRow("empty payload") << "CMD"
+                                   << ""
+                                   << QByteArray("\x02"
+                                                 "8;CMD;\x03");
+    QTest::newRow("copies") << "CMD"
+                            << "NUM:2;"
+                            << QByteArray("\x02"
+                                          "15;CMD;NUM:2;\x03");
+    QTest::newRow("cut file") << "PLT"
+                              << "IN;PU0,0;PD100,0;"
+                              << QByteArray("\x02"
+                                            "26;PLT;IN;PU0,0;PD100,0;\x03");
 }
 
 void tst_Frames::pack()
@@ -81,7 +91,10 @@ void tst_Frames::packLengthIsAlwaysExact()
         const QByteArray frame = property.pack(QString(payload, 'x'), "PLT");
         const int field = frame.mid(1, frame.indexOf(';') - 1).toInt();
         if (field != frame.size())
-            QFAIL(qPrintable(QString("payload %1: field %2, frame %3").arg(payload).arg(field).arg(frame.size())));
+            QFAIL(qPrintable(QString("payload %1: field %2, frame %3")
+                                 .arg(payload)
+                                 .arg(field)
+                                 .arg(frame.size())));
     }
 }
 
@@ -91,24 +104,40 @@ void tst_Frames::decodeBuffer_data()
     QTest::addColumn<QStringList>("frames");
     QTest::addColumn<QByteArray>("left");
 
-    const QString getFive = QStringLiteral("\x02" "14;CMD;GET5;\x03");
-    QTest::newRow("one frame") << QByteArray("\x02" "14;CMD;GET5;\x03") << QStringList { getFive }
-                               << QByteArray();
-    QTest::newRow("junk, frame, start of the next")
-        << QByteArray("junk\x02" "14;CMD;GET5;\x03\x02" "1") << QStringList { getFive }
-        << QByteArray("\x02" "1");
-    QTest::newRow("two frames in one read")
-        << QByteArray("\x02" "14;CMD;GET5;\x03\x02" "16;CCMD;1010,5;\x03")
-        << QStringList { getFive, QStringLiteral("\x02" "16;CCMD;1010,5;\x03") } << QByteArray();
-    QTest::newRow("two STX: the second starts the frame")
-        << QByteArray("\x02" "99;CMD;GE\x02" "14;CMD;GET5;\x03") << QStringList { getFive }
-        << QByteArray();
+    const QString getFive = QStringLiteral("\x02"
+                                           "14;CMD;GET5;\x03");
+    QTest::newRow("one frame") << QByteArray("\x02"
+                                             "14;CMD;GET5;\x03")
+                               << QStringList { getFive } << QByteArray();
+    QTest::newRow("junk, frame, start of the next") << QByteArray("junk\x02"
+                                                                  "14;CMD;GET5;\x03\x02"
+                                                                  "1")
+                                                    << QStringList { getFive }
+                                                    << QByteArray("\x02"
+                                                                  "1");
+    QTest::newRow("two frames in one read") << QByteArray("\x02"
+                                                          "14;CMD;GET5;\x03\x02"
+                                                          "16;CCMD;1010,5;\x03")
+                                            << QStringList { getFive,
+                                                   QStringLiteral("\x02"
+                                                                  "16;CCMD;1010,5;\x03") }
+                                            << QByteArray();
+    QTest::newRow("two STX: the second starts the frame") << QByteArray(
+        "\x02"
+        "99;CMD;GE\x02"
+        "14;CMD;GET5;\x03") << QStringList { getFive } << QByteArray();
     QTest::newRow("only ETX bytes") << QByteArray("\x03\x03\x03") << QStringList() << QByteArray();
-    QTest::newRow("no STX before ETX") << QByteArray("CMD;GET5;\x03") << QStringList() << QByteArray();
-    QTest::newRow("nothing complete yet") << QByteArray("\x02" "14;CMD;GE") << QStringList()
-                                          << QByteArray("\x02" "14;CMD;GE");
-    QTest::newRow("utf-8 text") << QByteArray("\x02" "18;CCMD;55,\xe4\xb8\xad;\x03")
-                                << QStringList { QString::fromUtf8("\x02" "18;CCMD;55,\xe4\xb8\xad;\x03") }
+    QTest::newRow("no STX before ETX")
+        << QByteArray("CMD;GET5;\x03") << QStringList() << QByteArray();
+    QTest::newRow("nothing complete yet") << QByteArray("\x02"
+                                                        "14;CMD;GE")
+                                          << QStringList()
+                                          << QByteArray("\x02"
+                                                        "14;CMD;GE");
+    QTest::newRow("utf-8 text") << QByteArray("\x02"
+                                              "18;CCMD;55,\xe4\xb8\xad;\x03")
+                                << QStringList { QString::fromUtf8("\x02"
+                                                                   "18;CCMD;55,\xe4\xb8\xad;\x03") }
                                 << QByteArray();
 }
 
@@ -127,14 +156,23 @@ void tst_Frames::decodeBuffer()
 
 void tst_Frames::decodeBufferByteByByte()
 {
-    const QByteArray stream = QByteArray("\x02" "14;CMD;GET5;\x03" "noise\x02" "16;CCMD;1010,5;\x03\x02" "2");
+    const QByteArray stream = QByteArray("\x02"
+                                         "14;CMD;GET5;\x03"
+                                         "noise\x02"
+                                         "16;CCMD;1010,5;\x03\x02"
+                                         "2");
     TestDevice device;
     device.recordFrames = true;
     for (char byte : stream)
         device.receive(QByteArray(1, byte));
     QCOMPARE(device.dispatched,
-        QStringList({ "\x02" "14;CMD;GET5;\x03", "\x02" "16;CCMD;1010,5;\x03" }));
-    QCOMPARE(device.recv_buffer, QByteArray("\x02" "2"));
+        QStringList({ "\x02"
+                      "14;CMD;GET5;\x03",
+            "\x02"
+            "16;CCMD;1010,5;\x03" }));
+    QCOMPARE(device.recv_buffer,
+        QByteArray("\x02"
+                   "2"));
 }
 
 // A handler may spin an event loop that delivers more bytes while a frame is being dispatched.
@@ -145,14 +183,25 @@ void tst_Frames::decodeBufferSurvivesReentry()
     int depth = 0;
     device.onFrame = [&](const QString&) {
         if (depth++ < 3)
-            device.receive(QByteArray(4096, 'z') + "\x02" "14;CMD;GET5;\x03\x02" "1");
+            device.receive(QByteArray(4096, 'z')
+                + "\x02"
+                  "14;CMD;GET5;\x03\x02"
+                  "1");
     };
-    device.receive("\x02" "14;CMD;GET5;\x03\x02" "14;CMD;GET6;\x03");
-    const QString five = QStringLiteral("\x02" "14;CMD;GET5;\x03");
+    device.receive("\x02"
+                   "14;CMD;GET5;\x03\x02"
+                   "14;CMD;GET6;\x03");
+    const QString five = QStringLiteral("\x02"
+                                        "14;CMD;GET5;\x03");
     QCOMPARE(device.dispatched,
-        QStringList({ five, QStringLiteral("\x02" "14;CMD;GET6;\x03"), five, five, five }));
+        QStringList({ five,
+            QStringLiteral("\x02"
+                           "14;CMD;GET6;\x03"),
+            five, five, five }));
     device.receive("4;CMD;GET7;\x03");
-    QCOMPARE(device.dispatched.last(), QStringLiteral("\x02" "14;CMD;GET7;\x03"));
+    QCOMPARE(device.dispatched.last(),
+        QStringLiteral("\x02"
+                       "14;CMD;GET7;\x03"));
 }
 
 void tst_Frames::decodeBufferBoundsUnterminatedBytes_data()
@@ -161,15 +210,21 @@ void tst_Frames::decodeBufferBoundsUnterminatedBytes_data()
     QTest::addColumn<QByteArray>("afterwards");
     QTest::addColumn<QString>("frame");
 
-    QTest::newRow("junk without STX")
-        << QByteArray(200 * 1024, 'x') << QByteArray("\x02" "14;CMD;GET5;\x03")
-        << QStringLiteral("\x02" "14;CMD;GET5;\x03");
-    QTest::newRow("a frame that never ends")
-        << (QByteArray("\x02") + QByteArray(200 * 1024, 'y')) << QByteArray("\x03\x02" "14;CMD;GET5;\x03")
-        << QStringLiteral("\x02" "14;CMD;GET5;\x03");
-    QTest::newRow("flood, then a frame begins")
-        << (QByteArray(200 * 1024, 'x') + "\x02" "14;CMD;") << QByteArray("GET5;\x03")
-        << QStringLiteral("\x02" "14;CMD;GET5;\x03");
+    QTest::newRow("junk without STX") << QByteArray(200 * 1024, 'x')
+                                      << QByteArray("\x02"
+                                                    "14;CMD;GET5;\x03")
+                                      << QStringLiteral("\x02"
+                                                        "14;CMD;GET5;\x03");
+    QTest::newRow("a frame that never ends") << (QByteArray("\x02") + QByteArray(200 * 1024, 'y'))
+                                             << QByteArray("\x03\x02"
+                                                           "14;CMD;GET5;\x03")
+                                             << QStringLiteral("\x02"
+                                                               "14;CMD;GET5;\x03");
+    QTest::newRow("flood, then a frame begins") << (QByteArray(200 * 1024, 'x')
+        + "\x02"
+          "14;CMD;") << QByteArray("GET5;\x03")
+                                                << QStringLiteral("\x02"
+                                                                  "14;CMD;GET5;\x03");
 }
 
 void tst_Frames::decodeBufferBoundsUnterminatedBytes()
@@ -195,19 +250,31 @@ void tst_Frames::splitItem_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("value");
 
-    QTest::newRow("SET7:15") << "SET7:15" << "SET" << 7 << "15";
-    QTest::newRow("GET82:32868") << "GET82:32868" << "GET" << 82 << "32868";
-    QTest::newRow("no colon") << "GET12" << "GET" << 12 << "GET12";
-    QTest::newRow("two colons") << "A:B:C" << "A" << 0 << "C";
-    QTest::newRow("colon first") << ":5" << "" << 0 << "5";
-    QTest::newRow("empty") << "" << "" << 0 << "";
-    QTest::newRow("no number") << "SET:5" << "SET" << 0 << "5";
-    QTest::newRow("empty value") << "SET7:" << "SET" << 7 << "";
-    QTest::newRow("lower-case name") << "set7:15" << "" << 0 << "15";
-    QTest::newRow("negative number") << "SET-7:1" << "SET" << -7 << "1";
-    QTest::newRow("number too large") << "SET99999999999:1" << "SET" << 0 << "1";
+    QTest::newRow("SET7:15") << "SET7:15"
+                             << "SET" << 7 << "15";
+    QTest::newRow("GET82:32868") << "GET82:32868"
+                                 << "GET" << 82 << "32868";
+    QTest::newRow("no colon") << "GET12"
+                              << "GET" << 12 << "GET12";
+    QTest::newRow("two colons") << "A:B:C"
+                                << "A" << 0 << "C";
+    QTest::newRow("colon first") << ":5"
+                                 << "" << 0 << "5";
+    QTest::newRow("empty") << ""
+                           << "" << 0 << "";
+    QTest::newRow("no number") << "SET:5"
+                               << "SET" << 0 << "5";
+    QTest::newRow("empty value") << "SET7:"
+                                 << "SET" << 7 << "";
+    QTest::newRow("lower-case name") << "set7:15"
+                                     << "" << 0 << "15";
+    QTest::newRow("negative number") << "SET-7:1"
+                                     << "SET" << -7 << "1";
+    QTest::newRow("number too large") << "SET99999999999:1"
+                                      << "SET" << 0 << "1";
     QTest::newRow("outside latin-1") << QString::fromUtf8("SET7:\xe4\xb8\xad") << "SET" << 7 << "?";
-    QTest::newRow("ETX attached") << "GET82:5\x03" << "GET" << 82 << "5\x03";
+    QTest::newRow("ETX attached") << "GET82:5\x03"
+                                  << "GET" << 82 << "5\x03";
 }
 
 void tst_Frames::splitItem()

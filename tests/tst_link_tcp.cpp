@@ -2,6 +2,7 @@
 // the choice of transport, and the device's link-state table.
 
 #include "machinepeer.h"
+#include "statuslines.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
@@ -17,7 +18,8 @@ using Device = ZRDeviceInterface;
 
 namespace {
 
-const QByteArray heartbeatFrame("\x02" "15;CCMD;1010;\x03");
+const QByteArray heartbeatFrame("\x02"
+                                "15;CCMD;1010;\x03");
 
 QVariant valueOf(ZRCommonInterface& device, const char* name)
 {
@@ -27,16 +29,6 @@ QVariant valueOf(ZRCommonInterface& device, const char* name)
 void setValue(ZRCommonInterface& device, const char* name, const QVariant& value)
 {
     device.property_ptr(name)->setValue(value);
-}
-
-QStringList statusLines(const QSignalSpy& messages)
-{
-    QStringList lines;
-    for (const QList<QVariant>& args : messages) {
-        if (qvariant_cast<Device::ZRDeviceMessage>(args.at(0)) == Device::DevStatus)
-            lines << args.at(1).toString();
-    }
-    return lines;
 }
 
 // A device with the settings group, pointed at 127.0.0.1:port with a one-second heartbeat.
@@ -531,7 +523,6 @@ void tst_LinkTcp::sustainedExchange()
     QCOMPARE(next, sent);
     QVERIFY2(sent > seconds * 300, QByteArray::number(sent));
 }
-
 
 // A host may send from a thread of its own; the frames still reach the machine whole and in order.
 void tst_LinkTcp::framesFromAnotherThread()

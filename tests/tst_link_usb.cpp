@@ -1,6 +1,7 @@
 // The machine link over the USB transport, with the test playing the machine on the master side
 // of a pseudo-terminal whose slave stands in for the machine's USB port.
 
+#include "statuslines.h"
 #include "testdevice.h"
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
@@ -23,7 +24,8 @@ using Device = ZRDeviceInterface;
 
 namespace {
 
-const QByteArray heartbeatFrame("\x02" "15;CCMD;1010;\x03");
+const QByteArray heartbeatFrame("\x02"
+                                "15;CCMD;1010;\x03");
 
 // The machine's end of the port: the master side of a pseudo-terminal.
 class PtyMachine {
@@ -101,16 +103,6 @@ QVariant valueOf(ZRCommonInterface& device, const char* name)
 void setValue(ZRCommonInterface& device, const char* name, const QVariant& value)
 {
     device.property_ptr(name)->setValue(value);
-}
-
-QStringList statusLines(const QSignalSpy& messages)
-{
-    QStringList lines;
-    for (const QList<QVariant>& args : messages) {
-        if (qvariant_cast<Device::ZRDeviceMessage>(args.at(0)) == Device::DevStatus)
-            lines << args.at(1).toString();
-    }
-    return lines;
 }
 
 // How many descriptors of this process are open on path.
@@ -239,8 +231,11 @@ void tst_LinkUsb::framesLeaveWholeAndInOrder()
         if (c != 0x02 && c != 0x03)
             controls += c;
     }
-    const QByteArray first = "\x02" "40;CMD;" + controls + "\x7f\r\n;\x03";
-    const QByteArray text("\x02" "24;CCMD;55,\xe4\xba\x8c\xe7\xbb\xb4\xe7\xa0\x81.plt;\x03");
+    const QByteArray first = "\x02"
+                             "40;CMD;"
+        + controls + "\x7f\r\n;\x03";
+    const QByteArray text("\x02"
+                          "24;CCMD;55,\xe4\xba\x8c\xe7\xbb\xb4\xe7\xa0\x81.plt;\x03");
     QByteArray body;
     for (int i = 0; body.size() < 200 * 1024; ++i)
         body += "PD" + QByteArray::number(i) + "," + QByteArray::number(i * 7 % 1000) + ";";

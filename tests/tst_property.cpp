@@ -61,8 +61,10 @@ void tst_Property::setValueRule_data()
     QTest::newRow("two changes") << QVariantList { 7, 9 } << 2 << QVariant(9);
     QTest::newRow("change, back, change") << QVariantList { 7, 5, 7 } << 2 << QVariant(7);
     QTest::newRow("repeat") << QVariantList { 7, 7, 7 } << 1 << QVariant(7);
-    QTest::newRow("text equal to the number is stored") << QVariantList { QString("5") } << 0 << QVariant("5");
-    QTest::newRow("text equal to the previous") << QVariantList { 7, QString("5") } << 1 << QVariant("5");
+    QTest::newRow("text equal to the number is stored")
+        << QVariantList { QString("5") } << 0 << QVariant("5");
+    QTest::newRow("text equal to the previous")
+        << QVariantList { 7, QString("5") } << 1 << QVariant("5");
 }
 
 void tst_Property::setValueRule()

@@ -266,8 +266,8 @@ void tst_SimFaults::dropAfterFrames()
     QVERIFY(client.waitForClose());
     // The third frame is answered before the link goes.
     QCOMPARE(client.frames(),
-        QList<QByteArray>(
-            { frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;") }));
+        QList<QByteArray>({ frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;"),
+            frame("CCMD", "1010,0,2;") }));
     QCOMPARE(machine.counters().framesReceived, 3);
     QCOMPARE(machine.counters().linksDropped, 1);
 

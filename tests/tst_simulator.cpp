@@ -429,7 +429,8 @@ void tst_Simulator::qrCodeJobPausedAndStopped()
 
     // Paused while waiting for data: the data waits too.
     m_client->send("CMD", "SET125:0;");
-    QCOMPARE(m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0;"));
+    QCOMPARE(
+        m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0;"));
     m_client->send("QR_PLT", square(20));
     QTest::qWait(100);
     QVERIFY(m_client->waitForPayload("66,1,", 0).isEmpty());
@@ -546,8 +547,8 @@ void tst_Simulator::ptyFront()
     QVERIFY(writeTty(fd, frame("CCMD", "44,\r\n\xe6\x9c\xba;") + frame("CCMD", "2;")));
     QCOMPARE(readTty(fd, 2),
         frame("CCMD", "44,0;")
-            + frame(
-                "CCMD", "2,0,ZR-TX4150V,\r\n\xe6\x9c\xba,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03;"));
+            + frame("CCMD",
+                "2,0,ZR-TX4150V,\r\n\xe6\x9c\xba,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03;"));
     QVERIFY(pty.isConnected());
     ::close(fd);
     QVERIFY(QTest::qWaitFor([&] { return !pty.isConnected(); }, 3000));

@@ -18,7 +18,9 @@ int main(int argc, char** argv)
     if (!port || port->value().toInt() != 9100)
         return 1;
     const QByteArray frame = port->pack("GET5;", "CMD");
-    if (frame != QByteArray("\x02" "14;CMD;GET5;\x03"))
+    if (frame
+        != QByteArray("\x02"
+                      "14;CMD;GET5;\x03"))
         return 2;
     // The installed plugin module loads from the package's plugin folder and builds a device.
     QPluginLoader loader(QDir(ZRDEVICE_PLUGIN_DIR).filePath("libzrtx4150v.so"));

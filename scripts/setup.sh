@@ -3,7 +3,8 @@
 # Run as root (or with sudo available). Installs nothing when everything is already there.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools)
+packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
+    fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -2,9 +2,8 @@
 
 #include "connectionbar.h"
 #include "deviceplugin.h"
+#include "embeddedmachine.h"
 #include "parameterpanel.h"
-#include "simmachine.h"
-#include "simtcpfront.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,14 +87,11 @@ int runPanelCommand(int argc, char** argv)
         return fail(plugin.errorString());
 
     // The simulated machine outlives the panel, so the device closes its link to it first.
-    std::unique_ptr<SimMachine> machine;
-    std::unique_ptr<SimTcpFront> front;
+    std::unique_ptr<EmbeddedMachine> embedded;
     if (parser.isSet(simulator)) {
-        machine = std::make_unique<SimMachine>();
-        front = std::make_unique<SimTcpFront>(machine.get());
-        if (!front->listen(QHostAddress::LocalHost, 0))
-            return fail(
-                QStringLiteral("the simulator cannot listen: %1").arg(front->errorString()));
+        embedded = std::make_unique<EmbeddedMachine>();
+        if (!embedded->listenTcp())
+            return fail(embedded->errorString());
     }
 
     ParameterPanel panel(plugin.factory());
@@ -103,8 +99,8 @@ int runPanelCommand(int argc, char** argv)
         return fail(QStringLiteral("the plugin %1 gave no device").arg(plugin.fileName()));
     panel.show();
 
-    if (front)
-        panel.connectTcp(QStringLiteral("127.0.0.1"), front->port());
+    if (embedded)
+        panel.connectTcp(QStringLiteral("127.0.0.1"), embedded->tcpFront()->port());
     else if (parser.isSet(usb))
         panel.connectUsb(parser.value(usb));
     else if (parser.isSet(ip))

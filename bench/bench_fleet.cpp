@@ -1,0 +1,285 @@
+// A host driving 100 machines from one thread: each link sends a heartbeat every second, which
+// the machine answers, and the machine reports the running task ten times a second. Measured: the
+// share of a core the host thread spends, and the heap each link holds, against the same number of
+// plain QTcpSockets that send the same heartbeat and count the frames they get.
+//
+// The machines run in a process of their own (this program with --fleet-peers), so that neither
+// their CPU time nor their memory counts for the host.
+
+#include "benchsupport.h"
+
+#include "zrcommoninterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int links = 100;
+constexpr int warmUpMs = 1000;
+constexpr int windowMs = 4000;
+
+const QByteArray& heartbeatRead()
+{
+    static const QByteArray bytes = frame("CCMD", "1010;");
+    return bytes;
+}
+
+int countEtx(const QByteArray& bytes)
+{
+    int count = 0;
+    for (const char *at = bytes.constData(), *end = at + bytes.size();
+         (at = static_cast<const char*>(std::memchr(at, ETX, size_t(end - at)))); ++at)
+        ++count;
+    return count;
+}
+
+// The machines' process, seen from the host: started with the number of links, it tells its port;
+// stopped, it tells what it sent.
+class FleetPeers {
+public:
+    FleetPeers()
+    {
+        m_process.start(
+            QCoreApplication::applicationFilePath(), { QStringLiteral("--fleet-peers") });
+        if (m_process.waitForReadyRead(10000) && m_process.canReadLine())
+            m_port = quint16(m_process.readLine().trimmed().split(' ').last().toUInt());
+    }
+
+    ~FleetPeers()
+    {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    quint16 port() const { return m_port; }
+
+    // Stops the machines' sending; they answer with the task reports and heartbeat answers sent.
+    bool stop(qint64& reports, qint64& answers)
+    {
+        m_process.write("stop\n");
+        if (!runUntil([this] { return m_process.canReadLine(); }, 10000))
+            return false;
+        const QList<QByteArray> sent = m_process.readLine().trimmed().split(' ');
+        if (sent.size() != 3 || sent.at(0) != "sent")
+            return false;
+        reports = sent.at(1).toLongLong();
+        answers = sent.at(2).toLongLong();
+        return true;
+    }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// One machine's end of the plain baseline: a socket with its own one-second heartbeat timer.
+struct PlainLink {
+    QTcpSocket socket;
+    QTimer heartbeat;
+    qint64 frames = 0;
+};
+
+// The host thread's share of a core while the links run for the window.
+double hostShareOfCore(benchmark::State& state)
+{
+    QEventLoop loop;
+    QTimer::singleShot(windowMs, &loop, &QEventLoop::quit);
+    QElapsedTimer wall;
+    const double cpuBefore = threadCpuSeconds();
+    wall.start();
+    loop.exec();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    state.SetIterationTime(seconds);
+    return (threadCpuSeconds() - cpuBefore) / seconds;
+}
+
+void runWindow(QEventLoop& loop, int ms)
+{
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Sets up the links with connectLinks(port), lets them settle, and measures the window; then
+// stops the machines and waits until received(reports, answers) says everything they sent arrived.
+void runFleet(benchmark::State& state, const std::function<bool(quint16 port)>& connectLinks,
+    const std::function<bool(qint64 reports, qint64 answers)>& received)
+{
+    FleetPeers peers;
+    if (!verify(state, peers.port() != 0, "the machines' process did not start"))
+        return;
+    const qint64 heapBefore = heapInUse();
+    if (!verify(state, connectLinks(peers.port()), "not every link came up"))
+        return;
+    QEventLoop settle;
+    runWindow(settle, warmUpMs);
+    const double heapPerLink = double(heapInUse() - heapBefore) / links;
+
+    double share = 0;
+    for (auto _ : state)
+        share += hostShareOfCore(state);
+
+    qint64 reports = 0;
+    qint64 answers = 0;
+    verify(state,
+        peers.stop(reports, answers) && reports > 0 && answers > 0
+            && runUntil([&] { return received(reports, answers); }, 20000),
+        "the host did not get every frame the machines sent");
+    state.counters["core_share"] = benchmark::Counter(share, benchmark::Counter::kAvgIterations);
+    state.counters["heap_per_link"] = heapPerLink;
+}
+
+void BM_Fleet(benchmark::State& state)
+{
+    std::vector<std::unique_ptr<ZRCommonInterface>> devices;
+    qint64 tasks = 0;
+    const auto connectLinks = [&](quint16 port) {
+        for (int i = 0; i < links; ++i) {
+            devices.emplace_back(newDevice());
+            ZRCommonInterface* device = devices.back().get();
+            QObject::connect(device, &ZRDeviceInterface::message,
+                [&tasks](ZRDeviceInterface::ZRDeviceMessage kind, const QString&) {
+                    tasks += kind == ZRDeviceInterface::DevTasK;
+                });
+            device->property_ptr("HEARTBEAT")->setValue(1);
+            device->property_ptr("TCP_PORT")->setValue(int(port));
+            device->setIPAddress(QStringLiteral("127.0.0.1"));
+            if (!device->connectDevice())
+                return false;
+        }
+        return runUntil(
+            [&] {
+                for (const auto& device : devices) {
+                    if (device->property_ptr("STATUS")->value().toInt()
+                        != ZRDeviceInterface::Working)
+                        return false;
+                }
+                return true;
+            },
+            10000);
+    };
+    runFleet(state, connectLinks, [&](qint64 reports, qint64) { return tasks == reports; });
+}
+
+void BM_PlainSockets(benchmark::State& state)
+{
+    std::vector<std::unique_ptr<PlainLink>> plain;
+    const auto connectLinks = [&](quint16 port) {
+        for (int i = 0; i < links; ++i) {
+            plain.emplace_back(new PlainLink);
+            PlainLink* link = plain.back().get();
+            QObject::connect(&link->socket, &QTcpSocket::readyRead,
+                [link] { link->frames += countEtx(link->socket.readAll()); });
+            QObject::connect(&link->heartbeat, &QTimer::timeout,
+                [link] { link->socket.write(heartbeatRead()); });
+            link->socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+            link->heartbeat.start(1000);
+        }
+        return runUntil(
+            [&] {
+                for (const auto& link : plain) {
+                    if (link->socket.state() != QAbstractSocket::ConnectedState)
+                        return false;
+                }
+                return true;
+            },
+            10000);
+    };
+    runFleet(state, connectLinks, [&](qint64 reports, qint64 answers) {
+        qint64 frames = 0;
+        for (const auto& link : plain)
+            frames += link->frames;
+        return frames == reports + answers;
+    });
+}
+
+} // namespace
+
+BENCHMARK(BM_Fleet)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainSockets)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+
+int runFleetPeers()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 1;
+    struct Link {
+        QTcpSocket* socket;
+        QByteArray pending;
+        qint64 sequence = 0;
+    };
+    std::vector<std::unique_ptr<Link>> machines;
+    qint64 reports = 0;
+    qint64 answers = 0;
+    bool stopped = false;
+    const QByteArray answer = frame("CCMD", "1010,1;");
+
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            machines.emplace_back(new Link { socket, {}, 0 });
+            Link* link = machines.back().get();
+            QObject::connect(socket, &QTcpSocket::readyRead, [&, link] {
+                link->pending += link->socket->readAll();
+                for (int etx; (etx = link->pending.indexOf(ETX)) >= 0;) {
+                    const bool heartbeat = link->pending.left(etx + 1) == heartbeatRead();
+                    link->pending.remove(0, etx + 1);
+                    if (heartbeat && !stopped) {
+                        link->socket->write(answer);
+                        ++answers;
+                    }
+                }
+            });
+        }
+    });
+    QTimer reportTimer;
+    QObject::connect(&reportTimer, &QTimer::timeout, [&] {
+        for (const auto& link : machines) {
+            const QByteArray n = QByteArray::number(++link->sequence);
+            link->socket->write(frame("CCMD",
+                "66,1,fleet.plt,100000," + n + ',' + QByteArray::number(link->sequence % 100)
+                    + ",0,0,0;"));
+            ++reports;
+        }
+    });
+    reportTimer.start(100);
+
+    // The host writes "stop" to end the sending, and closes the pipe to end the process.
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+            return;
+        }
+        if (!stopped && QByteArray(buffer, int(got)).contains("stop")) {
+            stopped = true;
+            reportTimer.stop();
+            std::printf("sent %lld %lld\n", reports, answers);
+            std::fflush(stdout);
+        }
+    });
+    std::printf("port %u\n", unsigned(server.serverPort()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}

@@ -210,12 +210,8 @@ void BM_PlainSockets(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_Fleet)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlainSockets)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Fleet)->Apply(timedOncePerRepetition)->Repetitions(3);
+BENCHMARK(BM_PlainSockets)->Apply(timedOncePerRepetition)->Repetitions(3);
 
 int runFleetPeers()
 {

@@ -196,9 +196,5 @@ void BM_PlainSocket(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_Job)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlainSocket)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Repetitions(5)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Job)->Apply(timedOncePerRepetition)->Repetitions(5);
+BENCHMARK(BM_PlainSocket)->Apply(timedOncePerRepetition)->Repetitions(5);

@@ -130,6 +130,11 @@ bool connectOverTcp(ZRDeviceInterface* device, quint16 port, int heartbeatSecond
             [status] { return status->value().toInt() == ZRDeviceInterface::Working; }, 10000);
 }
 
+void timedOncePerRepetition(benchmark::internal::Benchmark* benchmark)
+{
+    benchmark->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
 namespace {
 std::atomic<int> failures { 0 };
 }

@@ -39,6 +39,9 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs);
 // Points the device at 127.0.0.1:port over TCP, connects it and waits for the link.
 bool connectOverTcp(ZRDeviceInterface* device, quint16 port, int heartbeatSeconds);
 
+// For benchmarks that time one long run themselves per repetition, in milliseconds.
+void timedOncePerRepetition(benchmark::internal::Benchmark* benchmark);
+
 // A figure measured on a wrong result is worthless: on failure this says so on stderr, marks the
 // run as failed (the program then exits with 1) and returns false.
 bool verify(benchmark::State& state, bool ok, const char* what);

@@ -4,7 +4,8 @@
 // plain QTcpSockets that send the same heartbeat and count the frames they get.
 //
 // The machines run in a process of their own (this program with --fleet-peers), so that neither
-// their CPU time nor their memory counts for the host.
+// their CPU time nor their memory counts for the host; the host runs in another (--fleet-host),
+// so that each run starts from a fresh heap whatever ran before it.
 
 #include "benchsupport.h"
 
@@ -47,8 +48,8 @@ int countEtx(const QByteArray& bytes)
     return count;
 }
 
-// The machines' process, seen from the host: started with the number of links, it tells its port;
-// stopped, it tells what it sent.
+// The machines' process, seen from the host: once started it tells its port; stopped, it tells
+// what it sent.
 class FleetPeers {
 public:
     FleetPeers()
@@ -95,57 +96,54 @@ struct PlainLink {
     qint64 frames = 0;
 };
 
-// The host thread's share of a core while the links run for the window.
-double hostShareOfCore(benchmark::State& state)
+void runFor(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(windowMs, &loop, &QEventLoop::quit);
-    QElapsedTimer wall;
-    const double cpuBefore = threadCpuSeconds();
-    wall.start();
-    loop.exec();
-    const double seconds = double(wall.nsecsElapsed()) / 1e9;
-    state.SetIterationTime(seconds);
-    return (threadCpuSeconds() - cpuBefore) / seconds;
-}
-
-void runWindow(QEventLoop& loop, int ms)
-{
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-// Sets up the links with connectLinks(port), lets them settle, and measures the window; then
-// stops the machines and waits until received(reports, answers) says everything they sent arrived.
-void runFleet(benchmark::State& state, const std::function<bool(quint16 port)>& connectLinks,
+int failed(const char* what)
+{
+    std::fprintf(stderr, "%s\n", what);
+    return 1;
+}
+
+// The host's side, run in a process of its own so that every run starts from the same fresh
+// heap. Sets up the links with connectLinks(port), lets them settle and measures the window; then
+// stops the machines and waits until received(reports, answers) says everything they sent
+// arrived. Prints the window's seconds, the host thread's share of a core and the heap per link.
+int hostFleet(const std::function<bool(quint16 port)>& connectLinks,
     const std::function<bool(qint64 reports, qint64 answers)>& received)
 {
     FleetPeers peers;
-    if (!verify(state, peers.port() != 0, "the machines' process did not start"))
-        return;
+    if (peers.port() == 0)
+        return failed("the machines' process did not start");
     const qint64 heapBefore = heapInUse();
-    if (!verify(state, connectLinks(peers.port()), "not every link came up"))
-        return;
-    QEventLoop settle;
-    runWindow(settle, warmUpMs);
+    if (!connectLinks(peers.port()))
+        return failed("not every link came up");
+    runFor(warmUpMs);
     const double heapPerLink = double(heapInUse() - heapBefore) / links;
 
-    double share = 0;
-    for (auto _ : state)
-        share += hostShareOfCore(state);
+    QElapsedTimer wall;
+    const double cpuBefore = threadCpuSeconds();
+    wall.start();
+    runFor(windowMs);
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double share = (threadCpuSeconds() - cpuBefore) / seconds;
 
     qint64 reports = 0;
     qint64 answers = 0;
-    verify(state,
-        peers.stop(reports, answers) && reports > 0 && answers > 0
-            && runUntil([&] { return received(reports, answers); }, 20000),
-        "the host did not get every frame the machines sent");
-    state.counters["core_share"] = benchmark::Counter(share, benchmark::Counter::kAvgIterations);
-    state.counters["heap_per_link"] = heapPerLink;
+    if (!peers.stop(reports, answers) || reports == 0 || answers == 0
+        || !runUntil([&] { return received(reports, answers); }, 20000))
+        return failed("the host did not get every frame the machines sent");
+    std::printf("%.6f %.6f %.1f\n", seconds, share, heapPerLink);
+    return 0;
 }
 
-void BM_Fleet(benchmark::State& state)
+int hostDevices()
 {
+    deviceFactory(); // the plugin is loaded once per host, not per link
     std::vector<std::unique_ptr<ZRCommonInterface>> devices;
     qint64 tasks = 0;
     const auto connectLinks = [&](quint16 port) {
@@ -173,10 +171,10 @@ void BM_Fleet(benchmark::State& state)
             },
             10000);
     };
-    runFleet(state, connectLinks, [&](qint64 reports, qint64) { return tasks == reports; });
+    return hostFleet(connectLinks, [&](qint64 reports, qint64) { return tasks == reports; });
 }
 
-void BM_PlainSockets(benchmark::State& state)
+int hostPlainSockets()
 {
     std::vector<std::unique_ptr<PlainLink>> plain;
     const auto connectLinks = [&](quint16 port) {
@@ -200,7 +198,7 @@ void BM_PlainSockets(benchmark::State& state)
             },
             10000);
     };
-    runFleet(state, connectLinks, [&](qint64 reports, qint64 answers) {
+    return hostFleet(connectLinks, [&](qint64 reports, qint64 answers) {
         qint64 frames = 0;
         for (const auto& link : plain)
             frames += link->frames;
@@ -208,12 +206,9 @@ void BM_PlainSockets(benchmark::State& state)
     });
 }
 
-} // namespace
-
-BENCHMARK(BM_Fleet)->Apply(timedOncePerRepetition)->Repetitions(3);
-BENCHMARK(BM_PlainSockets)->Apply(timedOncePerRepetition)->Repetitions(3);
-
-int runFleetPeers()
+// The machines: answer every heartbeat read, and report the task of every link ten times a
+// second, each report new, until the host says "stop".
+int machines()
 {
     QTcpServer server;
     if (!server.listen(QHostAddress::LocalHost, 0))
@@ -223,7 +218,7 @@ int runFleetPeers()
         QByteArray pending;
         qint64 sequence = 0;
     };
-    std::vector<std::unique_ptr<Link>> machines;
+    std::vector<std::unique_ptr<Link>> accepted;
     qint64 reports = 0;
     qint64 answers = 0;
     bool stopped = false;
@@ -231,8 +226,8 @@ int runFleetPeers()
 
     QObject::connect(&server, &QTcpServer::newConnection, [&] {
         while (QTcpSocket* socket = server.nextPendingConnection()) {
-            machines.emplace_back(new Link { socket, {}, 0 });
-            Link* link = machines.back().get();
+            accepted.emplace_back(new Link { socket, {}, 0 });
+            Link* link = accepted.back().get();
             QObject::connect(socket, &QTcpSocket::readyRead, [&, link] {
                 link->pending += link->socket->readAll();
                 for (int etx; (etx = link->pending.indexOf(ETX)) >= 0;) {
@@ -248,7 +243,7 @@ int runFleetPeers()
     });
     QTimer reportTimer;
     QObject::connect(&reportTimer, &QTimer::timeout, [&] {
-        for (const auto& link : machines) {
+        for (const auto& link : accepted) {
             const QByteArray n = QByteArray::number(++link->sequence);
             link->socket->write(frame("CCMD",
                 "66,1,fleet.plt,100000," + n + ',' + QByteArray::number(link->sequence % 100)
@@ -278,4 +273,44 @@ int runFleetPeers()
     std::printf("port %u\n", unsigned(server.serverPort()));
     std::fflush(stdout);
     return QCoreApplication::exec();
+}
+
+// Each repetition runs the host's side in a fresh process (--fleet-host) and takes its figures.
+void BM_Fleet(benchmark::State& state, const char* host)
+{
+    double share = 0;
+    double heapPerLink = 0;
+    for (auto _ : state) {
+        QProcess process;
+        process.start(QCoreApplication::applicationFilePath(),
+            { QStringLiteral("--fleet-host"), QString::fromLatin1(host) });
+        const bool finished = process.waitForFinished(120000);
+        const QList<QByteArray> figures = process.readAllStandardOutput().trimmed().split(' ');
+        const QByteArray problem = process.readAllStandardError().trimmed();
+        if (!verify(state, finished && process.exitCode() == 0 && figures.size() == 3,
+                problem.isEmpty() ? "the host's process failed" : problem.constData()))
+            break;
+        state.SetIterationTime(figures.at(0).toDouble());
+        share += figures.at(1).toDouble();
+        heapPerLink += figures.at(2).toDouble();
+    }
+    using benchmark::Counter;
+    state.counters["core_share"] = Counter(share, Counter::kAvgIterations);
+    state.counters["heap_per_link"] = Counter(heapPerLink, Counter::kAvgIterations);
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(BM_Fleet, devices, "devices")->Apply(timedOncePerRepetition)->Repetitions(3);
+BENCHMARK_CAPTURE(BM_Fleet, plain_sockets, "sockets")
+    ->Apply(timedOncePerRepetition)
+    ->Repetitions(3);
+
+int runFleetProcess(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--fleet-peers") == 0)
+        return machines();
+    if (argc == 3 && std::strcmp(argv[1], "--fleet-host") == 0)
+        return std::strcmp(argv[2], "devices") == 0 ? hostDevices() : hostPlainSockets();
+    return -1;
 }

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -26,9 +25,10 @@ void withoutDebugLines(QtMsgType type, const QMessageLogContext& context, const 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc > 1 && std::strcmp(argv[1], "--fleet-peers") == 0)
-        return runFleetPeers();
     qtHandler = qInstallMessageHandler(withoutDebugLines);
+    const int fleetProcess = runFleetProcess(argc, argv);
+    if (fleetProcess >= 0)
+        return fleetProcess;
 
     // Repetitions of all benchmarks run in random order, so that a busy spell on a shared machine
     // falls on measured and baseline figures alike; only their statistics are shown. Options

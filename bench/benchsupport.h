@@ -58,5 +58,6 @@ bool resetPeakResident();
 // CPU time the calling thread has used, in seconds.
 double threadCpuSeconds();
 
-// The machines' end of the fleet benchmark, run as a process of its own (--fleet-peers).
-int runFleetPeers();
+// The fleet benchmark's own processes: the host's side (--fleet-host devices|sockets) and the
+// machines' (--fleet-peers). Returns the exit code, or -1 when the arguments ask for neither.
+int runFleetProcess(int argc, char** argv);

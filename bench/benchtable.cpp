@@ -55,11 +55,11 @@ const Row rows[] = {
     { "`initInstance()` + delete one at a time vs constructing a QObject with 80 dynamic properties",
       { "BM_Startup/alone" }, { "BM_QObjectWith80Properties" }, "≤ 3×" },
     { "100 machines from one host thread (HEARTBEAT 1, 10 task reports per second per link): share of a core vs the same number of plain sockets",
-      { "BM_Fleet", "core_share", Unit::ShareOfCore }, { "BM_PlainSockets", "core_share", Unit::ShareOfCore }, "≤ 1.5% of a core, ≤ 2×" },
+      { "BM_Fleet/devices", "core_share", Unit::ShareOfCore }, { "BM_Fleet/plain_sockets", "core_share", Unit::ShareOfCore }, "≤ 1.5% of a core, ≤ 2×" },
     { "The same 100 machines: heap held per device vs per plain socket",
-      { "BM_Fleet", "heap_per_link", Unit::Bytes }, { "BM_PlainSockets", "heap_per_link", Unit::Bytes }, "≤ 40 KiB per device" },
+      { "BM_Fleet/devices", "heap_per_link", Unit::Bytes }, { "BM_Fleet/plain_sockets", "heap_per_link", Unit::Bytes }, "≤ 40 KiB per device" },
     { "The same 100 machines: heap held per device beyond what a plain socket holds",
-      { "BM_Fleet", "heap_per_link", Unit::Bytes }, { "BM_PlainSockets", "heap_per_link", Unit::Bytes }, "≤ 40 KiB per device", true },
+      { "BM_Fleet/devices", "heap_per_link", Unit::Bytes }, { "BM_Fleet/plain_sockets", "heap_per_link", Unit::Bytes }, "≤ 40 KiB per device", true },
 };
 // clang-format on
 

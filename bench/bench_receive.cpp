@@ -67,6 +67,7 @@ Stream mixedStream(int bytes)
     return stream;
 }
 
+// The stream of the cutting rows (0), or a mixed stream of at least mixedBytes; each built once.
 const Stream& streamOf(int mixedBytes)
 {
     static std::map<int, Stream> streams;

@@ -155,8 +155,9 @@ bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QSt
         position = points.last();
     }
     if (result.bounds.left() < -1e-9 || result.bounds.top() < -1e-9) {
-        *error = QStringLiteral("the knife's path reaches x = %1 mm, y = %2 mm: move the design "
-                                "off the table's edge by at least the blade offset")
+        *error = QStringLiteral(
+            "the knife's path reaches x = %1 mm, y = %2 mm, off the table: "
+            "place the design further from its edges (by the blade offset at least)")
                      .arg(result.bounds.left(), 0, 'f', 2)
                      .arg(result.bounds.top(), 0, 'f', 2);
         return false;

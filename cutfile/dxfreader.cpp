@@ -15,7 +15,7 @@ namespace {
 
 // Bounds on what a drawing may make of itself through blocks inserted in blocks.
 constexpr int maxInsertDepth = 32;
-constexpr qint64 maxPoints = 50 * 1000 * 1000;
+constexpr qint64 maxPoints = 20 * 1000 * 1000;
 constexpr int maxArrayCells = 10000;
 constexpr int maxSplineControls = 100000;
 constexpr size_t maxVertices = 1000000;
@@ -113,7 +113,6 @@ public:
     QString failure;
     std::map<QString, int> leftOut;
     QString version;
-    bool sawSection = false;
 
     void finish() { flush(); }
 
@@ -129,11 +128,6 @@ public:
         m_unit = unitMm(value);
         if (m_unit == 0)
             fail(QStringLiteral("unsupported drawing units ($INSUNITS %1)").arg(value));
-    }
-    void endSection() override
-    {
-        flush();
-        sawSection = true;
     }
 
     void addBlock(const DL_BlockData& data) override
@@ -244,11 +238,12 @@ private:
     // Draws entities under the transform of the inserts around them.
     class Emitter {
     public:
-        Emitter(DxfBuilder* builder, const QTransform& transform, const QString& layer, int depth)
+        Emitter(DxfBuilder* builder, const QTransform& transform, const QString& layer,
+            const QStringList& chain)
             : m_builder(builder)
             , m_transform(transform)
             , m_layer(layer)
-            , m_depth(depth)
+            , m_chain(chain)
         { }
         void setLayer(const QString& layer) { m_entityLayer = layer; }
 
@@ -284,7 +279,7 @@ private:
         QTransform m_transform;
         QString m_layer;
         QString m_entityLayer;
-        int m_depth;
+        QStringList m_chain; // the blocks being inserted, outermost first
     };
     using Entity = std::function<void(Emitter&)>;
     struct Block {
@@ -317,7 +312,7 @@ private:
             m_block->entities.emplace_back(entityLayer, draw);
             return;
         }
-        Emitter emitter(this, QTransform::fromScale(m_unit, m_unit), QString(), 0);
+        Emitter emitter(this, QTransform::fromScale(m_unit, m_unit), QString(), {});
         emitter.setLayer(entityLayer);
         draw(emitter);
     }
@@ -459,7 +454,7 @@ void DxfBuilder::Emitter::insert(const DL_InsertData& d)
         ++m_builder->leftOut[QStringLiteral("inserts of missing blocks")];
         return;
     }
-    if (m_depth >= maxInsertDepth) {
+    if (m_chain.contains(name) || m_chain.size() >= maxInsertDepth) {
         m_builder->fail(QStringLiteral("block \"%1\" is inserted within itself or nested too deep")
                             .arg(name.left(60)));
         return;
@@ -481,7 +476,7 @@ void DxfBuilder::Emitter::insert(const DL_InsertData& d)
             local.translate(column * d.colSp, row * d.rowSp);
             local.scale(d.sx != 0 ? d.sx : 1, d.sy != 0 ? d.sy : 1);
             local.translate(-block.base.x(), -block.base.y());
-            Emitter inner(m_builder, local * m_transform, insertLayer, m_depth + 1);
+            Emitter inner(m_builder, local * m_transform, insertLayer, m_chain + QStringList(name));
             for (const auto& entity : block.entities) {
                 inner.setLayer(entity.first);
                 entity.second(inner);

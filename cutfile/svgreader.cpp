@@ -26,7 +26,6 @@ public:
     { }
 
     Drawing drawing;
-    int texts = 0;
     int pictures = 0;
     bool cancelled = false;
 
@@ -46,16 +45,20 @@ public:
     {
         ++pictures;
     }
-    void drawTextItem(const QPointF&, const QTextItem&) override { ++texts; }
 
 private:
-    // The shape's transform to the table, or false when it is not to be recorded.
-    bool shape(QTransform* transform, bool* filledOnly);
+    // The shape's transform to the table, or false when it is not to be recorded. key stands
+    // for the shape: QtSvg fills a shape and then strokes it in a second call, and the knife
+    // is to cut it once, as stroked.
+    bool shape(const QPainterPath& key, QTransform* transform, bool* filledOnly);
     void add(QVector<QPointF> points, bool closed);
 
     QTransform m_toTable;
     const ReadOptions& m_options;
     QString m_layer;
+    QPainterPath m_fillKey;
+    QTransform m_fillTransform;
+    int m_fillStart = -1;
 };
 
 class RecordingDevice : public QPaintDevice {
@@ -89,7 +92,7 @@ private:
     RecordingEngine* m_engine;
 };
 
-bool RecordingEngine::shape(QTransform* transform, bool* filledOnly)
+bool RecordingEngine::shape(const QPainterPath& key, QTransform* transform, bool* filledOnly)
 {
     if (m_options.progress.cancel && m_options.progress.cancel->load())
         cancelled = true;
@@ -103,6 +106,15 @@ bool RecordingEngine::shape(QTransform* transform, bool* filledOnly)
     *filledOnly = !stroked;
     m_layer = (stroked ? p->pen().color() : p->brush().color()).name();
     *transform = p->combinedTransform() * m_toTable;
+    if (!stroked) {
+        m_fillKey = key;
+        m_fillTransform = *transform;
+        m_fillStart = drawing.contours.size();
+    } else {
+        if (m_fillStart >= 0 && key == m_fillKey && *transform == m_fillTransform)
+            drawing.contours.resize(m_fillStart);
+        m_fillStart = -1;
+    }
     return true;
 }
 
@@ -119,7 +131,7 @@ void RecordingEngine::drawPath(const QPainterPath& path)
 {
     QTransform transform;
     bool filledOnly;
-    if (!shape(&transform, &filledOnly))
+    if (!shape(path, &transform, &filledOnly))
         return;
     // QtSvg's arcs are already Bézier curves; half the tolerance is left for them.
     const double tolerance = m_options.toleranceMm / 2;
@@ -151,9 +163,11 @@ void RecordingEngine::drawPath(const QPainterPath& path)
 
 void RecordingEngine::drawPolygon(const QPointF* points, int count, PolygonDrawMode mode)
 {
+    QPainterPath key;
+    key.addPolygon(QPolygonF(QVector<QPointF>(points, points + count)));
     QTransform transform;
     bool filledOnly;
-    if (!shape(&transform, &filledOnly))
+    if (!shape(key, &transform, &filledOnly))
         return;
     QVector<QPointF> mapped;
     mapped.reserve(count);
@@ -164,9 +178,14 @@ void RecordingEngine::drawPolygon(const QPointF* points, int count, PolygonDrawM
 
 void RecordingEngine::drawLines(const QLineF* lines, int count)
 {
+    QPainterPath key;
+    for (int i = 0; i < count; ++i) {
+        key.moveTo(lines[i].p1());
+        key.lineTo(lines[i].p2());
+    }
     QTransform transform;
     bool filledOnly;
-    if (!shape(&transform, &filledOnly))
+    if (!shape(key, &transform, &filledOnly))
         return;
     for (int i = 0; i < count; ++i)
         add({ transform.map(lines[i].p1()), transform.map(lines[i].p2()) }, false);
@@ -174,9 +193,12 @@ void RecordingEngine::drawLines(const QLineF* lines, int count)
 
 void RecordingEngine::drawRects(const QRectF* rects, int count)
 {
+    QPainterPath key;
+    for (int i = 0; i < count; ++i)
+        key.addRect(rects[i]);
     QTransform transform;
     bool filledOnly;
-    if (!shape(&transform, &filledOnly))
+    if (!shape(key, &transform, &filledOnly))
         return;
     for (int i = 0; i < count; ++i) {
         const QRectF& r = rects[i];
@@ -188,9 +210,11 @@ void RecordingEngine::drawRects(const QRectF* rects, int count)
 
 void RecordingEngine::drawEllipse(const QRectF& rect)
 {
+    QPainterPath key;
+    key.addEllipse(rect);
     QTransform transform;
     bool filledOnly;
-    if (!shape(&transform, &filledOnly))
+    if (!shape(key, &transform, &filledOnly))
         return;
     const QPointF center = rect.center();
     const double rx = rect.width() / 2, ry = rect.height() / 2;
@@ -283,7 +307,7 @@ bool readSvg(const QByteArray& data, Drawing* drawing, QString* error, const Rea
     Document document;
     if (!readDocument(data, &document, error))
         return false;
-    // Text needs the fonts of a GUI application; without one QtSvg cannot even skip it.
+    // Text is drawn in the fonts of a GUI application; without one QtSvg cannot even skip it.
     if (document.hasText && !qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         *error = QStringLiteral("the drawing holds text, which cannot be cut; turn the text into "
                                 "paths in the drawing program");
@@ -329,8 +353,9 @@ bool readSvg(const QByteArray& data, Drawing* drawing, QString* error, const Rea
         return false;
     }
     Drawing& result = engine.drawing;
-    if (engine.texts > 0)
-        result.warnings.append(QStringLiteral("%1 pieces of text left out").arg(engine.texts));
+    if (document.hasText)
+        result.warnings.append(QStringLiteral("text is cut along its letters' outlines, in the "
+                                              "fonts this computer has"));
     if (engine.pictures > 0)
         result.warnings.append(QStringLiteral("%1 pictures left out").arg(engine.pictures));
     if (result.contours.isEmpty()) {

@@ -72,7 +72,7 @@ struct Entry {
     int vertex;
 };
 
-constexpr int startsPerClosedContour = 24;
+constexpr int startsPerClosedContour = 8;
 
 } // namespace
 

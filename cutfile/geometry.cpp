@@ -77,7 +77,8 @@ QString cancelledText()
 
 double distance(const QPointF& a, const QPointF& b)
 {
-    return std::hypot(a.x() - b.x(), a.y() - b.y());
+    const double dx = a.x() - b.x(), dy = a.y() - b.y();
+    return std::sqrt(dx * dx + dy * dy);
 }
 
 void appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,

@@ -34,7 +34,10 @@ QImage renderPreview(const CutJob& job, const QSize& size, const PreviewOptions&
     image.fill(options.background);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(options.cut, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // Hairlines: the fast path, and a picture at any scale shows the cuts one pixel wide.
+    QPen cut(options.cut, 1.0);
+    cut.setCosmetic(true);
+    painter.setPen(cut);
     ProgressTracker tracker(options.progress, job.steps.size());
     QVector<QLineF> travel;
     travel.reserve(options.showTravel ? job.steps.size() : 0);
@@ -56,7 +59,9 @@ QImage renderPreview(const CutJob& job, const QSize& size, const PreviewOptions&
             travel.append(QLineF(position, line.first()));
         position = line.last();
     }
-    painter.setPen(QPen(options.travel, 0.8, Qt::DashLine));
+    QPen travelPen(options.travel, 1.0, Qt::DashLine);
+    travelPen.setCosmetic(true);
+    painter.setPen(travelPen);
     painter.drawLines(travel);
     painter.end();
     tracker.step(job.steps.size());

@@ -105,8 +105,10 @@ QPointF splinePoint(const Spline& s, double t)
 
 class DxfBuilder : public DL_CreationAdapter {
 public:
-    DxfBuilder(const ReadOptions& options)
+    DxfBuilder(const ReadOptions& options, std::istream& stream, qint64 size)
         : m_options(options)
+        , m_stream(stream)
+        , m_tracker(options.progress, size)
     { }
 
     Drawing drawing;
@@ -342,7 +344,7 @@ private:
                      .arg(maxPoints / 1000000));
             return;
         }
-        if (m_options.progress.cancel && m_options.progress.cancel->load()) {
+        if ((m_outputs++ & 255) == 0 && !m_tracker.step(m_stream.tellg())) {
             fail(cancelledText());
             return;
         }
@@ -356,6 +358,9 @@ private:
     }
 
     const ReadOptions& m_options;
+    std::istream& m_stream;
+    ProgressTracker m_tracker;
+    int m_outputs = 0;
     double m_unit = 1;
     std::map<QString, Block> m_blocks;
     Block* m_block = nullptr;
@@ -513,8 +518,8 @@ bool readDxf(const QByteArray& data, Drawing* drawing, QString* error, const Rea
         *error = QStringLiteral("not a DXF file: it does not begin with a SECTION");
         return false;
     }
-    DxfBuilder builder(options);
     std::istringstream stream(data.toStdString());
+    DxfBuilder builder(options, stream, data.size());
     DL_Dxf dxf;
     try {
         dxf.in(stream, &builder);

@@ -1,5 +1,6 @@
 #include "geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -116,6 +117,8 @@ void HpglReader::finishContour()
 
 void HpglReader::moveTo(const QPointF& point)
 {
+    if (!std::isfinite(point.x()) || !std::isfinite(point.y()))
+        return;
     if (m_penDown) {
         if (m_contour.points.isEmpty())
             m_contour.points.append(m_position);
@@ -139,6 +142,11 @@ void HpglReader::arc(const QPointF& center, double sweepDeg)
 
 void HpglReader::command(char a, char b, const QVector<double>& numbers)
 {
+    // Arcs, circles and rectangles with a damaged number are left out whole; a move drops the
+    // damaged point only.
+    const bool damaged = std::any_of(numbers.begin(), numbers.end(), [](double n) { return std::isnan(n); });
+    if (damaged && (a == 'C' || a == 'A' || a == 'E'))
+        return;
     const auto point
         = [&](int i) { return QPointF(numbers.at(i), numbers.at(i + 1)) / hpglUnitsPerMm; };
     const int pairs = numbers.size() / 2;
@@ -148,7 +156,7 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
         m_relative = false;
     } else if (a == 'S' && b == 'P') {
         finishContour();
-        m_pen = numbers.isEmpty() ? 0 : int(numbers.first());
+        m_pen = numbers.isEmpty() || std::isnan(numbers.first()) ? 0 : int(numbers.first());
     } else if (a == 'P' && (b == 'U' || b == 'D' || b == 'A' || b == 'R')) {
         if (b == 'U') {
             m_penDown = false;
@@ -226,8 +234,7 @@ bool HpglReader::read(Drawing* drawing, QString* error)
         while (p < end && !isLetter(*p) && *p != ';' && *p != '\n') {
             double value;
             if (readNumber(p, end, &value)) {
-                if (std::abs(value) <= maxUnits)
-                    numbers.append(value);
+                numbers.append(std::abs(value) <= maxUnits ? value : qQNaN());
                 continue;
             }
             if (isFrameByte(*p))

@@ -216,6 +216,8 @@ private slots:
     void overcut();
     void preview();
     void cancelled();
+    void progressReported();
+    void damagedFilesNeverCrash();
 };
 
 void tst_CutFile::hpgl_data()
@@ -819,5 +821,79 @@ void tst_CutFile::cancelled()
     look.progress = progress;
     QVERIFY(renderPreview(job, QSize(100, 100), look).isNull());
 }
+void tst_CutFile::progressReported()
+{
+    QVector<int> seen;
+    Progress progress;
+    progress.report = [&](int percent) { seen.append(percent); };
+    ReadOptions read;
+    read.progress = progress;
+    Drawing drawing;
+    QString error;
+    QVERIFY(readHpgl(samples("gasket.plt"), &drawing, &error, read));
+    CutOptions options;
+    options.progress = progress;
+    CutJob job;
+    QVERIFY(planCut(scatteredParts(300), options, &job, &error));
+    // Two runs, each rising to 100.
+    QCOMPARE(seen.count(100), 2);
+    QVERIFY(seen.size() > 10);
+    const int second = seen.indexOf(100) + 1;
+    QVERIFY(std::is_sorted(seen.begin(), seen.begin() + second));
+    QVERIFY(std::is_sorted(seen.begin() + second, seen.end()));
+}
+
+void tst_CutFile::damagedFilesNeverCrash()
+{
+    // Seeded damage to each sample: bytes changed, cut short, repeated. Each read either fails
+    // with a reason or gives contours of finite points.
+    QRandomGenerator random(3);
+    for (const char* name : { "gasket.plt", "gasket.svg", "gasket.dxf" }) {
+        const QByteArray original = samples(name);
+        QVERIFY(!original.isEmpty());
+        for (int round = 0; round < 300; ++round) {
+            QByteArray damaged = original;
+            for (int edits = 1 + random.bounded(4); edits > 0; --edits) {
+                const int at = random.bounded(damaged.size());
+                switch (random.bounded(4)) {
+                case 0:
+                    damaged[at] = char(random.bounded(256));
+                    break;
+                case 1:
+                    damaged.truncate(at);
+                    break;
+                case 2:
+                    damaged.insert(at, damaged.mid(random.bounded(damaged.size()), 64));
+                    break;
+                default:
+                    damaged.insert(at, QByteArray::number(random.bounded(2.0) * 1e12 - 1e12));
+                }
+                if (damaged.isEmpty())
+                    damaged = "0";
+            }
+            Drawing drawing;
+            QString error;
+            bool ok = false;
+            if (QByteArray(name).endsWith("plt"))
+                ok = readHpgl(damaged, &drawing, &error);
+            else if (QByteArray(name).endsWith("svg"))
+                ok = readSvg(damaged, &drawing, &error);
+            else
+                ok = readDxf(damaged, &drawing, &error);
+            QVERIFY(ok || !error.isEmpty());
+            QCOMPARE(ok, !drawing.contours.isEmpty());
+            for (const Contour& contour : qAsConst(drawing.contours)) {
+                QVERIFY(contour.points.size() >= 2);
+                for (const QPointF& p : contour.points)
+                    QVERIFY(std::isfinite(p.x()) && std::isfinite(p.y()));
+            }
+            if (ok) {
+                CutJob job;
+                QVERIFY(planCut(drawing, {}, &job, &error) || !error.isEmpty());
+            }
+        }
+    }
+}
+
 QTEST_MAIN(tst_CutFile)
 #include "tst_cutfile.moc"

@@ -1,4 +1,5 @@
 #include "geometry.h"
+#include "hpgltext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +7,7 @@
 
 namespace ZRCut {
 
-namespace {
-
-// Coordinates beyond this (25 km) are damage, not drawing; they would swamp every length.
-constexpr double maxUnits = 1e9;
-constexpr qint64 checkEveryBytes = 1 << 18;
+namespace Hpgl {
 
 bool isLetter(char c)
 {
@@ -27,26 +24,6 @@ char upper(char c)
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
-bool isFrameByte(char c)
-{
-    return c == '\x02' || c == '\x03';
-}
-
-int lineAt(const QByteArray& data, qint64 offset)
-{
-    return int(std::count(data.constData(), data.constData() + offset, '\n')) + 1;
-}
-
-QString frameByteText(const QByteArray& data, qint64 offset)
-{
-    return QStringLiteral("byte 0x%1 at offset %2 (line %3) cannot be sent to the machine")
-        .arg(int(data.at(int(offset))), 2, 16, QLatin1Char('0'))
-        .arg(offset)
-        .arg(lineAt(data, offset));
-}
-
-// Reads one number at p: an optional sign, digits, an optional fraction. Leaves p after it and
-// returns false, with p unmoved, when no digit is there.
 bool readNumber(const char*& p, const char* end, double* value)
 {
     const char* q = p;
@@ -77,6 +54,36 @@ bool readNumber(const char*& p, const char* end, double* value)
     p = q;
     *value = negative ? -number : number;
     return true;
+}
+
+} // namespace Hpgl
+
+namespace {
+
+using Hpgl::isLetter;
+using Hpgl::readNumber;
+using Hpgl::upper;
+
+// Coordinates beyond this (25 km) are damage, not drawing; they would swamp every length.
+constexpr double maxUnits = 1e9;
+constexpr qint64 checkEveryBytes = 1 << 18;
+
+bool isFrameByte(char c)
+{
+    return c == '\x02' || c == '\x03';
+}
+
+int lineAt(const QByteArray& data, qint64 offset)
+{
+    return int(std::count(data.constData(), data.constData() + offset, '\n')) + 1;
+}
+
+QString frameByteText(const QByteArray& data, qint64 offset)
+{
+    return QStringLiteral("byte 0x%1 at offset %2 (line %3) cannot be sent to the machine")
+        .arg(int(data.at(int(offset))), 2, 16, QLatin1Char('0'))
+        .arg(offset)
+        .arg(lineAt(data, offset));
 }
 
 class HpglReader {
@@ -144,7 +151,8 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
 {
     // Arcs, circles and rectangles with a damaged number are left out whole; a move drops the
     // damaged point only.
-    const bool damaged = std::any_of(numbers.begin(), numbers.end(), [](double n) { return std::isnan(n); });
+    const bool damaged
+        = std::any_of(numbers.begin(), numbers.end(), [](double n) { return std::isnan(n); });
     if (damaged && (a == 'C' || a == 'A' || a == 'E'))
         return;
     const auto point

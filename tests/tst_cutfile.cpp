@@ -105,6 +105,15 @@ QByteArray samples(const char* name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return path;
+}
+
 QByteArray dxf(const QStringList& groups)
 {
     return (groups.join('\n') + '\n').toLatin1();
@@ -191,17 +200,13 @@ class tst_CutFile : public QObject {
     Q_OBJECT
 
 private slots:
-    void hpgl_data();
-    void hpgl();
+    void geometry_data();
+    void geometry();
     void refused_data();
     void refused();
-    void svgGeometry_data();
-    void svgGeometry();
     void svgText();
     void refusedFiles_data();
     void refusedFiles();
-    void dxfGeometry_data();
-    void dxfGeometry();
     void samplesAgree_data();
     void samplesAgree();
     void writtenReadsBack();
@@ -220,44 +225,153 @@ private slots:
     void damagedFilesNeverCrash();
 };
 
-void tst_CutFile::hpgl_data()
+void tst_CutFile::geometry_data()
 {
-    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("document");
     QTest::addColumn<int>("contours");
     QTest::addColumn<int>("closed");
     QTest::addColumn<QRectF>("bounds");
     QTest::addColumn<double>("length");
 
-    QTest::newRow("circle") << QByteArray("IN;PU4000,4000;CI400;") << 1 << 1
-                            << QRectF(90, 90, 20, 20) << 2 * M_PI * 10;
-    QTest::newRow("arc absolute") << QByteArray("PU400,0;PD;AA0,0,90;PU;") << 1 << 0
-                                  << QRectF(0, 0, 10, 10) << M_PI * 5;
-    QTest::newRow("arc relative, clockwise") << QByteArray("PU0,400;PD;AR0,-400,-180,5;") << 1 << 0
-                                             << QRectF(0, -10, 10, 20) << M_PI * 10;
+    QTest::newRow("circle") << QStringLiteral("hpgl") << QByteArray("IN;PU4000,4000;CI400;") << 1
+                            << 1 << QRectF(90, 90, 20, 20) << 2 * M_PI * 10;
+    QTest::newRow("arc absolute") << QStringLiteral("hpgl") << QByteArray("PU400,0;PD;AA0,0,90;PU;")
+                                  << 1 << 0 << QRectF(0, 0, 10, 10) << M_PI * 5;
+    QTest::newRow("arc relative, clockwise")
+        << QStringLiteral("hpgl") << QByteArray("PU0,400;PD;AR0,-400,-180,5;") << 1 << 0
+        << QRectF(0, -10, 10, 20) << M_PI * 10;
     QTest::newRow("relative square, several points")
-        << QByteArray("PU0,0;PR;PD400,0,0,400,-400,0,0,-400;PU;") << 1 << 1 << QRectF(0, 0, 10, 10)
-        << 40.0;
+        << QStringLiteral("hpgl") << QByteArray("PU0,0;PR;PD400,0,0,400,-400,0,0,-400;PU;") << 1
+        << 1 << QRectF(0, 0, 10, 10) << 40.0;
     QTest::newRow("setup commands ignored")
-        << QByteArray("IN;SP2;VS10;FS3;DF;PU0,0;PD400,0;PU;SP0;") << 1 << 0 << QRectF(0, 0, 10, 0)
-        << 10.0;
+        << QStringLiteral("hpgl") << QByteArray("IN;SP2;VS10;FS3;DF;PU0,0;PD400,0;PU;SP0;") << 1
+        << 0 << QRectF(0, 0, 10, 0) << 10.0;
     QTest::newRow("edge rectangle and pen lifted between")
-        << QByteArray("PU0,0;EA400,800;PU1000,0;PD1400,0;") << 2 << 1 << QRectF(0, 0, 35, 20)
-        << 70.0;
-    QTest::newRow("circle in a pen-down run") << QByteArray("PU0,0;PD400,0;CI400;PD800,0;PU;") << 3
-                                              << 1 << QRectF(0, -10, 20, 20) << 20 + 20 * M_PI;
+        << QStringLiteral("hpgl") << QByteArray("PU0,0;EA400,800;PU1000,0;PD1400,0;") << 2 << 1
+        << QRectF(0, 0, 35, 20) << 70.0;
+    QTest::newRow("circle in a pen-down run")
+        << QStringLiteral("hpgl") << QByteArray("PU0,0;PD400,0;CI400;PD800,0;PU;") << 3 << 1
+        << QRectF(0, -10, 20, 20) << 20 + 20 * M_PI;
+
+    const QString mm100
+        = QStringLiteral("width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\"");
+    QTest::newRow("rectangle in mm, y turned upwards")
+        << QStringLiteral("svg")
+        << svg("width=\"100mm\" height=\"50mm\" viewBox=\"0 0 100 50\"",
+               "<rect x=\"10\" y=\"5\" width=\"30\" height=\"20\" stroke=\"black\" fill=\"none\"/>")
+        << 1 << 1 << QRectF(10, 25, 30, 20) << 100.0;
+    QTest::newRow("circle scaled by the viewBox")
+        << QStringLiteral("svg")
+        << svg("width=\"200mm\" height=\"200mm\" viewBox=\"0 0 100 100\"",
+               "<circle cx=\"50\" cy=\"50\" r=\"25\"/>")
+        << 1 << 1 << QRectF(50, 50, 100, 100) << 2 * M_PI * 50;
+    QTest::newRow("transformed group") << QStringLiteral("svg")
+                                       << svg(mm100,
+                                              "<g transform=\"translate(10,20) rotate(90)\"><rect "
+                                              "width=\"30\" height=\"10\"/></g>")
+                                       << 1 << 1 << QRectF(0, 50, 10, 30) << 80.0;
+    QTest::newRow("nested groups, scaled circle")
+        << QStringLiteral("svg")
+        << svg(mm100,
+               "<g transform=\"scale(2)\"><g transform=\"translate(5,5)\"><circle "
+               "r=\"5\"/></g></g>")
+        << 1 << 1 << QRectF(0, 80, 20, 20) << 2 * M_PI * 10;
+    QTest::newRow("px at 96 to the inch, no viewBox")
+        << QStringLiteral("svg")
+        << svg("width=\"96px\" height=\"96px\"", "<rect width=\"96\" height=\"48\"/>") << 1 << 1
+        << QRectF(0, 12.7, 25.4, 12.7) << 76.2;
+    QTest::newRow("inches") << QStringLiteral("svg")
+                            << svg("width=\"2in\" height=\"1in\" viewBox=\"0 0 2 1\"",
+                                   "<path d=\"M0 1 L2 1\" stroke=\"red\"/>")
+                            << 1 << 0 << QRectF(0, 0, 50.8, 0) << 50.8;
+    QTest::newRow("points") << QStringLiteral("svg")
+                            << svg("width=\"72pt\" height=\"72pt\" viewBox=\"0 0 72 72\"",
+                                   "<rect width=\"72\" height=\"72\"/>")
+                            << 1 << 1 << QRectF(0, 0, 25.4, 25.4) << 101.6;
+    QTest::newRow("centimetres") << QStringLiteral("svg")
+                                 << svg("width=\"10cm\" height=\"5cm\" viewBox=\"0 0 10 5\"",
+                                        "<circle cx=\"5\" cy=\"2.5\" r=\"1\"/>")
+                                 << 1 << 1 << QRectF(40, 15, 20, 20) << 2 * M_PI * 10;
+    QTest::newRow("arc in a path")
+        << QStringLiteral("svg")
+        << svg(mm100, "<path d=\"M 10 50 A 40 40 0 0 1 90 50\" fill=\"none\" stroke=\"black\"/>")
+        << 1 << 0 << QRectF(10, 50, 80, 40) << M_PI * 40;
+    QTest::newRow("filled and stroked, cut once")
+        << QStringLiteral("svg")
+        << svg(mm100,
+               "<line x1=\"0\" y1=\"100\" x2=\"30\" y2=\"60\" stroke=\"black\"/>"
+               "<path d=\"M0 0 L 10 0\" fill=\"blue\" stroke=\"black\"/>")
+        << 2 << 0 << QRectF(0, 0, 30, 100) << 60.0;
+
+    const QStringList square { "0", "LWPOLYLINE", "8", "0", "90", "4", "70", "1", "10", "0", "20",
+        "0", "10", "10", "20", "0", "10", "10", "20", "10", "10", "0", "20", "10" };
+    QTest::newRow("line") << QStringLiteral("dxf")
+                          << dxfEntities({ "0", "LINE", "8", "cut", "10", "1", "20", "2", "11", "4",
+                                 "21", "6" })
+                          << 1 << 0 << QRectF(1, 2, 3, 4) << 5.0;
+    QTest::newRow("circle and arc")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "CIRCLE", "8", "0", "10", "50", "20", "50", "40", "20", "0", "ARC",
+               "8", "0", "10", "0", "20", "0", "40", "10", "50", "270", "51", "90" })
+        << 2 << 1 << QRectF(0, -10, 70, 80) << 2 * M_PI * 20 + M_PI * 10;
+    QTest::newRow("polyline with bulges: a rounded slot")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "LWPOLYLINE", "8", "0", "90", "4", "70", "1", "10", "10", "20", "0",
+               "42", "0", "10", "30", "20", "0", "42", "1", "10", "30", "20", "20", "42", "0", "10",
+               "10", "20", "20", "42", "1" })
+        << 1 << 1 << QRectF(0, 0, 40, 20) << 40 + 2 * M_PI * 10;
+    QTest::newRow("old polyline with vertices")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "POLYLINE", "8", "0", "66", "1", "70", "0", "0", "VERTEX", "8", "0",
+               "10", "0", "20", "0", "0", "VERTEX", "8", "0", "10", "3", "20", "4", "0", "SEQEND" })
+        << 1 << 0 << QRectF(0, 0, 3, 4) << 5.0;
+    QTest::newRow("ellipse") << QStringLiteral("dxf")
+                             << dxfEntities({ "0", "ELLIPSE", "8", "0", "10", "0", "20", "0", "11",
+                                    "20", "21", "0", "40", "0.5", "41", "0", "42",
+                                    "6.283185307179586" })
+                             << 1 << 1 << QRectF(-20, -10, 40, 20) << 96.88448220;
+    QTest::newRow("quadratic spline")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "SPLINE", "8", "0", "70", "8", "71", "2", "72", "6", "73", "3", "40",
+               "0", "40", "0", "40", "0", "40", "1", "40", "1", "40", "1", "10", "0", "20", "0",
+               "10", "10", "20", "20", "10", "20", "20", "0" })
+        << 1 << 0 << QRectF(0, 0, 20, 10) << 29.5788571;
+    QTest::newRow("inches") << QStringLiteral("dxf")
+                            << dxfEntities(square, {}, { "9", "$INSUNITS", "70", "1" }) << 1 << 1
+                            << QRectF(0, 0, 254, 254) << 1016.0;
+    const QStringList blocks { "0", "BLOCK", "8", "0", "2", "SQ", "70", "0", "10", "5", "20", "5" };
+    QTest::newRow("insert scaled and turned")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "INSERT", "8", "0", "2", "SQ", "10", "100", "20", "100", "41", "2",
+                           "42", "2", "50", "90" },
+               blocks + square + QStringList { "0", "ENDBLK" })
+        << 1 << 1 << QRectF(90, 90, 20, 20) << 80.0;
+    QTest::newRow("nested blocks")
+        << QStringLiteral("dxf")
+        << dxfEntities({ "0", "INSERT", "8", "0", "2", "TWO", "10", "0", "20", "0" },
+               blocks + square
+                   + QStringList { "0", "ENDBLK", "0", "BLOCK", "8", "0", "2", "TWO", "70", "0",
+                       "10", "0", "20", "0", "0", "INSERT", "8", "0", "2", "SQ", "10", "5", "20",
+                       "5", "0", "INSERT", "8", "0", "2", "SQ", "10", "25", "20", "5", "41", "0.5",
+                       "42", "0.5", "0", "ENDBLK" })
+        << 2 << 2 << QRectF(0, 0, 27.5, 10) << 60.0;
 }
 
-void tst_CutFile::hpgl()
+void tst_CutFile::geometry()
 {
-    QFETCH(QByteArray, text);
+    QFETCH(QString, format);
+    QFETCH(QByteArray, document);
     QFETCH(int, contours);
     QFETCH(int, closed);
     QFETCH(QRectF, bounds);
     QFETCH(double, length);
+    const auto read = format == "hpgl" ? readHpgl : format == "svg" ? readSvg : readDxf;
     Drawing drawing;
     QString error;
-    QVERIFY2(readHpgl(text, &drawing, &error), qPrintable(error));
+    QVERIFY2(read(document, &drawing, &error, {}), qPrintable(error));
     checkDrawing(drawing, contours, closed, bounds, length);
+    QVERIFY(drawing.warnings.isEmpty());
 }
 
 void tst_CutFile::refused_data()
@@ -294,11 +408,7 @@ void tst_CutFile::refused()
 
     // Through a file, the error names it.
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("broken.plt"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
-    file.close();
+    const QString path = writeFile(dir, QStringLiteral("broken.plt"), text);
     QVERIFY(!readFile(path, &drawing, &error));
     QVERIFY2(error.startsWith(path + ": " + reason), qPrintable(error));
 }
@@ -351,76 +461,12 @@ void tst_CutFile::refusedFiles()
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
     QTemporaryDir dir;
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
+    const QString path = writeFile(dir, name, content);
     Drawing drawing;
     QString error;
     QVERIFY(!readFile(path, &drawing, &error));
     QVERIFY2(error.startsWith(path + ": " + reason), qPrintable(error));
     QVERIFY(drawing.contours.isEmpty());
-}
-
-void tst_CutFile::svgGeometry_data()
-{
-    QTest::addColumn<QByteArray>("document");
-    QTest::addColumn<int>("contours");
-    QTest::addColumn<int>("closed");
-    QTest::addColumn<QRectF>("bounds");
-    QTest::addColumn<double>("length");
-
-    const QString mm100
-        = QStringLiteral("width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\"");
-    QTest::newRow("rectangle in mm, y turned upwards")
-        << svg("width=\"100mm\" height=\"50mm\" viewBox=\"0 0 100 50\"",
-               "<rect x=\"10\" y=\"5\" width=\"30\" height=\"20\" stroke=\"black\" fill=\"none\"/>")
-        << 1 << 1 << QRectF(10, 25, 30, 20) << 100.0;
-    QTest::newRow("circle scaled by the viewBox")
-        << svg("width=\"200mm\" height=\"200mm\" viewBox=\"0 0 100 100\"",
-               "<circle cx=\"50\" cy=\"50\" r=\"25\"/>")
-        << 1 << 1 << QRectF(50, 50, 100, 100) << 2 * M_PI * 50;
-    QTest::newRow("transformed group") << svg(mm100,
-        "<g transform=\"translate(10,20) rotate(90)\"><rect width=\"30\" height=\"10\"/></g>")
-                                       << 1 << 1 << QRectF(0, 50, 10, 30) << 80.0;
-    QTest::newRow("nested groups, scaled circle") << svg(mm100,
-        "<g transform=\"scale(2)\"><g transform=\"translate(5,5)\"><circle r=\"5\"/></g></g>")
-                                                  << 1 << 1 << QRectF(0, 80, 20, 20)
-                                                  << 2 * M_PI * 10;
-    QTest::newRow("px at 96 to the inch, no viewBox")
-        << svg("width=\"96px\" height=\"96px\"", "<rect width=\"96\" height=\"48\"/>") << 1 << 1
-        << QRectF(0, 12.7, 25.4, 12.7) << 76.2;
-    QTest::newRow("inches") << svg("width=\"2in\" height=\"1in\" viewBox=\"0 0 2 1\"",
-        "<path d=\"M0 1 L2 1\" stroke=\"red\"/>")
-                            << 1 << 0 << QRectF(0, 0, 50.8, 0) << 50.8;
-    QTest::newRow("points") << svg("width=\"72pt\" height=\"72pt\" viewBox=\"0 0 72 72\"",
-        "<rect width=\"72\" height=\"72\"/>")
-                            << 1 << 1 << QRectF(0, 0, 25.4, 25.4) << 101.6;
-    QTest::newRow("centimetres") << svg("width=\"10cm\" height=\"5cm\" viewBox=\"0 0 10 5\"",
-        "<circle cx=\"5\" cy=\"2.5\" r=\"1\"/>")
-                                 << 1 << 1 << QRectF(40, 15, 20, 20) << 2 * M_PI * 10;
-    QTest::newRow("arc in a path")
-        << svg(mm100, "<path d=\"M 10 50 A 40 40 0 0 1 90 50\" fill=\"none\" stroke=\"black\"/>")
-        << 1 << 0 << QRectF(10, 50, 80, 40) << M_PI * 40;
-    QTest::newRow("filled and stroked, cut once") << svg(mm100,
-        "<line x1=\"0\" y1=\"100\" x2=\"30\" y2=\"60\" stroke=\"black\"/>"
-        "<path d=\"M0 0 L 10 0\" fill=\"blue\" stroke=\"black\"/>")
-                                                  << 2 << 0 << QRectF(0, 0, 30, 100) << 60.0;
-}
-
-void tst_CutFile::svgGeometry()
-{
-    QFETCH(QByteArray, document);
-    QFETCH(int, contours);
-    QFETCH(int, closed);
-    QFETCH(QRectF, bounds);
-    QFETCH(double, length);
-    Drawing drawing;
-    QString error;
-    QVERIFY2(readSvg(document, &drawing, &error), qPrintable(error));
-    checkDrawing(drawing, contours, closed, bounds, length);
-    QVERIFY(drawing.warnings.isEmpty());
 }
 
 void tst_CutFile::svgText()
@@ -432,69 +478,6 @@ void tst_CutFile::svgText()
         qPrintable(error));
     QVERIFY(!drawing.contours.isEmpty());
     QCOMPARE(drawing.warnings.size(), 1);
-}
-
-void tst_CutFile::dxfGeometry_data()
-{
-    QTest::addColumn<QByteArray>("document");
-    QTest::addColumn<int>("contours");
-    QTest::addColumn<int>("closed");
-    QTest::addColumn<QRectF>("bounds");
-    QTest::addColumn<double>("length");
-
-    const QStringList square { "0", "LWPOLYLINE", "8", "0", "90", "4", "70", "1", "10", "0", "20",
-        "0", "10", "10", "20", "0", "10", "10", "20", "10", "10", "0", "20", "10" };
-    QTest::newRow("line") << dxfEntities(
-        { "0", "LINE", "8", "cut", "10", "1", "20", "2", "11", "4", "21", "6" })
-                          << 1 << 0 << QRectF(1, 2, 3, 4) << 5.0;
-    QTest::newRow("circle and arc")
-        << dxfEntities({ "0", "CIRCLE", "8", "0", "10", "50", "20", "50", "40", "20", "0", "ARC",
-               "8", "0", "10", "0", "20", "0", "40", "10", "50", "270", "51", "90" })
-        << 2 << 1 << QRectF(0, -10, 70, 80) << 2 * M_PI * 20 + M_PI * 10;
-    QTest::newRow("polyline with bulges: a rounded slot") << dxfEntities(
-        { "0", "LWPOLYLINE", "8", "0", "90", "4", "70", "1", "10", "10", "20", "0", "42", "0", "10",
-            "30", "20", "0", "42", "1", "10", "30", "20", "20", "42", "0", "10", "10", "20", "20",
-            "42", "1" }) << 1 << 1 << QRectF(0, 0, 40, 20) << 40 + 2 * M_PI * 10;
-    QTest::newRow("old polyline with vertices")
-        << dxfEntities({ "0", "POLYLINE", "8", "0", "66", "1", "70", "0", "0", "VERTEX", "8", "0",
-               "10", "0", "20", "0", "0", "VERTEX", "8", "0", "10", "3", "20", "4", "0", "SEQEND" })
-        << 1 << 0 << QRectF(0, 0, 3, 4) << 5.0;
-    QTest::newRow("ellipse") << dxfEntities({ "0", "ELLIPSE", "8", "0", "10", "0", "20", "0", "11",
-        "20", "21", "0", "40", "0.5", "41", "0", "42", "6.283185307179586" })
-                             << 1 << 1 << QRectF(-20, -10, 40, 20) << 96.88448220;
-    QTest::newRow("quadratic spline") << dxfEntities({ "0", "SPLINE", "8", "0", "70", "8", "71",
-        "2", "72", "6", "73", "3", "40", "0", "40", "0", "40", "0", "40", "1", "40", "1", "40", "1",
-        "10", "0", "20", "0", "10", "10", "20", "20", "10", "20", "20", "0" })
-                                      << 1 << 0 << QRectF(0, 0, 20, 10) << 29.5788571;
-    QTest::newRow("inches") << dxfEntities(square, {}, { "9", "$INSUNITS", "70", "1" }) << 1 << 1
-                            << QRectF(0, 0, 254, 254) << 1016.0;
-    const QStringList blocks { "0", "BLOCK", "8", "0", "2", "SQ", "70", "0", "10", "5", "20", "5" };
-    QTest::newRow("insert scaled and turned")
-        << dxfEntities({ "0", "INSERT", "8", "0", "2", "SQ", "10", "100", "20", "100", "41", "2",
-                           "42", "2", "50", "90" },
-               blocks + square + QStringList { "0", "ENDBLK" })
-        << 1 << 1 << QRectF(90, 90, 20, 20) << 80.0;
-    QTest::newRow("nested blocks")
-        << dxfEntities({ "0", "INSERT", "8", "0", "2", "TWO", "10", "0", "20", "0" },
-               blocks + square
-                   + QStringList { "0", "ENDBLK", "0", "BLOCK", "8", "0", "2", "TWO", "70", "0",
-                       "10", "0", "20", "0", "0", "INSERT", "8", "0", "2", "SQ", "10", "5", "20",
-                       "5", "0", "INSERT", "8", "0", "2", "SQ", "10", "25", "20", "5", "41", "0.5",
-                       "42", "0.5", "0", "ENDBLK" })
-        << 2 << 2 << QRectF(0, 0, 27.5, 10) << 60.0;
-}
-
-void tst_CutFile::dxfGeometry()
-{
-    QFETCH(QByteArray, document);
-    QFETCH(int, contours);
-    QFETCH(int, closed);
-    QFETCH(QRectF, bounds);
-    QFETCH(double, length);
-    Drawing drawing;
-    QString error;
-    QVERIFY2(readDxf(document, &drawing, &error), qPrintable(error));
-    checkDrawing(drawing, contours, closed, bounds, length);
 }
 
 void tst_CutFile::samplesAgree_data()

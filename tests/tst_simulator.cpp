@@ -307,8 +307,10 @@ void tst_Simulator::jobLengthOfArcsAndLabels_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("logged");
     QTest::newRow("circle") << QByteArray("IN;PU4000,4000;CI400;") << "62.7 mm to cut";
-    QTest::newRow("arc and line") << QByteArray("IN;PU400,0;PD;AA0,0,180;PR0,-400;") << "41.4 mm to cut";
-    QTest::newRow("label") << QByteArray("IN;PU0,0;LBtext") << "cut file not read: line 1: a text label";
+    QTest::newRow("arc and line") << QByteArray("IN;PU400,0;PD;AA0,0,180;PR0,-400;")
+                                  << "41.4 mm to cut";
+    QTest::newRow("label") << QByteArray("IN;PU0,0;LBtext")
+                           << "cut file not read: line 1: a text label";
 }
 
 void tst_Simulator::jobLengthOfArcsAndLabels()
@@ -318,7 +320,8 @@ void tst_Simulator::jobLengthOfArcsAndLabels()
     start();
     QStringList lines;
     QObject listening;
-    connect(m_machine.get(), &SimMachine::logLine, &listening, [&](const QString& line) { lines << line; });
+    connect(m_machine.get(), &SimMachine::logLine, &listening,
+        [&](const QString& line) { lines << line; });
     m_client->send("PLT", file);
     QVERIFY2(QTest::qWaitFor([&] { return lines.join('\n').contains(logged); }, 3000),
         qPrintable(lines.join('\n')));

@@ -78,8 +78,17 @@ constexpr int startsPerClosedContour = 8;
 
 QVector<int> enclosingContours(const QVector<Contour>& contours)
 {
+    QVector<int> parent;
+    findEnclosing(contours, nullptr, &parent);
+    return parent;
+}
+
+bool findEnclosing(
+    const QVector<Contour>& contours, const ProgressTracker* tracker, QVector<int>* found)
+{
     const int count = contours.size();
-    QVector<int> parent(count, -1);
+    QVector<int>& parent = *found;
+    parent.fill(-1, count);
     QVector<QRectF> bounds(count);
     QVector<int> closed;
     QRectF extent;
@@ -90,7 +99,7 @@ QVector<int> enclosingContours(const QVector<Contour>& contours)
             closed.append(i);
     }
     if (closed.isEmpty())
-        return parent;
+        return true;
 
     // Closed contours filed under every cell their extent touches; a coarser grid when large
     // extents would fill too many cells.
@@ -120,6 +129,8 @@ QVector<int> enclosingContours(const QVector<Contour>& contours)
     });
 
     for (int i = 0; i < count; ++i) {
+        if ((i & 1023) == 0 && tracker && tracker->cancelled())
+            return false;
         const QPointF probe = contours.at(i).points.first();
         const int cell = grid.cellAt(probe);
         const double ownArea = area(bounds.at(i));
@@ -136,14 +147,16 @@ QVector<int> enclosingContours(const QVector<Contour>& contours)
             best = candidateArea;
         }
     }
-    return parent;
+    return true;
 }
 
 bool orderContours(
     const QVector<Contour>& contours, ProgressTracker& tracker, QVector<CutStep>* steps)
 {
     const int count = contours.size();
-    const QVector<int> parent = enclosingContours(contours);
+    QVector<int> parent;
+    if (!findEnclosing(contours, &tracker, &parent))
+        return false;
     QVector<int> waiting(count, 0);
     for (int p : parent) {
         if (p >= 0)

@@ -758,22 +758,26 @@ void tst_CutFile::overcut()
 
 void tst_CutFile::preview()
 {
-    Drawing drawing = scatteredParts(4);
+    // A square at the origin and one at the far corner: y upwards puts the second at the top.
+    Drawing drawing;
+    drawing.contours << polygon({ { 0, 0 }, { 10, 0 }, { 10, 10 }, { 0, 10 } })
+                     << polygon({ { 90, 40 }, { 100, 40 }, { 100, 50 }, { 90, 50 } });
     const CutJob job = plan(drawing);
     const QImage image = renderPreview(job, QSize(320, 200));
     QCOMPARE(image.size(), QSize(320, 200));
-    PreviewOptions options;
-    int cut = 0, travel = 0;
+    int cut[2][2] = {}, travel = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            cut += c.red() < 0x60 && c.green() < 0x60;
+            cut[y * 2 / image.height()][x * 2 / image.width()]
+                += c.red() < 0x60 && c.green() < 0x60;
             travel += c.red() > 0xc0 && c.green() < 0x90;
         }
     }
-    QVERIFY(cut > 300);
-    QVERIFY(travel > 20);
-    // The design fills the picture across, y upwards: the lowest part's bottom edge is drawn low.
+    QVERIFY2(cut[0][1] > 60 && cut[1][0] > 60,
+        qPrintable(QStringLiteral("%1 %2").arg(cut[0][1]).arg(cut[1][0])));
+    QCOMPARE(cut[0][0] + cut[1][1], 0);
+    QVERIFY(travel > 100);
     QVERIFY(renderPreview(job, QSize(8, 8)).isNull());
 }
 

@@ -236,6 +236,12 @@ bool HpglReader::read(Drawing* drawing, QString* error)
                                        "into outlines in the drawing program")
                             .arg(lineAt(m_data, at - begin)));
         }
+        // Encoded polylines would read as a jumble of other commands.
+        if (a == 'P' && b == 'E') {
+            return fail(QStringLiteral("line %1: encoded polylines (PE) are not supported; export "
+                                       "plain PU and PD moves")
+                            .arg(lineAt(m_data, at - begin)));
+        }
 
         // Parameters run to the next letter, ';' or line break.
         numbers.clear();

@@ -74,8 +74,9 @@ bool readSvg(
 bool readDxf(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
 // HP-GL: IN, PU, PD, PA, PR (any number of points), CI, AA, AR, EA, ER; SP, VS, FS, DF and the
-// like are accepted and ignored. Labels (LB) and scaling (SC) are refused naming their line, and
-// so is a byte the machine's frames cannot carry (0x02, 0x03), with its position.
+// like are accepted and ignored. Labels (LB), encoded polylines (PE) and scaling (SC) are
+// refused naming their line, and so is a byte the machine's frames cannot carry (0x02, 0x03),
+// with its position.
 bool readHpgl(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
 

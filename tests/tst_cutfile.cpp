@@ -385,6 +385,8 @@ void tst_CutFile::refused_data()
         << QByteArray("IN;PU0,0;\nPD40\x02,0;") << "byte 0x02 at offset 14 (line 2)";
     QTest::newRow("ETX after the last move")
         << QByteArray("PU0,0;PD400,0;\x03") << "byte 0x03 at offset 14 (line 1)";
+    QTest::newRow("encoded polyline")
+        << QByteArray("IN;PU0,0;\nPE<=?>@;") << "line 2: encoded polylines (PE)";
     QTest::newRow("user scaling") << QByteArray("IN;\nSC0,100,0,100;PD10,10;")
                                   << "line 2: user scaling (SC)";
     QTest::newRow("travel only") << QByteArray("IN;PU100,100;PU0,0;") << "nothing to cut";

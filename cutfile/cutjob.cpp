@@ -154,12 +154,17 @@ bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QSt
         result.bounds = result.bounds.isNull() ? extent : result.bounds.united(extent);
         position = points.last();
     }
-    if (result.bounds.left() < -1e-9 || result.bounds.top() < -1e-9) {
-        *error = QStringLiteral(
-            "the knife's path reaches x = %1 mm, y = %2 mm, off the table: "
-            "place the design further from its edges (by the blade offset at least)")
+    const QSizeF& area = options.workArea;
+    if (result.bounds.left() < -1e-9 || result.bounds.top() < -1e-9
+        || (area.width() > 0 && result.bounds.right() > area.width() + 1e-9)
+        || (area.height() > 0 && result.bounds.bottom() > area.height() + 1e-9)) {
+        *error = QStringLiteral("the knife's path spans (%1, %2) to (%3, %4) mm, off the table: "
+                                "place the design further from its edges (by the blade offset "
+                                "at least)")
                      .arg(result.bounds.left(), 0, 'f', 2)
-                     .arg(result.bounds.top(), 0, 'f', 2);
+                     .arg(result.bounds.top(), 0, 'f', 2)
+                     .arg(result.bounds.right(), 0, 'f', 2)
+                     .arg(result.bounds.bottom(), 0, 'f', 2);
         return false;
     }
     tracker.step(2 * qint64(count));

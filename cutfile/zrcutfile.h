@@ -127,6 +127,8 @@ struct CutOptions {
     // Without it, the drawing's own order, each contour as drawn.
     bool optimizeOrder = true;
     KnifeOptions knife;
+    // When given (mm), a knife path beyond it is an error, as one below 0 always is.
+    QSizeF workArea;
     Progress progress;
 };
 
@@ -150,10 +152,14 @@ struct CutJob {
 
     // The pen-down path of a step, as the holder moves: overcut and blade offset applied.
     QVector<QPointF> path(int step) const;
-    // Seconds at the given speeds (mm/s): the station's cutting speed and PU_SPEED.
+    // Seconds at the given speeds (mm/s): the station's cutting speed and PU_SPEED; -1 when a
+    // speed is not above 0.
     double estimatedSeconds(double cutSpeed, double travelSpeed) const;
 };
 
+// Orders the drawing's contours and measures the job. Errors: an empty drawing, knife settings
+// out of range, a knife path off the table (the blade offset reaches beyond the design), and
+// cancellation.
 bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QString* error);
 
 // Every inner contour's enclosing contour (index into contours), or -1: the smallest closed

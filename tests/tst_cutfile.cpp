@@ -727,6 +727,12 @@ void tst_CutFile::bladeOffset()
     }
     for (const QPointF& tip : trace)
         QVERIFY(distanceTo(tip, design.points, design.closed) <= 0.1);
+    // The holder swings beyond the design: a table that just holds the design refuses it.
+    options.workArea = QSizeF(design.bounds().right(), design.bounds().bottom());
+    CutJob refused;
+    QString error;
+    QVERIFY(!planCut(drawing, options, &refused, &error));
+    QVERIFY2(error.contains("off the table"), qPrintable(error));
     // Without compensation the holder itself would round the corners off.
     const QVector<QPointF> uncompensated = trailingTip(tipPath, tipPath.first(), offset);
     double worst = 0;

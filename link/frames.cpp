@@ -1,6 +1,7 @@
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
+#include "linkstatus.h"
 #include "usboperate.h"
 
 #include <QMutexLocker>
@@ -19,34 +20,7 @@ constexpr char ETX = 0x03;
 // dropped, keeping a frame that has just begun.
 constexpr int maxPendingBytes = 64 * 1024;
 
-int decimalDigits(int n)
-{
-    int digits = 1;
-    while (n >= 10) {
-        n /= 10;
-        ++digits;
-    }
-    return digits;
-}
-
 } // namespace
-
-QByteArray ZRDeviceProperty::pack(QString payload, QString head) const
-{
-    const QByteArray body = (head + QLatin1Char(';') + payload).toLocal8Bit();
-    // The length field counts itself, so its digit count is settled in two steps.
-    const int n = body.size() + 3;
-    const int length = n + decimalDigits(n + decimalDigits(n));
-
-    QByteArray frame;
-    frame.reserve(length);
-    frame += STX;
-    frame += QByteArray::number(length);
-    frame += ';';
-    frame += body;
-    frame += ETX;
-    return frame;
-}
 
 void ZRCommonInterface::sendCMD(QByteArray frame)
 {
@@ -60,7 +34,7 @@ void ZRCommonInterface::send_cmd(QByteArray frame)
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!mode || !status)
         return;
-    switch (status->value().toInt()) {
+    switch (statusOf(status)) {
     case DisConnected:
     case Warning:
     case Error:
@@ -91,16 +65,21 @@ void ZRCommonInterface::decode_buffer()
 {
     // Each frame is taken out of the buffer before it is dispatched, and the buffer is read again
     // afterwards: a handler may run an event loop that delivers more bytes and re-enters here.
+    // recv_buffer is open to subclasses, which may clear, shrink or refill it at any time, so no
+    // offset is trusted beyond its end, and the bytes after the last frame are looked at again on
+    // the next call.
     for (;;) {
+        if (recv_consumed > recv_buffer.size())
+            recv_consumed = 0;
         const char* begin = recv_buffer.constData();
         const auto* etx = static_cast<const char*>(
-            std::memchr(begin + recv_scanned, ETX, size_t(recv_buffer.size() - recv_scanned)));
+            std::memchr(begin + recv_consumed, ETX, size_t(recv_buffer.size() - recv_consumed)));
         if (!etx)
             break;
         const int end = int(etx - begin) + 1;
         const auto* stx = static_cast<const char*>(
             memrchr(begin + recv_consumed, STX, size_t(end - recv_consumed)));
-        recv_consumed = recv_scanned = end;
+        recv_consumed = end;
         if (stx)
             decode_cmd(QString::fromUtf8(stx, int(etx - stx) + 1));
     }
@@ -116,7 +95,6 @@ void ZRCommonInterface::decode_buffer()
         else
             recv_buffer.remove(0, keepFrom);
     }
-    recv_scanned = recv_buffer.size();
 }
 
 void ZRCommonInterface::decode_cmd(QString item, QString& name, int& number, QString& value)

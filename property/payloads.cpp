@@ -1,6 +1,11 @@
 #include "zrdeviceproperty.h"
 
+#include "numbers.h"
+
 namespace {
+
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
 
 using Kind = ZRDeviceInterface::ZRDeviceCMDType;
 
@@ -29,7 +34,34 @@ QByteArray nameKey(const QString& name)
     return name.toUtf8();
 }
 
+int decimalDigits(int n)
+{
+    int digits = 1;
+    while (n >= 10) {
+        n /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
 } // namespace
+
+QByteArray ZRDeviceProperty::pack(QString payload, QString head) const
+{
+    const QByteArray body = (head + QLatin1Char(';') + payload).toLocal8Bit();
+    // The length field counts itself, so its digit count is settled in two steps.
+    const int n = body.size() + 3;
+    const int length = n + decimalDigits(n + decimalDigits(n));
+
+    QByteArray frame;
+    frame.reserve(length);
+    frame += STX;
+    frame += QByteArray::number(length);
+    frame += ';';
+    frame += body;
+    frame += ETX;
+    return frame;
+}
 
 QByteArray ZRDeviceProperty::get_cmd_bytes() const
 {
@@ -143,11 +175,9 @@ void ZRDeviceProperty::set_decode(QString text)
         m_value = ok ? number : 0u;
         break;
     }
-    case QMetaType::Int: {
-        const int number = text.toInt(&ok);
-        m_value = ok ? number : 0;
+    case QMetaType::Int:
+        m_value = numberOrZero(text);
         break;
-    }
     case QMetaType::Double: {
         const double number = text.toDouble(&ok);
         m_value = ok ? number : 0.0;

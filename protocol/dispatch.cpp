@@ -1,3 +1,4 @@
+#include "numbers.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
@@ -10,13 +11,6 @@ namespace {
 bool neverApplied(int number)
 {
     return number == 0 || number == 27 || number == 125;
-}
-
-int numberOf(const QString& text)
-{
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    return ok ? number : 0;
 }
 
 } // namespace
@@ -48,7 +42,7 @@ void ZRCommonInterface::decode_cmd(QString frame)
         kind = CCMD;
         const QString& body = fields.at(2);
         const QStringList commas = body.split(QLatin1Char(','));
-        number = numberOf(commas.first());
+        number = numberOrZero(commas.first());
         if (number == 55 || number == 11) {
             emit message(Qrcode, commas.last());
             return;
@@ -61,7 +55,7 @@ void ZRCommonInterface::decode_cmd(QString frame)
             decode_task(body);
             return;
         }
-        if (commas.size() < 2 || numberOf(commas.at(1)) != 0)
+        if (commas.size() < 2 || numberOrZero(commas.at(1)) != 0)
             return;
         values = commas.mid(2);
     } else {

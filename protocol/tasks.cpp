@@ -1,6 +1,7 @@
 #include "zrcommoninterface.h"
 
 #include "hanging.h"
+#include "numbers.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
@@ -16,13 +17,6 @@ const QLatin1String fileNameKey("FileName");
 const QLatin1String taskCopiesKey("TaskCopies");
 const QLatin1String finishedKey("Finished");
 const QLatin1String percentKey("Percent");
-
-int integerField(const QString& text)
-{
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    return ok ? number : 0;
-}
 
 // The machine sends the percentage as a decimal number; it is kept truncated toward zero. A
 // corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
@@ -116,8 +110,8 @@ void ZRCommonInterface::decode_task(QString report)
         return;
 
     task->setValue(
-        taskRecord(task->value().toJsonObject(), integerField(fields.at(1)), fields.at(2),
-            integerField(fields.at(3)), integerField(fields.at(4)), percentField(fields.at(5))));
+        taskRecord(task->value().toJsonObject(), numberOrZero(fields.at(1)), fields.at(2),
+            numberOrZero(fields.at(3)), numberOrZero(fields.at(4)), percentField(fields.at(5))));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

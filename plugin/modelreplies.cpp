@@ -1,5 +1,6 @@
 #include "zrtx4150v.h"
 
+#include "numbers.h"
 #include "zrdeviceproperty.h"
 
 // A two-field comma reply carries either the value a read asked for or the status of a write.
@@ -14,7 +15,7 @@ void ZRTX4150V::decode_cmd(QString frame)
     const QStringList comma = fields.at(2).split(QLatin1Char(','));
     // Number 0 names no command: a parameter without a read or write command has 0 there, and a
     // field that is not a number reads as 0, so such a reply must not land in that parameter.
-    const int number = comma.first().toInt();
+    const int number = numberOrZero(comma.first());
     if (fields.at(1) == QLatin1String("CCMD") && comma.size() == 2 && number != 0) {
         const QString text = comma.at(1);
         const QList<QByteArray> names = dynamicPropertyNames();
@@ -29,7 +30,7 @@ void ZRTX4150V::decode_cmd(QString frame)
                 break;
             }
             if (number == parameter->set_cmd_int()) {
-                parameter->ret_Status(text.toInt());
+                parameter->ret_Status(numberOrZero(text));
                 break;
             }
         }

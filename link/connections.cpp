@@ -68,12 +68,13 @@ void hangAddressAsValue(
 
 } // namespace
 
-ZRDeviceInterface::ZRDeviceStatus statusOf(const ZRDeviceProperty* status)
+int statusOf(const ZRDeviceProperty* status)
 {
     QVariant value = status->value();
     if (!value.convert(qMetaTypeId<ZRDeviceInterface::ZRDeviceStatus>()))
         return ZRDeviceInterface::DisConnected;
-    return value.value<ZRDeviceInterface::ZRDeviceStatus>();
+    // Read as a number: a status outside the enumeration is no value of the enumeration type.
+    return value.toInt();
 }
 
 void ZRCommonInterface::setUSBPath(QString path)

@@ -4,6 +4,7 @@
 
 class ZRDeviceProperty;
 
-// "STATUS" read as a device status, the way every reader of it converts it: a number or a status
-// name ("Idle"); anything else reads as DisConnected.
-ZRDeviceInterface::ZRDeviceStatus statusOf(const ZRDeviceProperty* status);
+// "STATUS" read as a device status, the way every reader of it converts it: a number, kept as it
+// is even outside the enumeration, or a status name ("Idle"); anything else reads as
+// DisConnected.
+int statusOf(const ZRDeviceProperty* status);

@@ -34,8 +34,10 @@ int pathLengthOf(const QJsonValue& value)
 
 void ZRCommonInterface::device_task_to_cloud()
 {
+    if (!web_socket)
+        return;
     ZRDeviceProperty* task = property_ptr("TASK");
-    if (!task || !web_socket)
+    if (!task)
         return;
 
     // The preview goes into this message only; the task record itself never carries it.

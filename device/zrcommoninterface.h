@@ -4,12 +4,15 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QMutex>
+#include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QTranslator>
+#include <QVector>
 
 class QTcpSocket;
 class QWebSocket;
@@ -57,6 +60,8 @@ public:
     // protocol/dispatch.cpp: receives each complete frame from the machine, STX to ETX included,
     // and hands its values to the parameter it answers.
     virtual void decode_cmd(QString frame);
+    // protocol/dispatch.cpp: notes every change of the device's dynamic properties.
+    bool event(QEvent* event) override;
 
     // protocol/tasks.cpp: starting and closing a job, and the machine's progress reports.
     void startTask() override;
@@ -130,8 +135,35 @@ protected:
     QJsonObject cloud_device; // cloud/registration.cpp
     QString language; // device/zrcommoninterface.cpp
 
+    // protocol/dispatch.cpp: the parameters a reply with this command number may reach (a CMD or
+    // CCMD parameter whose get or set number it is), in creation order. walkCut tells whether a
+    // dynamic property that holds no parameter ends the walk after them.
+    QVector<ZRDeviceProperty*> reply_candidates(int number, bool* walkCut);
+
 private:
+    // protocol/dispatch.cpp.
+    ZRDeviceProperty* reply_target(int number, ZRDeviceCMDType kind);
+    // link/frames.cpp.
+    void dispatch_frame(const char* bytes, int size);
+    void transmit(const QByteArray& frame, bool tcp);
+    void send_pending();
+    void drop_pending(bool tcp);
+
     // link/frames.cpp: bytes at the start of recv_buffer that decode_buffer() has dispatched and
-    // not yet removed (a handler may re-enter it).
+    // not yet removed (a handler may re-enter it), and the text a short frame is decoded into.
     int recv_consumed = 0;
+    QString recv_text;
+    // link/frames.cpp: frames waiting behind one too large to hand the transport at once, the
+    // bytes of the first already written, the transport they go to, and the slices the USB
+    // transport has not yet written.
+    QQueue<QByteArray> send_queue;
+    int send_written = 0;
+    bool send_tcp = false;
+    bool send_pumping = false;
+    int usb_slices_out = 0;
+    // protocol/dispatch.cpp: reply_candidates()' index by command number, built on demand.
+    QHash<int, QVector<ZRDeviceProperty*>> reply_index;
+    bool reply_index_built = false;
+    bool reply_walk_cut = false;
+    quint32 reply_index_generation = 0;
 };

@@ -111,6 +111,11 @@ void ZRCommonInterface::connect_usb(QString path)
         connect(usb_operate, SIGNAL(writeData(QByteArray)), this, SLOT(slot_usb_write(QByteArray)));
         connect(usb_operate, SIGNAL(readData(QByteArray)), this, SLOT(slot_usb_read(QByteArray)));
         connect(usb_operate, SIGNAL(statusChanged(int)), this, SLOT(slot_usb_status(int)));
+        // A large frame goes out a slice at a time, the next when the transport wrote one.
+        connect(usb_operate, &UsbOperate::writeData, this, [this] {
+            usb_slices_out = qMax(0, usb_slices_out - 1);
+            send_pending();
+        });
     }
     usb_operate->usbConnect(path, UsbOperate::Serial, false);
 }
@@ -125,6 +130,8 @@ void ZRCommonInterface::connect_tcp(QString address)
         connect(tcp_socket, SIGNAL(readyRead()), this, SLOT(slot_tcp_socket_read()));
         connect(tcp_socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
             SLOT(slot_tcp_socket_state(QAbstractSocket::SocketState)));
+        // A large frame goes out a slice at a time, as the socket drains.
+        connect(tcp_socket, &QTcpSocket::bytesWritten, this, [this] { send_pending(); });
     }
     ZRDeviceProperty* port = property_ptr("TCP_PORT");
     if (!port)
@@ -160,6 +167,8 @@ void ZRCommonInterface::slot_usb_status(int s)
     qDebug() << "ZRCommonInterface::slot_usb_status" << s;
     if (ZRDeviceProperty* mode = property_ptr("CONNECT_MODE"))
         mode->setValue(QStringLiteral("USB"));
+    if (s == 0 || s == 2)
+        drop_pending(false);
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;
@@ -207,6 +216,8 @@ void ZRCommonInterface::slot_tcp_socket_state(QAbstractSocket::SocketState s)
         mode->setValue(QStringLiteral("TCP"));
     if (s == QAbstractSocket::ConnectedState && tcp_socket)
         tuneKeepAlive(tcp_socket);
+    if (s == QAbstractSocket::UnconnectedState)
+        drop_pending(true);
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;

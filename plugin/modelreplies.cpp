@@ -1,6 +1,7 @@
 #include "zrtx4150v.h"
 
 #include "numbers.h"
+#include "replyframe.h"
 #include "zrdeviceproperty.h"
 
 // A two-field comma reply carries either the value a read asked for or the status of a write.
@@ -9,31 +10,38 @@
 // so a parameter that reads and writes under one number always takes the field as a value.
 void ZRTX4150V::decode_cmd(QString frame)
 {
-    const QStringList fields = frame.split(QLatin1Char(';'));
-    if (fields.size() < 3)
+    const ReplyFrame reply(frame);
+    if (!reply.complete)
         return;
-    const QStringList comma = fields.at(2).split(QLatin1Char(','));
     // Number 0 names no command: a parameter without a read or write command has 0 there, and a
     // field that is not a number reads as 0, so such a reply must not land in that parameter.
-    const int number = numberOrZero(comma.first());
-    if (fields.at(1) == QLatin1String("CCMD") && comma.size() == 2 && number != 0) {
-        const QString text = comma.at(1);
-        const QList<QByteArray> names = dynamicPropertyNames();
-        for (const QByteArray& name : names) {
-            ZRDeviceProperty* parameter = property_ptr(name.constData());
-            if (!parameter)
-                return;
+    int number = 0;
+    QStringView body;
+    qsizetype comma = -1;
+    if (reply.kind == CCMD) {
+        body = reply.field2();
+        comma = ReplyFrame::find(body, u',', 0);
+        if (comma >= 0 && ReplyFrame::find(body, u',', comma + 1) < 0)
+            number = numberOrZero(body.left(comma));
+    }
+    if (number != 0) {
+        const QStringView text = body.mid(comma + 1);
+        bool walkCut = false;
+        bool taken = false;
+        for (ZRDeviceProperty* parameter : reply_candidates(number, &walkCut)) {
             if (parameter->cmd_type() != CCMD)
                 continue;
-            if (number == parameter->get_cmd_int()) {
-                parameter->set_decode(QStringList { text });
-                break;
-            }
-            if (number == parameter->set_cmd_int()) {
+            if (number == parameter->get_cmd_int())
+                parameter->set_decode(QStringList { text.toString() });
+            else
                 parameter->ret_Status(numberOrZero(text));
-                break;
-            }
+            taken = true;
+            break;
         }
+        // The walk in creation order met a dynamic property that holds no parameter before any
+        // parameter took the reply: the frame goes no further.
+        if (!taken && walkCut)
+            return;
     }
     ZRCommonInterface::decode_cmd(frame);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 class QObject;
 class ZRDeviceInterface;
 class ZRDeviceProperty;
@@ -23,3 +25,7 @@ void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDevicePropert
 // Deletes every parameter hung on owner, each exactly once, and removes all of owner's dynamic
 // properties.
 void releaseParameters(QObject* owner);
+
+// Changes whenever a parameter is given its command numbers and kind (ZRDeviceProperty::init),
+// so that what was looked up by command number can tell it is out of date.
+quint32 parameterCommandsGeneration();

@@ -2,9 +2,8 @@
 
 #include <QStringView>
 
-// A field of a reply read as a decimal int, the way every number from the machine is read:
-// blanks around it are allowed, and text that is no number, or one beyond int's range, reads as 0.
-inline int numberOrZero(QStringView text)
-{
-    return text.toInt();
-}
+// A field of a reply read as a decimal number, the way every number from the machine is read:
+// blanks around it are allowed, and text that is no number, or one beyond the type's range, reads
+// as 0.
+int numberOrZero(QStringView text);
+unsigned int unsignedNumberOrZero(QStringView text);

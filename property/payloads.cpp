@@ -1,6 +1,10 @@
 #include "zrdeviceproperty.h"
 
+#include "asciitext.h"
 #include "numbers.h"
+
+#include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -24,9 +28,8 @@ quint16 wordOf(quint32 value, int index)
 
 quint16 wordFromText(const QString& text)
 {
-    bool ok = false;
-    const ::uint word = text.toUInt(&ok);
-    return ok && word <= 0xffff ? quint16(word) : 0;
+    const unsigned int word = unsignedNumberOrZero(text);
+    return word <= 0xffff ? quint16(word) : 0;
 }
 
 QByteArray nameKey(const QString& name)
@@ -44,22 +47,39 @@ int decimalDigits(int n)
     return digits;
 }
 
+// A frame for a body of size bytes: STX, the total length, ';', the body, ETX, all but the body
+// written; body points where it goes.
+QByteArray frameAround(int size, char** body)
+{
+    // The length field counts itself, so its digit count is settled in two steps.
+    const int n = size + 3;
+    const int length = n + decimalDigits(n + decimalDigits(n));
+    QByteArray frame(length, Qt::Uninitialized);
+    char* out = frame.data();
+    *out++ = STX;
+    out = std::to_chars(out, out + 10, length).ptr;
+    *out++ = ';';
+    *body = out;
+    frame.data()[length - 1] = ETX;
+    return frame;
+}
+
 } // namespace
 
 QByteArray ZRDeviceProperty::pack(QString payload, QString head) const
 {
-    const QByteArray body = (head + QLatin1Char(';') + payload).toLocal8Bit();
-    // The length field counts itself, so its digit count is settled in two steps.
-    const int n = body.size() + 3;
-    const int length = n + decimalDigits(n + decimalDigits(n));
-
-    QByteArray frame;
-    frame.reserve(length);
-    frame += STX;
-    frame += QByteArray::number(length);
-    frame += ';';
-    frame += body;
-    frame += ETX;
+    // Commands and cut files are ASCII text, which is its own 8-bit encoding: it is narrowed
+    // straight into the frame. Other text takes the local 8-bit encoding.
+    char* body = nullptr;
+    QByteArray frame = frameAround(head.size() + 1 + payload.size(), &body);
+    if (narrowAscii(head.constData(), head.size(), body)) {
+        body[head.size()] = ';';
+        if (narrowAscii(payload.constData(), payload.size(), body + head.size() + 1))
+            return frame;
+    }
+    const QByteArray encoded = (head + QLatin1Char(';') + payload).toLocal8Bit();
+    frame = frameAround(encoded.size(), &body);
+    std::memcpy(body, encoded.constData(), size_t(encoded.size()));
     return frame;
 }
 
@@ -170,11 +190,9 @@ void ZRDeviceProperty::set_decode(QString text)
     case QMetaType::QString:
         m_value = text;
         break;
-    case QMetaType::UInt: {
-        const ::uint number = text.toUInt(&ok);
-        m_value = ok ? number : 0u;
+    case QMetaType::UInt:
+        m_value = unsignedNumberOrZero(text);
         break;
-    }
     case QMetaType::Int:
         m_value = numberOrZero(text);
         break;

@@ -80,6 +80,7 @@ private slots:
     void framesFromAnotherThread();
     void framesArrivingDuringAHandlerAreRead();
     void destroyingALiveLinkIsSilent();
+    void jobFrameIsNeverInterleaved();
 };
 
 void tst_LinkTcp::connectHeartbeatAndDrop()
@@ -614,6 +615,37 @@ void tst_LinkTcp::destroyingALiveLinkIsSilent()
     delete device;
     QCOMPARE(messages.count(), 0);
     QTRY_COMPARE(machine.client()->state(), QAbstractSocket::UnconnectedState);
+}
+
+// A cut file streams out as the socket drains; frames sent meanwhile (jog, heartbeat, pause)
+// follow it whole and in order, never inside it.
+void tst_LinkTcp::jobFrameIsNeverInterleaved()
+{
+    MachinePeer machine;
+    TestDevice device;
+    prepare(device, machine.port());
+    setValue(device, "HEARTBEAT", 600);
+    QVERIFY(device.connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+
+    device.move_157(&device);
+    QString file;
+    for (int i = 0; file.size() < 3 << 20; ++i)
+        file += QStringLiteral("PD%1,%2;").arg(i).arg(i % 977);
+    device.setPlt(file);
+    ZRDeviceProperty packer;
+    const QByteArray expected = device.property_ptr("TASK_COPIES")->set_cmd_bytes()
+        + device.property_ptr("TASK_PLT")->set_cmd_bytes() + packer.pack("SET83:32868;", "CMD")
+        + packer.pack("SET82:0;", "CMD") + heartbeatFrame + packer.pack("SET125:0;", "CMD");
+    device.startTask();
+    // The socket holds a slice or two, not the file.
+    QVERIFY(device.tcp_socket->bytesToWrite() <= 1 << 20);
+    device.move(1, 0);
+    device.slot_device_timer();
+    device.sendCMD(device.property_ptr("TASK_PAUSE")->set_cmd_bytes());
+    QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
+    QVERIFY(machine.received() == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkTcp)

@@ -162,6 +162,7 @@ private slots:
     void nonTtyDeviceIsUsedAsItIs();
     void endOfFileIsAHangUp();
     void destructionClosesThePort();
+    void jobFrameIsNeverInterleaved();
 
 private:
     // A device with the settings group, linked to the machine's port and up.
@@ -459,6 +460,37 @@ void tst_LinkUsb::destructionClosesThePort()
     transport.reset();
     QCOMPARE(openDescriptors(machine.path()), 0);
     QTest::qWait(20); // no report or notifier outlives the transport
+}
+
+// A cut file streams out as the port drains to a slow reader; frames sent meanwhile (jog,
+// heartbeat, pause) follow it whole and in order, never inside it.
+void tst_LinkUsb::jobFrameIsNeverInterleaved()
+{
+    PtyMachine machine;
+    TestDevice device;
+    QVERIFY(connectTo(device, machine, 600));
+
+    device.move_157(&device);
+    QString file;
+    for (int i = 0; file.size() < 1 << 20; ++i)
+        file += QStringLiteral("PD%1,%2;").arg(i).arg(i % 977);
+    device.setPlt(file);
+    ZRDeviceProperty packer;
+    const QByteArray expected = device.property_ptr("TASK_COPIES")->set_cmd_bytes()
+        + device.property_ptr("TASK_PLT")->set_cmd_bytes() + packer.pack("SET83:32868;", "CMD")
+        + packer.pack("SET82:0;", "CMD") + heartbeatFrame + packer.pack("SET125:0;", "CMD");
+    device.startTask();
+    device.move(1, 0);
+    device.slot_device_timer();
+    device.sendCMD(device.property_ptr("TASK_PAUSE")->set_cmd_bytes());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            machine.read(16 * 1024);
+            return machine.read(0).size() >= expected.size();
+        },
+        30000));
+    QTest::qWait(20);
+    QVERIFY(machine.read() == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkUsb)

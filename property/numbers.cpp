@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -11,74 +12,62 @@ bool isBlank(char16_t c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-enum class Reading { Number, NoNumber, Unsure };
+// Beyond the range of every number read here: text that holds no number.
+constexpr qint64 noNumber = std::numeric_limits<qint64>::max();
 
-// Plain text (ASCII digits, a sign, ASCII blanks and other printable ASCII) is read here; text
-// with anything else, such as other blanks or digits Unicode knows, is Unsure and left to Qt's
-// reading of numbers. The magnitude stops growing once it is beyond any 32-bit number.
-Reading readPlain(QStringView text, bool* negative, quint64* magnitude)
+// Plain text (ASCII digits, a sign, ASCII blanks and other printable ASCII) is read here, to
+// noNumber when it is no number; text with anything else, such as other blanks or digits Unicode
+// knows, is left to Qt's reading of numbers (no value). The magnitude stops growing once it is
+// beyond any 32-bit number.
+std::optional<qint64> readPlain(QStringView text)
 {
     const char16_t* at = text.utf16();
     const char16_t* end = at + text.size();
-    const auto plainRest = [&] {
+    const auto plainRest = [&]() -> std::optional<qint64> {
         for (; at != end; ++at) {
             if (*at < 0x20 || *at >= 0x7f)
-                return Reading::Unsure;
+                return std::nullopt;
         }
-        return Reading::NoNumber;
+        return noNumber;
     };
     while (at != end && isBlank(*at))
         ++at;
-    *negative = false;
+    bool negative = false;
     if (at != end && (*at == '+' || *at == '-'))
-        *negative = *at++ == '-';
-    *magnitude = 0;
+        negative = *at++ == '-';
+    qint64 magnitude = 0;
     const char16_t* digits = at;
     for (; at != end && *at >= '0' && *at <= '9'; ++at) {
-        if (*magnitude <= std::numeric_limits<quint32>::max())
-            *magnitude = *magnitude * 10 + quint64(*at - '0');
+        if (magnitude <= std::numeric_limits<quint32>::max())
+            magnitude = magnitude * 10 + (*at - '0');
     }
     if (at == digits)
         return plainRest();
     while (at != end && isBlank(*at))
         ++at;
-    return at == end ? Reading::Number : plainRest();
+    if (at != end)
+        return plainRest();
+    return negative ? -magnitude : magnitude;
 }
 
 } // namespace
 
 int numberOrZero(QStringView text)
 {
-    bool negative = false;
-    quint64 magnitude = 0;
-    switch (readPlain(text, &negative, &magnitude)) {
-    case Reading::Unsure:
+    const std::optional<qint64> number = readPlain(text);
+    if (!number)
         return text.toInt();
-    case Reading::NoNumber:
-        return 0;
-    case Reading::Number:
-        break;
-    }
-    const quint64 limit = quint64(std::numeric_limits<int>::max()) + (negative ? 1 : 0);
-    if (magnitude > limit)
-        return 0;
-    return negative ? int(-qint64(magnitude)) : int(magnitude);
+    return *number >= std::numeric_limits<int>::min() && *number <= std::numeric_limits<int>::max()
+        ? int(*number)
+        : 0;
 }
 
 unsigned int unsignedNumberOrZero(QStringView text)
 {
-    bool negative = false;
-    quint64 magnitude = 0;
-    switch (readPlain(text, &negative, &magnitude)) {
-    case Reading::Unsure:
+    const std::optional<qint64> number = readPlain(text);
+    if (!number)
         return text.toUInt();
-    case Reading::NoNumber:
-        return 0;
-    case Reading::Number:
-        break;
-    }
-    // A sign of minus is no unsigned number, even before 0.
-    if (negative || magnitude > std::numeric_limits<quint32>::max())
-        return 0;
-    return static_cast<unsigned int>(magnitude);
+    return *number >= 0 && *number <= std::numeric_limits<quint32>::max()
+        ? static_cast<unsigned int>(*number)
+        : 0;
 }

@@ -629,21 +629,9 @@ void tst_LinkTcp::jobFrameIsNeverInterleaved()
     QVERIFY(machine.waitForClient());
     QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
 
-    device.move_157(&device);
-    QString file;
-    for (int i = 0; file.size() < 3 << 20; ++i)
-        file += QStringLiteral("PD%1,%2;").arg(i).arg(i % 977);
-    device.setPlt(file);
-    ZRDeviceProperty packer;
-    const QByteArray expected = device.property_ptr("TASK_COPIES")->set_cmd_bytes()
-        + device.property_ptr("TASK_PLT")->set_cmd_bytes() + packer.pack("SET83:32868;", "CMD")
-        + packer.pack("SET82:0;", "CMD") + heartbeatFrame + packer.pack("SET125:0;", "CMD");
-    device.startTask();
     // The socket holds a slice or two, not the file.
-    QVERIFY(device.tcp_socket->bytesToWrite() <= 1 << 20);
-    device.move(1, 0);
-    device.slot_device_timer();
-    device.sendCMD(device.property_ptr("TASK_PAUSE")->set_cmd_bytes());
+    const QByteArray expected
+        = device.streamJob(3 << 20, [&] { QVERIFY(device.tcp_socket->bytesToWrite() <= 1 << 20); });
     QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
     QVERIFY(machine.received() == expected);
 }

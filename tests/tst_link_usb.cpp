@@ -470,19 +470,7 @@ void tst_LinkUsb::jobFrameIsNeverInterleaved()
     TestDevice device;
     QVERIFY(connectTo(device, machine, 600));
 
-    device.move_157(&device);
-    QString file;
-    for (int i = 0; file.size() < 1 << 20; ++i)
-        file += QStringLiteral("PD%1,%2;").arg(i).arg(i % 977);
-    device.setPlt(file);
-    ZRDeviceProperty packer;
-    const QByteArray expected = device.property_ptr("TASK_COPIES")->set_cmd_bytes()
-        + device.property_ptr("TASK_PLT")->set_cmd_bytes() + packer.pack("SET83:32868;", "CMD")
-        + packer.pack("SET82:0;", "CMD") + heartbeatFrame + packer.pack("SET125:0;", "CMD");
-    device.startTask();
-    device.move(1, 0);
-    device.slot_device_timer();
-    device.sendCMD(device.property_ptr("TASK_PAUSE")->set_cmd_bytes());
+    const QByteArray expected = device.streamJob(1 << 20, [] {});
     QVERIFY(QTest::qWaitFor(
         [&] {
             machine.read(16 * 1024);

@@ -61,7 +61,9 @@ ZRTX4150V::~ZRTX4150V()
         if (!shared->users.remove(this))
             continue;
         if (shared->users.isEmpty()) {
-            QCoreApplication::removeTranslator(&shared->translator);
+            // A host may delete its last device after the application is gone.
+            if (QCoreApplication::instance())
+                QCoreApplication::removeTranslator(&shared->translator);
             delete shared;
             all.erase(it);
         }

@@ -4,9 +4,9 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
-#include <QHash>
 #include <QJsonObject>
 #include <QMutex>
+#include <QPair>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
@@ -143,6 +143,7 @@ protected:
 private:
     // protocol/dispatch.cpp.
     ZRDeviceProperty* reply_target(int number, ZRDeviceCMDType kind);
+    void build_reply_index();
     // link/frames.cpp.
     void dispatch_frame(const char* bytes, int size);
     void transmit(const QByteArray& frame, bool tcp);
@@ -161,8 +162,9 @@ private:
     bool send_tcp = false;
     bool send_pumping = false;
     int usb_slices_out = 0;
-    // protocol/dispatch.cpp: reply_candidates()' index by command number, built on demand.
-    QHash<int, QVector<ZRDeviceProperty*>> reply_index;
+    // protocol/dispatch.cpp: reply_candidates()' index, command number and parameter sorted by
+    // number and, within a number, in creation order; built on demand.
+    QVector<QPair<int, ZRDeviceProperty*>> reply_index;
     bool reply_index_built = false;
     bool reply_walk_cut = false;
     quint32 reply_index_generation = 0;

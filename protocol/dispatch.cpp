@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 // Numbers whose replies must never reach a parameter: 27 is the cut quality register and 125
@@ -40,7 +42,9 @@ int replyItem(ZRCommonInterface& device, QStringView item, QString* value)
             *value = text;
         return number;
     }
-    const qsizetype colon = item.lastIndexOf(QLatin1Char(':'));
+    qsizetype colon = item.size() - 1;
+    while (colon >= 0 && item.at(colon) != QLatin1Char(':'))
+        --colon;
     if (value)
         *value = (colon < 0 ? item : item.mid(colon + 1)).toString();
     qsizetype nameEnd = 0;
@@ -140,49 +144,74 @@ void ZRCommonInterface::decode_cmd(QString frame)
     applyValues(parameter, values);
 }
 
+namespace {
+
+using IndexEntry = QPair<int, ZRDeviceProperty*>;
+
+bool numberBefore(const IndexEntry& entry, int number)
+{
+    return entry.first < number;
+}
+
+} // namespace
+
 ZRDeviceProperty* ZRCommonInterface::reply_target(int number, ZRDeviceCMDType kind)
 {
-    bool walkCut = false;
-    for (ZRDeviceProperty* parameter : reply_candidates(number, &walkCut)) {
-        if (parameter->cmd_type() == kind)
-            return parameter;
+    build_reply_index();
+    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    for (; it != reply_index.cend() && it->first == number; ++it) {
+        if (it->second->cmd_type() == kind)
+            return it->second;
     }
     return nullptr;
 }
 
 QVector<ZRDeviceProperty*> ZRCommonInterface::reply_candidates(int number, bool* walkCut)
 {
-    // The index stands until a dynamic property of the device changes (QObject tells the object
-    // itself) or a parameter is given other command numbers. Without an application there are no
-    // such events, and the walk is made afresh every time.
-    const quint32 generation = parameterCommandsGeneration();
-    if (!reply_index_built || generation != reply_index_generation) {
-        reply_index.clear();
-        reply_walk_cut = false;
-        // Replies are offered to parameters in creation order; a dynamic property that holds no
-        // parameter ends every walk.
-        const QList<QByteArray> names = dynamicPropertyNames();
-        for (const QByteArray& name : names) {
-            ZRDeviceProperty* parameter = property_ptr(name.constData());
-            if (!parameter) {
-                reply_walk_cut = true;
-                break;
-            }
-            const ZRDeviceCMDType kind = parameter->cmd_type();
-            if (kind != CMD && kind != CCMD)
-                continue;
-            const int get = parameter->get_cmd_int();
-            const int set = parameter->set_cmd_int();
-            if (get != 0)
-                reply_index[get].append(parameter);
-            if (set != 0 && set != get)
-                reply_index[set].append(parameter);
-        }
-        reply_index_built = QCoreApplication::instance() != nullptr;
-        reply_index_generation = generation;
-    }
+    build_reply_index();
     *walkCut = reply_walk_cut;
-    return reply_index.value(number);
+    QVector<ZRDeviceProperty*> candidates;
+    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    for (; it != reply_index.cend() && it->first == number; ++it)
+        candidates.append(it->second);
+    return candidates;
+}
+
+// The index stands until a dynamic property of the device changes (QObject tells the object
+// itself) or a parameter is given other command numbers. Without an application there are no
+// such events, and the index is made afresh every time.
+void ZRCommonInterface::build_reply_index()
+{
+    const quint32 generation = parameterCommandsGeneration();
+    if (reply_index_built && generation == reply_index_generation)
+        return;
+    reply_index.clear();
+    reply_walk_cut = false;
+    // Replies are offered to parameters in creation order; a dynamic property that holds no
+    // parameter ends every walk.
+    const QList<QByteArray> names = dynamicPropertyNames();
+    for (const QByteArray& name : names) {
+        ZRDeviceProperty* parameter = property_ptr(name.constData());
+        if (!parameter) {
+            reply_walk_cut = true;
+            break;
+        }
+        const ZRDeviceCMDType kind = parameter->cmd_type();
+        if (kind != CMD && kind != CCMD)
+            continue;
+        const int get = parameter->get_cmd_int();
+        const int set = parameter->set_cmd_int();
+        if (get != 0)
+            reply_index.append({ get, parameter });
+        if (set != 0 && set != get)
+            reply_index.append({ set, parameter });
+    }
+    // By number; within a number, creation order stays.
+    std::stable_sort(reply_index.begin(), reply_index.end(),
+        [](const IndexEntry& a, const IndexEntry& b) { return a.first < b.first; });
+    reply_index.squeeze();
+    reply_index_built = QCoreApplication::instance() != nullptr;
+    reply_index_generation = generation;
 }
 
 bool ZRCommonInterface::event(QEvent* event)

@@ -1,0 +1,948 @@
+// zrhost's commands: one table of name, synopsis, options and run function over the host kit.
+
+#include "commands.h"
+
+#include "cloud.h"
+#include "columntable.h"
+#include "console.h"
+#include "options.h"
+#include "panel.h"
+#include "session.h"
+#include "terminalkeys.h"
+#include "values.h"
+#include "wait.h"
+#include "zrdeviceproperty.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMetaEnum>
+#include <QTime>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1,
+    ExitUsage = 2,
+    ExitNoPlugin = 3,
+    ExitNoMachine = 4,
+    ExitLinkLost = 5,
+    ExitInterrupted = 130,
+};
+
+const char exitCodes[] = "Exit codes:\n"
+                         "  0    done: every value read or confirmed, the job finished\n"
+                         "  1    the machine refused, did not answer, is busy with another job, or "
+                         "ended the job unfinished\n"
+                         "  2    bad command line, unknown parameter, value that does not fit or "
+                         "read-only, unusable cut file\n"
+                         "  3    no device plugin could be loaded (see --plugin-dir)\n"
+                         "  4    the machine could not be reached (see --timeout)\n"
+                         "  5    the link went down, or the machine went silent past --lost-after\n"
+                         "  130  stopped by the user (Ctrl-C); a job is stopped cleanly first\n";
+
+bool verboseOutput = false;
+
+// The device writes diagnostics to Qt's debug output; they are for --verbose.
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+struct Context;
+using Run = int (*)(Context&);
+
+struct Command {
+    QString name;
+    QString synopsis;
+    QString summary;
+    QString description;
+    QList<Option> options;
+    Run run;
+};
+
+QList<Option> commonOptions()
+{
+    return {
+        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
+        { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
+        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
+        { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
+        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1,
+            600 },
+        { "speed", "mm/s",
+            "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1,
+            3600 },
+        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).",
+            1, 600000 },
+        { "lost-after", "seconds",
+            "How long the machine may send nothing before it counts as lost (default 10).", 1,
+            86400 },
+        { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
+        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0,
+            0, QLatin1Char('v') },
+        { "no-progress", QString(), "No progress line during a job." },
+        { "cloud", "url",
+            "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device "
+            "registers there." },
+        { "cloud-ws", "url",
+            "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote "
+            "channel." },
+        { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
+        { "device-code", "code",
+            "The machine's device code for the cloud service (default: its machine number)." },
+        { "cloud-embedded", QString(),
+            "Start the project's local cloud service in this program and use it." },
+        { "cloud-timeout", "seconds",
+            "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+    };
+}
+
+const Option jsonOption { "json", QString(), "Print the result as JSON." };
+const Option rawOption { "raw", QString(),
+    "Values in the machine's own units, not the editors' (gf, mm)." };
+
+struct Context {
+    const Command& command;
+    Arguments args;
+    Console console;
+    SessionOptions options;
+    std::unique_ptr<Session> session;
+    bool cloudTried = false;
+    bool infoRead = false;
+
+    explicit Context(const Command& c)
+        : command(c)
+    { }
+    ZRDeviceInterface* device() const { return session->device(); }
+
+    int open()
+    {
+        if (session)
+            return ExitOk;
+        session.reset(new Session);
+        if (!session->open(options)) {
+            console.error(
+                QStringLiteral("cannot load the device plugin: %1").arg(session->errorString()));
+            return ExitNoPlugin;
+        }
+        QObject::connect(
+            session.get(), &Session::notice, [this](const QString& line) { console.note(line); });
+        QObject::connect(session.get(), &Session::answeringChanged, [this](bool answering) {
+            console.error(answering ? QStringLiteral("the machine answers again")
+                                    : QStringLiteral("machine not answering"));
+        });
+        return ExitOk;
+    }
+
+    int connectMachine()
+    {
+        if (const int opened = open())
+            return opened;
+        if (session->isUp())
+            return ExitOk;
+        session->connectMachine();
+        const Wait::End end
+            = Wait::until([this] { return session->link() != Session::Connecting; });
+        if (end == Wait::Interrupted)
+            return ExitInterrupted;
+        if (!session->isUp()) {
+            console.error(
+                QStringLiteral("cannot reach the machine: %1").arg(session->errorString()));
+            return session->linkOpened() ? ExitFailed : ExitNoMachine;
+        }
+        if (verboseOutput && session->embedded())
+            QObject::connect(
+                session->embedded()->machine(), &SimMachine::logLine, [this](const QString& line) {
+                    console.detail(QStringLiteral("simulator: ") + line);
+                });
+        console.note(QStringLiteral("Connected to %1.").arg(session->machineName()));
+        return ExitOk;
+    }
+
+    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
+    int finish(Reply* reply)
+    {
+        Wait::until([reply] { return reply->isFinished(); }, -1, [reply](int) { reply->cancel(); });
+        const Result& result = reply->result();
+        if (result.outcome != Result::Done && result.outcome != Result::Stopped)
+            console.error(result.reason);
+        return exitFor(result);
+    }
+
+    static int exitFor(const Result& result)
+    {
+        switch (result.outcome) {
+        case Result::Done:
+            return ExitOk;
+        case Result::LinkLost:
+            return ExitLinkLost;
+        case Result::OutOfRange:
+        case Result::ReadOnly:
+        case Result::Unknown:
+            return ExitUsage;
+        case Result::Cancelled:
+            return ExitInterrupted;
+        case Result::Stopped:
+            return Wait::interrupts() > 0 ? ExitInterrupted : ExitFailed;
+        default:
+            return ExitFailed;
+        }
+    }
+
+    int read(const QStringList& names)
+    {
+        QStringList wanted = names;
+        if (infoRead)
+            wanted.removeAll(QStringLiteral("DEVICE_INFO"));
+        return finish(session->send(Request::of(Request::Read, wanted)));
+    }
+
+    int readInfo()
+    {
+        if (infoRead)
+            return ExitOk;
+        const int code
+            = read({ QStringLiteral("DEVICE_INFO"), QStringLiteral("DEVICE_UNIQUE_ID") });
+        infoRead = code == ExitOk;
+        return code;
+    }
+
+    int attachCloud()
+    {
+        if (!options.cloud.isSet() || cloudTried)
+            return ExitOk;
+        cloudTried = true;
+        if (!session->startCloud()) {
+            console.error(QStringLiteral("cloud: %1; going on without the cloud service")
+                              .arg(session->errorString()));
+            return ExitOk;
+        }
+        Cloud* cloud = session->cloud();
+        QObject::connect(
+            cloud, &Cloud::notice, [this](const QString& line) { console.note(line); });
+        QObject::connect(cloud, &Cloud::problem,
+            [this](const QString& line) { console.error(QStringLiteral("cloud: ") + line); });
+        QObject::connect(
+            cloud, &Cloud::result, [this](const QString& text) { console.print(text); });
+        // The device registers with what it knows of its machine: board, firmware, number.
+        if (const int info = readInfo())
+            return info == ExitFailed ? ExitOk : info;
+        cloud->attach(device());
+        return Wait::until([cloud] { return cloud->isSettled(); }) == Wait::Interrupted
+            ? ExitInterrupted
+            : ExitOk;
+    }
+
+    int connect()
+    {
+        const int connected = connectMachine();
+        return connected ? connected : attachCloud();
+    }
+
+    // The named parameters with their members, as a table or as JSON.
+    void printParameters(
+        const QList<QPair<QString, QList<QByteArray>>>& sections, bool commands = false)
+    {
+        const bool raw = args.isSet("raw");
+        QJsonArray array;
+        ColumnTable table;
+        if (!args.isSet("full"))
+            table.setMaxWidth(2, 40);
+        QList<QByteArray> shown;
+        for (const auto& section : sections) {
+            const QList<Values::Entry> entries = Values::tree(device(), section.second, &shown);
+            if (entries.isEmpty())
+                continue;
+            if (!section.first.isEmpty())
+                table.addLine((table.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
+                    + QLatin1Char(':'));
+            QStringList header { "NAME", "LABEL", "VALUE", "UNIT" };
+            table.addRow(commands ? header << QStringLiteral("COMMAND") : header);
+            for (const Values::Entry& entry : entries) {
+                ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
+                const bool group = !Values::members(device(), entry.name).isEmpty();
+                const QString value = group ? QString() : Values::shown(p, raw);
+                const QString label = Values::printable(p->label().trimmed());
+                const QString unit = raw ? QString() : Values::printable(p->uint());
+                array.append(
+                    QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
+                        { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
+                        { "unit", unit }, { "depth", entry.depth } });
+                QStringList row { QString(entry.depth * 2, QLatin1Char(' '))
+                        + QString::fromLatin1(entry.name),
+                    label, value, unit };
+                if (commands)
+                    row << commandText(p);
+                table.addRow(row);
+            }
+        }
+        console.print(
+            args.isSet("json") ? QString::fromUtf8(QJsonDocument(array).toJson()) : table.render());
+    }
+
+    static QString commandText(ZRDeviceProperty* p)
+    {
+        if (p->cmd_type() == ZRDeviceInterface::UnCMD)
+            return QStringLiteral("-");
+        const auto number = [](int n) { return n ? QString::number(n) : QStringLiteral("-"); };
+        const char* kind
+            = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceCMDType>().valueToKey(p->cmd_type());
+        return QStringLiteral("%1 %2/%3%4")
+            .arg(QString::fromLatin1(kind), number(p->get_cmd_int()), number(p->set_cmd_int()),
+                p->cmd_len() > 1 ? QStringLiteral(" ×%1").arg(p->cmd_len()) : QString());
+    }
+
+    int usage(const QString& text)
+    {
+        console.error(QStringLiteral("%1; see zrhost %2 --help").arg(text, command.name));
+        return ExitUsage;
+    }
+};
+
+const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
+    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
+
+int runList(Context& c)
+{
+    if (!c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("list takes no arguments"));
+    if (const int code = c.args.isSet("read") ? c.connect() : c.open())
+        return code;
+    ZRDeviceInterface* device = c.device();
+    if (c.args.isSet("read")) {
+        if (const int code = c.read(device->sysProperty() + device->userProperty()))
+            return code;
+    }
+    QList<QByteArray> others;
+    for (const QByteArray& name : Values::names(device)) {
+        if (!Values::isMember(device, name))
+            others.append(name);
+    }
+    c.printParameters(
+        { { QStringLiteral("System parameters"), Values::latin1(device->sysProperty()) },
+            { QStringLiteral("User parameters"), Values::latin1(device->userProperty()) },
+            { QStringLiteral("Other parameters"), others } },
+        c.args.isSet("commands"));
+    return ExitOk;
+}
+
+int runInfo(Context& c)
+{
+    if (!c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("info takes no arguments"));
+    if (const int code = c.connect())
+        return code;
+    if (const int code = c.readInfo())
+        return code;
+    c.printParameters({ { QString(), infoShown } });
+    return ExitOk;
+}
+
+int runGet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("get needs at least one parameter name"));
+    if (const int code = c.open())
+        return code;
+    QList<QByteArray> names;
+    for (const QString& name : qAsConst(c.args.positional)) {
+        names.append(name.toUpper().toLatin1());
+        if (!c.device()->property_ptr(names.last().constData()))
+            return c.usage(QStringLiteral("no such parameter: %1 (see zrhost list)")
+                               .arg(Values::printable(name)));
+    }
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(
+        Request::of(Request::Read, QString::fromLatin1(names.join(' ')).split(' ')));
+    if (const int code = c.finish(reply))
+        return code;
+    for (const QString& name : reply->result().local)
+        c.console.note(QStringLiteral(
+            "%1 cannot be read from the machine: the value shown is the device's own")
+                           .arg(name));
+    c.printParameters({ { QString(), names } });
+    return ExitOk;
+}
+
+int runSet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("set needs at least one NAME=VALUE"));
+    if (const int code = c.open())
+        return code;
+    // Every value is checked before anything is sent, so that a typing error sends nothing.
+    Request request = Request::of(Request::Write);
+    request.raw = c.args.isSet("raw");
+    for (const QString& argument : qAsConst(c.args.positional)) {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return c.usage(
+                QStringLiteral("\"%1\" is not NAME=VALUE").arg(Values::printable(argument)));
+        request.names.append(argument.left(equals).trimmed().toUpper());
+        request.values.append(argument.mid(equals + 1));
+        QVariant value;
+        QString error;
+        if (Values::checkWrite(c.device(), request.names.last().toLatin1(), request.values.last(),
+                request.raw, &value, &error)
+            != Values::Fits) {
+            c.console.error(error);
+            return ExitUsage;
+        }
+    }
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(request);
+    const int code = c.finish(reply);
+    const Result& result = reply->result();
+    for (const QString& name : qAsConst(request.names)) {
+        if (result.refused.contains(name) || result.unanswered.contains(name)
+            || result.outcome == Result::LinkLost)
+            continue;
+        ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
+        const QString unit
+            = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
+        c.console.line(QStringLiteral("%1 = %2%3  (%4)")
+                           .arg(name, Values::shown(p, request.raw), unit,
+                               result.local.contains(name)
+                                   ? QStringLiteral("sent; the machine's answer cannot be seen")
+                                   : QStringLiteral("confirmed")));
+    }
+    return code;
+}
+
+QString copiesText(qint64 copies)
+{
+    return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
+}
+
+int runJob(Context& c)
+{
+    Console& console = c.console;
+    if (c.args.positional.size() != 1)
+        return c.usage(QStringLiteral("job needs one cut file"));
+    QString error;
+    const CutFile file = CutFile::read(c.args.positional.first(), &error);
+    if (!file.isValid()) {
+        console.error(error);
+        return ExitUsage;
+    }
+    if (const int code = c.connectMachine())
+        return code;
+    if (!console.quiet && !console.json) {
+        if (const int code = c.readInfo())
+            return code;
+        c.printParameters({ { QString(), infoShown } });
+    }
+    if (const int code = c.attachCloud())
+        return code;
+    const int copies = int(c.args.number("copies", 1));
+    console.note(
+        QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
+            .arg(file.name(), QString::number(file.outline().widthMm(), 'f', 1),
+                QString::number(file.outline().heightMm(), 'f', 1),
+                QString::number(file.outline().penDownLengthMm(), 'f', 1), copiesText(copies)));
+
+    Request request = Request::of(Request::Job);
+    request.file = c.args.positional.first();
+    request.copies = copies;
+    Reply* reply = c.session->send(request);
+    QObject::connect(reply, &Reply::progress,
+        [&](const TaskReport& report) { console.showProgress(report, file.name()); });
+    // Keys act only on a terminal; a stop asks first.
+    std::unique_ptr<TerminalKeys> keys;
+    bool confirming = false;
+    if (!console.quiet && !console.json && Console::isTerminal(STDIN_FILENO)) {
+        keys.reset(new TerminalKeys("prsyn"));
+        QObject::connect(keys.get(), &TerminalKeys::keyPressed, [&](char key) {
+            const bool confirmed = confirming && key == 'y';
+            confirming = key == 's';
+            if (key == 'p' || key == 'r')
+                c.session->send(Request::of(key == 'p' ? Request::Pause : Request::Resume))
+                    ->deleteLater();
+            else if (confirming)
+                console.note(
+                    QStringLiteral("Stop the job? Press y to stop, any other key to go on."));
+            else if (confirmed)
+                reply->cancel();
+        });
+        console.note(QStringLiteral("Keys: p pause, r resume, s stop (Ctrl-C stops too)."));
+    }
+    const int code = c.finish(reply);
+    keys.reset();
+    console.endProgress();
+
+    const Result& result = reply->result();
+    const double perCopy = file.outline().penDownLengthMm();
+    const bool finished = result.outcome == Result::Done;
+    const double cut = finished ? perCopy * copies : perCopy * copies * result.last.percent / 100.0;
+    static const QHash<int, QString> what { { Result::Done, "Job finished" },
+        { Result::Stopped, "Job stopped" }, { Result::LinkLost, "Link lost" },
+        { Result::Busy, "Job not started" }, { Result::Cancelled, "Stop not confirmed" } };
+    const QString summary = QStringLiteral(
+        "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy)")
+                                .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
+                                    QString::number(result.last.finished), copiesText(copies),
+                                    file.name(), QString::number(result.elapsedMs / 1000.0, 'f', 1),
+                                    QString::number(result.last.seconds),
+                                    finished ? QString() : QStringLiteral("about "),
+                                    QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1));
+    const QString record
+        = QString::fromUtf8(QJsonDocument(result.record).toJson(QJsonDocument::Compact));
+    if (console.json) {
+        static const char* outcomes[] = { "finished", "stopped", "link-lost", "refused", "busy",
+            "no-answer", "out-of-range", "read-only", "unknown", "cancelled" };
+        console.print(QString::fromUtf8(QJsonDocument(
+            QJsonObject { { "outcome", outcomes[result.outcome] }, { "file", file.name() },
+                { "copies", copies }, { "finished", double(result.last.finished) },
+                { "percent", result.last.percent },
+                { "machine_seconds", double(result.last.seconds) },
+                { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
+                { "record", result.record }, { "reason", result.reason } })
+                                            .toJson()));
+    } else {
+        if (result.outcome == Result::LinkLost)
+            console.note(QStringLiteral("The machine may still be cutting; the task record is as "
+                                        "the last report left it."));
+        console.line(QStringLiteral("Task record: %1").arg(Values::printable(record)));
+        console.line(summary + QLatin1Char('.'));
+    }
+    if (const EmbeddedMachine* embedded = c.session->embedded()) {
+        const SimCounters& counted = embedded->machine()->counters();
+        console.note(
+            QStringLiteral("Simulator counted: %1 cut, %2 mm cut, jobs: %3 finished, %4 stopped; "
+                           "%5 frames received.")
+                .arg(copiesText(counted.copiesCut), QString::number(counted.pathCutMm, 'f', 1),
+                    QString::number(counted.jobsFinished), QString::number(counted.jobsStopped),
+                    QString::number(counted.framesReceived)));
+    }
+    if (Cloud* cloud = c.session->cloud()) {
+        cloud->reportJob(result.outcome == Result::Done || result.outcome == Result::Stopped,
+            result.last.finished);
+        Wait::until([cloud] { return cloud->isJobReported(); });
+    }
+    return code;
+}
+
+int runControl(Context& c, Request::Kind kind)
+{
+    if (!c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("%1 takes no arguments").arg(c.command.name));
+    if (c.options.target.kind == MachineTarget::Embedded)
+        return c.usage(
+            QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
+                           "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
+                .arg(c.command.name));
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(Request::of(kind));
+    if (const int code = c.finish(reply))
+        return code;
+    const TaskReport& seen = reply->result().last;
+    c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
+                       .arg(seen.statusText(), Values::printable(seen.fileName),
+                           QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
+                           copiesText(seen.copies)));
+    return ExitOk;
+}
+
+int runPause(Context& c)
+{
+    return runControl(c, Request::Pause);
+}
+
+int runResume(Context& c)
+{
+    return runControl(c, Request::Resume);
+}
+
+int runStop(Context& c)
+{
+    return runControl(c, Request::Stop);
+}
+
+QString position(const QPointF& mm)
+{
+    return QStringLiteral("(%1, %2) mm").arg(mm.x(), 0, 'f', 1).arg(mm.y(), 0, 'f', 1);
+}
+
+int runJog(Context& c)
+{
+    const QStringList& a = c.args.positional;
+    const QString axis = a.value(0).toLower();
+    const int sign = a.value(1) == QLatin1String("+") ? 1
+        : a.value(1) == QLatin1String("-")            ? -1
+                                                      : 0;
+    if (a.size() != 2 || (axis != QLatin1String("x") && axis != QLatin1String("y")) || sign == 0)
+        return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
+    const int ms = int(c.args.number("ms", 500));
+    if (const int code = c.connect())
+        return code;
+    const SimMachine* simulated
+        = c.session->embedded() ? c.session->embedded()->machine() : nullptr;
+    const QPointF before = simulated ? simulated->headPosition() : QPointF();
+    Request move = Request::of(Request::Jog);
+    (axis == QLatin1String("x") ? move.x : move.y) = sign;
+    if (const int code = c.finish(c.session->send(move)))
+        return code;
+    QElapsedTimer moving;
+    moving.start();
+    const bool early = Wait::until([] { return false; }, ms) == Wait::Interrupted;
+    const qint64 moved = qMin(moving.elapsed(), qint64(ms));
+    if (c.finish(c.session->send(Request::of(Request::Jog)))) {
+        c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
+        return ExitLinkLost;
+    }
+    c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
+                       .arg(axis, a.value(1), QString::number(early ? moved : ms),
+                           early ? QStringLiteral(" (stopped early)") : QString()));
+    if (simulated)
+        c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
+                           .arg(position(before), position(simulated->headPosition())));
+    return early ? ExitInterrupted : ExitOk;
+}
+
+int runOrigin(Context& c)
+{
+    const QString what = c.args.positional.value(0, QStringLiteral("set"));
+    if (c.args.positional.size() > 1
+        || (what != QLatin1String("set") && what != QLatin1String("back")))
+        return c.usage(QStringLiteral("origin wants set or back"));
+    if (const int code = c.connect())
+        return code;
+    if (const int code = c.finish(c.session->send(
+            Request::of(what == QLatin1String("set") ? Request::Origin : Request::BackToOrigin))))
+        return code;
+    c.console.line(what == QLatin1String("set") ? QStringLiteral("Origin set at the head.")
+                                                : QStringLiteral("Head back at the origin."));
+    return ExitOk;
+}
+
+int runMonitor(Context& c)
+{
+    if (!c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("monitor takes no arguments"));
+    if (const int code = c.open())
+        return code;
+    // Listening starts before connecting, so that the link's own status line is shown.
+    const QMetaEnum kinds = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>();
+    QObject::connect(c.device(), &ZRDeviceInterface::message,
+        [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+            const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            const QString name = QString::fromLatin1(kinds.valueToKey(kind));
+            QJsonObject json { { "time", time }, { "kind", name }, { "text", text } };
+            QString shown = Values::printable(text);
+            TaskReport report;
+            if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report)) {
+                shown = Console::progressLine(report, Values::printable(report.fileName)).mid(33);
+                json.insert("status", report.statusText());
+                json.insert("file", report.fileName);
+                json.insert("copies", double(report.copies));
+                json.insert("finished", double(report.finished));
+                json.insert("percent", report.percent);
+                json.insert("seconds_left", double(report.secondsLeft()));
+            }
+            c.console.print(c.args.isSet("json")
+                    ? QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n'
+                    : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
+        });
+    if (const int code = c.connect())
+        return code;
+    c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
+    const double seconds = c.args.number("seconds", -1);
+    Session* session = c.session.get();
+    Wait::until([session] { return !session->isUp(); }, seconds > 0 ? int(seconds * 1000) : -1);
+    return session->isUp() ? ExitOk : ExitLinkLost;
+}
+
+int runPreview(Context& c)
+{
+    if (c.args.positional.size() != 1 || !c.args.isSet("output"))
+        return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
+    QString error;
+    const CutFile file = CutFile::read(c.args.positional.first(), &error);
+    if (!file.isValid()) {
+        c.console.error(error);
+        return ExitUsage;
+    }
+    const QByteArray png = file.previewPng(int(c.args.number("size", 256)));
+    QFile out(c.args.text("output"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.flush()) {
+        c.console.error(
+            QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+        return ExitFailed;
+    }
+    const QImage image = QImage::fromData(png);
+    const QJsonObject info = file.fileInfo();
+    c.console.line(
+        QStringLiteral("Wrote %1 (%2 × %3 px): %4 × %5 mm, %6 mm to cut.")
+            .arg(out.fileName(), QString::number(image.width()), QString::number(image.height()),
+                QString::number(info.value("width").toInt()),
+                QString::number(info.value("heigth").toInt()),
+                QString::number(info.value("path_length").toInt())));
+    return ExitOk;
+}
+
+int runPanelCommand(Context& c)
+{
+    if (!c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("panel takes no arguments"));
+    PanelOptions panel;
+    panel.session = c.options;
+    panel.connect = c.args.isSet("simulator") || c.options.target.kind != MachineTarget::Embedded;
+    panel.screenshot = c.args.text("screenshot");
+    return runPanel(panel);
+}
+
+// clang-format off
+const QList<Command>& commands()
+{
+    static const QList<Command> table {
+        { "list", "[--read]", "print the parameters with labels, values and units",
+          "Prints every parameter of a device built by the plugin: the system and user parameters first, each group\n"
+          "with its members beneath it, then all the others. Values are shown as the panel's editors show them (gf,\n"
+          "mm, list items, signed numbers); --raw shows the machine's own numbers. Without --read nothing is\n"
+          "connected and the values are the device's defaults.",
+          { { "read", QString(), "Connect first and read the system and user parameters from the machine." },
+            { "commands", QString(), "Add the command that reads and writes each parameter (kind get/set)." },
+            { "full", QString(), "Do not shorten long values." }, rawOption, jsonOption }, runList },
+        { "info", QString(), "connect and show the machine information",
+          "Connects, reads the machine's information (model, numbers, board, firmware, configuration, unique id)\n"
+          "and prints it.", { jsonOption }, runInfo },
+        { "get", "NAME...", "read parameters from the machine and print them",
+          "Reads the named parameters from the machine and prints them. A group is read member by member; a\n"
+          "parameter the machine reports within a group (FIRMWARE in DEVICE_INFO) through the group. A machine\n"
+          "that does not answer is an error (exit 1): nothing is printed as if it had been read.",
+          { rawOption, jsonOption }, runGet },
+        { "set", "NAME=VALUE...", "write parameters to the machine and wait for its answers",
+          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is in the editors' units\n"
+          "(gf, mm, a list item by name or number, signed numbers) within the editors' limits; --raw takes the\n"
+          "machine's own numbers. Read-only values, motion registers (see jog) and task commands are refused.\n"
+          "Every value is checked before anything is sent.", { rawOption }, runSet },
+        { "job", "FILE.plt [--copies N]", "cut a file with progress; keys p, r, s pause, resume, stop",
+          "Runs a cutting job: connects, reads the machine's state (a machine busy with another job is an error\n"
+          "naming it), sends the copies and the cut data, follows this job's progress reports with the time left\n"
+          "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
+          "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
+          "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
+          "cloud service the device registers first and posts its work record when the task is closed.",
+          { { "copies", "n", "Copies to cut (default 1).", 1, 9999 }, jsonOption }, runJob },
+        { "pause", QString(), "pause the job the machine is running",
+          "Pauses the job a machine given by --ip or --usb is running and waits for its report.", {}, runPause },
+        { "resume", QString(), "resume the job the machine is running",
+          "Resumes the job a machine given by --ip or --usb is running and waits for its report.", {}, runResume },
+        { "stop", QString(), "stop the job the machine is running",
+          "Stops the job a machine given by --ip or --usb is running and waits for its report.", {}, runStop },
+        { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
+          "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
+          "not jog: that is an error. Ctrl-C stops at once.",
+          { { "ms", "ms", "How long to move (default 500).", 1, 10000 } }, runJog },
+        { "origin", "[set|back]", "set the origin at the head, or move the head back to it",
+          "Sets the origin where the head is (set, the default) or moves the head back to it (back). Not while\n"
+          "the machine is cutting.", {}, runOrigin },
+        { "monitor", QString(), "print the device's messages until Ctrl-C",
+          "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
+          "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
+          { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
+        { "preview", "FILE.plt -o OUT.png", "write the preview picture of a cut file",
+          "Writes the preview a job hands the device: what the file cuts, dark on white. Needs no machine.",
+          { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
+            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } }, runPreview },
+        { "panel", QString(), "open the parameter panel window",
+          "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
+          "pause, resume and stop, and a log. With --ip, --usb or --simulator it connects at start.",
+          { { "simulator", QString(), "Start the embedded simulator and connect to it." },
+            { "screenshot", "file", "Once the values are read, save the window as file and quit." } }, runPanelCommand },
+    };
+    return table;
+}
+// clang-format on
+
+QString mainHelp()
+{
+    ColumnTable table;
+    for (const Command& command : commands())
+        table.addRow(
+            { QStringLiteral("  ") + (command.name + QLatin1Char(' ') + command.synopsis).trimmed(),
+                command.summary });
+    return QStringLiteral("Usage: zrhost COMMAND [arguments] [options]\n\n"
+                          "The project's host for the ZR-TX4150V device plugin. It loads the "
+                          "plugin as any host does and\n"
+                          "drives the machine through a device. Without --ip or --usb it starts "
+                          "the project's simulated\n"
+                          "machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) "
+                          "the device registers with\n"
+                          "a cloud service; what fails with the service is told and does not stop "
+                          "the command.\n\n"
+                          "Commands:\n")
+        + table.render() + QStringLiteral("\nOptions of every command:\n")
+        + optionLines(commonOptions()) + QStringLiteral("      --version    Show the version.\n\n")
+        + QString::fromLatin1(exitCodes)
+        + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
+}
+
+QString commandHelp(const Command& command)
+{
+    return QStringLiteral("Usage: zrhost %1 [options]\n\n%2\n\n")
+               .arg((command.name + QLatin1Char(' ') + command.synopsis).trimmed(),
+                   command.description)
+        + (command.options.isEmpty() ? QString()
+                                     : QStringLiteral("Options:\n") + optionLines(command.options))
+        + QStringLiteral(
+            "\nWhere the machine is, the cloud service and the output: zrhost --help.\n\n")
+        + QString::fromLatin1(exitCodes);
+}
+
+bool isAddress(const QUrl& url, const QStringList& schemes)
+{
+    return url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty();
+}
+
+bool readCloud(const Arguments& a, CloudOptions* cloud, QString* error)
+{
+    cloud->embedded = a.isSet("cloud-embedded");
+    const auto fail = [error](const QString& text) {
+        *error = text;
+        return false;
+    };
+    if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
+        return fail(QStringLiteral(
+            "--cloud-embedded starts a cloud service of its own; give it or --cloud, not both"));
+    if (!cloud->embedded && !a.isSet("cloud")) {
+        for (const char* name : { "cloud-ws", "cloud-token", "device-code", "cloud-timeout" }) {
+            if (a.isSet(name))
+                return fail(QStringLiteral("--%1 needs --cloud or --cloud-embedded").arg(name));
+        }
+        return true;
+    }
+    if (a.isSet("cloud")) {
+        cloud->httpBase = QUrl(a.text("cloud"), QUrl::StrictMode);
+        if (!isAddress(cloud->httpBase, { "http", "https" }))
+            return fail(QStringLiteral("--cloud wants an http:// or https:// address such as "
+                                       "http://127.0.0.1:8700/api/, not \"%1\"")
+                            .arg(Values::printable(a.text("cloud"))));
+    }
+    if (a.isSet("cloud-ws")) {
+        QUrl ws(a.text("cloud-ws"), QUrl::StrictMode);
+        if (!isAddress(ws, { "ws", "wss" }) || ws.hasQuery() || ws.hasFragment())
+            return fail(QStringLiteral("--cloud-ws wants a ws:// or wss:// address such as "
+                                       "ws://127.0.0.1:8701/api/, not \"%1\"")
+                            .arg(Values::printable(a.text("cloud-ws"))));
+        // The device appends its code without a separator; the base is a folder.
+        if (!ws.path().endsWith(QLatin1Char('/')))
+            ws.setPath(ws.path() + QLatin1Char('/'));
+        cloud->wsBase = ws.toString();
+    }
+    cloud->token = a.text("cloud-token");
+    for (const QChar ch : qAsConst(cloud->token)) {
+        if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
+            return fail(QStringLiteral("--cloud-token may not hold spaces or control characters"));
+    }
+    cloud->deviceCode = a.text("device-code");
+    if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
+        return fail(QStringLiteral(
+            "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
+                        .arg(Values::printable(cloud->deviceCode)));
+    cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
+    return true;
+}
+
+// The session's options from the command line. False with the reason in *error.
+bool sessionOptions(const Arguments& a, SessionOptions* s, QString* error)
+{
+    if (a.isSet("ip") && a.isSet("usb")) {
+        *error = QStringLiteral("--ip and --usb name two machines; give one");
+        return false;
+    }
+    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty()) {
+        *error = QStringLiteral("--ip wants an address");
+        return false;
+    }
+    if (a.isSet("usb"))
+        s->target = MachineTarget::usb(a.text("usb"));
+    else if (a.isSet("ip"))
+        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
+    else if (a.isSet("port")) {
+        *error = QStringLiteral("--port needs --ip");
+        return false;
+    }
+    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded) {
+        *error = QStringLiteral(
+            "--speed is for the embedded simulator; a machine cuts at its own speed");
+        return false;
+    }
+    s->pluginDir = a.text("plugin-dir");
+    s->heartbeatSeconds = int(a.number("heartbeat", 0));
+    s->simulator.speedMmPerSecond = a.number("speed", 0);
+    // Progress worth watching: the embedded machine reports four times a second.
+    s->simulator.reportIntervalMs = 250;
+    s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
+    s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
+    s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
+    return readCloud(a, &s->cloud, error);
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QString name = arguments.value(0);
+    const auto write = [](FILE* stream, const QString& text) {
+        std::fputs(text.toLocal8Bit().constData(), stream);
+        return stream == stdout ? int(ExitOk) : int(ExitUsage);
+    };
+    if (name == QLatin1String("--version"))
+        return write(stdout, QStringLiteral("zrhost %1\n").arg(QStringLiteral(ZRHOST_VERSION)));
+    if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+        return write(stdout, mainHelp());
+    if (name.isEmpty())
+        return write(stderr, QStringLiteral("zrhost: no command given; see zrhost --help\n"));
+    const Command* command = nullptr;
+    for (const Command& candidate : commands())
+        command = candidate.name == name ? &candidate : command;
+    if (!command)
+        return write(stderr,
+            QStringLiteral("zrhost: there is no command \"%1\"; see zrhost --help\n")
+                .arg(Values::printable(name)));
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h")))
+        return write(stdout, commandHelp(*command));
+
+    Context c(*command);
+    QString error;
+    if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
+        || !sessionOptions(c.args, &c.options, &error))
+        return write(
+            stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    c.console.quiet = c.args.isSet("quiet");
+    c.console.verbose = verboseOutput = c.args.isSet("verbose");
+    c.console.json = c.args.isSet("json");
+    c.console.progress = !c.args.isSet("no-progress") && !c.console.json;
+    qInstallMessageHandler(messageHandler);
+    // The panel is a window with an application of its own.
+    if (name == QLatin1String("panel"))
+        return command->run(c);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+    const int code = command->run(c);
+    if (code == ExitOk && c.options.cloud.isSet() && !c.cloudTried)
+        c.console.error(
+            QStringLiteral("%1 does not connect to a machine, so no cloud service was used")
+                .arg(name));
+    // What is still on its way to the machine leaves before the link closes.
+    if (c.session && c.session->isUp())
+        Wait::until([] { return false; }, 100);
+    return code;
+}

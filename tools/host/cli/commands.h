@@ -1,0 +1,4 @@
+#pragma once
+
+// Runs zrhost with its command line; returns the exit code.
+int runCommandLine(int argc, char** argv);

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "cloudoptions.h"
+#include "zrdeviceinterface.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+class CloudService;
+class CorvaneCloud;
+class HostCloudClient;
+
+// A device's cloud service as the host attaches it: the client (and, when asked, the project's
+// local service inside the program) handed to the device, whose own registration does the work;
+// the host only watches the requests go by and the device's record ("DEVICE_CLOUD"), and tells
+// the person what happened (notice) and what failed (problem). A failing service never stops
+// the host's work. Nothing here waits: isSettled() and isJobReported() say when a step is over.
+class Cloud : public QObject {
+    Q_OBJECT
+public:
+    explicit Cloud(const CloudOptions& options, QObject* parent = nullptr);
+    ~Cloud() override;
+
+    // Starts the embedded service when asked and builds the client. False with errorString().
+    bool start();
+    QString errorString() const { return m_error; }
+
+    // Hands the client to a device whose machine information has been read: the device
+    // registers, and once registered its remote channel is opened.
+    void attach(ZRDeviceInterface* device);
+    // Registration and channel have come to an end, one way or the other.
+    bool isSettled() const { return m_settled; }
+    bool isRegistered() const { return m_registered; }
+    int deviceId() const;
+
+    // After a job: tells what became of the work record the device posted when the task was
+    // closed (or why there is none), and with the embedded service what it collected.
+    void reportJob(bool taskClosed, qint64 copiesFinished);
+    bool isJobReported() const { return m_jobReported; }
+
+    CorvaneCloud* client() const;
+    CloudService* embeddedService() const { return m_service.get(); }
+
+signals:
+    void notice(const QString& line);
+    void problem(const QString& line);
+    // The work record and the reports, as a command's result.
+    void result(const QString& text);
+
+private:
+    void onRequest(const QString& path, const QByteArray& method, const QJsonObject& body);
+    void onReply(const QString& path, const QByteArray& method, int status, bool usable,
+        const QString& outcome);
+    void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
+    void check();
+    void settle(const QString& failure);
+
+    CloudOptions m_options;
+    // The service goes after the client, so that the client's last requests are aborted.
+    std::unique_ptr<CloudService> m_service;
+    std::unique_ptr<HostCloudClient> m_client;
+    QPointer<ZRDeviceInterface> m_device;
+    QString m_code;
+    QString m_error;
+    QTimer m_deadline;
+
+    int m_outstanding = 0;
+    QString m_failure;
+    QString m_modelProblem;
+    QString m_updateProblem;
+    bool m_created = false;
+    bool m_registered = false;
+    bool m_settled = false;
+    enum { NoChannel, Opening, Open, Closed } m_channel = NoChannel;
+    int m_reportsSent = 0;
+
+    bool m_jobPending = false;
+    bool m_jobReported = false;
+    bool m_workRecordSent = false;
+    QString m_workRecordOutcome; // empty until answered
+    bool m_workRecordTaken = false;
+    QJsonObject m_workRecord;
+    QString m_noRecord;
+};

@@ -1,0 +1,429 @@
+#include "panel.h"
+
+#include "panelwindow.h"
+#include "values.h"
+#include "zrdeviceproperty.h"
+
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTextStream>
+#include <QTime>
+#include <QTranslator>
+
+#include <limits>
+
+namespace {
+
+QWidget* editorOf(ZRDeviceProperty* parameter)
+{
+    const QVariant slot = parameter ? parameter->property("UI_CTRL") : QVariant();
+    return slot.userType() == QMetaType::VoidStar ? static_cast<QWidget*>(slot.value<void*>())
+                                                  : nullptr;
+}
+
+QString kindOf(ZRDeviceProperty* parameter)
+{
+    return parameter->property("WIDGET").toJsonObject().value(QLatin1String("widget")).toString();
+}
+
+// What the editor shows, in the editors' units.
+QString editorText(QWidget* editor)
+{
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        return QString::number(combo->currentIndex());
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(editor))
+        return spin->text();
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        return line->text();
+    return QString();
+}
+
+} // namespace
+
+Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_window(window)
+{
+    PanelWindow* w = window;
+    connect(w->connectButton, &QPushButton::clicked, this, &Panel::connectMachine);
+    connect(w->address, &QLineEdit::returnPressed, this, &Panel::connectMachine);
+    connect(w->disconnectButton, &QPushButton::clicked, this, &Panel::disconnectMachine);
+    connect(w->readAll, &QAction::triggered, this, &Panel::readAll);
+    connect(w->writeChanges, &QAction::triggered, this, &Panel::writeChanges);
+    connect(w->writeField, &QAction::triggered, this, [this] {
+        for (QWidget* focus = QApplication::focusWidget(); focus; focus = focus->parentWidget()) {
+            if (focus->property("parameter").isValid())
+                return write({ focus->property("parameter").toByteArray() });
+        }
+    });
+    const int axes[][2] = { { 0, 1 }, { -1, 0 }, { 1, 0 }, { 0, -1 } };
+    for (int i = 0; i < 4; ++i) {
+        connect(w->jog[i], &QPushButton::pressed, this,
+            [this, i, axes] { send(Request::Jog, axes[i][0], axes[i][1]); });
+        connect(w->jog[i], &QPushButton::released, this, [this] { send(Request::Jog); });
+    }
+    connect(w->setOrigin, &QPushButton::clicked, this, [this] {
+        if (QMessageBox::question(m_window, tr("Set origin"),
+                tr("Make the head's place the origin of the next jobs?"))
+            == QMessageBox::Yes)
+            send(Request::Origin);
+    });
+    connect(w->backToOrigin, &QPushButton::clicked, this, [this] { send(Request::BackToOrigin); });
+    connect(w->pause, &QPushButton::clicked, this, [this] { send(Request::Pause); });
+    connect(w->resume, &QPushButton::clicked, this, [this] { send(Request::Resume); });
+    connect(w->stop, &QPushButton::clicked, this, [this] { send(Request::Stop); });
+
+    connect(session, &Session::linkChanged, this, [this](Session::Link link) {
+        if (link == Session::Up)
+            readAll();
+        updateControls();
+    });
+    connect(session, &Session::failed, this,
+        [this](const QString& reason) { log(tr("Not connected: %1").arg(reason)); });
+    connect(session, &Session::answeringChanged, this, [this](bool answering) {
+        log(answering ? tr("The machine answers again.") : tr("Machine not answering."));
+        updateControls();
+    });
+    connect(session, &Session::report, this, &Panel::updateControls);
+    connect(session, &Session::notice, this, &Panel::log);
+    buildEditors();
+}
+
+void Panel::buildEditors()
+{
+    ZRDeviceInterface* device = m_session->device();
+    connect(device, &ZRDeviceInterface::message, this,
+        [this](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+            static const char* kinds[] = { "DevStatus", "DevTasK", "Qrcode" };
+            log(QStringLiteral("%1  %2").arg(
+                QLatin1String(kinds[qBound(0, int(kind), 2)]), Values::printable(text)));
+        });
+    QWidget* columns[2];
+    m_window->newParameterArea(&columns[0], &columns[1]);
+    const QStringList lists[] = { device->sysProperty(), device->userProperty() };
+    for (int i = 0; i < 2; ++i) {
+        for (const QString& name : lists[i]) {
+            if (ZRDeviceProperty* parameter = device->property_ptr(name.toLatin1().constData()))
+                parameter->create_ui_ctrl(columns[i], name, true);
+        }
+    }
+    // Text from the machine is shown as it is, never as markup.
+    for (QLabel* label : m_window->parameters->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    const QList<Values::Entry> entries = Values::tree(device, Values::latin1(lists[0] + lists[1]));
+    m_shown.clear();
+    m_edited.clear();
+    for (const Values::Entry& entry : entries) {
+        ZRDeviceProperty* parameter = device->property_ptr(entry.name.constData());
+        QWidget* editor = editorOf(parameter);
+        if (!editor)
+            continue;
+        const QString kind = kindOf(parameter);
+        // A right click on a row reads or writes that value (a group: its members) alone.
+        QWidget* row = kind == QLatin1String("QTabWidget") ? editor : editor->parentWidget();
+        row->setContextMenuPolicy(Qt::CustomContextMenu);
+        const QByteArray name = entry.name;
+        connect(row, &QWidget::customContextMenuRequested, this,
+            [this, row, name, parameter](const QPoint& at) {
+                QMenu menu;
+                const QString what = QStringLiteral("%1 (%2)").arg(
+                    parameter->label().trimmed(), QString::fromLatin1(name));
+                menu.addAction(tr("Read %1").arg(what), this, [this, name] { read({ name }); })
+                    ->setEnabled(m_session->isUp());
+                menu.addAction(
+                        tr("Write %1").arg(what), this, [this, name] { write(leaves({ name })); })
+                    ->setEnabled(m_session->isUp());
+                menu.exec(row->mapToGlobal(at));
+            });
+        if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget"))
+            continue;
+        m_shown.append(name);
+        editor->setProperty("parameter", name);
+        editor->setToolTip(QString::fromLatin1(name));
+        QVariant unused;
+        QString error;
+        const Values::Fault fault
+            = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        auto* spin = qobject_cast<QAbstractSpinBox*>(editor);
+        if (fault == Values::ReadOnly || fault == Values::NotASetting) {
+            // Nothing can write it: shown as text, not as a box to type in.
+            if (line) {
+                line->setReadOnly(true);
+                line->setFrame(false);
+                line->setStyleSheet(QStringLiteral("background: transparent"));
+            } else if (spin) {
+                spin->setReadOnly(true);
+                spin->setFrame(false);
+            }
+            editor->setFocusPolicy(Qt::NoFocus);
+            continue;
+        }
+        // Typing is kept as typed; a value past the editor's limits is refused when written.
+        if (auto* box = qobject_cast<QSpinBox*>(editor))
+            box->setRange(std::numeric_limits<int>::min() / 2, std::numeric_limits<int>::max() / 2);
+        else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
+            box->setRange(-1e9, 1e9);
+        if (spin)
+            line = spin->findChild<QLineEdit*>();
+        if (line)
+            connect(line, &QLineEdit::textEdited, this, [this, name] { markEdited(name, true); });
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            connect(combo, qOverload<int>(&QComboBox::activated), this,
+                [this, name] { markEdited(name, true); });
+    }
+    showValues(m_shown);
+    updateControls();
+}
+
+QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
+{
+    QList<QByteArray> found;
+    for (const Values::Entry& entry : Values::tree(m_session->device(), names)) {
+        if (m_shown.contains(entry.name))
+            found.append(entry.name);
+    }
+    return found;
+}
+
+void Panel::showValues(const QList<QByteArray>& names)
+{
+    for (const QByteArray& name : names) {
+        ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
+        parameter->to_ui_ctrl();
+        // A register that holds a signed number shows it signed, as everywhere in the host.
+        if (auto* spin = qobject_cast<QSpinBox*>(editorOf(parameter)))
+            spin->setValue(Values::shown(parameter).toInt());
+        markEdited(name, false);
+    }
+}
+
+void Panel::markEdited(const QByteArray& name, bool edited)
+{
+    QWidget* editor = editorOf(m_session->device()->property_ptr(name.constData()));
+    if (edited)
+        m_edited.insert(name);
+    else
+        m_edited.remove(name);
+    editor->setProperty("edited", edited);
+    editor->style()->unpolish(editor);
+    editor->style()->polish(editor);
+}
+
+void Panel::connectMachine()
+{
+    const bool tcp = m_window->tcp->isChecked();
+    const QString where = (tcp ? m_window->address : m_window->usbPath)->text().trimmed();
+    if (where.isEmpty())
+        return log(tcp ? tr("Type the machine's IP address first.")
+                       : tr("Type the USB device path first."));
+    if (m_session->link() != Session::Closed)
+        disconnectMachine();
+    log(tr("Connecting to %1 ...").arg(where));
+    m_session->connectTo(tcp ? MachineTarget::tcp(where, quint16(m_window->port->value()))
+                             : MachineTarget::usb(where));
+}
+
+void Panel::disconnectMachine()
+{
+    // What the editors hold, edits included, stays on show with the fresh device.
+    QHash<QByteArray, QString> typed;
+    for (const QByteArray& name : qAsConst(m_edited))
+        typed.insert(
+            name, editorText(editorOf(m_session->device()->property_ptr(name.constData()))));
+    m_session->closeLink(m_shown);
+    buildEditors();
+    for (auto it = typed.cbegin(); it != typed.cend(); ++it) {
+        QWidget* editor = editorOf(m_session->device()->property_ptr(it.key().constData()));
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            combo->setCurrentIndex(it.value().toInt());
+        else if (auto* line = qobject_cast<QLineEdit*>(editor) ? qobject_cast<QLineEdit*>(editor)
+                                                               : editor->findChild<QLineEdit*>())
+            line->setText(it.value());
+        markEdited(it.key(), true);
+    }
+    log(tr("Disconnected."));
+}
+
+void Panel::readAll()
+{
+    ZRDeviceInterface* device = m_session->device();
+    read(Values::latin1(device->sysProperty() + device->userProperty()));
+}
+
+void Panel::read(const QList<QByteArray>& names)
+{
+    Reply* reply = m_session->send(
+        Request::of(Request::Read, QString::fromLatin1(names.join(' ')).split(' ')));
+    connect(reply, &Reply::finished, this, [this, reply, names] {
+        reply->deleteLater();
+        // A read shows the machine's values: unwritten edits give way.
+        showValues(leaves(names));
+        const bool answered = reply->result().outcome == Result::Done;
+        log(answered ? tr("Read finished.") : tr("Read: %1").arg(reply->result().reason));
+        emit readFinished(answered);
+    });
+}
+
+void Panel::writeChanges()
+{
+    QList<QByteArray> edited;
+    for (const QByteArray& name : qAsConst(m_shown)) {
+        if (m_edited.contains(name))
+            edited.append(name);
+    }
+    if (edited.isEmpty())
+        return log(tr("Nothing changed, nothing written."));
+    write(edited);
+}
+
+void Panel::write(const QList<QByteArray>& names)
+{
+    Request request = Request::of(Request::Write);
+    for (const QByteArray& name : names) {
+        request.names.append(QString::fromLatin1(name));
+        request.values.append(
+            editorText(editorOf(m_session->device()->property_ptr(name.constData()))));
+    }
+    Reply* reply = m_session->send(request);
+    connect(reply, &Reply::finished, this, [this, reply, names] {
+        reply->deleteLater();
+        const Result& result = reply->result();
+        if (result.outcome != Result::Done) {
+            m_window->statusBar()->showMessage(result.reason, 10000);
+            return log(tr("Not written: %1").arg(result.reason));
+        }
+        showValues(names);
+        log(tr("Written: %1").arg(QString::fromLatin1(names.join(", "))));
+    });
+}
+
+void Panel::send(Request::Kind kind, int x, int y)
+{
+    Request request = Request::of(kind);
+    request.x = x;
+    request.y = y;
+    Reply* reply = m_session->send(request);
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (reply->result().outcome != Result::Done) {
+            m_window->statusBar()->showMessage(reply->result().reason, 10000);
+            log(reply->result().reason);
+        }
+    });
+}
+
+void Panel::updateControls()
+{
+    PanelWindow* w = m_window;
+    const bool up = m_session->isUp();
+    const Session::Link link = m_session->link();
+    // Jogging and origin moves need an idle machine.
+    const bool canMove = up && !m_session->isJobOn();
+    w->connectButton->setEnabled(!up && link != Session::Connecting);
+    w->disconnectButton->setEnabled(link != Session::Closed);
+    for (QAction* action : { w->readAll, w->writeChanges, w->writeField })
+        action->setEnabled(up);
+    for (QPushButton* button :
+        { w->jog[0], w->jog[1], w->jog[2], w->jog[3], w->setOrigin, w->backToOrigin })
+        button->setEnabled(canMove);
+    for (QPushButton* button : { w->pause, w->resume, w->stop })
+        button->setEnabled(up);
+    const QString states[] = { tr("Not connected"), tr("Connecting ..."),
+        tr("Connected to %1").arg(m_session->machineName()), tr("Not connected"), tr("Link lost") };
+    w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
+    const TaskReport& state = m_session->machineState();
+    if (state.status != 0) {
+        const qint64 left = state.secondsLeft();
+        w->task->setText(
+            tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
+                .arg(state.fileName, state.statusText(), QString::number(state.percent, 'f', 1),
+                    QString::number(state.finished), QString::number(state.copies),
+                    left < 0 ? QStringLiteral("-:--")
+                             : QStringLiteral("%1:%2").arg(left / 60).arg(
+                                 left % 60, 2, 10, QLatin1Char('0'))));
+    }
+}
+
+void Panel::log(const QString& text)
+{
+    m_window->log->appendPlainText(
+        QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
+}
+
+int runPanel(const PanelOptions& options)
+{
+    // Without a display the platform would abort the program.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool x11 = platform.isEmpty() || platform.startsWith("xcb");
+    if (x11 && qEnvironmentVariableIsEmpty("DISPLAY")
+        && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
+        QTextStream(stderr)
+            << "zrhost: the panel needs a display, and DISPLAY is not set; start it on a "
+               "desktop (QT_QPA_PLATFORM=offscreen draws without one)\n";
+        return 1;
+    }
+    static int argc = 1;
+    static char name[] = "zrhost";
+    static char* argv[] = { name, nullptr };
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrhost"));
+    QTranslator translator;
+    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+        QCoreApplication::installTranslator(&translator);
+
+    Session session;
+    if (!session.open(options.session)) {
+        QTextStream(stderr) << "zrhost: cannot load the device plugin: " << session.errorString()
+                            << "\n";
+        return 3;
+    }
+    PanelWindow window;
+    Panel panel(&session, &window);
+    window.setWindowTitle(
+        QCoreApplication::translate("Panel", "%1 parameter panel")
+            .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
+    window.show();
+    // The head must not keep moving after the window is gone.
+    QObject::connect(&app, &QApplication::lastWindowClosed, &session,
+        [&session] { session.device()->move(0, 0); });
+
+    const MachineTarget& target = options.session.target;
+    window.address->setText(target.address);
+    window.usbPath->setText(target.usbPath);
+    (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
+    if (options.session.target.port != 9100)
+        window.port->setValue(target.port);
+    if (options.connect)
+        session.connectMachine();
+
+    int code = 0;
+    if (!options.screenshot.isEmpty()) {
+        const auto save = [&](bool read) {
+            code = window.grab().save(options.screenshot) && read ? 0 : 1;
+            app.exit(code);
+        };
+        QObject::connect(&panel, &Panel::readFinished, &app,
+            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
+        QTimer::singleShot(20000, &app, [&save] { save(false); });
+    }
+    app.exec();
+    return code;
+}

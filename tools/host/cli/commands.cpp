@@ -636,7 +636,8 @@ int runMonitor(Context& c)
         return code;
     // Listening starts before connecting, so that the link's own status line is shown.
     const QMetaEnum kinds = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>();
-    QObject::connect(c.device(), &ZRDeviceInterface::message,
+    QObject listening; // the printing ends with this command, though the device goes on
+    QObject::connect(c.device(), &ZRDeviceInterface::message, &listening,
         [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
             const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
             const QString name = QString::fromLatin1(kinds.valueToKey(kind));

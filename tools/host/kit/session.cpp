@@ -81,11 +81,12 @@ Session::Session(QObject* parent)
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const int period = heartbeatMs();
         const qint64 silent = m_sinceLife.elapsed();
-        if (m_answering && silent > missedBeats * period + m_options.replyTimeoutMs) {
+        const bool lost = silent > m_options.lostAfterMs;
+        if (m_answering && (lost || silent > missedBeats * period + m_options.replyTimeoutMs)) {
             m_answering = false;
             emit answeringChanged(false);
         }
-        if (silent > m_options.lostAfterMs)
+        if (lost)
             endAll(Result::LinkLost,
                 QStringLiteral("the machine has not answered for %1 s").arg(seconds(int(silent))));
     });
@@ -317,8 +318,8 @@ void Session::onLinkDown(const QString& line)
     }
     if (m_link != Up)
         return;
-    endAll(Result::LinkLost, QStringLiteral("the link to the machine went down (%1)").arg(line));
     setLink(Lost);
+    endAll(Result::LinkLost, QStringLiteral("the link to the machine went down (%1)").arg(line));
 }
 
 Reply* Session::send(const Request& request)
@@ -597,7 +598,9 @@ void Session::settle(bool timedOut)
 
 void Session::endAll(Result::Outcome outcome, const QString& reason)
 {
-    if (m_current) {
+    // While the link stays up the heartbeat goes on asking: it is how the machine is heard again.
+    const bool keepProbes = m_link == Up && outcome == Result::LinkLost && m_device;
+    if (m_current && !(keepProbes && m_current->internal)) {
         for (const Watch& watch : qAsConst(m_current->watches)) {
             if (watch.byStatus || isMarked(watch.parameter->value(), watch.mark))
                 watch.parameter->setValue(watch.old);
@@ -610,7 +613,9 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
     m_queue.clear();
     m_controls.clear();
     for (const QPointer<Reply>& reply : waiting) {
-        if (reply)
+        if (reply && keepProbes && reply->property("internal").toBool())
+            m_queue.append(reply);
+        else if (reply)
             reply->finish(outcome, reason);
     }
     if (m_job.reply)

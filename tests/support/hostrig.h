@@ -1,0 +1,114 @@
+#pragma once
+
+// What the host's tests share: zrhost run as a process, the simulated machine on a free port,
+// and a kit session connected to a machine.
+
+#include "session.h"
+#include "simmachine.h"
+#include "simptyfront.h"
+#include "simtcpfront.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <memory>
+
+namespace hostrig {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs zrhost to its end while this process's event loop goes on, so that a machine or service
+// here keeps answering it. stdinPath, when given, is its standard input (a terminal, say).
+inline Run zrhost(
+    const QStringList& arguments, int timeoutMs = 30000, const QString& stdinPath = QString())
+{
+    QProcess process;
+    if (!stdinPath.isEmpty())
+        process.setStandardInputFile(stdinPath);
+    process.start(QStringLiteral(ZRHOST_PATH), arguments);
+    Run run;
+    if (!process.waitForStarted(5000))
+        return run;
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// A fast machine that reports often, so a job takes a fraction of a second.
+inline SimOptions fastMachine(double speed = 20000)
+{
+    SimOptions options;
+    options.speedMmPerSecond = speed;
+    options.reportIntervalMs = 20;
+    return options;
+}
+
+// The simulated machine on 127.0.0.1 (and on a pseudo-terminal when asked).
+struct Machine {
+    explicit Machine(const SimOptions& options = fastMachine())
+        : sim(options)
+        , tcp(&sim)
+        , pty(&sim)
+    {
+        tcp.listen();
+    }
+    MachineTarget target(bool usb = false)
+    {
+        if (usb && !pty.isOpen())
+            pty.open();
+        return usb ? MachineTarget::usb(pty.slavePath())
+                   : MachineTarget::tcp(QStringLiteral("127.0.0.1"), tcp.port());
+    }
+    QStringList at() const
+    {
+        return { "--ip", "127.0.0.1", "--port", QString::number(tcp.port()) };
+    }
+
+    SimMachine sim;
+    SimTcpFront tcp;
+    SimPtyFront pty;
+};
+
+inline SessionOptions sessionOptions(const MachineTarget& target)
+{
+    SessionOptions options;
+    options.pluginDir = QStringLiteral(ZR_PLUGIN_DIR);
+    options.target = target;
+    options.connectTimeoutMs = 5000;
+    return options;
+}
+
+// A session with the plugin, connected to the target (an unconnected one when it is the
+// embedded default and connect is false).
+inline std::unique_ptr<Session> session(const SessionOptions& options, bool connect = true)
+{
+    std::unique_ptr<Session> session(new Session);
+    if (!session->open(options))
+        return nullptr;
+    if (connect) {
+        session->connectMachine();
+        [[maybe_unused]] const bool settled
+            = QTest::qWaitFor([&] { return session->link() != Session::Connecting; }, 10000);
+    }
+    return session;
+}
+
+// Sends the request and waits for its end.
+inline const Result& ask(Session& session, const Request& request, int timeoutMs = 15000)
+{
+    Reply* reply = session.send(request);
+    [[maybe_unused]] const bool ended
+        = QTest::qWaitFor([reply] { return reply->isFinished(); }, timeoutMs);
+    return reply->result();
+}
+
+} // namespace hostrig

@@ -177,9 +177,10 @@ void Panel::buildEditors()
         }
         // Typing is kept as typed; a value past the editor's limits is refused when written.
         if (auto* box = qobject_cast<QSpinBox*>(editor))
-            box->setRange(std::numeric_limits<int>::min() / 2, std::numeric_limits<int>::max() / 2);
+            box->setRange(-9999999, 9999999);
         else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
-            box->setRange(-1e9, 1e9);
+            box->setRange(-9999999, 9999999);
+        editor->setMinimumWidth(90);
         if (spin)
             line = spin->findChild<QLineEdit*>();
         if (line)

@@ -89,6 +89,7 @@ PanelWindow::PanelWindow(QWidget* parent)
 
     parameters->setWidgetResizable(true);
     parameters->setFrameShape(QFrame::NoFrame);
+    parameters->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* jogBox = new QGroupBox(tr("Jog"));
     jogBox->setToolTip(tr("Hold a button to move the head; release it to stop."));
@@ -162,7 +163,7 @@ void PanelWindow::addPage(QWidget* page, const QString& title)
 void PanelWindow::newParameterArea(QWidget** machine, QWidget** settings)
 {
     auto* content = new QWidget;
-    auto* columns = new QHBoxLayout(content);
+    auto* columns = new QVBoxLayout(content);
     columns->setContentsMargins(0, 0, 0, 0);
     QWidget** made[] = { machine, settings };
     const QString titles[] = { tr("Machine"), tr("Settings") };

@@ -1,16 +1,13 @@
-// zrhost's commands: one table of name, synopsis, options and run function over the host kit.
-
-#include "commands.h"
+// zrhost, the project's host for the ZR-TX4150V device plugin: its commands as one table of name,
+// synopsis, options and run function over the host kit.
 
 #include "cloud.h"
-#include "columntable.h"
 #include "console.h"
 #include "options.h"
 #include "panel.h"
 #include "session.h"
-#include "terminalkeys.h"
+#include "simmachine.h"
 #include "values.h"
-#include "wait.h"
 #include "zrdeviceproperty.h"
 
 #include <QCoreApplication>
@@ -58,7 +55,6 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& te
 }
 
 struct Context;
-using Run = int (*)(Context&);
 
 struct Command {
     QString name;
@@ -66,51 +62,30 @@ struct Command {
     QString summary;
     QString description;
     QList<Option> options;
-    Run run;
+    int (*run)(Context&);
 };
-
-QList<Option> commonOptions()
-{
-    return {
-        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
-        { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
-        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
-        { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
-        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1,
-            600 },
-        { "speed", "mm/s",
-            "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
-        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1,
-            3600 },
-        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).",
-            1, 600000 },
-        { "lost-after", "seconds",
-            "How long the machine may send nothing before it counts as lost (default 10).", 1,
-            86400 },
-        { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
-        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0,
-            0, QLatin1Char('v') },
-        { "no-progress", QString(), "No progress line during a job." },
-        { "cloud", "url",
-            "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device "
-            "registers there." },
-        { "cloud-ws", "url",
-            "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote "
-            "channel." },
-        { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
-        { "device-code", "code",
-            "The machine's device code for the cloud service (default: its machine number)." },
-        { "cloud-embedded", QString(),
-            "Start the project's local cloud service in this program and use it." },
-        { "cloud-timeout", "seconds",
-            "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
-    };
-}
 
 const Option jsonOption { "json", QString(), "Print the result as JSON." };
 const Option rawOption { "raw", QString(),
     "Values in the machine's own units, not the editors' (gf, mm)." };
 
+const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
+    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
+
+QString copiesText(qint64 copies)
+{
+    return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
+}
+
+QString jsonText(
+    const QJsonValue& value, QJsonDocument::JsonFormat format = QJsonDocument::Indented)
+{
+    const QJsonDocument document
+        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    return QString::fromUtf8(document.toJson(format));
+}
+
+// What a command runs with: its arguments, the output, and the session once it is opened.
 struct Context {
     const Command& command;
     Arguments args;
@@ -124,6 +99,12 @@ struct Context {
         : command(c)
     { }
     ZRDeviceInterface* device() const { return session->device(); }
+
+    int usage(const QString& text)
+    {
+        console.error(QStringLiteral("%1; see zrhost %2 --help").arg(text, command.name));
+        return ExitUsage;
+    }
 
     int open()
     {
@@ -151,9 +132,8 @@ struct Context {
         if (session->isUp())
             return ExitOk;
         session->connectMachine();
-        const Wait::End end
-            = Wait::until([this] { return session->link() != Session::Connecting; });
-        if (end == Wait::Interrupted)
+        if (Wait::until([this] { return session->link() != Session::Connecting; })
+            == Wait::Interrupted)
             return ExitInterrupted;
         if (!session->isUp()) {
             console.error(
@@ -162,11 +142,18 @@ struct Context {
         }
         if (verboseOutput && session->embedded())
             QObject::connect(
-                session->embedded()->machine(), &SimMachine::logLine, [this](const QString& line) {
+                session->embedded(), &SimMachine::logLine, [this](const QString& line) {
                     console.detail(QStringLiteral("simulator: ") + line);
                 });
         console.note(QStringLiteral("Connected to %1.").arg(session->machineName()));
         return ExitOk;
+    }
+
+    // Connects, then attaches the cloud service when one is asked for.
+    int connect()
+    {
+        const int connected = connectMachine();
+        return connected ? connected : attachCloud();
     }
 
     // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
@@ -176,11 +163,6 @@ struct Context {
         const Result& result = reply->result();
         if (result.outcome != Result::Done && result.outcome != Result::Stopped)
             console.error(result.reason);
-        return exitFor(result);
-    }
-
-    static int exitFor(const Result& result)
-    {
         switch (result.outcome) {
         case Result::Done:
             return ExitOk;
@@ -199,12 +181,11 @@ struct Context {
         }
     }
 
-    int read(const QStringList& names)
+    int read(QStringList names)
     {
-        QStringList wanted = names;
         if (infoRead)
-            wanted.removeAll(QStringLiteral("DEVICE_INFO"));
-        return finish(session->send(Request::of(Request::Read, wanted)));
+            names.removeAll(QStringLiteral("DEVICE_INFO"));
+        return finish(session->send(Request::of(Request::Read, names)));
     }
 
     int readInfo()
@@ -243,31 +224,35 @@ struct Context {
             : ExitOk;
     }
 
-    int connect()
+    // The cut file named on the command line, or the exit code of why there is none.
+    int cutFile(CutFile* file)
     {
-        const int connected = connectMachine();
-        return connected ? connected : attachCloud();
+        QString error;
+        *file = CutFile::read(args.positional.first(), &error);
+        if (file->isValid())
+            return ExitOk;
+        console.error(error);
+        return ExitUsage;
     }
 
     // The named parameters with their members, as a table or as JSON.
-    void printParameters(
-        const QList<QPair<QString, QList<QByteArray>>>& sections, bool commands = false)
+    void printParameters(const QList<QPair<QString, QList<QByteArray>>>& sections)
     {
         const bool raw = args.isSet("raw");
+        const bool commands = args.isSet("commands");
         QJsonArray array;
-        ColumnTable table;
-        if (!args.isSet("full"))
-            table.setMaxWidth(2, 40);
+        QList<QStringList> rows;
         QList<QByteArray> shown;
         for (const auto& section : sections) {
             const QList<Values::Entry> entries = Values::tree(device(), section.second, &shown);
             if (entries.isEmpty())
                 continue;
             if (!section.first.isEmpty())
-                table.addLine((table.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
-                    + QLatin1Char(':'));
-            QStringList header { "NAME", "LABEL", "VALUE", "UNIT" };
-            table.addRow(commands ? header << QStringLiteral("COMMAND") : header);
+                rows.append({ (rows.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
+                    + QLatin1Char(':') });
+            rows.append({ "NAME", "LABEL", "VALUE", "UNIT" });
+            if (commands)
+                rows.last().append(QStringLiteral("COMMAND"));
             for (const Values::Entry& entry : entries) {
                 ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
                 const bool group = !Values::members(device(), entry.name).isEmpty();
@@ -278,16 +263,14 @@ struct Context {
                     QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
                         { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
                         { "unit", unit }, { "depth", entry.depth } });
-                QStringList row { QString(entry.depth * 2, QLatin1Char(' '))
-                        + QString::fromLatin1(entry.name),
-                    label, value, unit };
+                rows.append({ QString(entry.depth * 2, QLatin1Char(' ')) + entry.name, label, value,
+                    unit });
                 if (commands)
-                    row << commandText(p);
-                table.addRow(row);
+                    rows.last().append(commandText(p));
             }
         }
         console.print(
-            args.isSet("json") ? QString::fromUtf8(QJsonDocument(array).toJson()) : table.render());
+            args.isSet("json") ? jsonText(array) : columns(rows, args.isSet("full") ? -1 : 2, 40));
     }
 
     static QString commandText(ZRDeviceProperty* p)
@@ -301,16 +284,7 @@ struct Context {
             .arg(QString::fromLatin1(kind), number(p->get_cmd_int()), number(p->set_cmd_int()),
                 p->cmd_len() > 1 ? QStringLiteral(" ×%1").arg(p->cmd_len()) : QString());
     }
-
-    int usage(const QString& text)
-    {
-        console.error(QStringLiteral("%1; see zrhost %2 --help").arg(text, command.name));
-        return ExitUsage;
-    }
 };
-
-const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
-    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
 
 int runList(Context& c)
 {
@@ -331,8 +305,7 @@ int runList(Context& c)
     c.printParameters(
         { { QStringLiteral("System parameters"), Values::latin1(device->sysProperty()) },
             { QStringLiteral("User parameters"), Values::latin1(device->userProperty()) },
-            { QStringLiteral("Other parameters"), others } },
-        c.args.isSet("commands"));
+            { QStringLiteral("Other parameters"), others } });
     return ExitOk;
 }
 
@@ -354,24 +327,23 @@ int runGet(Context& c)
         return c.usage(QStringLiteral("get needs at least one parameter name"));
     if (const int code = c.open())
         return code;
-    QList<QByteArray> names;
+    QStringList names;
     for (const QString& name : qAsConst(c.args.positional)) {
-        names.append(name.toUpper().toLatin1());
-        if (!c.device()->property_ptr(names.last().constData()))
+        names.append(name.toUpper());
+        if (!c.device()->property_ptr(names.last().toLatin1().constData()))
             return c.usage(QStringLiteral("no such parameter: %1 (see zrhost list)")
                                .arg(Values::printable(name)));
     }
     if (const int code = c.connect())
         return code;
-    Reply* reply = c.session->send(
-        Request::of(Request::Read, QString::fromLatin1(names.join(' ')).split(' ')));
+    Reply* reply = c.session->send(Request::of(Request::Read, names));
     if (const int code = c.finish(reply))
         return code;
     for (const QString& name : reply->result().local)
         c.console.note(QStringLiteral(
             "%1 cannot be read from the machine: the value shown is the device's own")
                            .arg(name));
-    c.printParameters({ { QString(), names } });
+    c.printParameters({ { QString(), Values::latin1(names) } });
     return ExitOk;
 }
 
@@ -407,7 +379,8 @@ int runSet(Context& c)
     const Result& result = reply->result();
     for (const QString& name : qAsConst(request.names)) {
         if (result.refused.contains(name) || result.unanswered.contains(name)
-            || result.outcome == Result::LinkLost)
+            || (result.outcome != Result::Done && result.outcome != Result::Refused
+                && result.outcome != Result::NoAnswer))
             continue;
         ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
         const QString unit
@@ -421,22 +394,14 @@ int runSet(Context& c)
     return code;
 }
 
-QString copiesText(qint64 copies)
-{
-    return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
-}
-
 int runJob(Context& c)
 {
     Console& console = c.console;
     if (c.args.positional.size() != 1)
         return c.usage(QStringLiteral("job needs one cut file"));
-    QString error;
-    const CutFile file = CutFile::read(c.args.positional.first(), &error);
-    if (!file.isValid()) {
-        console.error(error);
-        return ExitUsage;
-    }
+    CutFile file;
+    if (const int code = c.cutFile(&file))
+        return code;
     if (const int code = c.connectMachine())
         return code;
     if (!console.quiet && !console.json) {
@@ -447,11 +412,11 @@ int runJob(Context& c)
     if (const int code = c.attachCloud())
         return code;
     const int copies = int(c.args.number("copies", 1));
-    console.note(
-        QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
-            .arg(file.name(), QString::number(file.outline().widthMm(), 'f', 1),
-                QString::number(file.outline().heightMm(), 'f', 1),
-                QString::number(file.outline().penDownLengthMm(), 'f', 1), copiesText(copies)));
+    const double perCopy = file.outline().penDownLengthMm();
+    console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
+                     .arg(file.name(), QString::number(file.outline().widthMm(), 'f', 1),
+                         QString::number(file.outline().heightMm(), 'f', 1),
+                         QString::number(perCopy, 'f', 1), copiesText(copies)));
 
     Request request = Request::of(Request::Job);
     request.file = c.args.positional.first();
@@ -463,8 +428,7 @@ int runJob(Context& c)
     std::unique_ptr<TerminalKeys> keys;
     bool confirming = false;
     if (!console.quiet && !console.json && Console::isTerminal(STDIN_FILENO)) {
-        keys.reset(new TerminalKeys("prsyn"));
-        QObject::connect(keys.get(), &TerminalKeys::keyPressed, [&](char key) {
+        keys.reset(new TerminalKeys("prsyn", [&](char key) {
             const bool confirmed = confirming && key == 'y';
             confirming = key == 's';
             if (key == 'p' || key == 'r')
@@ -475,7 +439,7 @@ int runJob(Context& c)
                     QStringLiteral("Stop the job? Press y to stop, any other key to go on."));
             else if (confirmed)
                 reply->cancel();
-        });
+        }));
         console.note(QStringLiteral("Keys: p pause, r resume, s stop (Ctrl-C stops too)."));
     }
     const int code = c.finish(reply);
@@ -483,42 +447,37 @@ int runJob(Context& c)
     console.endProgress();
 
     const Result& result = reply->result();
-    const double perCopy = file.outline().penDownLengthMm();
     const bool finished = result.outcome == Result::Done;
-    const double cut = finished ? perCopy * copies : perCopy * copies * result.last.percent / 100.0;
-    static const QHash<int, QString> what { { Result::Done, "Job finished" },
-        { Result::Stopped, "Job stopped" }, { Result::LinkLost, "Link lost" },
-        { Result::Busy, "Job not started" }, { Result::Cancelled, "Stop not confirmed" } };
-    const QString summary = QStringLiteral(
-        "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy)")
-                                .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
-                                    QString::number(result.last.finished), copiesText(copies),
-                                    file.name(), QString::number(result.elapsedMs / 1000.0, 'f', 1),
-                                    QString::number(result.last.seconds),
-                                    finished ? QString() : QStringLiteral("about "),
-                                    QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1));
-    const QString record
-        = QString::fromUtf8(QJsonDocument(result.record).toJson(QJsonDocument::Compact));
+    const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
     if (console.json) {
         static const char* outcomes[] = { "finished", "stopped", "link-lost", "refused", "busy",
             "no-answer", "out-of-range", "read-only", "unknown", "cancelled" };
-        console.print(QString::fromUtf8(QJsonDocument(
-            QJsonObject { { "outcome", outcomes[result.outcome] }, { "file", file.name() },
-                { "copies", copies }, { "finished", double(result.last.finished) },
-                { "percent", result.last.percent },
-                { "machine_seconds", double(result.last.seconds) },
-                { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
-                { "record", result.record }, { "reason", result.reason } })
-                                            .toJson()));
+        console.print(jsonText(QJsonObject { { "outcome", outcomes[result.outcome] },
+            { "file", file.name() }, { "copies", copies },
+            { "finished", double(result.last.finished) }, { "percent", result.last.percent },
+            { "machine_seconds", double(result.last.seconds) },
+            { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
+            { "record", result.record }, { "reason", result.reason } }));
     } else {
+        static const QHash<int, QString> what { { Result::Done, "Job finished" },
+            { Result::Stopped, "Job stopped" }, { Result::LinkLost, "Link lost" },
+            { Result::Busy, "Job not started" }, { Result::Cancelled, "Stop not confirmed" } };
         if (result.outcome == Result::LinkLost)
             console.note(QStringLiteral("The machine may still be cutting; the task record is as "
                                         "the last report left it."));
-        console.line(QStringLiteral("Task record: %1").arg(Values::printable(record)));
-        console.line(summary + QLatin1Char('.'));
+        console.line(QStringLiteral("Task record: %1")
+                         .arg(Values::printable(jsonText(result.record, QJsonDocument::Compact))));
+        console.line(QStringLiteral(
+            "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
+                         .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
+                             QString::number(result.last.finished), copiesText(copies), file.name(),
+                             QString::number(result.elapsedMs / 1000.0, 'f', 1),
+                             QString::number(result.last.seconds),
+                             finished ? QString() : QStringLiteral("about "),
+                             QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
     }
-    if (const EmbeddedMachine* embedded = c.session->embedded()) {
-        const SimCounters& counted = embedded->machine()->counters();
+    if (const SimMachine* simulated = c.session->embedded()) {
+        const SimCounters& counted = simulated->counters();
         console.note(
             QStringLiteral("Simulator counted: %1 cut, %2 mm cut, jobs: %3 finished, %4 stopped; "
                            "%5 frames received.")
@@ -527,8 +486,7 @@ int runJob(Context& c)
                     QString::number(counted.framesReceived)));
     }
     if (Cloud* cloud = c.session->cloud()) {
-        cloud->reportJob(result.outcome == Result::Done || result.outcome == Result::Stopped,
-            result.last.finished);
+        cloud->reportJob(finished || result.outcome == Result::Stopped, result.last.finished);
         Wait::until([cloud] { return cloud->isJobReported(); });
     }
     return code;
@@ -556,21 +514,6 @@ int runControl(Context& c, Request::Kind kind)
     return ExitOk;
 }
 
-int runPause(Context& c)
-{
-    return runControl(c, Request::Pause);
-}
-
-int runResume(Context& c)
-{
-    return runControl(c, Request::Resume);
-}
-
-int runStop(Context& c)
-{
-    return runControl(c, Request::Stop);
-}
-
 QString position(const QPointF& mm)
 {
     return QStringLiteral("(%1, %2) mm").arg(mm.x(), 0, 'f', 1).arg(mm.y(), 0, 'f', 1);
@@ -588,21 +531,26 @@ int runJog(Context& c)
     const int ms = int(c.args.number("ms", 500));
     if (const int code = c.connect())
         return code;
-    const SimMachine* simulated
-        = c.session->embedded() ? c.session->embedded()->machine() : nullptr;
+    const SimMachine* simulated = c.session->embedded();
     const QPointF before = simulated ? simulated->headPosition() : QPointF();
     Request move = Request::of(Request::Jog);
     (axis == QLatin1String("x") ? move.x : move.y) = sign;
-    if (const int code = c.finish(c.session->send(move)))
-        return code;
-    QElapsedTimer moving;
-    moving.start();
-    const bool early = Wait::until([] { return false; }, ms) == Wait::Interrupted;
-    const qint64 moved = qMin(moving.elapsed(), qint64(ms));
-    if (c.finish(c.session->send(Request::of(Request::Jog)))) {
-        c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
-        return ExitLinkLost;
+    Reply* moving = c.session->send(move);
+    int code = c.finish(moving);
+    QElapsedTimer clock;
+    clock.start();
+    const bool early = code == ExitOk && Wait::until([] { return false; }, ms) == Wait::Interrupted;
+    const qint64 moved = qMin(clock.elapsed(), qint64(ms));
+    // Whatever became of the move, the head is told to stop unless the machine said no to it.
+    const Result::Outcome outcome = moving->result().outcome;
+    if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
+        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
+            c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
+            return stopped;
+        }
     }
+    if (code != ExitOk)
+        return code;
     c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
                        .arg(axis, a.value(1), QString::number(early ? moved : ms),
                            early ? QStringLiteral(" (stopped early)") : QString()));
@@ -615,16 +563,16 @@ int runJog(Context& c)
 int runOrigin(Context& c)
 {
     const QString what = c.args.positional.value(0, QStringLiteral("set"));
-    if (c.args.positional.size() > 1
-        || (what != QLatin1String("set") && what != QLatin1String("back")))
+    const bool set = what == QLatin1String("set");
+    if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
         return c.usage(QStringLiteral("origin wants set or back"));
     if (const int code = c.connect())
         return code;
-    if (const int code = c.finish(c.session->send(
-            Request::of(what == QLatin1String("set") ? Request::Origin : Request::BackToOrigin))))
+    if (const int code
+        = c.finish(c.session->send(Request::of(set ? Request::Origin : Request::BackToOrigin))))
         return code;
-    c.console.line(what == QLatin1String("set") ? QStringLiteral("Origin set at the head.")
-                                                : QStringLiteral("Head back at the origin."));
+    c.console.line(set ? QStringLiteral("Origin set at the head.")
+                       : QStringLiteral("Head back at the origin."));
     return ExitOk;
 }
 
@@ -654,7 +602,7 @@ int runMonitor(Context& c)
                 json.insert("seconds_left", double(report.secondsLeft()));
             }
             c.console.print(c.args.isSet("json")
-                    ? QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n'
+                    ? jsonText(json, QJsonDocument::Compact) + QLatin1Char('\n')
                     : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
         });
     if (const int code = c.connect())
@@ -670,12 +618,9 @@ int runPreview(Context& c)
 {
     if (c.args.positional.size() != 1 || !c.args.isSet("output"))
         return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
-    QString error;
-    const CutFile file = CutFile::read(c.args.positional.first(), &error);
-    if (!file.isValid()) {
-        c.console.error(error);
-        return ExitUsage;
-    }
+    CutFile file;
+    if (const int code = c.cutFile(&file))
+        return code;
     const QByteArray png = file.previewPng(int(c.args.number("size", 256)));
     QFile out(c.args.text("output"));
     if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.flush()) {
@@ -739,11 +684,11 @@ const QList<Command>& commands()
           "cloud service the device registers first and posts its work record when the task is closed.",
           { { "copies", "n", "Copies to cut (default 1).", 1, 9999 }, jsonOption }, runJob },
         { "pause", QString(), "pause the job the machine is running",
-          "Pauses the job a machine given by --ip or --usb is running and waits for its report.", {}, runPause },
+          "Pauses the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
         { "resume", QString(), "resume the job the machine is running",
-          "Resumes the job a machine given by --ip or --usb is running and waits for its report.", {}, runResume },
+          "Resumes the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
         { "stop", QString(), "stop the job the machine is running",
-          "Stops the job a machine given by --ip or --usb is running and waits for its report.", {}, runStop },
+          "Stops the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
         { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
           "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
           "not jog: that is an error. Ctrl-C stops at once.",
@@ -771,9 +716,9 @@ const QList<Command>& commands()
 
 QString mainHelp()
 {
-    ColumnTable table;
+    QList<QStringList> rows;
     for (const Command& command : commands())
-        table.addRow(
+        rows.append(
             { QStringLiteral("  ") + (command.name + QLatin1Char(' ') + command.synopsis).trimmed(),
                 command.summary });
     return QStringLiteral("Usage: zrhost COMMAND [arguments] [options]\n\n"
@@ -786,7 +731,7 @@ QString mainHelp()
                           "a cloud service; what fails with the service is told and does not stop "
                           "the command.\n\n"
                           "Commands:\n")
-        + table.render() + QStringLiteral("\nOptions of every command:\n")
+        + columns(rows) + QStringLiteral("\nOptions of every command:\n")
         + optionLines(commonOptions()) + QStringLiteral("      --version    Show the version.\n\n")
         + QString::fromLatin1(exitCodes)
         + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
@@ -804,107 +749,20 @@ QString commandHelp(const Command& command)
         + QString::fromLatin1(exitCodes);
 }
 
-bool isAddress(const QUrl& url, const QStringList& schemes)
+int write(FILE* stream, const QString& text)
 {
-    return url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty();
-}
-
-bool readCloud(const Arguments& a, CloudOptions* cloud, QString* error)
-{
-    cloud->embedded = a.isSet("cloud-embedded");
-    const auto fail = [error](const QString& text) {
-        *error = text;
-        return false;
-    };
-    if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
-        return fail(QStringLiteral(
-            "--cloud-embedded starts a cloud service of its own; give it or --cloud, not both"));
-    if (!cloud->embedded && !a.isSet("cloud")) {
-        for (const char* name : { "cloud-ws", "cloud-token", "device-code", "cloud-timeout" }) {
-            if (a.isSet(name))
-                return fail(QStringLiteral("--%1 needs --cloud or --cloud-embedded").arg(name));
-        }
-        return true;
-    }
-    if (a.isSet("cloud")) {
-        cloud->httpBase = QUrl(a.text("cloud"), QUrl::StrictMode);
-        if (!isAddress(cloud->httpBase, { "http", "https" }))
-            return fail(QStringLiteral("--cloud wants an http:// or https:// address such as "
-                                       "http://127.0.0.1:8700/api/, not \"%1\"")
-                            .arg(Values::printable(a.text("cloud"))));
-    }
-    if (a.isSet("cloud-ws")) {
-        QUrl ws(a.text("cloud-ws"), QUrl::StrictMode);
-        if (!isAddress(ws, { "ws", "wss" }) || ws.hasQuery() || ws.hasFragment())
-            return fail(QStringLiteral("--cloud-ws wants a ws:// or wss:// address such as "
-                                       "ws://127.0.0.1:8701/api/, not \"%1\"")
-                            .arg(Values::printable(a.text("cloud-ws"))));
-        // The device appends its code without a separator; the base is a folder.
-        if (!ws.path().endsWith(QLatin1Char('/')))
-            ws.setPath(ws.path() + QLatin1Char('/'));
-        cloud->wsBase = ws.toString();
-    }
-    cloud->token = a.text("cloud-token");
-    for (const QChar ch : qAsConst(cloud->token)) {
-        if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
-            return fail(QStringLiteral("--cloud-token may not hold spaces or control characters"));
-    }
-    cloud->deviceCode = a.text("device-code");
-    if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
-        return fail(QStringLiteral(
-            "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
-                        .arg(Values::printable(cloud->deviceCode)));
-    cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
-    return true;
-}
-
-// The session's options from the command line. False with the reason in *error.
-bool sessionOptions(const Arguments& a, SessionOptions* s, QString* error)
-{
-    if (a.isSet("ip") && a.isSet("usb")) {
-        *error = QStringLiteral("--ip and --usb name two machines; give one");
-        return false;
-    }
-    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty()) {
-        *error = QStringLiteral("--ip wants an address");
-        return false;
-    }
-    if (a.isSet("usb"))
-        s->target = MachineTarget::usb(a.text("usb"));
-    else if (a.isSet("ip"))
-        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
-    else if (a.isSet("port")) {
-        *error = QStringLiteral("--port needs --ip");
-        return false;
-    }
-    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded) {
-        *error = QStringLiteral(
-            "--speed is for the embedded simulator; a machine cuts at its own speed");
-        return false;
-    }
-    s->pluginDir = a.text("plugin-dir");
-    s->heartbeatSeconds = int(a.number("heartbeat", 0));
-    s->simulator.speedMmPerSecond = a.number("speed", 0);
-    // Progress worth watching: the embedded machine reports four times a second.
-    s->simulator.reportIntervalMs = 250;
-    s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
-    s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
-    s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
-    return readCloud(a, &s->cloud, error);
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    return stream == stdout ? int(ExitOk) : int(ExitUsage);
 }
 
 } // namespace
 
-int runCommandLine(int argc, char** argv)
+int main(int argc, char** argv)
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const QString name = arguments.value(0);
-    const auto write = [](FILE* stream, const QString& text) {
-        std::fputs(text.toLocal8Bit().constData(), stream);
-        return stream == stdout ? int(ExitOk) : int(ExitUsage);
-    };
     if (name == QLatin1String("--version"))
         return write(stdout, QStringLiteral("zrhost %1\n").arg(QStringLiteral(ZRHOST_VERSION)));
     if (name == QLatin1String("--help") || name == QLatin1String("-h"))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -7,22 +9,12 @@
 
 // One command-line option: a flag, a text or a number within limits.
 struct Option {
-    Option(const QString& name, const QString& value, const QString& help, double min = 0,
-        double max = 0, QChar letter = QChar())
-        : name(name)
-        , value(value)
-        , help(help)
-        , min(min)
-        , max(max)
-        , letter(letter)
-    { }
-
     QString name; // "copies"
     QString value; // the value's name in the help ("n"); empty for a flag
     QString help;
     double min = 0; // a number when min < max
     double max = 0;
-    QChar letter; // a short form, such as 'q'
+    QChar letter {}; // a short form, such as 'q'
 
     bool isNumber() const { return min < max; }
 };
@@ -34,7 +26,7 @@ public:
     bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error);
 
     bool isSet(const QString& name) const { return m_values.contains(name); }
-    QString text(const QString& name, const QString& fallback = QString()) const;
+    QString text(const QString& name) const { return m_values.value(name); }
     double number(const QString& name, double fallback) const;
     QStringList positional;
 
@@ -44,3 +36,8 @@ private:
 
 // The options as the help shows them, one to a line.
 QString optionLines(const QList<Option>& options);
+
+// The options every command takes: where the machine is, its time-outs, the output, the cloud.
+QList<Option> commonOptions();
+// The session those options describe. False with the reason in *error.
+bool sessionOptions(const Arguments& arguments, SessionOptions* options, QString* error);

@@ -68,4 +68,12 @@ qint64 TaskReport::secondsLeft() const
     return qint64(std::llround(double(seconds) * (100.0 - percent) / percent));
 }
 
+QString TaskReport::timeLeft() const
+{
+    const qint64 left = secondsLeft();
+    return left < 0
+        ? QStringLiteral("-:--")
+        : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+}
+
 } // namespace Protocol

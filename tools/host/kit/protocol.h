@@ -67,6 +67,8 @@ struct TaskReport {
     QString statusText() const;
     // From the machine's own cutting time and share done; -1 while unknown.
     qint64 secondsLeft() const;
+    // That time as "1:05", or "-:--" while unknown.
+    QString timeLeft() const;
 };
 
 } // namespace Protocol

@@ -64,7 +64,8 @@ public:
     const Result& result() const { return m_result; }
     bool isFinished() const { return m_finished; }
     // A job: asks the machine to stop, and ends once it has confirmed (a second call ends the
-    // wait at once, the stop unconfirmed). Anything else ends as Cancelled.
+    // wait at once, the stop unconfirmed). Anything else ends at once as Cancelled; what was sent
+    // stays sent.
     void cancel();
 
 signals:
@@ -82,4 +83,5 @@ private:
     Request m_request;
     Result m_result;
     bool m_finished = false;
+    bool m_internal = false; // the session's own: the greeting and the heartbeat
 };

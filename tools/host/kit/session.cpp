@@ -1,11 +1,13 @@
 #include "session.h"
 
-#include "cloud.h"
+#include "simmachine.h"
+#include "simtcpfront.h"
 #include "values.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QDir>
 #include <QTcpSocket>
 
 #include <cmath>
@@ -42,17 +44,23 @@ bool isMarked(const QVariant& value, const QVariant& mark)
     return mark.userType() == QMetaType::Double ? std::isnan(value.toDouble()) : value == mark;
 }
 
-QString seconds(int ms)
+QString seconds(qint64 ms)
 {
     return QString::number(ms / 1000.0);
 }
+
+const QString notConnected = QStringLiteral("not connected to a machine");
 
 } // namespace
 
 void Reply::cancel()
 {
-    if (!m_finished)
+    if (m_finished)
+        return;
+    if (m_request.kind == Request::Job)
         emit cancelRequested();
+    else
+        finish(Result::Cancelled, QStringLiteral("cancelled"));
 }
 
 void Reply::finish(Result::Outcome outcome, const QString& reason)
@@ -79,16 +87,16 @@ Session::Session(QObject* parent)
     connect(&m_heartbeat, &QTimer::timeout, this, &Session::beat);
     m_watchdog.setInterval(watchdogMs);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
-        const int period = heartbeatMs();
         const qint64 silent = m_sinceLife.elapsed();
         const bool lost = silent > m_options.lostAfterMs;
-        if (m_answering && (lost || silent > missedBeats * period + m_options.replyTimeoutMs)) {
+        if (m_answering
+            && (lost || silent > missedBeats * heartbeatMs() + m_options.replyTimeoutMs)) {
             m_answering = false;
             emit answeringChanged(false);
         }
         if (lost)
             endAll(Result::LinkLost,
-                QStringLiteral("the machine has not answered for %1 s").arg(seconds(int(silent))));
+                QStringLiteral("the machine has not answered for %1 s").arg(seconds(silent)));
     });
     m_job.deadline.setSingleShot(true);
     connect(&m_job.deadline, &QTimer::timeout, this, [this] {
@@ -105,28 +113,59 @@ Session::~Session()
     m_heartbeat.stop();
     if (m_device)
         disconnect(m_device.get(), nullptr, this, nullptr);
-    // The device closes its link while the machine is still there and before its cloud client.
+    // The device closes its link while the machine is still there and before its cloud client;
+    // the simulator's port holds a link into the simulator.
     m_device.reset();
     m_cloud.reset();
-    m_embedded.reset();
+    m_simulatorPort.reset();
+    m_simulator.reset();
 }
 
 bool Session::open(const SessionOptions& options)
 {
     m_options = options;
-    if (!m_plugin.load(options.pluginDir)) {
-        m_error = m_plugin.errorString();
+    if (!loadPlugin(options.pluginDir))
         return false;
-    }
     attachDevice();
     if (!m_device)
-        m_error = QStringLiteral("the plugin %1 built no device").arg(m_plugin.fileName());
+        m_error = QStringLiteral("the plugin %1 built no device").arg(m_loader.fileName());
     return m_device != nullptr;
+}
+
+// Loads the device plugin the way any host does: the first Qt plugin in the folder (or else in
+// the build tree's plugins/ beside bin/, then the installed plugin folder) that declares the
+// device interface; its instance is the factory of devices.
+bool Session::loadPlugin(const QString& folder)
+{
+    const QString programs = QCoreApplication::applicationDirPath();
+    const QStringList folders = !folder.isEmpty()
+        ? QStringList { folder }
+        : QStringList { QDir::cleanPath(programs + QStringLiteral("/../plugins")),
+              QDir::cleanPath(programs + QStringLiteral("/" ZRDEVICE_PLUGIN_DIR_FROM_BIN)) };
+    QString why;
+    for (const QString& path : folders) {
+        const QDir dir(path);
+        for (const QString& file : dir.entryList(QDir::Files, QDir::Name)) {
+            m_loader.setFileName(dir.filePath(file));
+            // The metadata names the interface without loading the library.
+            if (!QLibrary::isLibrary(file)
+                || m_loader.metaData().value(QStringLiteral("IID")).toString()
+                    != QLatin1String(ZRDeviceInterface_iid))
+                continue;
+            m_factory = qobject_cast<ZRDeviceInterface*>(m_loader.instance());
+            if (m_factory)
+                return true;
+            why = QStringLiteral(" (%1)").arg(m_loader.errorString());
+        }
+    }
+    m_error
+        = QStringLiteral("no device plugin in %1%2").arg(folders.join(QStringLiteral(", ")), why);
+    return false;
 }
 
 void Session::attachDevice()
 {
-    m_device = m_plugin.createDevice();
+    m_device.reset(m_factory->initInstance());
     if (!m_device)
         return;
     ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
@@ -157,13 +196,15 @@ void Session::connectMachine()
         SimOptions simulator = m_options.simulator;
         if (m_options.heartbeatSeconds > 0)
             simulator.heartbeatSeconds = m_options.heartbeatSeconds;
-        m_embedded.reset(new EmbeddedMachine(simulator));
-        if (!m_embedded->listenTcp()) {
+        m_simulatorPort.reset();
+        m_simulator.reset(new SimMachine(simulator));
+        m_simulatorPort.reset(new SimTcpFront(m_simulator.get()));
+        if (!m_simulatorPort->listen()) {
             m_link = Connecting;
-            fail(m_embedded->errorString());
-            return;
+            return fail(QStringLiteral("the simulator cannot listen on 127.0.0.1: %1")
+                            .arg(m_simulatorPort->errorString()));
         }
-        target = m_embedded->target();
+        target = MachineTarget::tcp(QStringLiteral("127.0.0.1"), m_simulatorPort->port());
     }
     connectTo(target);
 }
@@ -218,24 +259,24 @@ void Session::setLink(Link link)
 
 void Session::closeLink(const QList<QByteArray>& keep)
 {
-    QHash<QByteArray, QVariant> carried;
+    QList<QPair<QByteArray, QVariant>> carried;
     for (const QByteArray& name : keep) {
         if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
-            carried.insert(name, parameter->value());
+            carried.append({ name, parameter->value() });
     }
     endAll(Result::LinkLost, QStringLiteral("the link was closed"));
     disconnect(m_device.get(), nullptr, this, nullptr);
     m_device.reset();
     attachDevice();
-    for (auto it = carried.cbegin(); it != carried.cend(); ++it)
-        m_device->property_ptr(it.key().constData())->setValue(it.value());
+    for (const auto& value : qAsConst(carried))
+        m_device->property_ptr(value.first.constData())->setValue(value.second);
     m_connectDeadline.stop();
     setLink(Closed);
 }
 
 QString Session::machineName() const
 {
-    if (m_embedded)
+    if (m_simulator)
         return QStringLiteral("the embedded simulator (%1)").arg(m_target.describe());
     return m_target.describe();
 }
@@ -258,7 +299,7 @@ void Session::onMessage(int kind, const QString& text)
         m_jobsSeen.append(report.fileName);
     emit this->report(report);
     onJobReport(report);
-    for (const QPointer<Reply>& control : m_controls) {
+    for (const QPointer<Reply>& control : qAsConst(m_controls)) {
         if (!control)
             continue;
         const Request::Kind wanted = control->request().kind;
@@ -281,19 +322,19 @@ void Session::onLinkUp()
     m_sinceLife.start();
     m_state = TaskReport();
     m_answering = true;
-    auto* greeting = new Reply(Request());
-    greeting->setParent(this);
+    // The greeting: the heartbeat read, or written when the options set it.
+    Request greeting = Request::of(Request::Read, { QStringLiteral("HEARTBEAT") });
     if (m_options.heartbeatSeconds > 0) {
-        greeting->m_request.kind = Request::Write;
-        greeting->m_request.raw = true;
-        greeting->m_request.values = QStringList { QString::number(m_options.heartbeatSeconds) };
+        greeting.kind = Request::Write;
+        greeting.raw = true;
+        greeting.values = QStringList { QString::number(m_options.heartbeatSeconds) };
     }
-    greeting->m_request.names = QStringList { QStringLiteral("HEARTBEAT") };
-    connect(greeting, &Reply::finished, this, [this, greeting] {
-        greeting->deleteLater();
+    Reply* reply = enqueue(greeting, true);
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
         if (m_link != Connecting)
             return;
-        if (greeting->result().outcome != Result::Done)
+        if (reply->result().outcome != Result::Done)
             return fail(QStringLiteral("%1 opened, but no machine answered within %2 s")
                             .arg(m_target.describe(), seconds(m_options.replyTimeoutMs)));
         m_connectDeadline.stop();
@@ -302,7 +343,6 @@ void Session::onLinkUp()
         beat();
         emit connected();
     });
-    enqueue(greeting, true);
 }
 
 void Session::onLinkDown(const QString& line)
@@ -324,61 +364,54 @@ void Session::onLinkDown(const QString& line)
 
 Reply* Session::send(const Request& request)
 {
+    const bool isControl = request.kind == Request::Pause || request.kind == Request::Resume
+        || request.kind == Request::Stop;
+    if (request.kind != Request::Job && !isControl)
+        return enqueue(request);
     auto* reply = new Reply(request);
     reply->setParent(this);
-    switch (request.kind) {
-    case Request::Job:
-        QTimer::singleShot(0, this, [this, reply] { startJob(reply); });
-        break;
-    case Request::Pause:
-        QTimer::singleShot(0, this, [this, reply] { control(reply, "TASK_PAUSE"); });
-        break;
-    case Request::Resume:
-        QTimer::singleShot(0, this, [this, reply] { control(reply, "TASK_RESUME"); });
-        break;
-    case Request::Stop:
-        QTimer::singleShot(0, this, [this, reply] { control(reply, "TASK_STOP"); });
-        break;
-    default:
-        enqueue(reply);
-    }
+    // Begun from the event loop, so that the caller can connect to the reply first.
+    QTimer::singleShot(0, reply, [this, reply, isControl] {
+        if (isControl)
+            control(reply);
+        else
+            startJob(reply);
+    });
     return reply;
 }
 
-void Session::enqueue(Reply* reply, bool internal)
+Reply* Session::enqueue(const Request& request, bool internal)
 {
-    reply->setProperty("internal", internal);
+    auto* reply = new Reply(request);
+    reply->setParent(this);
+    reply->m_internal = internal;
     m_queue.append(reply);
     QTimer::singleShot(0, this, &Session::startNext);
+    return reply;
 }
 
 void Session::startNext()
 {
     while (!m_current && !m_queue.isEmpty()) {
         Reply* reply = m_queue.first();
+        if (reply && !reply->isFinished() && !reply->m_internal && m_link != Up)
+            reply->finish(Result::LinkLost, notConnected);
         if (!reply || reply->isFinished()) {
             m_queue.removeFirst();
             continue;
         }
-        const bool internal = reply->property("internal").toBool();
-        if (!internal && m_link != Up) {
-            m_queue.removeFirst();
-            reply->finish(Result::LinkLost, QStringLiteral("not connected to a machine"));
-            continue;
-        }
         // Jogging and origin moves wait until the machine has had time to report a job.
         const Request::Kind kind = reply->request().kind;
-        const bool needsState
+        const bool moves
             = kind == Request::Jog || kind == Request::Origin || kind == Request::BackToOrigin;
         const qint64 waitMs = m_options.replyTimeoutMs - m_sinceUp.elapsed();
-        if (needsState && !m_embedded && m_state.status == 0 && waitMs > 0) {
+        if (moves && !m_simulator && m_state.status == 0 && waitMs > 0) {
             QTimer::singleShot(int(waitMs), this, &Session::startNext);
             return;
         }
         m_queue.removeFirst();
         std::unique_ptr<Exchange> exchange(new Exchange);
         exchange->reply = reply;
-        exchange->internal = internal;
         if (!prepare(*exchange))
             continue;
         m_current = std::move(exchange);
@@ -389,20 +422,20 @@ void Session::startNext()
     }
 }
 
+// Plans the frames and the values to watch; false when the request ended already (refused, or
+// nothing to wait for).
 bool Session::prepare(Exchange& exchange)
 {
     Reply* reply = exchange.reply;
     const Request& request = reply->request();
-    const auto refuse = [reply](Result::Outcome outcome, const QString& reason) {
-        reply->finish(outcome, reason);
-        return false;
-    };
     switch (request.kind) {
     case Request::Read:
         for (const QString& name : request.names) {
-            if (!m_device->property_ptr(name.toLatin1().constData()))
-                return refuse(Result::Unknown,
+            if (!m_device->property_ptr(name.toLatin1().constData())) {
+                reply->finish(Result::Unknown,
                     QStringLiteral("the device has no parameter %1 (see zrhost list)").arg(name));
+                return false;
+            }
         }
         for (const QString& name : request.names)
             planRead(exchange, name.toLatin1());
@@ -417,13 +450,13 @@ bool Session::prepare(Exchange& exchange)
             }
         }
         break;
-    case Request::Jog:
-    case Request::Origin:
-    case Request::BackToOrigin: {
-        if (isJobOn())
-            return refuse(Result::Refused,
+    default: {
+        if (isJobOn()) {
+            reply->finish(Result::Refused,
                 QStringLiteral("the machine is %1 %2 and does not move the head during a job")
                     .arg(m_state.statusText(), m_state.fileName));
+            return false;
+        }
         QList<QByteArray> moved { "MOVE_Y", "MOVE_X" };
         if (request.kind == Request::Jog) {
             // The first argument drives Y, the second X; the device sends both.
@@ -431,31 +464,29 @@ bool Session::prepare(Exchange& exchange)
         } else {
             moved = { request.kind == Request::Origin ? "FLAG_POINT" : "BACK_FLAG_POINT" };
             ZRDeviceProperty* command = m_device->property_ptr(moved.first().constData());
-            if (!command)
-                return refuse(Result::Unknown, QStringLiteral("the device has no origin command"));
+            if (!command) {
+                reply->finish(Result::Unknown, QStringLiteral("the device has no origin command"));
+                return false;
+            }
             exchange.frames.append(command->set_cmd_bytes());
         }
         for (const QByteArray& name : moved) {
             if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
                 watch(exchange, parameter, QString::fromLatin1(name));
         }
-        break;
     }
-    default:
-        return refuse(Result::Refused, QStringLiteral("not a request of the queue"));
     }
-    if (exchange.watches.isEmpty()) {
-        for (const QByteArray& frame : qAsConst(exchange.frames))
-            m_device->sendCMD(frame);
-        reply->finish(Result::Done);
-        return false;
-    }
-    return true;
+    if (!exchange.watches.isEmpty())
+        return true;
+    for (const QByteArray& frame : qAsConst(exchange.frames))
+        m_device->sendCMD(frame);
+    reply->finish(Result::Done);
+    return false;
 }
 
 void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name)
 {
-    Watch watch { parameter, name, parameter->value(), markFor(parameter->value()), QVariant() };
+    Watch watch { parameter, name, parameter->value(), markFor(parameter->value()) };
     parameter->setValue(watch.mark);
     exchange.watches.append(watch);
 }
@@ -463,28 +494,24 @@ void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QStri
 void Session::planRead(Exchange& exchange, const QByteArray& name)
 {
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
-    Result& result = exchange.reply->m_result;
+    QStringList& local = exchange.reply->m_result.local;
     const QByteArray frame = parameter->get_cmd_bytes();
     const QByteArray group = frame.isEmpty() ? Values::readingGroup(m_device.get(), name) : name;
-    const QList<QByteArray> members = Values::members(m_device.get(), name);
-    if (frame.isEmpty() && group.isEmpty() && !members.isEmpty()) {
+    if (group.isEmpty()) {
+        // A group without a read of its own is read member by member.
+        const QList<QByteArray> members = Values::members(m_device.get(), name);
         for (const QByteArray& member : members)
             planRead(exchange, member);
-        return;
-    }
-    if (frame.isEmpty() && group.isEmpty()) {
-        result.local.append(QString::fromLatin1(name));
+        if (members.isEmpty())
+            local.append(QString::fromLatin1(name));
         return;
     }
     ZRDeviceProperty* reader = m_device->property_ptr(group.constData());
-    if (Protocol::answerIsDropped(reader->get_cmd_int())) {
-        result.local.append(QString::fromLatin1(name));
+    if (Protocol::answerIsDropped(reader->get_cmd_int()))
+        return local.append(QString::fromLatin1(name));
+    if (exchange.frames.contains(reader->get_cmd_bytes()))
         return;
-    }
-    const QByteArray command = reader->get_cmd_bytes();
-    if (exchange.frames.contains(command))
-        return;
-    exchange.frames.append(command);
+    exchange.frames.append(reader->get_cmd_bytes());
     const QList<QByteArray> parts = Values::members(m_device.get(), group);
     if (parts.isEmpty())
         watch(exchange, reader, QString::fromLatin1(group));
@@ -494,26 +521,24 @@ void Session::planRead(Exchange& exchange, const QByteArray& name)
 
 bool Session::planWrite(Exchange& exchange, const QByteArray& name, const QString& text, bool raw)
 {
-    Reply* reply = exchange.reply;
     QVariant value;
     QString error;
     static const Result::Outcome outcomes[]
         = { Result::Done, Result::Unknown, Result::Refused, Result::ReadOnly, Result::OutOfRange };
     const Values::Fault fault = Values::checkWrite(m_device.get(), name, text, raw, &value, &error);
     if (fault != Values::Fits) {
-        reply->finish(outcomes[fault], error);
+        exchange.reply->finish(outcomes[fault], error);
         return false;
     }
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
-    const QVariant old = parameter->value();
+    Watch watch { parameter, QString::fromLatin1(name), parameter->value(), QVariant() };
     parameter->setValue(value);
     exchange.frames.append(parameter->set_cmd_bytes());
     if (Protocol::answerIsDropped(parameter->set_cmd_int())) {
         // The device never stores this answer: sent, but it cannot be seen.
-        reply->m_result.local.append(QString::fromLatin1(name));
+        exchange.reply->m_result.local.append(watch.name);
         return true;
     }
-    Watch watch { parameter, QString::fromLatin1(name), old, QVariant(), value };
     watch.byStatus = parameter->cmd_type() == ZRDeviceInterface::CCMD
         && parameter->get_cmd_int() != parameter->set_cmd_int();
     if (!watch.byStatus) {
@@ -529,14 +554,16 @@ void Session::poll()
     if (!m_current)
         return m_poll.stop();
     Exchange& exchange = *m_current;
+    QStringList heard; // a group's answer fills the members it has fields for
     for (Watch& watch : exchange.watches) {
         watch.answered
             = watch.byStatus ? watch.status >= 0 : !isMarked(watch.parameter->value(), watch.mark);
+        if (watch.answered)
+            heard.append(watch.name);
     }
-    // A group's answer fills the members it has fields for.
     bool all = true;
     for (const Watch& watch : qAsConst(exchange.watches))
-        all = all && heard(exchange, watch.name);
+        all = all && heard.contains(watch.name);
     const qint64 elapsed = exchange.clock.elapsed();
     if (all || elapsed >= m_options.replyTimeoutMs || !exchange.reply)
         return settle(!all);
@@ -549,47 +576,41 @@ void Session::poll()
     }
 }
 
-bool Session::heard(const Exchange& exchange, const QString& name)
-{
-    for (const Watch& watch : exchange.watches) {
-        if (watch.name == name && watch.answered)
-            return true;
-    }
-    return false;
-}
-
 void Session::settle(bool timedOut)
 {
     m_poll.stop();
     std::unique_ptr<Exchange> exchange = std::move(m_current);
-    Reply* reply = exchange->reply;
     QStringList refused;
-    QStringList unanswered;
-    bool any = false;
+    QStringList why;
+    QStringList heard;
     for (const Watch& watch : qAsConst(exchange->watches)) {
-        any = any || watch.answered;
+        if (watch.answered)
+            heard.append(watch.name);
         if (watch.answered && watch.byStatus && watch.status != 0) {
-            refused.append(QStringLiteral("%1 (status %2)").arg(watch.name).arg(watch.status));
-            if (reply)
-                reply->m_result.refused.append(watch.name);
+            refused.append(watch.name);
+            why.append(
+                QStringLiteral("%1 (status %2)").arg(watch.name, QString::number(watch.status)));
         }
-        if (!heard(*exchange, watch.name) && !unanswered.contains(watch.name))
-            unanswered.append(watch.name);
         if (!watch.answered || (watch.byStatus && watch.status != 0))
             watch.parameter->setValue(watch.old);
     }
-    if (any)
+    if (!heard.isEmpty())
         lifeSign();
-    if (reply) {
-        reply->m_result.unanswered = unanswered;
+    if (Reply* reply = exchange->reply) {
+        Result& result = reply->m_result;
+        for (const Watch& watch : qAsConst(exchange->watches)) {
+            if (!heard.contains(watch.name) && !result.unanswered.contains(watch.name))
+                result.unanswered.append(watch.name);
+        }
+        result.refused = refused;
         if (!refused.isEmpty())
             reply->finish(Result::Refused,
-                QStringLiteral("the machine refused %1").arg(refused.join(QStringLiteral(", "))));
+                QStringLiteral("the machine refused %1").arg(why.join(QStringLiteral(", "))));
         else if (timedOut)
             reply->finish(Result::NoAnswer,
                 QStringLiteral("no answer from the machine within %1 ms for %2")
-                    .arg(m_options.replyTimeoutMs)
-                    .arg(unanswered.join(QStringLiteral(", "))));
+                    .arg(QString::number(m_options.replyTimeoutMs),
+                        result.unanswered.join(QStringLiteral(", "))));
         else
             reply->finish(Result::Done);
     }
@@ -599,8 +620,9 @@ void Session::settle(bool timedOut)
 void Session::endAll(Result::Outcome outcome, const QString& reason)
 {
     // While the link stays up the heartbeat goes on asking: it is how the machine is heard again.
-    const bool keepProbes = m_link == Up && outcome == Result::LinkLost && m_device;
-    if (m_current && !(keepProbes && m_current->internal)) {
+    const bool keepProbes = m_link == Up && outcome == Result::LinkLost;
+    const auto probe = [keepProbes](Reply* reply) { return keepProbes && reply->m_internal; };
+    if (m_current && !(m_current->reply && probe(m_current->reply))) {
         for (const Watch& watch : qAsConst(m_current->watches)) {
             if (watch.byStatus || isMarked(watch.parameter->value(), watch.mark))
                 watch.parameter->setValue(watch.old);
@@ -612,14 +634,13 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
     const QList<QPointer<Reply>> waiting = m_queue + m_controls;
     m_queue.clear();
     m_controls.clear();
-    for (const QPointer<Reply>& reply : waiting) {
-        if (reply && keepProbes && reply->property("internal").toBool())
+    for (Reply* reply : waiting) {
+        if (reply && probe(reply))
             m_queue.append(reply);
         else if (reply)
             reply->finish(outcome, reason);
     }
-    if (m_job.reply)
-        endJob(outcome, reason);
+    endJob(outcome, reason);
 }
 
 void Session::lifeSign()
@@ -637,13 +658,11 @@ void Session::beat()
         return;
     m_heartbeat.start(heartbeatMs());
     for (const QPointer<Reply>& queued : qAsConst(m_queue)) {
-        if (queued && queued->property("internal").toBool())
+        if (queued && queued->m_internal)
             return;
     }
-    auto* probe = new Reply(Request::of(Request::Read, { QStringLiteral("HEARTBEAT") }));
-    probe->setParent(this);
+    Reply* probe = enqueue(Request::of(Request::Read, { QStringLiteral("HEARTBEAT") }), true);
     connect(probe, &Reply::finished, probe, &QObject::deleteLater);
-    enqueue(probe, true);
 }
 
 int Session::heartbeatMs() const
@@ -652,11 +671,13 @@ int Session::heartbeatMs() const
     return Protocol::heartbeatSeconds(heartbeat ? heartbeat->value().toDouble() : 2) * 1000;
 }
 
-void Session::control(Reply* reply, const char* parameter)
+void Session::control(Reply* reply)
 {
-    ZRDeviceProperty* command = m_device->property_ptr(parameter);
+    static const char* const commands[] = { "TASK_PAUSE", "TASK_RESUME", "TASK_STOP" };
+    ZRDeviceProperty* command
+        = m_device->property_ptr(commands[reply->request().kind - Request::Pause]);
     if (m_link != Up || !command)
-        return reply->finish(Result::LinkLost, QStringLiteral("not connected to a machine"));
+        return reply->finish(Result::LinkLost, notConnected);
     m_controls.append(reply);
     m_device->sendCMD(command->set_cmd_bytes());
     QTimer::singleShot(m_options.replyTimeoutMs, reply, [this, reply] {
@@ -675,7 +696,7 @@ void Session::startJob(Reply* reply)
     if (!file.isValid())
         return reply->finish(Result::OutOfRange, error);
     if (m_link != Up)
-        return reply->finish(Result::LinkLost, QStringLiteral("not connected to a machine"));
+        return reply->finish(Result::LinkLost, notConnected);
     if (!m_device->property_ptr("TASK_MODE") || !m_device->property_ptr("TASK_COPIES"))
         return reply->finish(Result::Refused, QStringLiteral("the device has no task parameters"));
     m_job.reply = reply;
@@ -695,7 +716,7 @@ void Session::startJob(Reply* reply)
         m_job.deadline.start(m_options.replyTimeoutMs * 3);
     });
     // The machine's state first: a machine cutting another job reports it within moments.
-    const qint64 waitMs = m_embedded ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
+    const qint64 waitMs = m_simulator ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
     QTimer::singleShot(int(qMax(qint64(0), waitMs)), this, &Session::sendJob);
 }
 
@@ -708,10 +729,9 @@ void Session::sendJob()
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
                 .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
-    const Request& request = m_job.reply->request();
     m_job.before = m_jobsSeen;
     m_device->property_ptr("TASK_MODE")->setValue(0);
-    m_device->property_ptr("TASK_COPIES")->setValue(request.copies);
+    m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
     if (ZRDeviceProperty* info = m_device->property_ptr("TASK_FILE_INFO"))
         info->setValue(m_job.file.fileInfo());
     if (ZRDeviceProperty* preview = m_device->property_ptr("FILE_PREVIEW"))
@@ -745,11 +765,10 @@ void Session::onJobReport(const TaskReport& report)
     result.record = m_device->property_ptr("TASK")->value().toJsonObject();
     result.elapsedMs = m_job.clock.elapsed();
     emit m_job.reply->progress(report);
-    if (report.status == TaskReport::Finished
-        || (report.allCut() && report.status != TaskReport::Stopped))
-        endJob(Result::Done);
-    else if (report.status == TaskReport::Stopped)
+    if (report.status == TaskReport::Stopped)
         endJob(Result::Stopped);
+    else if (report.status == TaskReport::Finished || report.allCut())
+        endJob(Result::Done);
 }
 
 void Session::endJob(Result::Outcome outcome, const QString& reason)
@@ -774,10 +793,9 @@ bool Session::startCloud()
     if (!m_options.cloud.isSet() || m_cloud)
         return true;
     m_cloud.reset(new Cloud(m_options.cloud));
-    if (!m_cloud->start()) {
-        m_error = m_cloud->errorString();
-        m_cloud.reset();
-        return false;
-    }
-    return true;
+    if (m_cloud->start())
+        return true;
+    m_error = m_cloud->errorString();
+    m_cloud.reset();
+    return false;
 }

@@ -1,16 +1,14 @@
 #pragma once
 
-#include "cloudoptions.h"
+#include "cloud.h"
 #include "cutfile.h"
-#include "deviceplugin.h"
-#include "embeddedmachine.h"
-#include "machinetarget.h"
 #include "request.h"
+#include "simoptions.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPluginLoader>
 #include <QPointer>
 #include <QTimer>
 #include <QVariant>
@@ -18,8 +16,33 @@
 
 #include <memory>
 
-class Cloud;
+class SimMachine;
+class SimTcpFront;
 class ZRDeviceProperty;
+
+// Where the machine is: the simulator the host runs itself, a machine on the network, or one on
+// a USB port (its character device).
+struct MachineTarget {
+    enum Kind { Embedded, Tcp, Usb };
+
+    Kind kind = Embedded;
+    QString address; // Tcp: IP address or host name
+    quint16 port = 9100; // Tcp
+    QString usbPath; // Usb
+
+    static MachineTarget tcp(const QString& address, quint16 port)
+    {
+        return { Tcp, address, port, QString() };
+    }
+    static MachineTarget usb(const QString& path) { return { Usb, QString(), 9100, path }; }
+    // "192.168.1.20:9100", "USB /dev/ttyACM0" or "the embedded simulator".
+    QString describe() const
+    {
+        return kind == Tcp ? QStringLiteral("%1:%2").arg(address, QString::number(port))
+            : kind == Usb  ? QStringLiteral("USB %1").arg(usbPath)
+                           : QStringLiteral("the embedded simulator");
+    }
+};
 
 struct SessionOptions {
     QString pluginDir; // empty: the default plugin folders
@@ -67,7 +90,8 @@ public:
     Reply* send(const Request& request);
 
     ZRDeviceInterface* device() const { return m_device.get(); }
-    EmbeddedMachine* embedded() const { return m_embedded.get(); }
+    // The simulated machine the session runs itself, if it does.
+    SimMachine* embedded() const { return m_simulator.get(); }
     Cloud* cloud() const { return m_cloud.get(); }
     const SessionOptions& options() const { return m_options; }
     Link link() const { return m_link; }
@@ -95,12 +119,11 @@ signals:
 private:
     struct Watch {
         ZRDeviceProperty* parameter;
-        QString name;
+        QString name; // a group member's answer comes with its group's
         QVariant old; // restored when no answer comes
         QVariant mark;
-        QVariant written; // a write confirmed by status keeps this value
-        int status = -1; // a status answer; -1 none yet
-        bool byStatus = false;
+        bool byStatus = false; // a command that answers with a status, not the value
+        int status = -1; // that status; -1 none yet
         bool answered = false;
     };
     struct Exchange {
@@ -109,7 +132,6 @@ private:
         QList<QByteArray> frames;
         QElapsedTimer clock;
         bool resent = false;
-        bool internal = false; // the session's own heartbeat
     };
     struct Job {
         QPointer<Reply> reply;
@@ -122,6 +144,7 @@ private:
         QTimer deadline;
     };
 
+    bool loadPlugin(const QString& folder);
     void attachDevice();
     void onMessage(int kind, const QString& text);
     void onLinkUp();
@@ -129,29 +152,30 @@ private:
     void fail(const QString& reason);
     void setLink(Link link);
 
-    void enqueue(Reply* reply, bool internal = false);
+    Reply* enqueue(const Request& request, bool internal = false);
     void startNext();
     bool prepare(Exchange& exchange);
     void planRead(Exchange& exchange, const QByteArray& name);
-    void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     bool planWrite(Exchange& exchange, const QByteArray& name, const QString& text, bool raw);
+    void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void poll();
-    static bool heard(const Exchange& exchange, const QString& name);
     void settle(bool timedOut);
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
     void beat();
     int heartbeatMs() const;
 
+    void control(Reply* reply);
     void startJob(Reply* reply);
     void sendJob();
     void onJobReport(const TaskReport& report);
     void endJob(Result::Outcome outcome, const QString& reason = QString());
-    void control(Reply* reply, const char* parameter);
 
     SessionOptions m_options;
-    DevicePlugin m_plugin;
-    std::unique_ptr<EmbeddedMachine> m_embedded;
+    QPluginLoader m_loader;
+    ZRDeviceInterface* m_factory = nullptr;
+    std::unique_ptr<SimMachine> m_simulator;
+    std::unique_ptr<SimTcpFront> m_simulatorPort;
     std::unique_ptr<Cloud> m_cloud;
     std::unique_ptr<ZRDeviceInterface> m_device;
     MachineTarget m_target;

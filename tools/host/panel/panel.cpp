@@ -351,14 +351,11 @@ void Panel::updateControls()
     w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
     const TaskReport& state = m_session->machineState();
     if (state.status != 0) {
-        const qint64 left = state.secondsLeft();
         w->task->setText(
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
                 .arg(state.fileName, state.statusText(), QString::number(state.percent, 'f', 1),
                     QString::number(state.finished), QString::number(state.copies),
-                    left < 0 ? QStringLiteral("-:--")
-                             : QStringLiteral("%1:%2").arg(left / 60).arg(
-                                 left % 60, 2, 10, QLatin1Char('0'))));
+                    state.timeLeft()));
     }
 }
 

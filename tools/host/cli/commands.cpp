@@ -299,7 +299,7 @@ int runList(Context& c)
     }
     QList<QByteArray> others;
     for (const QByteArray& name : Values::names(device)) {
-        if (!Values::isMember(device, name))
+        if (Values::groupOf(device, name).isEmpty())
             others.append(name);
     }
     c.printParameters(

@@ -75,11 +75,13 @@ signals:
     void result(const QString& text);
 
 private:
-    void onRequest(const QString& path, const QByteArray& method, const QJsonObject& body);
+    friend class HostCloudClient;
     void onReply(const QString& path, const QByteArray& method, int status, bool usable,
         const QString& outcome);
     void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
+    void onTimeout();
     void check();
+    void checkJob();
     void settle(const QString& failure);
 
     CloudOptions m_options;
@@ -92,9 +94,7 @@ private:
     QTimer m_deadline;
 
     int m_outstanding = 0;
-    QString m_failure;
-    QString m_modelProblem;
-    QString m_updateProblem;
+    QStringList m_registeredProblems; // told once the registration is through
     bool m_created = false;
     bool m_registered = false;
     bool m_settled = false;
@@ -103,9 +103,9 @@ private:
 
     bool m_jobPending = false;
     bool m_jobReported = false;
-    bool m_workRecordSent = false;
+    QJsonObject m_workRecord; // as the device posted it
     QString m_workRecordOutcome; // empty until answered
+    bool m_workRecordSent = false;
     bool m_workRecordTaken = false;
-    QJsonObject m_workRecord;
     QString m_noRecord;
 };

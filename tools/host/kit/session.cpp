@@ -496,7 +496,7 @@ void Session::planRead(Exchange& exchange, const QByteArray& name)
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
     QStringList& local = exchange.reply->m_result.local;
     const QByteArray frame = parameter->get_cmd_bytes();
-    const QByteArray group = frame.isEmpty() ? Values::readingGroup(m_device.get(), name) : name;
+    const QByteArray group = frame.isEmpty() ? Values::groupOf(m_device.get(), name, true) : name;
     if (group.isEmpty()) {
         // A group without a read of its own is read member by member.
         const QList<QByteArray> members = Values::members(m_device.get(), name);

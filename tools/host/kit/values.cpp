@@ -16,6 +16,8 @@ namespace Values {
 
 namespace {
 
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+
 // What the parameter's editor makes of its value.
 struct Editor {
     QString kind;
@@ -23,7 +25,6 @@ struct Editor {
     double max = 0;
     double factor = 1;
     QStringList items;
-    bool signedWord = false; // a one-register value whose editor goes below zero
 };
 
 Editor editorOf(ZRDeviceProperty* parameter)
@@ -38,9 +39,12 @@ Editor editorOf(ZRDeviceProperty* parameter)
     editor.factor = std::isfinite(factor) && factor != 0 ? factor : 1;
     if (widget.contains(QLatin1String("option")))
         editor.items = widget.value(QLatin1String("option")).toString().split(QLatin1Char(';'));
-    editor.signedWord = editor.min < 0 && parameter->cmd_type() == ZRDeviceInterface::CMD
-        && parameter->cmd_len() == 1;
     return editor;
+}
+
+bool isOneWord(ZRDeviceProperty* parameter)
+{
+    return parameter->cmd_type() == ZRDeviceInterface::CMD && parameter->cmd_len() == 1;
 }
 
 QString number(double value)
@@ -53,22 +57,22 @@ QString number(double value)
     return text == QLatin1String("-0") ? QStringLiteral("0") : text;
 }
 
-bool parseNumber(const QString& text, double* value, QString* error)
+// The number typed, when it is one (a whole one, if asked) from min to max; false with the
+// reason in *error otherwise.
+bool readNumber(const QString& text, double* value, QString* error, bool whole = false,
+    double min = -unbounded, double max = unbounded, const QString& unit = QString())
 {
     bool ok = false;
     *value = text.trimmed().toDouble(&ok);
-    if (ok && std::isfinite(*value))
+    if (!ok || !std::isfinite(*value))
+        *error = QStringLiteral("\"%1\" is not a number").arg(printable(text));
+    else if (whole && *value != std::trunc(*value))
+        *error = QStringLiteral("\"%1\" is not a whole number").arg(printable(text));
+    else if (!(*value >= min && *value <= max))
+        *error = QStringLiteral("%1 is out of range (%2 to %3%4)")
+                     .arg(number(*value), number(min), number(max), unit);
+    else
         return true;
-    *error = QStringLiteral("\"%1\" is not a number").arg(printable(text));
-    return false;
-}
-
-bool inRange(double value, double min, double max, const QString& unit, QString* error)
-{
-    if (value >= min && value <= max)
-        return true;
-    *error = QStringLiteral("%1 is out of range (%2 to %3%4)")
-                 .arg(number(value), number(min), number(max), unit);
     return false;
 }
 
@@ -77,47 +81,32 @@ bool inRange(double value, double min, double max, const QString& unit, QString*
 // over several registers any 32-bit value.
 QVariant rawValue(ZRDeviceProperty* parameter, const QString& text, QString* error)
 {
-    const QVariant& current = parameter->value();
-    const bool oneWord
-        = parameter->cmd_type() == ZRDeviceInterface::CMD && parameter->cmd_len() == 1;
-    const int type = current.userType();
-    if (type == QMetaType::Int || type == QMetaType::UInt || type == QMetaType::Double) {
-        double value = 0;
-        if (!parseNumber(text, &value, error))
-            return {};
-        if (type == QMetaType::Double)
-            return value;
+    const int type = parameter->value().userType();
+    const bool oneWord = isOneWord(parameter);
+    double value = 0;
+    if (type == QMetaType::Double)
+        return readNumber(text, &value, error) ? QVariant(value) : QVariant();
+    if (type == QMetaType::Int || type == QMetaType::UInt) {
         const double min = oneWord ? -32768 : std::numeric_limits<int>::min();
         const double max = oneWord    ? 65535
             : type == QMetaType::UInt ? double(std::numeric_limits<uint>::max())
                                       : std::numeric_limits<int>::max();
-        if (value != std::trunc(value)) {
-            *error = QStringLiteral("\"%1\" is not a whole number").arg(printable(text));
-            return {};
-        }
-        if (!inRange(value, min, max, QString(), error))
+        if (!readNumber(text, &value, error, true, min, max))
             return {};
         if (type == QMetaType::Int)
             return int(value);
-        const qint64 word = qint64(value) < 0
-            ? qint64(value) + (oneWord ? 65536 : (qint64(1) << 32))
-            : qint64(value);
-        return ::uint(word);
+        const qint64 word = qint64(value);
+        return ::uint(word < 0 ? word + (oneWord ? 65536 : qint64(1) << 32) : word);
     }
-    switch (type) {
-    case QMetaType::QString:
+    if (type == QMetaType::QString)
         return text;
-    case QMetaType::QJsonObject: {
-        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-        if (document.isObject())
-            return document.object();
-        *error = QStringLiteral("\"%1\" is not a JSON object").arg(printable(text));
-        return {};
-    }
-    default:
-        *error = QStringLiteral("this parameter holds no value of its own");
-        return {};
-    }
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
+    if (type == QMetaType::QJsonObject && document.isObject())
+        return document.object();
+    *error = type == QMetaType::QJsonObject
+        ? QStringLiteral("\"%1\" is not a JSON object").arg(printable(text))
+        : QStringLiteral("this parameter holds no value of its own");
+    return {};
 }
 
 } // namespace
@@ -125,8 +114,7 @@ QVariant rawValue(ZRDeviceProperty* parameter, const QString& text, QString* err
 QList<QByteArray> names(ZRDeviceInterface* device)
 {
     QList<QByteArray> result;
-    const QList<QByteArray> all = device->dynamicPropertyNames();
-    for (const QByteArray& name : all) {
+    for (const QByteArray& name : device->dynamicPropertyNames()) {
         if (device->property_ptr(name.constData()))
             result.append(name);
     }
@@ -139,8 +127,7 @@ QList<QByteArray> members(ZRDeviceInterface* device, const QByteArray& group)
     ZRDeviceProperty* parameter = device->property_ptr(group.constData());
     if (!parameter)
         return result;
-    const QList<QByteArray> entries = parameter->dynamicPropertyNames();
-    for (const QByteArray& entry : entries) {
+    for (const QByteArray& entry : parameter->dynamicPropertyNames()) {
         ZRDeviceProperty* member = device->property_ptr(entry.constData());
         if (member && member != parameter && parameter->property_ptr(entry.constData()) == member)
             result.append(entry);
@@ -148,22 +135,11 @@ QList<QByteArray> members(ZRDeviceInterface* device, const QByteArray& group)
     return result;
 }
 
-bool isMember(ZRDeviceInterface* device, const QByteArray& name)
+QByteArray groupOf(ZRDeviceInterface* device, const QByteArray& name, bool reading)
 {
-    const QList<QByteArray> all = names(device);
-    for (const QByteArray& group : all) {
-        if (members(device, group).contains(name))
-            return true;
-    }
-    return false;
-}
-
-QByteArray readingGroup(ZRDeviceInterface* device, const QByteArray& name)
-{
-    const QList<QByteArray> all = names(device);
-    for (const QByteArray& group : all) {
-        ZRDeviceProperty* parameter = device->property_ptr(group.constData());
-        if (!parameter->get_cmd_bytes().isEmpty() && members(device, group).contains(name))
+    for (const QByteArray& group : names(device)) {
+        if ((!reading || !device->property_ptr(group.constData())->get_cmd_bytes().isEmpty())
+            && members(device, group).contains(name))
             return group;
     }
     return {};
@@ -201,23 +177,19 @@ Fault checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QStrin
 {
     ZRDeviceProperty* parameter = device->property_ptr(name.constData());
     const QString shownName = QString::fromLatin1(name);
+    const QList<QByteArray> parts = members(device, name);
     if (!parameter) {
         *error = QStringLiteral("the device has no parameter %1 (see zrhost list)").arg(shownName);
         return NoSuchParameter;
     }
-    const QString command = Protocol::commandOf(name);
-    if (!command.isEmpty()) {
+    if (!Protocol::commandOf(name).isEmpty()) {
         *error = QStringLiteral("%1 is a command to the machine, not a setting: use zrhost %2")
-                     .arg(shownName, command);
+                     .arg(shownName, Protocol::commandOf(name));
         return NotASetting;
     }
-    const QList<QByteArray> parts = members(device, name);
     if (!parts.isEmpty() && parameter->set_cmd_bytes().isEmpty()) {
-        QStringList list;
-        for (const QByteArray& member : parts)
-            list.append(QString::fromLatin1(member));
         *error = QStringLiteral("%1 is a group: set its members (%2)")
-                     .arg(shownName, list.join(QStringLiteral(", ")));
+                     .arg(shownName, QString::fromLatin1(parts.join(", ")));
         return NotASetting;
     }
     const auto kind = parameter->cmd_type();
@@ -239,8 +211,6 @@ QString shown(ZRDeviceProperty* parameter, bool raw)
 {
     const QVariant& value = parameter->value();
     switch (value.userType()) {
-    case QMetaType::UnknownType:
-        return {};
     case QMetaType::QStringList:
         return printable(value.toStringList().join(QStringLiteral(", ")));
     case QMetaType::QJsonObject:
@@ -255,11 +225,10 @@ QString shown(ZRDeviceProperty* parameter, bool raw)
                   .arg(QString::number(image.width()), QString::number(image.height()),
                       QString::number(bytes.size()));
     }
-    case QMetaType::QDateTime: {
-        const QDateTime time = value.toDateTime();
-        return time.isValid() ? time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                              : QStringLiteral("(none)");
-    }
+    case QMetaType::QDateTime:
+        return value.toDateTime().isValid()
+            ? value.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+            : QStringLiteral("(none)");
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
@@ -272,51 +241,38 @@ QString shown(ZRDeviceProperty* parameter, bool raw)
     if (raw)
         return value.toString();
     const Editor editor = editorOf(parameter);
-    double number = value.toDouble();
+    double shownValue = value.toDouble();
     if (!editor.items.isEmpty()) {
-        const int index = int(number);
-        return index >= 0 && index < editor.items.size() && double(index) == number
-            ? printable(editor.items.at(index).trimmed())
-            : value.toString();
+        const bool listed = shownValue >= 0 && shownValue < editor.items.size()
+            && shownValue == std::trunc(shownValue);
+        return listed ? printable(editor.items.at(int(shownValue)).trimmed()) : value.toString();
     }
-    if (editor.signedWord && number >= 32768 && number <= 65535)
-        number -= 65536;
-    return Values::number(number * editor.factor);
+    if (editor.min < 0 && isOneWord(parameter) && shownValue >= 32768 && shownValue <= 65535)
+        shownValue -= 65536;
+    return number(shownValue * editor.factor);
 }
 
 QVariant fromText(ZRDeviceProperty* parameter, const QString& text, bool raw, QString* error)
 {
     const Editor editor = editorOf(parameter);
-    if (raw || editor.kind == QLatin1String("QLabel")
-        || (editor.kind == QLatin1String("QLineEdit") && editor.factor == 1)
-        || editor.kind.isEmpty())
-        return rawValue(parameter, text, error);
-    if (editor.kind == QLatin1String("QComboBox")) {
-        int index = editor.items.indexOf(text);
+    if (editor.kind == QLatin1String("QComboBox") && !raw) {
+        double index = editor.items.indexOf(text);
         for (int i = 0; index < 0 && i < editor.items.size(); ++i) {
             if (editor.items.at(i).trimmed().compare(text.trimmed(), Qt::CaseInsensitive) == 0)
                 index = i;
         }
-        if (index < 0) {
-            double chosen = -1;
-            if (!parseNumber(text, &chosen, error)
-                || !inRange(chosen, 0, editor.items.size() - 1, QString(), error))
-                return {};
-            if (chosen != std::trunc(chosen)) {
-                *error = QStringLiteral("\"%1\" is not an item number").arg(printable(text));
-                return {};
-            }
-            index = int(chosen);
-        }
+        if (index < 0 && !readNumber(text, &index, error, true, 0, editor.items.size() - 1))
+            return {};
         return rawValue(parameter, QString::number(index), error);
     }
-    double shownValue = 0;
-    if (!parseNumber(text, &shownValue, error))
-        return {};
     const bool spin = editor.kind.endsWith(QLatin1String("SpinBox"));
+    if (raw || !(spin || (editor.kind == QLatin1String("QLineEdit") && editor.factor != 1)))
+        return rawValue(parameter, text, error);
     const QString unit
         = parameter->uint().isEmpty() ? QString() : QLatin1Char(' ') + parameter->uint();
-    if (spin && !inRange(shownValue, editor.min, editor.max, unit, error))
+    double shownValue = 0;
+    if (!readNumber(text, &shownValue, error, false, spin ? editor.min : -unbounded,
+            spin ? editor.max : unbounded, unit))
         return {};
     const double machine = std::round(shownValue / editor.factor);
     // As the editors store them: a spin box an int, a double spin box a real.

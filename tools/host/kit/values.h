@@ -20,10 +20,10 @@ namespace Values {
 QList<QByteArray> names(ZRDeviceInterface* device);
 // A group's members in member order; empty for a plain parameter.
 QList<QByteArray> members(ZRDeviceInterface* device, const QByteArray& group);
-bool isMember(ZRDeviceInterface* device, const QByteArray& name);
-// The group that reads name with a command of its own ("DEVICE_INFO" for "FIRMWARE").
-QByteArray readingGroup(ZRDeviceInterface* device, const QByteArray& name);
-// names with their members beneath them, each once, with its depth.
+// The group name is a member of (one with a read command of its own, when reading: "DEVICE_INFO"
+// for "FIRMWARE"); empty when there is none.
+QByteArray groupOf(ZRDeviceInterface* device, const QByteArray& name, bool reading = false);
+// names with their members beneath them, each once (and none of shown), with its depth.
 struct Entry {
     QByteArray name;
     int depth;

@@ -4,14 +4,12 @@
 #include "values.h"
 #include "zrdeviceproperty.h"
 
-#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -25,8 +23,6 @@
 #include <QTime>
 #include <QTranslator>
 
-#include <limits>
-
 namespace {
 
 QWidget* editorOf(ZRDeviceProperty* parameter)
@@ -36,9 +32,11 @@ QWidget* editorOf(ZRDeviceProperty* parameter)
                                                   : nullptr;
 }
 
-QString kindOf(ZRDeviceProperty* parameter)
+// The line an editor is typed in: the editor itself, or a spin box's.
+QLineEdit* lineOf(QWidget* editor)
 {
-    return parameter->property("WIDGET").toJsonObject().value(QLatin1String("widget")).toString();
+    auto* line = qobject_cast<QLineEdit*>(editor);
+    return line ? line : editor->findChild<QLineEdit*>();
 }
 
 // What the editor shows, in the editors' units.
@@ -48,9 +46,8 @@ QString editorText(QWidget* editor)
         return QString::number(combo->currentIndex());
     if (auto* spin = qobject_cast<QAbstractSpinBox*>(editor))
         return spin->text();
-    if (auto* line = qobject_cast<QLineEdit*>(editor))
-        return line->text();
-    return QString();
+    QLineEdit* line = qobject_cast<QLineEdit*>(editor);
+    return line ? line->text() : QString();
 }
 
 } // namespace
@@ -126,32 +123,31 @@ void Panel::buildEditors()
     // Text from the machine is shown as it is, never as markup.
     for (QLabel* label : m_window->parameters->findChildren<QLabel*>())
         label->setTextFormat(Qt::PlainText);
-    const QList<Values::Entry> entries = Values::tree(device, Values::latin1(lists[0] + lists[1]));
     m_shown.clear();
     m_edited.clear();
-    for (const Values::Entry& entry : entries) {
-        ZRDeviceProperty* parameter = device->property_ptr(entry.name.constData());
+    for (const Values::Entry& entry : Values::tree(device, Values::latin1(lists[0] + lists[1]))) {
+        const QByteArray name = entry.name;
+        ZRDeviceProperty* parameter = device->property_ptr(name.constData());
         QWidget* editor = editorOf(parameter);
         if (!editor)
             continue;
-        const QString kind = kindOf(parameter);
         // A right click on a row reads or writes that value (a group: its members) alone.
-        QWidget* row = kind == QLatin1String("QTabWidget") ? editor : editor->parentWidget();
+        const QJsonObject widget = parameter->property("WIDGET").toJsonObject();
+        QWidget* row = widget.value(QLatin1String("widget")) == QLatin1String("QTabWidget")
+            ? editor
+            : editor->parentWidget();
         row->setContextMenuPolicy(Qt::CustomContextMenu);
-        const QByteArray name = entry.name;
-        connect(row, &QWidget::customContextMenuRequested, this,
-            [this, row, name, parameter](const QPoint& at) {
-                QMenu menu;
-                const QString what = QStringLiteral("%1 (%2)").arg(
-                    parameter->label().trimmed(), QString::fromLatin1(name));
-                menu.addAction(tr("Read %1").arg(what), this, [this, name] { read({ name }); })
-                    ->setEnabled(m_session->isUp());
-                menu.addAction(
-                        tr("Write %1").arg(what), this, [this, name] { write(leaves({ name })); })
-                    ->setEnabled(m_session->isUp());
-                menu.exec(row->mapToGlobal(at));
-            });
-        if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget"))
+        connect(row, &QWidget::customContextMenuRequested, this, [=](const QPoint& at) {
+            QMenu menu;
+            const QString what
+                = QStringLiteral("%1 (%2)").arg(parameter->label().trimmed(), QLatin1String(name));
+            menu.addAction(tr("Read %1").arg(what), this, [=] { read({ name }); })
+                ->setEnabled(m_session->isUp());
+            menu.addAction(tr("Write %1").arg(what), this, [=] { write(leaves({ name })); })
+                ->setEnabled(m_session->isUp());
+            menu.exec(row->mapToGlobal(at));
+        });
+        if (!Values::members(device, name).isEmpty())
             continue;
         m_shown.append(name);
         editor->setProperty("parameter", name);
@@ -160,17 +156,17 @@ void Panel::buildEditors()
         QString error;
         const Values::Fault fault
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
-        auto* line = qobject_cast<QLineEdit*>(editor);
+        QLineEdit* line = lineOf(editor);
         auto* spin = qobject_cast<QAbstractSpinBox*>(editor);
         if (fault == Values::ReadOnly || fault == Values::NotASetting) {
             // Nothing can write it: shown as text, not as a box to type in.
-            if (line) {
+            if (spin) {
+                spin->setReadOnly(true);
+                spin->setFrame(false);
+            } else if (line) {
                 line->setReadOnly(true);
                 line->setFrame(false);
                 line->setStyleSheet(QStringLiteral("background: transparent"));
-            } else if (spin) {
-                spin->setReadOnly(true);
-                spin->setFrame(false);
             }
             editor->setFocusPolicy(Qt::NoFocus);
             continue;
@@ -181,8 +177,6 @@ void Panel::buildEditors()
         else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
             box->setRange(-9999999, 9999999);
         editor->setMinimumWidth(90);
-        if (spin)
-            line = spin->findChild<QLineEdit*>();
         if (line)
             connect(line, &QLineEdit::textEdited, this, [this, name] { markEdited(name, true); });
         if (auto* combo = qobject_cast<QComboBox*>(editor))
@@ -203,13 +197,18 @@ QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
     return found;
 }
 
+QWidget* Panel::editor(const QByteArray& name) const
+{
+    return editorOf(m_session->device()->property_ptr(name.constData()));
+}
+
 void Panel::showValues(const QList<QByteArray>& names)
 {
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
         parameter->to_ui_ctrl();
         // A register that holds a signed number shows it signed, as everywhere in the host.
-        if (auto* spin = qobject_cast<QSpinBox*>(editorOf(parameter)))
+        if (auto* spin = qobject_cast<QSpinBox*>(editor(name)))
             spin->setValue(Values::shown(parameter).toInt());
         markEdited(name, false);
     }
@@ -217,14 +216,14 @@ void Panel::showValues(const QList<QByteArray>& names)
 
 void Panel::markEdited(const QByteArray& name, bool edited)
 {
-    QWidget* editor = editorOf(m_session->device()->property_ptr(name.constData()));
+    QWidget* shown = editor(name);
     if (edited)
         m_edited.insert(name);
     else
         m_edited.remove(name);
-    editor->setProperty("edited", edited);
-    editor->style()->unpolish(editor);
-    editor->style()->polish(editor);
+    shown->setProperty("edited", edited);
+    shown->style()->unpolish(shown);
+    shown->style()->polish(shown);
 }
 
 void Panel::connectMachine()
@@ -244,20 +243,17 @@ void Panel::connectMachine()
 void Panel::disconnectMachine()
 {
     // What the editors hold, edits included, stays on show with the fresh device.
-    QHash<QByteArray, QString> typed;
+    QList<QPair<QByteArray, QString>> typed;
     for (const QByteArray& name : qAsConst(m_edited))
-        typed.insert(
-            name, editorText(editorOf(m_session->device()->property_ptr(name.constData()))));
+        typed.append({ name, editorText(editor(name)) });
     m_session->closeLink(m_shown);
     buildEditors();
-    for (auto it = typed.cbegin(); it != typed.cend(); ++it) {
-        QWidget* editor = editorOf(m_session->device()->property_ptr(it.key().constData()));
-        if (auto* combo = qobject_cast<QComboBox*>(editor))
-            combo->setCurrentIndex(it.value().toInt());
-        else if (auto* line = qobject_cast<QLineEdit*>(editor) ? qobject_cast<QLineEdit*>(editor)
-                                                               : editor->findChild<QLineEdit*>())
-            line->setText(it.value());
-        markEdited(it.key(), true);
+    for (const auto& edit : qAsConst(typed)) {
+        if (auto* combo = qobject_cast<QComboBox*>(editor(edit.first)))
+            combo->setCurrentIndex(edit.second.toInt());
+        else if (QLineEdit* line = lineOf(editor(edit.first)))
+            line->setText(edit.second);
+        markEdited(edit.first, true);
     }
     log(tr("Disconnected."));
 }
@@ -270,8 +266,10 @@ void Panel::readAll()
 
 void Panel::read(const QList<QByteArray>& names)
 {
-    Reply* reply = m_session->send(
-        Request::of(Request::Read, QString::fromLatin1(names.join(' ')).split(' ')));
+    QStringList asked;
+    for (const QByteArray& name : names)
+        asked.append(QString::fromLatin1(name));
+    Reply* reply = m_session->send(Request::of(Request::Read, asked));
     connect(reply, &Reply::finished, this, [this, reply, names] {
         reply->deleteLater();
         // A read shows the machine's values: unwritten edits give way.
@@ -299,19 +297,14 @@ void Panel::write(const QList<QByteArray>& names)
     Request request = Request::of(Request::Write);
     for (const QByteArray& name : names) {
         request.names.append(QString::fromLatin1(name));
-        request.values.append(
-            editorText(editorOf(m_session->device()->property_ptr(name.constData()))));
+        request.values.append(editorText(editor(name)));
     }
     Reply* reply = m_session->send(request);
     connect(reply, &Reply::finished, this, [this, reply, names] {
-        reply->deleteLater();
-        const Result& result = reply->result();
-        if (result.outcome != Result::Done) {
-            m_window->statusBar()->showMessage(result.reason, 10000);
-            return log(tr("Not written: %1").arg(result.reason));
+        if (!failed(reply, tr("Not written: %1"))) {
+            showValues(names);
+            log(tr("Written: %1").arg(QString::fromLatin1(names.join(", "))));
         }
-        showValues(names);
-        log(tr("Written: %1").arg(QString::fromLatin1(names.join(", "))));
     });
 }
 
@@ -321,13 +314,17 @@ void Panel::send(Request::Kind kind, int x, int y)
     request.x = x;
     request.y = y;
     Reply* reply = m_session->send(request);
-    connect(reply, &Reply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (reply->result().outcome != Result::Done) {
-            m_window->statusBar()->showMessage(reply->result().reason, 10000);
-            log(reply->result().reason);
-        }
-    });
+    connect(reply, &Reply::finished, this, [this, reply] { failed(reply, QStringLiteral("%1")); });
+}
+
+bool Panel::failed(Reply* reply, const QString& told)
+{
+    reply->deleteLater();
+    if (reply->result().outcome == Result::Done)
+        return false;
+    m_window->statusBar()->showMessage(reply->result().reason, 10000);
+    log(told.arg(reply->result().reason));
+    return true;
 }
 
 void Panel::updateControls()
@@ -350,13 +347,12 @@ void Panel::updateControls()
         tr("Connected to %1").arg(m_session->machineName()), tr("Not connected"), tr("Link lost") };
     w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
     const TaskReport& state = m_session->machineState();
-    if (state.status != 0) {
+    if (state.status != 0)
         w->task->setText(
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
                 .arg(state.fileName, state.statusText(), QString::number(state.percent, 'f', 1),
                     QString::number(state.finished), QString::number(state.copies),
                     state.timeLeft()));
-    }
 }
 
 void Panel::log(const QString& text)
@@ -369,8 +365,7 @@ int runPanel(const PanelOptions& options)
 {
     // Without a display the platform would abort the program.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    const bool x11 = platform.isEmpty() || platform.startsWith("xcb");
-    if (x11 && qEnvironmentVariableIsEmpty("DISPLAY")
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
         && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
         QTextStream(stderr)
             << "zrhost: the panel needs a display, and DISPLAY is not set; start it on a "
@@ -407,8 +402,7 @@ int runPanel(const PanelOptions& options)
     window.address->setText(target.address);
     window.usbPath->setText(target.usbPath);
     (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
-    if (options.session.target.port != 9100)
-        window.port->setValue(target.port);
+    window.port->setValue(target.port);
     if (options.connect)
         session.connectMachine();
 

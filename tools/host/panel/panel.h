@@ -3,7 +3,6 @@
 #include "session.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 
 class PanelWindow;
@@ -44,6 +43,10 @@ private:
     void markEdited(const QByteArray& name, bool edited);
     void updateControls();
     void log(const QString& text);
+    // Shows why the reply failed, in the log (as told says) and the status bar; false if it did
+    // not.
+    bool failed(Reply* reply, const QString& told);
+    QWidget* editor(const QByteArray& name) const;
     QList<QByteArray> leaves(const QList<QByteArray>& names) const;
 
     Session* m_session;

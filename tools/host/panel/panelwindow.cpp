@@ -34,6 +34,16 @@ QLabel* plainLabel(const QString& text = QString())
     return label;
 }
 
+QAction* action(QToolBar* bar, const QString& text, const char* name, const QKeySequence& keys,
+    const QString& tip = QString())
+{
+    QAction* made = bar->addAction(text);
+    made->setObjectName(QLatin1String(name));
+    made->setShortcut(keys);
+    made->setToolTip(tip.isEmpty() ? text : tip);
+    return made;
+}
+
 } // namespace
 
 PanelWindow::PanelWindow(QWidget* parent)
@@ -73,17 +83,10 @@ PanelWindow::PanelWindow(QWidget* parent)
 
     QToolBar* tools = addToolBar(tr("Parameters"));
     tools->setMovable(false);
-    readAll = tools->addAction(tr("Read all"));
-    readAll->setObjectName(QStringLiteral("readAll"));
-    readAll->setShortcut(QKeySequence::Refresh);
-    writeChanges = tools->addAction(tr("Write changes"));
-    writeChanges->setObjectName(QStringLiteral("writeChanges"));
-    writeChanges->setShortcut(QKeySequence::Save);
-    writeChanges->setToolTip(tr("Write every value you changed (marked) to the machine."));
-    writeField = tools->addAction(tr("Write field"));
-    writeField->setObjectName(QStringLiteral("writeField"));
-    writeField->setShortcut(Qt::CTRL | Qt::Key_Return);
-    writeField->setToolTip(
+    readAll = action(tools, tr("Read all"), "readAll", QKeySequence::Refresh);
+    writeChanges = action(tools, tr("Write changes"), "writeChanges", QKeySequence::Save,
+        tr("Write every value you changed (marked) to the machine."));
+    writeField = action(tools, tr("Write field"), "writeField", Qt::CTRL | Qt::Key_Return,
         tr("Write the value whose field has the cursor. A right click on a value's "
            "name reads or writes that value alone."));
 

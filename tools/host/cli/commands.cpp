@@ -163,22 +163,12 @@ struct Context {
         const Result& result = reply->result();
         if (result.outcome != Result::Done && result.outcome != Result::Stopped)
             console.error(result.reason);
-        switch (result.outcome) {
-        case Result::Done:
-            return ExitOk;
-        case Result::LinkLost:
-            return ExitLinkLost;
-        case Result::OutOfRange:
-        case Result::ReadOnly:
-        case Result::Unknown:
-            return ExitUsage;
-        case Result::Cancelled:
+        // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
+        static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
+            ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
+        if (result.outcome == Result::Stopped && Wait::interrupts() > 0)
             return ExitInterrupted;
-        case Result::Stopped:
-            return Wait::interrupts() > 0 ? ExitInterrupted : ExitFailed;
-        default:
-            return ExitFailed;
-        }
+        return codes[result.outcome];
     }
 
     int read(QStringList names)

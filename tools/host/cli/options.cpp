@@ -63,6 +63,7 @@ QString optionLines(const QList<Option>& options)
     return columns(rows);
 }
 
+// clang-format off
 QList<Option> commonOptions()
 {
     return {
@@ -70,36 +71,23 @@ QList<Option> commonOptions()
         { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
         { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
         { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
-        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1,
-            600 },
-        { "speed", "mm/s",
-            "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
-        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1,
-            3600 },
-        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).",
-            1, 600000 },
-        { "lost-after", "seconds",
-            "How long the machine may send nothing before it counts as lost (default 10).", 1,
-            86400 },
+        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1, 600 },
+        { "speed", "mm/s", "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1, 3600 },
+        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).", 1, 600000 },
+        { "lost-after", "seconds", "How long the machine may send nothing before it counts as lost (default 10).", 1, 86400 },
         { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
-        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0,
-            0, QLatin1Char('v') },
+        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0, 0, QLatin1Char('v') },
         { "no-progress", QString(), "No progress line during a job." },
-        { "cloud", "url",
-            "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device "
-            "registers there." },
-        { "cloud-ws", "url",
-            "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote "
-            "channel." },
+        { "cloud", "url", "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device registers there." },
+        { "cloud-ws", "url", "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote channel." },
         { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
-        { "device-code", "code",
-            "The machine's device code for the cloud service (default: its machine number)." },
-        { "cloud-embedded", QString(),
-            "Start the project's local cloud service in this program and use it." },
-        { "cloud-timeout", "seconds",
-            "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+        { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
+        { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
+        { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
     };
 }
+// clang-format on
 
 namespace {
 

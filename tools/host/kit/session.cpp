@@ -121,46 +121,42 @@ Session::~Session()
     m_simulator.reset();
 }
 
+// The plugin is loaded the way any host does: the first Qt plugin in the folder (or else in the
+// build tree's plugins/ beside bin/, then the installed plugin folder) that declares the device
+// interface; its instance is the factory of devices.
 bool Session::open(const SessionOptions& options)
 {
     m_options = options;
-    if (!loadPlugin(options.pluginDir))
-        return false;
-    attachDevice();
-    if (!m_device)
-        m_error = QStringLiteral("the plugin %1 built no device").arg(m_loader.fileName());
-    return m_device != nullptr;
-}
-
-// Loads the device plugin the way any host does: the first Qt plugin in the folder (or else in
-// the build tree's plugins/ beside bin/, then the installed plugin folder) that declares the
-// device interface; its instance is the factory of devices.
-bool Session::loadPlugin(const QString& folder)
-{
     const QString programs = QCoreApplication::applicationDirPath();
-    const QStringList folders = !folder.isEmpty()
-        ? QStringList { folder }
+    const QStringList folders = !options.pluginDir.isEmpty()
+        ? QStringList { options.pluginDir }
         : QStringList { QDir::cleanPath(programs + QStringLiteral("/../plugins")),
               QDir::cleanPath(programs + QStringLiteral("/" ZRDEVICE_PLUGIN_DIR_FROM_BIN)) };
     QString why;
     for (const QString& path : folders) {
         const QDir dir(path);
         for (const QString& file : dir.entryList(QDir::Files, QDir::Name)) {
+            if (m_factory || !QLibrary::isLibrary(file))
+                continue;
             m_loader.setFileName(dir.filePath(file));
             // The metadata names the interface without loading the library.
-            if (!QLibrary::isLibrary(file)
-                || m_loader.metaData().value(QStringLiteral("IID")).toString()
-                    != QLatin1String(ZRDeviceInterface_iid))
+            if (m_loader.metaData().value(QStringLiteral("IID")).toString()
+                != QLatin1String(ZRDeviceInterface_iid))
                 continue;
             m_factory = qobject_cast<ZRDeviceInterface*>(m_loader.instance());
-            if (m_factory)
-                return true;
-            why = QStringLiteral(" (%1)").arg(m_loader.errorString());
+            if (!m_factory)
+                why = QStringLiteral(" (%1)").arg(m_loader.errorString());
         }
     }
-    m_error
-        = QStringLiteral("no device plugin in %1%2").arg(folders.join(QStringLiteral(", ")), why);
-    return false;
+    if (!m_factory) {
+        m_error = QStringLiteral("no device plugin in %1%2")
+                      .arg(folders.join(QStringLiteral(", ")), why);
+        return false;
+    }
+    attachDevice();
+    if (!m_device)
+        m_error = QStringLiteral("the plugin %1 built no device").arg(m_loader.fileName());
+    return m_device != nullptr;
 }
 
 void Session::attachDevice()

@@ -144,7 +144,6 @@ private:
         QTimer deadline;
     };
 
-    bool loadPlugin(const QString& folder);
     void attachDevice();
     void onMessage(int kind, const QString& text);
     void onLinkUp();

@@ -111,8 +111,8 @@ void Panel::buildEditors()
             log(QStringLiteral("%1  %2").arg(
                 QLatin1String(kinds[qBound(0, int(kind), 2)]), Values::printable(text)));
         });
-    QWidget* columns[2];
-    m_window->newParameterArea(&columns[0], &columns[1]);
+    m_window->clearParameters();
+    QWidget* columns[] = { m_window->machineParameters, m_window->settingParameters };
     const QStringList lists[] = { device->sysProperty(), device->userProperty() };
     for (int i = 0; i < 2; ++i) {
         for (const QString& name : lists[i]) {

@@ -1,9 +1,7 @@
-// zrhost, the project's host for the ZR-TX4150V device plugin: its commands as one table of name,
-// synopsis, options and run function over the host kit.
+// zrhost, the project's host for the ZR-TX4150V device plugin: its terminal, its options, and its
+// commands as one table of name, synopsis, options and run function over the host kit.
 
 #include "cloud.h"
-#include "console.h"
-#include "options.h"
 #include "panel.h"
 #include "session.h"
 #include "simmachine.h"
@@ -11,14 +9,26 @@
 #include "zrdeviceproperty.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaEnum>
+#include <QSocketNotifier>
 #include <QTime>
+#include <QTimer>
 
+#include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +62,502 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& te
     if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+constexpr int barWidth = 30;
+
+// Terminal cells taken by one code point: two for the East Asian wide and full-width ranges,
+// none for combining marks and format characters.
+int cellsOf(uint code)
+{
+    const QChar::Category category = QChar::category(code);
+    if (code == 0 || category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing
+        || category == QChar::Other_Format)
+        return 0;
+    // clang-format off
+    static const uint wide[][2] = {
+        { 0x1100, 0x115F }, { 0x2E80, 0x303E }, { 0x3041, 0x33FF }, { 0x3400, 0x4DBF },
+        { 0x4E00, 0x9FFF }, { 0xA000, 0xA4CF }, { 0xAC00, 0xD7A3 }, { 0xF900, 0xFAFF },
+        { 0xFE30, 0xFE4F }, { 0xFF00, 0xFF60 }, { 0xFFE0, 0xFFE6 }, { 0x1F300, 0x1F64F },
+        { 0x1F900, 0x1F9FF }, { 0x20000, 0x3FFFD },
+    };
+    // clang-format on
+    for (const auto& range : wide) {
+        if (code >= range[0] && code <= range[1])
+            return 2;
+    }
+    return 1;
+}
+
+int displayWidth(const QString& text)
+{
+    int width = 0;
+    for (uint code : text.toUcs4())
+        width += cellsOf(code);
+    return width;
+}
+
+QString elide(const QString& text, int width)
+{
+    if (width <= 0 || displayWidth(text) <= width)
+        return text;
+    QString result;
+    int used = 0;
+    for (uint code : text.toUcs4()) {
+        used += cellsOf(code);
+        if (used > width - 1)
+            break;
+        result += QString::fromUcs4(&code, 1);
+    }
+    return result + QChar(0x2026);
+}
+
+// Ctrl-C and SIGTERM reach the event loop through a socket pair: the handler only writes a
+// byte, which is all a signal handler may safely do.
+int signalSocket[2] = { -1, -1 };
+int interruptCount = 0;
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &byte, 1);
+}
+
+QSocketNotifier* interruptNotifier()
+{
+    static QSocketNotifier* notifier = nullptr;
+    if (notifier
+        || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
+        return notifier;
+    notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return notifier;
+}
+
+// zrhost's output. Results go to standard output, errors to standard error with the program's
+// name; notes (what is going on) are left out under --quiet and go to standard error under
+// --json, so that standard output holds the JSON alone; details only under --verbose.
+class Console {
+public:
+    bool quiet = false;
+    bool verbose = false;
+    bool json = false;
+    bool progress = true;
+
+    static bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+    void print(const QString& text) { write(false, text); }
+    void line(const QString& text) { print(text + QLatin1Char('\n')); }
+    void note(const QString& text)
+    {
+        if (!quiet)
+            write(json, text + QLatin1Char('\n'));
+    }
+    void detail(const QString& text)
+    {
+        if (verbose)
+            write(true, text + QLatin1Char('\n'));
+    }
+    void error(const QString& text) { write(true, QStringLiteral("zrhost: %1\n").arg(text)); }
+
+    // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
+    static QString progressLine(const TaskReport& report, const QString& fileName)
+    {
+        const int filled = int(std::floor(report.percent / 100.0 * barWidth));
+        // The copy being cut, or the last one once all are done.
+        const qint64 copy = qMin(report.finished + (report.status == TaskReport::Finished ? 0 : 1),
+            qMax(report.copies, qint64(1)));
+        return QStringLiteral("[%1%2] %3 %  copy %4/%5  %6 left  %7  %8")
+            .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')),
+                QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
+                QString::number(report.copies), report.timeLeft(), report.statusText(), fileName);
+    }
+
+    // A job's progress: on a terminal one line redrawn in place, otherwise a line whenever the
+    // status or the copies change or the job moves on by a tenth.
+    void showProgress(const TaskReport& report, const QString& fileName)
+    {
+        if (!progress || quiet)
+            return;
+        const QString text = progressLine(report, fileName);
+        if (isTerminal(STDOUT_FILENO)) {
+            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
+            m_open = true;
+            return;
+        }
+        const QString key = QStringLiteral("%1/%2/%3")
+                                .arg(report.status)
+                                .arg(report.finished)
+                                .arg(int(report.percent / 10));
+        if (key != m_lastShown)
+            write(false, text + QLatin1Char('\n'));
+        m_lastShown = key;
+    }
+
+    void endProgress()
+    {
+        if (m_open)
+            std::fputc('\n', stdout);
+        std::fflush(stdout);
+        m_open = false;
+    }
+
+private:
+    void write(bool error, const QString& text, bool redraw = false)
+    {
+        if (!redraw)
+            endProgress();
+        const QByteArray bytes = text.toLocal8Bit();
+        FILE* stream = error ? stderr : stdout;
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+        std::fflush(stream);
+    }
+
+    bool m_open = false;
+    QString m_lastShown;
+};
+
+// Rows in aligned columns, each line ending in '\n'; a row of one cell is a line of its own (a
+// section title). Widths are counted in terminal cells, so Chinese and Japanese labels line up
+// with Latin ones. Cells of column `elided` longer than `width` cells are cut, with "…" at the end.
+QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
+{
+    QList<QStringList> cells = rows;
+    QVector<int> widths;
+    for (QStringList& row : cells) {
+        for (int c = 0; row.size() > 1 && c < row.size(); ++c) {
+            if (c == elided)
+                row[c] = elide(row[c], width);
+            widths.resize(qMax(widths.size(), c + 1));
+            widths[c] = qMax(widths[c], displayWidth(row[c]));
+        }
+    }
+    QString text;
+    for (const QStringList& row : qAsConst(cells)) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c) {
+            const int pad = c + 1 < row.size() ? widths[c] + 2 - displayWidth(row[c]) : 0;
+            line += row[c] + QString(pad, QLatin1Char(' '));
+        }
+        // Trailing blanks of empty last cells serve nobody.
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// The command line's one way to wait: it runs the event loop until done() holds, the time runs
+// out (timeoutMs < 0: no limit) or Ctrl-C (SIGINT or SIGTERM) arrives. With onInterrupt the
+// interrupt is handed to it (with its count, 1 for the first) and the wait goes on.
+namespace Wait {
+
+int interrupts()
+{
+    return interruptCount;
+}
+
+enum End { Done, TimedOut, Interrupted };
+
+End until(const std::function<bool()>& done, int timeoutMs = -1,
+    const std::function<void(int count)>& onInterrupt = {})
+{
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer clock;
+    End end = Done;
+    if (QSocketNotifier* notifier = interruptNotifier()) {
+        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
+            char bytes[16];
+            for (ssize_t n; (n = ::read(signalSocket[0], bytes, sizeof bytes)) > 0;) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    ++interruptCount;
+                    if (onInterrupt) {
+                        onInterrupt(interruptCount);
+                        continue;
+                    }
+                    end = Interrupted;
+                    loop.quit();
+                }
+            }
+        });
+    }
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+        else if (timeoutMs >= 0 && clock.hasExpired(timeoutMs)) {
+            end = TimedOut;
+            loop.quit();
+        }
+    });
+    clock.start();
+    poll.start(5);
+    if (!done())
+        loop.exec();
+    return end;
+}
+
+} // namespace Wait
+
+// Key presses on the terminal the program was started from, while a job runs: the terminal stops
+// waiting for Enter and stops echoing, and each of the given keys goes to pressed. Anything else
+// is typing meant for what comes after the job: it is put back on the terminal's input and keys
+// are off from then on, so nothing of it is lost. Ctrl-C still interrupts. The terminal gets its
+// settings back when the object goes. Nothing happens when standard input is not a terminal.
+class TerminalKeys {
+public:
+    TerminalKeys(const QByteArray& keys, const std::function<void(char)>& pressed)
+        : m_keys(keys)
+        , m_pressed(pressed)
+    {
+        if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0)
+            return;
+        termios raw = m_saved;
+        raw.c_lflag &= tcflag_t(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0)
+            return;
+        m_notifier.reset(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read));
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { read(); });
+    }
+    ~TerminalKeys() { release(); }
+
+private:
+    void release()
+    {
+        if (m_notifier)
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+        m_notifier.reset();
+    }
+
+    void read()
+    {
+        // One byte at a time, so that what is not a key stays for whoever reads next.
+        char key = 0;
+        if (::read(STDIN_FILENO, &key, 1) != 1)
+            return release();
+        if (m_keys.contains(key))
+            return m_pressed(key);
+        // Put it back in order: take the rest of what waits, then return it all.
+        QByteArray typed(1, key);
+        char rest[4096];
+        const ssize_t n = ::read(STDIN_FILENO, rest, sizeof rest);
+        if (n > 0)
+            typed.append(rest, int(n));
+        release();
+        for (char c : qAsConst(typed))
+            ::ioctl(STDIN_FILENO, TIOCSTI, &c);
+    }
+
+    QByteArray m_keys;
+    std::function<void(char)> m_pressed;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    termios m_saved {};
+};
+
+// One command-line option: a flag, a text or a number within limits.
+struct Option {
+    QString name; // "copies"
+    QString value; // the value's name in the help ("n"); empty for a flag
+    QString help;
+    double min = 0; // a number when min < max
+    double max = 0;
+    QChar letter {}; // a short form, such as 'q'
+
+    bool isNumber() const { return min < max; }
+};
+
+// The options of one command line, parsed against the options the command takes. Numbers are
+// checked against their limits here, with one error text for all.
+class Arguments {
+public:
+    bool isSet(const QString& name) const { return m_values.contains(name); }
+    QString text(const QString& name) const { return m_values.value(name); }
+    double number(const QString& name, double fallback) const
+    {
+        return isSet(name) ? m_values.value(name).toDouble() : fallback;
+    }
+    QStringList positional;
+
+    bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error)
+    {
+        for (int i = 0; i < arguments.size(); ++i) {
+            const QString& argument = arguments.at(i);
+            if (argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))
+                || argument.at(1).isDigit()) {
+                positional.append(argument);
+                continue;
+            }
+            const bool isLong = argument.startsWith(QLatin1String("--"));
+            const int equals = isLong ? argument.indexOf(QLatin1Char('=')) : -1;
+            const QString name = argument.mid(isLong ? 2 : 1, equals < 0 ? -1 : equals - 2);
+            const auto option
+                = std::find_if(allowed.cbegin(), allowed.cend(), [&](const Option& o) {
+                      return isLong ? o.name == name : QString(o.letter) == name;
+                  });
+            if (option == allowed.cend()) {
+                *error = QStringLiteral("there is no option %1").arg(argument);
+                return false;
+            }
+            QString value = equals < 0 ? QString() : argument.mid(equals + 1);
+            if (!option->value.isEmpty() && equals < 0) {
+                if (++i >= arguments.size()) {
+                    *error = QStringLiteral("--%1 wants a value").arg(option->name);
+                    return false;
+                }
+                value = arguments.at(i);
+            }
+            bool ok = true;
+            const double number = option->isNumber() ? value.toDouble(&ok) : 0;
+            if (option->isNumber() && (!ok || !(number >= option->min && number <= option->max))) {
+                *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
+                             .arg(option->name, QString::number(option->min),
+                                 QString::number(option->max), value);
+                return false;
+            }
+            m_values.insert(option->name, value);
+        }
+        return true;
+    }
+
+private:
+    QHash<QString, QString> m_values;
+};
+
+// The options as the help shows them, one to a line.
+QString optionLines(const QList<Option>& options)
+{
+    QList<QStringList> rows;
+    for (const Option& option : options) {
+        QString call = option.letter.isNull() ? QStringLiteral("      ")
+                                              : QStringLiteral("  -%1, ").arg(option.letter);
+        call += QStringLiteral("--") + option.name;
+        if (!option.value.isEmpty())
+            call += QStringLiteral(" <%1>").arg(option.value);
+        rows.append({ call, option.help });
+    }
+    return columns(rows);
+}
+
+// The options every command takes: where the machine is, its time-outs, the output, the cloud.
+// clang-format off
+QList<Option> commonOptions()
+{
+    return {
+        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
+        { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
+        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
+        { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
+        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1, 600 },
+        { "speed", "mm/s", "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1, 3600 },
+        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).", 1, 600000 },
+        { "lost-after", "seconds", "How long the machine may send nothing before it counts as lost (default 10).", 1, 86400 },
+        { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
+        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0, 0, QLatin1Char('v') },
+        { "no-progress", QString(), "No progress line during a job." },
+        { "cloud", "url", "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device registers there." },
+        { "cloud-ws", "url", "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote channel." },
+        { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
+        { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
+        { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
+        { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+    };
+}
+// clang-format on
+
+// The address in the option, if it is one of the schemes with a host; invalid otherwise.
+QUrl address(const Arguments& a, const char* name, const QStringList& schemes)
+{
+    const QUrl url(a.text(name), QUrl::StrictMode);
+    return url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty()
+            && !url.hasQuery() && !url.hasFragment()
+        ? url
+        : QUrl();
+}
+
+QString cloudOptions(const Arguments& a, CloudOptions* cloud)
+{
+    cloud->embedded = a.isSet("cloud-embedded");
+    if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
+        return QStringLiteral(
+            "--cloud-embedded starts a cloud service of its own; give it or --cloud, not both");
+    if (!cloud->embedded && !a.isSet("cloud")) {
+        for (const char* name : { "cloud-ws", "cloud-token", "device-code", "cloud-timeout" }) {
+            if (a.isSet(name))
+                return QStringLiteral("--%1 needs --cloud or --cloud-embedded").arg(name);
+        }
+        return QString();
+    }
+    const QString unlike = QStringLiteral("--%1 wants %2 address such as %3, not \"%4\"");
+    if (a.isSet("cloud")) {
+        cloud->httpBase = address(a, "cloud", { "http", "https" });
+        if (cloud->httpBase.isEmpty())
+            return unlike.arg(QStringLiteral("cloud"), QStringLiteral("an http:// or https://"),
+                QStringLiteral("http://127.0.0.1:8700/api/"), Values::printable(a.text("cloud")));
+    }
+    if (a.isSet("cloud-ws")) {
+        QUrl ws = address(a, "cloud-ws", { "ws", "wss" });
+        if (ws.isEmpty())
+            return unlike.arg(QStringLiteral("cloud-ws"), QStringLiteral("a ws:// or wss://"),
+                QStringLiteral("ws://127.0.0.1:8701/api/"), Values::printable(a.text("cloud-ws")));
+        // The device appends its code without a separator; the base is a folder.
+        if (!ws.path().endsWith(QLatin1Char('/')))
+            ws.setPath(ws.path() + QLatin1Char('/'));
+        cloud->wsBase = ws.toString();
+    }
+    cloud->token = a.text("cloud-token");
+    for (const QChar ch : qAsConst(cloud->token)) {
+        if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
+            return QStringLiteral("--cloud-token may not hold spaces or control characters");
+    }
+    cloud->deviceCode = a.text("device-code");
+    if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
+        return QStringLiteral(
+            "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
+            .arg(Values::printable(cloud->deviceCode));
+    cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
+    return QString();
+}
+
+QString machineOptions(const Arguments& a, SessionOptions* s)
+{
+    if (a.isSet("ip") && a.isSet("usb"))
+        return QStringLiteral("--ip and --usb name two machines; give one");
+    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty())
+        return QStringLiteral("--ip wants an address");
+    if (a.isSet("usb"))
+        s->target = MachineTarget::usb(a.text("usb"));
+    else if (a.isSet("ip"))
+        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
+    else if (a.isSet("port"))
+        return QStringLiteral("--port needs --ip");
+    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded)
+        return QStringLiteral(
+            "--speed is for the embedded simulator; a machine cuts at its own speed");
+    s->pluginDir = a.text("plugin-dir");
+    s->heartbeatSeconds = int(a.number("heartbeat", 0));
+    s->simulator.speedMmPerSecond = a.number("speed", 0);
+    // Progress worth watching: the embedded machine reports four times a second.
+    s->simulator.reportIntervalMs = 250;
+    s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
+    s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
+    s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
+    return QString();
+}
+
+// The session the options describe. False with the reason in *error.
+bool sessionOptions(const Arguments& arguments, SessionOptions* options, QString* error)
+{
+    *error = machineOptions(arguments, options);
+    if (error->isEmpty())
+        *error = cloudOptions(arguments, &options->cloud);
+    return error->isEmpty();
 }
 
 struct Context;

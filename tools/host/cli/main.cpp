@@ -3,12 +3,13 @@
 
 #include "cloud.h"
 #include "panel.h"
+#include "panelwindow.h"
 #include "session.h"
 #include "simmachine.h"
 #include "values.h"
 #include "zrdeviceproperty.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QSocketNotifier>
 #include <QTime>
 #include <QTimer>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cmath>
@@ -1135,15 +1137,62 @@ int runPreview(Context& c)
     return ExitOk;
 }
 
+// The panel: an application of its own, with its translations, window and session. Without a
+// display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
     if (!c.args.positional.isEmpty())
         return c.usage(QStringLiteral("panel takes no arguments"));
-    PanelOptions panel;
-    panel.session = c.options;
-    panel.connect = c.args.isSet("simulator") || c.options.target.kind != MachineTarget::Embedded;
-    panel.screenshot = c.args.text("screenshot");
-    return runPanel(panel);
+    // Without a display the platform would abort the program.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
+        && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
+        c.console.error(QStringLiteral("the panel needs a display, and DISPLAY is not set; start "
+                                       "it on a desktop (QT_QPA_PLATFORM=offscreen draws without "
+                                       "one)"));
+        return ExitFailed;
+    }
+    static int argc = 1;
+    static char name[] = "zrhost";
+    static char* argv[] = { name, nullptr };
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrhost"));
+    QTranslator translator;
+    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+        QCoreApplication::installTranslator(&translator);
+    if (const int code = c.open())
+        return code;
+    Session& session = *c.session;
+    PanelWindow window;
+    Panel panel(&session, &window);
+    window.setWindowTitle(
+        QCoreApplication::translate("Panel", "%1 parameter panel")
+            .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
+    window.show();
+    // The head must not keep moving after the window is gone.
+    QObject::connect(&app, &QApplication::lastWindowClosed, &session,
+        [&session] { session.device()->move(0, 0); });
+    const MachineTarget& target = c.options.target;
+    window.address->setText(target.address);
+    window.usbPath->setText(target.usbPath);
+    (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
+    window.port->setValue(target.port);
+    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded)
+        session.connectMachine();
+    int code = ExitOk;
+    if (c.args.isSet("screenshot")) {
+        // Once the values are read and painted, or after a long while.
+        const auto save = [&](bool read) {
+            code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
+            app.exit(code);
+        };
+        QObject::connect(&panel, &Panel::readFinished, &app,
+            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
+        QTimer::singleShot(20000, &app, [&save] { save(false); });
+    }
+    app.exec();
+    return code;
 }
 
 // clang-format off

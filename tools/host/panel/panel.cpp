@@ -19,9 +19,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTextStream>
 #include <QTime>
-#include <QTranslator>
 
 namespace {
 
@@ -359,63 +357,4 @@ void Panel::log(const QString& text)
 {
     m_window->log->appendPlainText(
         QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
-}
-
-int runPanel(const PanelOptions& options)
-{
-    // Without a display the platform would abort the program.
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
-        && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
-        QTextStream(stderr)
-            << "zrhost: the panel needs a display, and DISPLAY is not set; start it on a "
-               "desktop (QT_QPA_PLATFORM=offscreen draws without one)\n";
-        return 1;
-    }
-    static int argc = 1;
-    static char name[] = "zrhost";
-    static char* argv[] = { name, nullptr };
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zrhost"));
-    QTranslator translator;
-    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
-            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
-        QCoreApplication::installTranslator(&translator);
-
-    Session session;
-    if (!session.open(options.session)) {
-        QTextStream(stderr) << "zrhost: cannot load the device plugin: " << session.errorString()
-                            << "\n";
-        return 3;
-    }
-    PanelWindow window;
-    Panel panel(&session, &window);
-    window.setWindowTitle(
-        QCoreApplication::translate("Panel", "%1 parameter panel")
-            .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
-    window.show();
-    // The head must not keep moving after the window is gone.
-    QObject::connect(&app, &QApplication::lastWindowClosed, &session,
-        [&session] { session.device()->move(0, 0); });
-
-    const MachineTarget& target = options.session.target;
-    window.address->setText(target.address);
-    window.usbPath->setText(target.usbPath);
-    (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
-    window.port->setValue(target.port);
-    if (options.connect)
-        session.connectMachine();
-
-    int code = 0;
-    if (!options.screenshot.isEmpty()) {
-        const auto save = [&](bool read) {
-            code = window.grab().save(options.screenshot) && read ? 0 : 1;
-            app.exit(code);
-        };
-        QObject::connect(&panel, &Panel::readFinished, &app,
-            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
-        QTimer::singleShot(20000, &app, [&save] { save(false); });
-    }
-    app.exec();
-    return code;
 }

@@ -7,16 +7,6 @@
 
 class PanelWindow;
 
-struct PanelOptions {
-    SessionOptions session;
-    bool connect = false; // connect at start (to the embedded simulator unless a machine is named)
-    QString screenshot; // save the window here once the values are read, and quit
-};
-
-// Opens the panel: its own application, translations, window and session. Returns the exit
-// code; without a display it says so and returns 1.
-int runPanel(const PanelOptions& options);
-
 // What the panel does: it keeps the window's widgets in step with the session. Nothing here
 // waits; every request's answer arrives as a signal of its reply.
 class Panel : public QObject {

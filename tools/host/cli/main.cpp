@@ -786,8 +786,6 @@ struct Context {
 
 int runList(Context& c)
 {
-    if (!c.args.positional.isEmpty())
-        return c.usage(QStringLiteral("list takes no arguments"));
     if (const int code = c.args.isSet("read") ? c.connect() : c.open())
         return code;
     ZRDeviceInterface* device = c.device();
@@ -809,8 +807,6 @@ int runList(Context& c)
 
 int runInfo(Context& c)
 {
-    if (!c.args.positional.isEmpty())
-        return c.usage(QStringLiteral("info takes no arguments"));
     if (const int code = c.connect())
         return code;
     if (const int code = c.readInfo())
@@ -992,8 +988,6 @@ int runJob(Context& c)
 
 int runControl(Context& c, Request::Kind kind)
 {
-    if (!c.args.positional.isEmpty())
-        return c.usage(QStringLiteral("%1 takes no arguments").arg(c.command.name));
     if (c.options.target.kind == MachineTarget::Embedded)
         return c.usage(
             QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
@@ -1076,8 +1070,6 @@ int runOrigin(Context& c)
 
 int runMonitor(Context& c)
 {
-    if (!c.args.positional.isEmpty())
-        return c.usage(QStringLiteral("monitor takes no arguments"));
     if (const int code = c.open())
         return code;
     // Listening starts before connecting, so that the link's own status line is shown.
@@ -1141,8 +1133,6 @@ int runPreview(Context& c)
 // display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
-    if (!c.args.positional.isEmpty())
-        return c.usage(QStringLiteral("panel takes no arguments"));
     // Without a display the platform would abort the program.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
@@ -1330,6 +1320,11 @@ int main(int argc, char** argv)
         || !sessionOptions(c.args, &c.options, &error))
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    // A command whose synopsis names no argument takes none.
+    if (!c.args.positional.isEmpty()
+        && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))
+        return write(stderr,
+            QStringLiteral("zrhost %1: %1 takes no arguments; see zrhost %1 --help\n").arg(name));
     c.console.quiet = c.args.isSet("quiet");
     c.console.verbose = verboseOutput = c.args.isSet("verbose");
     c.console.json = c.args.isSet("json");

@@ -337,7 +337,6 @@ void Session::onLinkUp()
         setLink(Up);
         m_watchdog.start();
         beat();
-        emit connected();
     });
 }
 

@@ -32,7 +32,7 @@ struct MachineTarget {
 
     static MachineTarget tcp(const QString& address, quint16 port)
     {
-        return { Tcp, address, port, QString() };
+        return { Tcp, address, port, {} };
     }
     static MachineTarget usb(const QString& path) { return { Usb, QString(), 9100, path }; }
     // "192.168.1.20:9100", "USB /dev/ttyACM0" or "the embedded simulator".
@@ -77,7 +77,7 @@ public:
 
     // Loads the plugin and builds the device. False with errorString() when it cannot.
     bool open(const SessionOptions& options);
-    // Starts the embedded machine when no machine is named and connects; connected() or failed()
+    // Starts the embedded machine when no machine is named and connects; linkChanged() or failed()
     // follows. The link counts as up once the machine has answered.
     void connectMachine();
     void connectTo(const MachineTarget& target);
@@ -93,7 +93,6 @@ public:
     // The simulated machine the session runs itself, if it does.
     SimMachine* embedded() const { return m_simulator.get(); }
     Cloud* cloud() const { return m_cloud.get(); }
-    const SessionOptions& options() const { return m_options; }
     Link link() const { return m_link; }
     bool isUp() const { return m_link == Up; }
     bool isAnswering() const { return m_answering; }
@@ -107,7 +106,6 @@ public:
     bool linkOpened() const { return m_opened; }
 
 signals:
-    void connected();
     void failed(const QString& reason);
     void linkChanged(Session::Link link);
     // The machine stopped answering (false) or answers again (true).

@@ -138,12 +138,8 @@ void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
 void tst_HostCli::busyMachine()
 {
     // Another host's job is on the machine: this host's job is refused, naming it.
-    hostrig::Machine machine(hostrig::fastMachine(50));
-    simtest::Client other;
-    QVERIFY(other.connectTo(machine.tcp.port()));
-    other.send("CMD", "NUM:5;");
-    other.send("PLT", simtest::square(100));
-    QTRY_COMPARE(machine.sim.jobStatus(), SimMachine::Cutting);
+    hostrig::Machine machine(fastMachine(50));
+    QVERIFY(hostrig::otherHostsJob(machine, 5));
     const hostrig::Run run = zrhost(QStringList { "job", gasket, "-q" } + machine.at());
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(
@@ -283,12 +279,8 @@ void tst_HostCli::keysOnATerminal()
 
 void tst_HostCli::taskControlAndMonitor()
 {
-    hostrig::Machine machine(hostrig::fastMachine(50));
-    simtest::Client other;
-    QVERIFY(other.connectTo(machine.tcp.port()));
-    other.send("CMD", "NUM:3;");
-    other.send("PLT", simtest::square(100));
-    QTRY_COMPARE(machine.sim.jobStatus(), SimMachine::Cutting);
+    hostrig::Machine machine(fastMachine(50));
+    QVERIFY(hostrig::otherHostsJob(machine, 3));
     const QStringList at = QStringList { "-q" } + machine.at();
     const hostrig::Run pause = zrhost(QStringList { "pause" } + at);
     QVERIFY2(pause.out.startsWith("paused: job-0001.plt, ")

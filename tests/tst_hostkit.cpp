@@ -326,7 +326,7 @@ void tst_HostKit::linkDropMidJob()
 {
     QFETCH(bool, usb);
     QFETCH(QString, line);
-    SimOptions options = hostrig::fastMachine(2000);
+    SimOptions options = fastMachine(2000);
     options.dropAtPercent = 30;
     hostrig::Machine machine(options);
     const auto session = hostrig::session(hostrig::sessionOptions(machine.target(usb)));
@@ -345,7 +345,7 @@ void tst_HostKit::linkDropMidJob()
 
 void tst_HostKit::stopAndPause()
 {
-    hostrig::Machine machine(hostrig::fastMachine(1000));
+    hostrig::Machine machine(fastMachine(1000));
     const auto session = hostrig::session(hostrig::sessionOptions(machine.target()));
     Reply* reply = session->send(job(2));
     QList<int> statuses;

@@ -4,9 +4,7 @@
 // and a kit session connected to a machine.
 
 #include "session.h"
-#include "simmachine.h"
-#include "simptyfront.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 
 #include <QProcess>
 #include <QTest>
@@ -43,24 +41,11 @@ inline Run zrhost(
     return run;
 }
 
-// A fast machine that reports often, so a job takes a fraction of a second.
-inline SimOptions fastMachine(double speed = 20000)
-{
-    SimOptions options;
-    options.speedMmPerSecond = speed;
-    options.reportIntervalMs = 20;
-    return options;
-}
-
-// The simulated machine on 127.0.0.1 (and on a pseudo-terminal when asked).
-struct Machine {
+// The simulated machine as the host's tests reach it.
+struct Machine : SimRig {
     explicit Machine(const SimOptions& options = fastMachine())
-        : sim(options)
-        , tcp(&sim)
-        , pty(&sim)
-    {
-        tcp.listen();
-    }
+        : SimRig(options)
+    { }
     MachineTarget target(bool usb = false)
     {
         if (usb && !pty.isOpen())
@@ -72,11 +57,17 @@ struct Machine {
     {
         return { "--ip", "127.0.0.1", "--port", QString::number(tcp.port()) };
     }
-
-    SimMachine sim;
-    SimTcpFront tcp;
-    SimPtyFront pty;
 };
+
+// Another host's job of copies, cutting on the machine: the rig's client sent it.
+inline bool otherHostsJob(Machine& machine, int copies)
+{
+    if (!machine.connectClient())
+        return false;
+    machine.client.send("CMD", "NUM:" + QByteArray::number(copies) + ';');
+    machine.client.send("PLT", simtest::square(100));
+    return QTest::qWaitFor([&] { return machine.sim.jobStatus() == SimMachine::Cutting; }, 5000);
+}
 
 inline SessionOptions sessionOptions(const MachineTarget& target)
 {

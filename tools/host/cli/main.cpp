@@ -134,10 +134,10 @@ QSocketNotifier* interruptNotifier()
     notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
     struct sigaction action = {};
     action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGINT, SIGTERM })
+        sigaction(signal, &action, nullptr);
     return notifier;
 }
 

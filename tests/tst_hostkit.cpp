@@ -71,6 +71,7 @@ private slots:
     void jobCutsEveryCopy();
     void linkDropMidJob_data();
     void linkDropMidJob();
+    void requestsAfterALostLink();
     void stopAndPause();
     void machineThatNeverReports();
     void silentMachine();
@@ -341,6 +342,28 @@ void tst_HostKit::linkDropMidJob()
     QVERIFY(result.record.value("Percent").toInt() >= 30);
     QCOMPARE(session->device()->property_ptr("TASK")->value().toJsonObject(), result.record);
     QVERIFY(session->device()->property_ptr("TASK_START_TIME")->value().toDateTime().isValid());
+}
+
+void tst_HostKit::requestsAfterALostLink()
+{
+    SimOptions options = fastMachine();
+    options.replyDelayMs = 300;
+    hostrig::Machine machine(options);
+    SessionOptions settings = hostrig::sessionOptions(machine.target());
+    settings.replyTimeoutMs = 3000;
+    const auto session = hostrig::session(settings);
+    QVERIFY(session->isUp());
+    Reply* unanswered = session->send(Request::of(Request::Read, { "WORKAREA_X" }));
+    QTest::qWait(50);
+    machine.tcp.dropConnection();
+    QTRY_VERIFY(unanswered->isFinished());
+    QCOMPARE(unanswered->result().outcome, Result::LinkLost);
+    // A fresh link, as the panel makes one, serves requests again.
+    session->closeLink();
+    session->connectTo(machine.target());
+    QTRY_VERIFY_WITH_TIMEOUT(session->isUp(), 10000);
+    QCOMPARE(
+        hostrig::ask(*session, Request::of(Request::Read, { "WORKAREA_X" })).outcome, Result::Done);
 }
 
 void tst_HostKit::stopAndPause()

@@ -260,14 +260,15 @@ void Session::closeLink(const QList<QByteArray>& keep)
         if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
             carried.append({ name, parameter->value() });
     }
+    // Closed first, so that the heartbeat's reads end too before their values go.
+    m_connectDeadline.stop();
+    setLink(Closed);
     endAll(Result::LinkLost, QStringLiteral("the link was closed"));
     disconnect(m_device.get(), nullptr, this, nullptr);
     m_device.reset();
     attachDevice();
     for (const auto& value : qAsConst(carried))
         m_device->property_ptr(value.first.constData())->setValue(value.second);
-    m_connectDeadline.stop();
-    setLink(Closed);
 }
 
 QString Session::machineName() const
@@ -435,16 +436,25 @@ bool Session::prepare(Exchange& exchange)
         for (const QString& name : request.names)
             planRead(exchange, name.toLatin1());
         break;
-    case Request::Write:
+    case Request::Write: {
+        // Every value is checked before any is stored or sent.
+        static const Result::Outcome outcomes[] = { Result::Done, Result::Unknown, Result::Refused,
+            Result::ReadOnly, Result::OutOfRange };
+        QVector<QVariant> values(request.names.size());
         for (int i = 0; i < request.names.size(); ++i) {
-            if (!planWrite(exchange, request.names.at(i).toLatin1(), request.values.value(i),
-                    request.raw)) {
-                for (const Watch& watch : qAsConst(exchange.watches))
-                    watch.parameter->setValue(watch.old);
+            QString error;
+            const Values::Fault fault
+                = Values::checkWrite(m_device.get(), request.names.at(i).toLatin1(),
+                    request.values.value(i), request.raw, &values[i], &error);
+            if (fault != Values::Fits) {
+                reply->finish(outcomes[fault], error);
                 return false;
             }
         }
+        for (int i = 0; i < request.names.size(); ++i)
+            planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
         break;
+    }
     default: {
         if (isJobOn()) {
             reply->finish(Result::Refused,
@@ -514,25 +524,15 @@ void Session::planRead(Exchange& exchange, const QByteArray& name)
         watch(exchange, m_device->property_ptr(member.constData()), QString::fromLatin1(group));
 }
 
-bool Session::planWrite(Exchange& exchange, const QByteArray& name, const QString& text, bool raw)
+void Session::planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value)
 {
-    QVariant value;
-    QString error;
-    static const Result::Outcome outcomes[]
-        = { Result::Done, Result::Unknown, Result::Refused, Result::ReadOnly, Result::OutOfRange };
-    const Values::Fault fault = Values::checkWrite(m_device.get(), name, text, raw, &value, &error);
-    if (fault != Values::Fits) {
-        exchange.reply->finish(outcomes[fault], error);
-        return false;
-    }
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
     Watch watch { parameter, QString::fromLatin1(name), parameter->value(), QVariant() };
     parameter->setValue(value);
     exchange.frames.append(parameter->set_cmd_bytes());
     if (Protocol::answerIsDropped(parameter->set_cmd_int())) {
         // The device never stores this answer: sent, but it cannot be seen.
-        exchange.reply->m_result.local.append(watch.name);
-        return true;
+        return exchange.reply->m_result.local.append(watch.name);
     }
     watch.byStatus = parameter->cmd_type() == ZRDeviceInterface::CCMD
         && parameter->get_cmd_int() != parameter->set_cmd_int();
@@ -541,7 +541,6 @@ bool Session::planWrite(Exchange& exchange, const QByteArray& name, const QStrin
         parameter->setValue(watch.mark);
     }
     exchange.watches.append(watch);
-    return true;
 }
 
 void Session::poll()
@@ -618,13 +617,14 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
     const bool keepProbes = m_link == Up && outcome == Result::LinkLost;
     const auto probe = [keepProbes](Reply* reply) { return keepProbes && reply->m_internal; };
     if (m_current && !(m_current->reply && probe(m_current->reply))) {
-        for (const Watch& watch : qAsConst(m_current->watches)) {
+        const std::unique_ptr<Exchange> ended = std::move(m_current);
+        m_poll.stop();
+        for (const Watch& watch : qAsConst(ended->watches)) {
             if (watch.byStatus || isMarked(watch.parameter->value(), watch.mark))
                 watch.parameter->setValue(watch.old);
         }
-        m_poll.stop();
-        if (Reply* reply = std::move(m_current)->reply)
-            reply->finish(outcome, reason);
+        if (ended->reply)
+            ended->reply->finish(outcome, reason);
     }
     const QList<QPointer<Reply>> waiting = m_queue + m_controls;
     m_queue.clear();

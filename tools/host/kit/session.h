@@ -153,7 +153,7 @@ private:
     void startNext();
     bool prepare(Exchange& exchange);
     void planRead(Exchange& exchange, const QByteArray& name);
-    bool planWrite(Exchange& exchange, const QByteArray& name, const QString& text, bool raw);
+    void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
     void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void poll();
     void settle(bool timedOut);

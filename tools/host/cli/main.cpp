@@ -1171,12 +1171,12 @@ int runPanelCommand(Context& c)
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded)
         session.connectMachine();
     int code = ExitOk;
+    // With --screenshot: once the values are read and painted, or after a long while.
+    const auto save = [&](bool read) {
+        code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
+        app.exit(code);
+    };
     if (c.args.isSet("screenshot")) {
-        // Once the values are read and painted, or after a long while.
-        const auto save = [&](bool read) {
-            code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
-            app.exit(code);
-        };
         QObject::connect(&panel, &Panel::readFinished, &app,
             [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
         QTimer::singleShot(20000, &app, [&save] { save(false); });

@@ -55,6 +55,7 @@ private slots:
     void help();
     void mainJobAgreesWithTheMachine();
     void ctrlCStopsOnlyWhenConfirmed();
+    void ctrlCEndsAReadAndAJogStops();
     void busyMachine();
     void silentMachine_data();
     void silentMachine();
@@ -133,6 +134,35 @@ void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
     QCOMPARE(silent.exitCode(), 1);
     QVERIFY2(said.contains("the machine did not confirm the stop") && !said.contains("Job stopped"),
         qPrintable(said));
+}
+
+void tst_HostCli::ctrlCEndsAReadAndAJogStops()
+{
+    // A read the machine does not answer ends at Ctrl-C, not as a success after its time-out.
+    Peer peer;
+    const auto talking = peer.answer;
+    peer.answer = [&peer, talking](const QByteArray& sent) {
+        peer.silent = peer.silent || sent.contains(";GET26;");
+        return talking(sent);
+    };
+    QProcess get;
+    get.start(QStringLiteral(ZRHOST_PATH),
+        QStringList { "get", "PU_SPEED", "--reply-timeout", "60000" } + peer.at());
+    QVERIFY(QTest::qWaitFor([&] { return peer.received().contains(";GET26;"); }, 10000));
+    ::kill(pid_t(get.processId()), SIGINT);
+    QVERIFY(QTest::qWaitFor([&] { return get.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(get.exitCode(), 130);
+    QVERIFY(!get.readAllStandardOutput().contains("PU_SPEED"));
+
+    // A move the machine does not confirm is still told to stop.
+    Peer quiet;
+    const hostrig::Run jog
+        = zrhost(QStringList { "jog", "x", "+", "--reply-timeout", "300" } + quiet.at());
+    QCOMPARE(jog.exitCode, 1);
+    QVERIFY(!jog.out.contains("Jogged"));
+    const QByteArray sent = quiet.received();
+    QVERIFY(
+        sent.contains("SET82:32868;") && sent.indexOf("SET82:0;") > sent.indexOf("SET82:32868;"));
 }
 
 void tst_HostCli::busyMachine()

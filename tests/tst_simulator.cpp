@@ -309,9 +309,9 @@ void tst_Simulator::jobLengthOfArcsAndLabels()
     start();
     QStringList lines;
     QObject listening;
-    connect(m_machine.get(), &SimMachine::logLine, &listening,
+    connect(&m_rig->sim, &SimMachine::logLine, &listening,
         [&](const QString& line) { lines << line; });
-    m_client->send("PLT", file);
+    m_rig->client.send("PLT", file);
     QVERIFY2(QTest::qWaitFor([&] { return lines.join('\n').contains(logged); }, 3000),
         qPrintable(lines.join('\n')));
 }

@@ -1,15 +1,19 @@
 // zrhost, the project's host for the ZR-TX4150V device plugin: its terminal, its options, and its
 // commands as one table of name, synopsis, options and run function over the host kit.
 
+#include "carriage.h"
 #include "cloud.h"
 #include "panel.h"
 #include "panelwindow.h"
+#include "remote.h"
+#include "service.h"
 #include "session.h"
 #include "simmachine.h"
 #include "values.h"
 #include "zrdeviceproperty.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -469,6 +473,8 @@ QList<Option> commonOptions()
         { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
         { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
         { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+        { "server", "url", "Work through a machine service (zrhost serve), such as ws://127.0.0.1:9190; ZRHOST_SERVER gives it too." },
+        { "token", "token", "The token the machine service wants (ZRHOST_TOKEN gives it too); for serve, the one it wants of clients." },
     };
 }
 // clang-format on
@@ -481,6 +487,14 @@ QUrl address(const Arguments& a, const char* name, const QStringList& schemes)
             && !url.hasQuery() && !url.hasFragment()
         ? url
         : QUrl();
+}
+
+// A token goes into a header as it is.
+bool isPlainToken(const QString& token)
+{
+    return std::none_of(token.cbegin(), token.cend(), [](QChar ch) {
+        return ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f;
+    });
 }
 
 QString cloudOptions(const Arguments& a, CloudOptions* cloud)
@@ -514,10 +528,8 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
         cloud->wsBase = ws.toString();
     }
     cloud->token = a.text("cloud-token");
-    for (const QChar ch : qAsConst(cloud->token)) {
-        if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
-            return QStringLiteral("--cloud-token may not hold spaces or control characters");
-    }
+    if (!isPlainToken(cloud->token))
+        return QStringLiteral("--cloud-token may not hold spaces or control characters");
     cloud->deviceCode = a.text("device-code");
     if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
         return QStringLiteral(
@@ -553,12 +565,37 @@ QString machineOptions(const Arguments& a, SessionOptions* s)
     return QString();
 }
 
+// A machine service to work through: --server, or ZRHOST_SERVER unless the command names a
+// machine itself; it holds the machine, the simulator and the cloud service.
+QString serverOptions(const Arguments& a, QUrl* server, QString* token)
+{
+    const QString given = a.isSet("server") ? a.text("server") : qEnvironmentVariable("ZRHOST_SERVER");
+    *token = a.isSet("token") ? a.text("token") : qEnvironmentVariable("ZRHOST_TOKEN");
+    if (!a.isSet("server") && (given.isEmpty() || a.isSet("ip") || a.isSet("usb")))
+        return QString();
+    const QUrl url(given, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("ws") && url.scheme() != QLatin1String("wss"))
+        || url.host().isEmpty())
+        return QStringLiteral("--server wants a ws:// address such as ws://127.0.0.1:%1, not \"%2\"")
+            .arg(QString::number(ServiceOptions::defaultPort), Values::printable(given));
+    for (const char* name : { "ip", "usb", "speed", "heartbeat", "cloud", "cloud-embedded" }) {
+        if (a.isSet(name))
+            return QStringLiteral("--%1 is for the machine service (zrhost serve), which holds the "
+                                  "machine; not for a command given --server")
+                .arg(name);
+    }
+    *server = url;
+    return QString();
+}
+
 // The session the options describe. False with the reason in *error.
 bool sessionOptions(const Arguments& arguments, SessionOptions* options, QString* error)
 {
     *error = machineOptions(arguments, options);
     if (error->isEmpty())
         *error = cloudOptions(arguments, &options->cloud);
+    if (error->isEmpty() && !isPlainToken(arguments.text("token")))
+        *error = QStringLiteral("--token may not hold spaces or control characters");
     return error->isEmpty();
 }
 
@@ -599,6 +636,8 @@ struct Context {
     Arguments args;
     Console console;
     SessionOptions options;
+    QUrl server; // through a machine service when set
+    QString token;
     std::unique_ptr<Session> session;
     bool cloudTried = false;
     bool infoRead = false;
@@ -618,7 +657,7 @@ struct Context {
     {
         if (session)
             return ExitOk;
-        session.reset(new Session);
+        session.reset(server.isEmpty() ? new Session : new RemoteSession(server, token));
         if (!session->open(options)) {
             console.error(
                 QStringLiteral("cannot load the device plugin: %1").arg(session->errorString()));
@@ -655,6 +694,24 @@ struct Context {
                 });
         console.note(QStringLiteral("Connected to %1.").arg(session->machineName()));
         return ExitOk;
+    }
+
+    // Through a machine service: attached to it, whether or not it has the machine now.
+    int attachService()
+    {
+        if (server.isEmpty())
+            return usage(QStringLiteral("%1 works through a machine service; give --server").arg(command.name));
+        if (const int opened = open())
+            return opened;
+        auto* remote = static_cast<RemoteSession*>(session.get());
+        remote->connectMachine();
+        if (Wait::until([remote] { return remote->isAttached() || remote->link() != Session::Connecting; })
+            == Wait::Interrupted)
+            return ExitInterrupted;
+        if (remote->isAttached())
+            return ExitOk;
+        console.error(QStringLiteral("cannot reach the machine service: %1").arg(session->errorString()));
+        return ExitNoMachine;
     }
 
     // Connects, then attaches the cloud service when one is asked for.
@@ -914,6 +971,7 @@ int runJob(Context& c)
 
     Request request = Request::of(Request::Job);
     request.file = c.args.positional.first();
+    request.data = file.data();
     request.copies = copies;
     Reply* reply = c.session->send(request);
     QObject::connect(reply, &Reply::progress,
@@ -988,7 +1046,7 @@ int runJob(Context& c)
 
 int runControl(Context& c, Request::Kind kind)
 {
-    if (c.options.target.kind == MachineTarget::Embedded)
+    if (c.options.target.kind == MachineTarget::Embedded && c.server.isEmpty())
         return c.usage(
             QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
                            "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
@@ -1075,8 +1133,8 @@ int runMonitor(Context& c)
     // Listening starts before connecting, so that the link's own status line is shown.
     const QMetaEnum kinds = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>();
     QObject listening; // the printing ends with this command, though the device goes on
-    QObject::connect(c.device(), &ZRDeviceInterface::message, &listening,
-        [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+    QObject::connect(c.session.get(), &Session::message, &listening,
+        [&](int kind, const QString& text) {
             const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
             const QString name = QString::fromLatin1(kinds.valueToKey(kind));
             QJsonObject json { { "time", time }, { "kind", name }, { "text", text } };
@@ -1100,8 +1158,12 @@ int runMonitor(Context& c)
     c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
     const double seconds = c.args.number("seconds", -1);
     Session* session = c.session.get();
-    Wait::until([session] { return !session->isUp(); }, seconds > 0 ? int(seconds * 1000) : -1);
-    return session->isUp() ? ExitOk : ExitLinkLost;
+    // Through a service the link comes back by itself; it ends when the service is gone.
+    const auto gone = [session] {
+        return session->link() == Session::Lost || session->link() == Session::Failed;
+    };
+    Wait::until(gone, seconds > 0 ? int(seconds * 1000) : -1);
+    return gone() ? ExitLinkLost : ExitOk;
 }
 
 int runPreview(Context& c)
@@ -1164,11 +1226,11 @@ int runPanelCommand(Context& c)
     QObject::connect(&app, &QApplication::lastWindowClosed, &session,
         [&session] { session.device()->move(0, 0); });
     const MachineTarget& target = c.options.target;
-    window.address->setText(target.address);
+    window.address->setText(c.server.isEmpty() ? target.address : c.server.toString());
     window.usbPath->setText(target.usbPath);
     (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
     window.port->setValue(target.port);
-    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded)
+    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();
     int code = ExitOk;
     // With --screenshot: once the values are read and painted, or after a long while.
@@ -1183,6 +1245,161 @@ int runPanelCommand(Context& c)
     }
     app.exec();
     return code;
+}
+
+// A job of the service's queue or history as one row: when, what, how far, by whom, and what
+// became of its work record.
+QString jobTable(const QJsonArray& jobs)
+{
+    QList<QStringList> rows { { "ID", "SUBMITTED", "FILE", "COPIES", "STATUS", "CUT MM", "TOOK",
+        "BY", "CLOUD" } };
+    for (const QJsonValue& value : jobs) {
+        const QJsonObject job = value.toObject();
+        const auto text = [&job](const char* key) {
+            return Values::printable(job.value(QLatin1String(key)).toVariant().toString());
+        };
+        const auto time = [&text](const char* key) {
+            return QDateTime::fromString(text(key), Qt::ISODateWithMs).toLocalTime();
+        };
+        const qint64 took = time("started_at").secsTo(time("ended_at"));
+        const QString cloud = job.value(QLatin1String("work_record")).toObject().isEmpty()
+            ? QStringLiteral("-")
+            : !text("cloud_delivered_at").isEmpty() ? QStringLiteral("taken")
+                                                    : QStringLiteral("waiting: ") + text("cloud_answer");
+        rows.append({ text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
+            text("file"), QStringLiteral("%1/%2").arg(job.value(QLatin1String("copies_done")).toInt()).arg(text("copies")),
+            text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
+            took > 0 ? QStringLiteral("%1:%2").arg(took / 60).arg(took % 60, 2, 10, QLatin1Char('0'))
+                     : QStringLiteral("-"),
+            text("submitted_by"), cloud });
+    }
+    return columns(rows, 2, 32);
+}
+
+// The machine service, serving this machine until Ctrl-C.
+int runServe(Context& c)
+{
+    if (c.args.isSet("server"))
+        return c.usage(QStringLiteral("serve is the machine service; --server is for its clients"));
+    ServiceOptions options;
+    options.session = c.options;
+    options.token = c.args.text("token");
+    options.database = c.args.text("database");
+    if (c.args.isSet("token-file")) {
+        QFile file(c.args.text("token-file"));
+        options.token = file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed()
+            : QString();
+        if (options.token.isEmpty() || !isPlainToken(options.token))
+            return c.usage(QStringLiteral("--token-file %1 holds no token on its first line")
+                               .arg(file.fileName()));
+    }
+    if (c.args.isSet("listen")) {
+        const QString listen = c.args.text("listen");
+        const int colon = listen.lastIndexOf(QLatin1Char(':'));
+        QString host = listen.left(qMax(colon, 0));
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        bool ok = false;
+        const uint port = listen.mid(colon + 1).toUInt(&ok);
+        options.address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
+                                                             : QHostAddress(host);
+        options.port = quint16(port);
+        if (colon < 0 || !ok || port > 65535 || options.address.isNull())
+            return c.usage(QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:%1, not \"%2\"")
+                               .arg(QString::number(ServiceOptions::defaultPort), Values::printable(listen)));
+    }
+    MachineService service;
+    QObject::connect(&service, &MachineService::log, [&c](const QString& line) {
+        c.console.note(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + line);
+    });
+    QString error;
+    int code = ExitOk;
+    if (!service.start(options, &error, &code)) {
+        c.console.error(error);
+        return code;
+    }
+    Wait::until([] { return false; });
+    return ExitInterrupted;
+}
+
+int runHistory(Context& c)
+{
+    QJsonArray jobs;
+    if (!c.server.isEmpty()) {
+        if (const int code = c.attachService())
+            return code;
+        Reply* reply = c.session->send(Request::of(Request::History));
+        if (const int code = c.finish(reply))
+            return code;
+        jobs = reply->result().jobs;
+    } else {
+        const QString path = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
+        Store store;
+        QString error;
+        if (!QFile::exists(path))
+            c.console.note(QStringLiteral("No jobs: there is no database %1 (zrhost serve keeps it).").arg(path));
+        else if (!store.open(path, &error)) {
+            c.console.error(error);
+            return ExitFailed;
+        }
+        jobs = store.jobs();
+    }
+    while (jobs.size() > c.args.number("limit", 20))
+        jobs.removeLast();
+    c.console.print(c.args.isSet("json") ? jsonText(jobs) : jobTable(jobs));
+    return ExitOk;
+}
+
+int runStatus(Context& c)
+{
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(Request::of(Request::Status));
+    if (const int code = c.finish(reply))
+        return code;
+    const Result& result = reply->result();
+    const TaskReport& state = result.last;
+    if (c.args.isSet("json")) {
+        c.console.print(jsonText(QJsonObject { { "machine", c.session->machineName() },
+            { "answering", c.session->isAnswering() },
+            { "state", state.status ? QJsonValue(Carriage::fromReport(state)) : QJsonValue() },
+            { "jobs", result.jobs } }));
+        return ExitOk;
+    }
+    c.console.line(QStringLiteral("Machine: %1, %2.")
+                       .arg(c.session->machineName(),
+                           c.session->isAnswering() ? QStringLiteral("answering")
+                                                    : QStringLiteral("not answering")));
+    c.console.line(state.status == 0
+            ? QStringLiteral("No job reported since the link came up.")
+            : QStringLiteral("Job: %1").arg(Console::progressLine(state, Values::printable(state.fileName)).mid(33)));
+    if (!result.jobs.isEmpty())
+        c.console.print(QStringLiteral("\nThe service's job and queue:\n") + jobTable(result.jobs));
+    return ExitOk;
+}
+
+int runQueue(Context& c)
+{
+    const QStringList& a = c.args.positional;
+    const bool move = a.value(0) == QLatin1String("move");
+    bool ok = false;
+    bool placed = !move;
+    Request request = Request::of(move ? Request::MoveQueued : Request::CancelQueued);
+    request.job = a.value(1).toLongLong(&ok);
+    request.position = move ? a.value(2).toInt(&placed) : 1;
+    if (!ok || !placed || request.job < 1 || request.position < 1 || a.size() != (move ? 3 : 2)
+        || (!move && a.value(0) != QLatin1String("cancel")))
+        return c.usage(QStringLiteral("queue wants move ID PLACE, or cancel ID"));
+    if (const int code = c.attachService())
+        return code;
+    Reply* reply = c.session->send(request);
+    if (const int code = c.finish(reply))
+        return code;
+    c.console.line(move ? QStringLiteral("Job %1 moved to place %2.").arg(request.job).arg(request.position)
+                        : QStringLiteral("Job %1 taken out of the queue.").arg(request.job));
+    c.console.print(jobTable(reply->result().jobs));
+    return ExitOk;
 }
 
 // clang-format off
@@ -1219,11 +1436,14 @@ const QList<Command>& commands()
           "cloud service the device registers first and posts its work record when the task is closed.",
           { { "copies", "n", "Copies to cut (default 1).", 1, 9999 }, jsonOption }, runJob },
         { "pause", QString(), "pause the job the machine is running",
-          "Pauses the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
+          "Pauses the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
         { "resume", QString(), "resume the job the machine is running",
-          "Resumes the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
+          "Resumes the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
         { "stop", QString(), "stop the job the machine is running",
-          "Stops the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
+          "Stops the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
         { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
           "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
           "not jog: that is an error. Ctrl-C stops at once.",
@@ -1244,6 +1464,29 @@ const QList<Command>& commands()
           "pause, resume and stop, and a log. With --ip, --usb or --simulator it connects at start.",
           { { "simulator", QString(), "Start the embedded simulator and connect to it." },
             { "screenshot", "file", "Once the values are read, save the window as file and quit." } }, runPanelCommand },
+        { "status", QString(), "show the machine's state, and through a service its job and queue",
+          "Connects and shows the machine's state: the job it reports, how far it is and the time left. Through a\n"
+          "machine service (--server) also the job the service runs and the jobs waiting in its queue.",
+          { jsonOption }, runStatus },
+        { "serve", "[--listen ADDRESS:PORT]", "hold the machine and serve many clients (--server)",
+          "Runs the machine service: it holds the machine (--ip, --usb or the embedded simulator) and its cloud\n"
+          "service, and serves any number of clients over a WebSocket: every command and the panel work through\n"
+          "it with --server ws://ADDRESS:PORT. Jobs wait in a queue and run one at a time; each is kept in a\n"
+          "database (history) with the work record sent to the cloud service, which is sent again until the\n"
+          "service takes it. A lost link is opened again and a job the machine goes on cutting is followed, never\n"
+          "sent twice; a service started again after a crash follows the job it left. Ctrl-C ends it.",
+          { { "listen", "address:port", "Where to listen (default 127.0.0.1:9190); beyond 127.0.0.1 a token is required." },
+            { "token-file", "file", "Read the token clients must show from the file's first line." },
+            { "database", "file", "The database file (default: service.sqlite in the user's data folder)." } }, runServe },
+        { "queue", "move ID PLACE | cancel ID", "reorder or cancel a job waiting in the service's queue",
+          "Moves a queued job of the machine service (--server) to another place in its queue (1 is next), or takes\n"
+          "it out of the queue. zrhost status lists the queue.", {}, runQueue },
+        { "history", "[--limit N]", "list the jobs the machine service was given, newest first",
+          "Lists the jobs the machine service (--server) was given: when, the file, copies done and ordered, how\n"
+          "it ended, the length cut, how long it took, who sent it, and whether the cloud service took its work\n"
+          "record. Without --server it reads the service's database file (--database) directly.",
+          { { "limit", "n", "At most this many jobs (default 20).", 1, 1e6 },
+            { "database", "file", "The database file to read (default: the service's)." }, jsonOption }, runHistory },
     };
     return table;
 }
@@ -1317,7 +1560,8 @@ int main(int argc, char** argv)
     Context c(*command);
     QString error;
     if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
-        || !sessionOptions(c.args, &c.options, &error))
+        || !sessionOptions(c.args, &c.options, &error)
+        || (name != QLatin1String("serve") && !(error = serverOptions(c.args, &c.server, &c.token)).isEmpty()))
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
     // A command whose synopsis names no argument takes none.

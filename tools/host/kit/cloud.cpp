@@ -31,6 +31,8 @@ public:
     {
         if (QThread::currentThread() != thread())
             return CorvaneCloud::customRequest(path, method, body, handler);
+        if (path == QLatin1String(WorkRecords) && method == "POST" && m_cloud->m_hold)
+            return m_cloud->m_hold(body);
         ++m_cloud->m_outstanding;
         if (path == QLatin1String(WorkRecords) && method == "POST") {
             m_cloud->m_workRecordSent = true;
@@ -160,6 +162,17 @@ void Cloud::attach(ZRDeviceInterface* device)
     // The model query, the lookup, then the creation or the update: two rounds at most.
     m_deadline.start(2 * m_options.requestTimeoutMs + 1000);
     device->setCorvaneCloud(m_client.get(), code);
+}
+
+void Cloud::postWorkRecord(const QJsonObject& body,
+    const std::function<void(bool taken, const QString& answer)>& done)
+{
+    const int timeoutMs = m_client->requestTimeout();
+    m_client->CorvaneCloud::customRequest(QLatin1String(WorkRecords), "POST", body,
+        [done, timeoutMs](QNetworkReply* reply, bool usable) {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            done(usable, HostCloudClient::outcomeOf(reply, status, timeoutMs));
+        });
 }
 
 int Cloud::deviceId() const

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 // Where the host's cloud service is and who the machine is to it: a service given by address,
@@ -65,6 +66,12 @@ public:
     void reportJob(bool taskClosed, qint64 copiesFinished);
     bool isJobReported() const { return m_jobReported; }
 
+    // Work records the device posts go to sink rather than to the service: a machine service
+    // keeps them in its outbox and delivers them with postWorkRecord until the service takes them.
+    void holdWorkRecords(const std::function<void(const QJsonObject&)>& sink) { m_hold = sink; }
+    void postWorkRecord(const QJsonObject& body,
+        const std::function<void(bool taken, const QString& answer)>& done);
+
     CorvaneCloud* client() const;
     CloudService* embeddedService() const { return m_service.get(); }
 
@@ -108,4 +115,5 @@ private:
     bool m_workRecordSent = false;
     bool m_workRecordTaken = false;
     QString m_noRecord;
+    std::function<void(const QJsonObject&)> m_hold;
 };

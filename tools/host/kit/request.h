@@ -2,6 +2,7 @@
 
 #include "protocol.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -9,7 +10,21 @@
 
 // One thing a host asks of the machine, as plain values.
 struct Request {
-    enum Kind { Read, Write, Job, Pause, Resume, Stop, Jog, Origin, BackToOrigin };
+    enum Kind {
+        Read,
+        Write,
+        Job,
+        Pause,
+        Resume,
+        Stop,
+        Jog,
+        Origin,
+        BackToOrigin,
+        Status, // the machine's state (and through a service its job and queue)
+        History, // through a service: the jobs it has been given, newest first
+        MoveQueued, // through a service: a queued job to another place in the queue
+        CancelQueued, // through a service: a queued job out of the queue
+    };
 
     Kind kind = Read;
     QStringList names; // Read, Write
@@ -19,6 +34,11 @@ struct Request {
     int copies = 1; // Job
     int x = 0; // Jog: -1, 0 or +1 for each axis; both 0 stop
     int y = 0;
+    QByteArray data; // Job: the cut file's content (file is then its name); empty: read file
+    QString follow; // Job: follow the machine's job of this name, sending nothing
+    QString by; // who asks, as a service records it
+    qint64 job = 0; // MoveQueued, CancelQueued: the job's id
+    int position = 1; // MoveQueued: 1 is the head of the queue
 
     static Request of(Kind kind, const QStringList& names = QStringList())
     {
@@ -52,6 +72,8 @@ struct Result {
     TaskReport last; // Job and task control: the machine's last report of the job
     QJsonObject record; // Job: the task record as the last report left it
     qint64 elapsedMs = 0;
+    QJsonObject values; // Read, Write: the values after it, as the machine's numbers, by name
+    QJsonArray jobs; // History, and Status through a service (the job on, then the queue)
 };
 
 // The one answer to one request: it ends exactly once with finished(), and a job reports its
@@ -75,6 +97,7 @@ signals:
 
 private:
     friend class Session;
+    friend class RemoteSession;
     explicit Reply(const Request& request)
         : m_request(request)
     { }

@@ -89,21 +89,21 @@ Session::Session(QObject* parent)
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const qint64 silent = m_sinceLife.elapsed();
         const bool lost = silent > m_options.lostAfterMs;
-        if (m_answering
-            && (lost || silent > missedBeats * heartbeatMs() + m_options.replyTimeoutMs)) {
-            m_answering = false;
-            emit answeringChanged(false);
-        }
+        if (lost || silent > missedBeats * heartbeatMs() + m_options.replyTimeoutMs)
+            setAnswering(false);
         if (lost)
             endAll(Result::LinkLost,
                 QStringLiteral("the machine has not answered for %1 s").arg(seconds(silent)));
     });
     m_job.deadline.setSingleShot(true);
     connect(&m_job.deadline, &QTimer::timeout, this, [this] {
+        const QString followed = m_job.reply ? m_job.reply->request().follow : QString();
         endJob(Result::NoAnswer,
-            m_job.stopping
-                ? QStringLiteral("the machine did not confirm the stop")
-                : QStringLiteral("no progress report: the machine did not start the job"));
+            m_job.stopping          ? QStringLiteral("the machine did not confirm the stop")
+                : followed.isEmpty() ? QStringLiteral("no progress report: the machine did not start the job")
+                                     : QStringLiteral("the machine reported nothing more of %1: it ended "
+                                                      "while nobody was watching")
+                                           .arg(followed));
     });
 }
 
@@ -280,6 +280,7 @@ QString Session::machineName() const
 
 void Session::onMessage(int kind, const QString& text)
 {
+    emit message(kind, text);
     if (kind == ZRDeviceInterface::DevStatus) {
         if (Protocol::isLinkUp(text))
             onLinkUp();
@@ -362,7 +363,9 @@ Reply* Session::send(const Request& request)
 {
     const bool isControl = request.kind == Request::Pause || request.kind == Request::Resume
         || request.kind == Request::Stop;
-    if (request.kind != Request::Job && !isControl)
+    const bool exchange = request.kind == Request::Read || request.kind == Request::Write
+        || (request.kind >= Request::Jog && request.kind <= Request::BackToOrigin);
+    if (exchange)
         return enqueue(request);
     auto* reply = new Reply(request);
     reply->setParent(this);
@@ -370,10 +373,28 @@ Reply* Session::send(const Request& request)
     QTimer::singleShot(0, reply, [this, reply, isControl] {
         if (isControl)
             control(reply);
-        else
+        else if (reply->request().kind == Request::Job)
             startJob(reply);
+        else
+            answerLocally(reply);
     });
     return reply;
+}
+
+// The machine's state, once it has had time to report a job; the queue and the history are kept
+// by a service only.
+void Session::answerLocally(Reply* reply)
+{
+    if (reply->request().kind != Request::Status)
+        return reply->finish(Result::Refused,
+            QStringLiteral("only a machine service keeps a queue and a history (see --server)"));
+    if (m_link != Up)
+        return reply->finish(Result::LinkLost, notConnected);
+    const qint64 waitMs = m_simulator ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
+    QTimer::singleShot(int(qMax(qint64(0), waitMs)), reply, [this, reply] {
+        reply->m_result.last = m_state;
+        reply->finish(m_link == Up ? Result::Done : Result::LinkLost, notConnected);
+    });
 }
 
 Reply* Session::enqueue(const Request& request, bool internal)
@@ -641,10 +662,15 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
 void Session::lifeSign()
 {
     m_sinceLife.start();
-    if (!m_answering) {
-        m_answering = true;
-        emit answeringChanged(true);
-    }
+    setAnswering(true);
+}
+
+void Session::setAnswering(bool answering)
+{
+    if (m_answering == answering)
+        return;
+    m_answering = answering;
+    emit answeringChanged(answering);
 }
 
 void Session::beat()
@@ -686,17 +712,20 @@ void Session::startJob(Reply* reply)
 {
     if (m_job.reply)
         return reply->finish(Result::Busy, QStringLiteral("this host is running a job already"));
+    const Request& request = reply->request();
     QString error;
-    CutFile file = CutFile::read(reply->request().file, &error);
-    if (!file.isValid())
-        return reply->finish(Result::OutOfRange, error);
+    CutFile file = request.data.isEmpty() ? CutFile::read(request.file, &error)
+                                          : CutFile::fromData(request.file, request.data);
+    if (!file.isValid() && request.follow.isEmpty())
+        return reply->finish(Result::OutOfRange,
+            error.isEmpty() ? QStringLiteral("%1 holds nothing to cut").arg(request.file) : error);
     if (m_link != Up)
         return reply->finish(Result::LinkLost, notConnected);
     if (!m_device->property_ptr("TASK_MODE") || !m_device->property_ptr("TASK_COPIES"))
         return reply->finish(Result::Refused, QStringLiteral("the device has no task parameters"));
     m_job.reply = reply;
     m_job.file = file;
-    m_job.own.clear();
+    m_job.own = request.follow;
     m_job.sent = false;
     m_job.stopping = false;
     connect(reply, &Reply::cancelRequested, this, [this] {
@@ -710,6 +739,13 @@ void Session::startJob(Reply* reply)
         emit notice(QStringLiteral("Stop sent to the machine."));
         m_job.deadline.start(m_options.replyTimeoutMs * 3);
     });
+    // A job the machine is cutting already is followed as it reports.
+    if (!request.follow.isEmpty()) {
+        m_job.sent = true;
+        m_job.clock.start();
+        m_job.deadline.start(m_options.replyTimeoutMs * 10);
+        return;
+    }
     // The machine's state first: a machine cutting another job reports it within moments.
     const qint64 waitMs = m_simulator ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
     QTimer::singleShot(int(qMax(qint64(0), waitMs)), this, &Session::sendJob);

@@ -79,15 +79,15 @@ public:
     bool open(const SessionOptions& options);
     // Starts the embedded machine when no machine is named and connects; linkChanged() or failed()
     // follows. The link counts as up once the machine has answered.
-    void connectMachine();
-    void connectTo(const MachineTarget& target);
+    virtual void connectMachine();
+    virtual void connectTo(const MachineTarget& target);
     // Closes the link: the contract has no call for it, so the device goes and a fresh one takes
     // its place, holding the values of the old one under the given names.
-    void closeLink(const QList<QByteArray>& keep = {});
+    virtual void closeLink(const QList<QByteArray>& keep = {});
     // Starts the cloud service the options name (if any) and registers the device with it.
     bool startCloud();
 
-    Reply* send(const Request& request);
+    virtual Reply* send(const Request& request);
 
     ZRDeviceInterface* device() const { return m_device.get(); }
     // The simulated machine the session runs itself, if it does.
@@ -100,7 +100,9 @@ public:
     const TaskReport& machineState() const { return m_state; }
     bool isJobOn() const { return m_state.isRunning(); }
     // "the embedded simulator (127.0.0.1:40123)", "192.168.1.20:9100", "USB /dev/ttyACM0".
-    QString machineName() const;
+    virtual QString machineName() const;
+    // Where the last connection went (the embedded simulator's port when it is the machine).
+    const MachineTarget& target() const { return m_target; }
     QString errorString() const { return m_error; }
     // The last attempt opened the link (whether or not the machine then answered).
     bool linkOpened() const { return m_opened; }
@@ -113,6 +115,25 @@ signals:
     void report(const TaskReport& report);
     // One line for the user about what the session does (a stop sent, a job busy).
     void notice(const QString& line);
+    // Every message of the device (kind as ZRDeviceInterface::ZRDeviceMessage), as it came.
+    void message(int kind, const QString& text);
+    // Through a machine service: one of its jobs as it is now (queued, started, ended).
+    void jobChanged(const QJsonObject& job);
+
+protected:
+    void fail(const QString& reason);
+    void setLink(Link link);
+    void setAnswering(bool answering);
+
+    SessionOptions m_options;
+    std::unique_ptr<ZRDeviceInterface> m_device;
+    MachineTarget m_target;
+    Link m_link = Closed;
+    bool m_opened = false;
+    QString m_error;
+    QTimer m_connectDeadline;
+    TaskReport m_state;
+    bool m_answering = true;
 
 private:
     struct Watch {
@@ -146,8 +167,7 @@ private:
     void onMessage(int kind, const QString& text);
     void onLinkUp();
     void onLinkDown(const QString& line);
-    void fail(const QString& reason);
-    void setLink(Link link);
+    void answerLocally(Reply* reply);
 
     Reply* enqueue(const Request& request, bool internal = false);
     void startNext();
@@ -168,18 +188,11 @@ private:
     void onJobReport(const TaskReport& report);
     void endJob(Result::Outcome outcome, const QString& reason = QString());
 
-    SessionOptions m_options;
     QPluginLoader m_loader;
     ZRDeviceInterface* m_factory = nullptr;
     std::unique_ptr<SimMachine> m_simulator;
     std::unique_ptr<SimTcpFront> m_simulatorPort;
     std::unique_ptr<Cloud> m_cloud;
-    std::unique_ptr<ZRDeviceInterface> m_device;
-    MachineTarget m_target;
-    Link m_link = Closed;
-    bool m_opened = false;
-    QString m_error;
-    QTimer m_connectDeadline;
 
     QList<QPointer<Reply>> m_queue;
     std::unique_ptr<Exchange> m_current;
@@ -187,11 +200,9 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    TaskReport m_state;
     QStringList m_jobsSeen;
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
-    bool m_answering = true;
     QTimer m_heartbeat;
     QTimer m_watchdog;
 };

@@ -1,0 +1,240 @@
+#include "carriage.h"
+
+#include "values.h"
+#include "zrdeviceinterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+
+namespace Carriage {
+
+namespace {
+
+const char* const kinds[] = { "read", "write", "job", "pause", "resume", "stop", "jog", "origin",
+    "back", "status", "history", "move", "cancel" };
+const char* const outcomes[] = { "done", "stopped", "link-lost", "refused", "busy", "no-answer",
+    "out-of-range", "read-only", "unknown", "cancelled" };
+
+constexpr int maxNames = 1024;
+constexpr int maxText = 4096;
+constexpr int maxJobs = 10000;
+
+QJsonArray array(const QStringList& list)
+{
+    return QJsonArray::fromStringList(list);
+}
+
+// At most max strings of at most maxText characters each.
+QStringList strings(const QJsonValue& value, int max = maxNames)
+{
+    QStringList list;
+    const QJsonArray items = value.toArray();
+    for (int i = 0; i < items.size() && i < max; ++i)
+        list.append(items.at(i).toString().left(maxText));
+    return list;
+}
+
+qint64 whole(const QJsonObject& json, const char* key, qint64 fallback = 0)
+{
+    const QJsonValue value = json.value(QLatin1String(key));
+    return value.isDouble() ? qint64(qBound(-1e15, value.toDouble(), 1e15)) : fallback;
+}
+
+// A short text for the user, shown as it is: control characters escaped.
+QString shortText(const QJsonValue& value, int max = 256)
+{
+    return Values::printable(value.toString().left(max));
+}
+
+bool fail(QString* error, const QString& text)
+{
+    *error = text;
+    return false;
+}
+
+} // namespace
+
+QString kindName(Request::Kind kind)
+{
+    return QLatin1String(kinds[kind]);
+}
+
+QString outcomeName(Result::Outcome outcome)
+{
+    return QLatin1String(outcomes[outcome]);
+}
+
+QJsonObject fromRequest(const Request& request)
+{
+    QJsonObject json { { "kind", kindName(request.kind) } };
+    if (!request.names.isEmpty())
+        json.insert("names", array(request.names));
+    if (!request.values.isEmpty())
+        json.insert("values", array(request.values));
+    if (request.raw)
+        json.insert("raw", true);
+    if (request.kind == Request::Job) {
+        json.insert("file", QFileInfo(request.file).fileName());
+        json.insert("copies", request.copies);
+        json.insert("content", QString::fromLatin1(request.data.toBase64()));
+    }
+    if (request.kind == Request::Jog) {
+        json.insert("x", request.x);
+        json.insert("y", request.y);
+    }
+    if (!request.by.isEmpty())
+        json.insert("by", request.by);
+    if (request.kind == Request::MoveQueued || request.kind == Request::CancelQueued)
+        json.insert("job", double(request.job));
+    if (request.kind == Request::MoveQueued)
+        json.insert("position", request.position);
+    return json;
+}
+
+bool toRequest(const QJsonObject& json, Request* request, QString* error)
+{
+    const QString kind = json.value(QLatin1String("kind")).toString();
+    const auto found = std::find(std::begin(kinds), std::end(kinds), kind);
+    if (found == std::end(kinds))
+        return fail(error, QStringLiteral("there is no request \"%1\"").arg(shortText(kind, 40)));
+    *request = Request::of(Request::Kind(found - std::begin(kinds)));
+    static const QRegularExpression parameterName(QStringLiteral("^[A-Z0-9_]{1,64}$"));
+    const QJsonArray names = json.value(QLatin1String("names")).toArray();
+    if (names.size() > maxNames)
+        return fail(error, QStringLiteral("more than %1 names").arg(maxNames));
+    for (const QJsonValue& name : names) {
+        const QString upper = name.toString().toUpper();
+        if (!parameterName.match(upper).hasMatch())
+            return fail(error, QStringLiteral("\"%1\" is no parameter name").arg(shortText(name, 64)));
+        request->names.append(upper);
+    }
+    request->values = strings(json.value(QLatin1String("values")));
+    if (request->kind == Request::Write && request->values.size() != request->names.size())
+        return fail(error, QStringLiteral("a write wants one value for each name"));
+    request->raw = json.value(QLatin1String("raw")).toBool();
+    request->by = shortText(json.value(QLatin1String("by")), 64);
+    if (request->kind == Request::Job) {
+        request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
+        request->copies = int(whole(json, "copies", 1));
+        const QByteArray text = json.value(QLatin1String("content")).toString().toLatin1();
+        if (text.size() > (maxContentBytes / 3 + 1) * 4)
+            return fail(error, QStringLiteral("the cut file is larger than %1 MB")
+                                   .arg(maxContentBytes >> 20));
+        const auto decoded = QByteArray::fromBase64Encoding(text);
+        if (!decoded || decoded.decoded.isEmpty())
+            return fail(error, QStringLiteral("a job wants the cut file's content in Base64"));
+        request->data = decoded.decoded;
+        if (request->file.isEmpty())
+            request->file = QStringLiteral("job.plt");
+        if (request->copies < 1 || request->copies > 9999)
+            return fail(error, QStringLiteral("copies are 1 to 9999"));
+    }
+    request->x = int(whole(json, "x"));
+    request->y = int(whole(json, "y"));
+    if (qAbs(request->x) > 1 || qAbs(request->y) > 1)
+        return fail(error, QStringLiteral("a jog moves each axis by -1, 0 or +1"));
+    request->job = whole(json, "job");
+    request->position = int(qBound(qint64(1), whole(json, "position", 1), qint64(maxJobs)));
+    return true;
+}
+
+QJsonObject fromResult(const Result& result)
+{
+    QJsonObject json { { "outcome", outcomeName(result.outcome) } };
+    const auto add = [&json](const char* key, const QStringList& list) {
+        if (!list.isEmpty())
+            json.insert(QLatin1String(key), array(list));
+    };
+    if (!result.reason.isEmpty())
+        json.insert("reason", result.reason);
+    add("unanswered", result.unanswered);
+    add("refused", result.refused);
+    add("local", result.local);
+    if (result.last.status != 0 || !result.last.fileName.isEmpty())
+        json.insert("last", fromReport(result.last));
+    if (!result.record.isEmpty())
+        json.insert("record", result.record);
+    if (result.elapsedMs != 0)
+        json.insert("elapsed_ms", double(result.elapsedMs));
+    if (!result.values.isEmpty())
+        json.insert("values", result.values);
+    if (!result.jobs.isEmpty())
+        json.insert("jobs", result.jobs);
+    return json;
+}
+
+Result toResult(const QJsonObject& json)
+{
+    Result result;
+    const QString outcome = json.value(QLatin1String("outcome")).toString();
+    const auto found = std::find(std::begin(outcomes), std::end(outcomes), outcome);
+    result.outcome = Result::Outcome(found - std::begin(outcomes));
+    result.reason = shortText(json.value(QLatin1String("reason")), maxText);
+    if (found == std::end(outcomes)) {
+        result.outcome = Result::Refused;
+        result.reason = QStringLiteral("the service answered something unknown");
+    }
+    result.unanswered = strings(json.value(QLatin1String("unanswered")));
+    result.refused = strings(json.value(QLatin1String("refused")));
+    result.local = strings(json.value(QLatin1String("local")));
+    result.last = toReport(json.value(QLatin1String("last")).toObject());
+    result.record = json.value(QLatin1String("record")).toObject();
+    result.elapsedMs = whole(json, "elapsed_ms");
+    result.values = json.value(QLatin1String("values")).toObject();
+    const QJsonArray jobs = json.value(QLatin1String("jobs")).toArray();
+    for (int i = 0; i < jobs.size() && i < maxJobs; ++i)
+        result.jobs.append(jobs.at(i).toObject());
+    return result;
+}
+
+QJsonObject fromReport(const TaskReport& report)
+{
+    return { { "status", report.status }, { "file", report.fileName },
+        { "copies", double(report.copies) }, { "finished", double(report.finished) },
+        { "percent", report.percent }, { "seconds", double(report.seconds) } };
+}
+
+TaskReport toReport(const QJsonObject& json)
+{
+    constexpr qint64 limit = qint64(1) << 40;
+    TaskReport report;
+    report.status = int(qBound(qint64(0), whole(json, "status"), qint64(1000)));
+    report.fileName = json.value(QLatin1String("file")).toString().left(256);
+    report.copies = qBound(qint64(0), whole(json, "copies"), limit);
+    report.finished = qBound(qint64(0), whole(json, "finished"), limit);
+    report.percent = qBound(0.0, json.value(QLatin1String("percent")).toDouble(), 100.0);
+    report.seconds = qBound(qint64(0), whole(json, "seconds"), limit);
+    return report;
+}
+
+QJsonObject valuesOf(ZRDeviceInterface* device, const QStringList& names)
+{
+    QJsonObject values;
+    for (const Values::Entry& entry : Values::tree(device, Values::latin1(names))) {
+        const QVariant value = device->property_ptr(entry.name.constData())->value();
+        static const QList<int> carried { QMetaType::Int, QMetaType::UInt, QMetaType::LongLong,
+            QMetaType::Double, QMetaType::Bool, QMetaType::QString, QMetaType::QJsonObject };
+        if (carried.contains(value.userType()))
+            values.insert(QString::fromLatin1(entry.name), QJsonValue::fromVariant(value));
+    }
+    return values;
+}
+
+void applyValues(ZRDeviceInterface* device, const QJsonObject& values)
+{
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        ZRDeviceProperty* parameter = device->property_ptr(it.key().toLatin1().constData());
+        if (!parameter)
+            continue;
+        const int type = parameter->value().userType();
+        QVariant value = it.value().toVariant();
+        if (type == QMetaType::QJsonObject && it.value().isObject())
+            parameter->setValue(it.value().toObject());
+        else if (type != QMetaType::QJsonObject && !it.value().isObject() && value.convert(type))
+            parameter->setValue(value);
+    }
+}
+
+} // namespace Carriage

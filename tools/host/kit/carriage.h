@@ -1,0 +1,45 @@
+#pragma once
+
+#include "request.h"
+
+#include <QJsonObject>
+
+class ZRDeviceInterface;
+
+// Requests, results and progress reports as JSON objects, the way the machine service and its
+// clients carry them over a WebSocket, in one place. What comes in is checked and bounded: a
+// request that does not hold together is refused with a reason; a result's texts and lists are
+// cut to size.
+//
+//   request  {"kind": "read" | "write" | "job" | "pause" | "resume" | "stop" | "jog" | "origin" |
+//             "back" | "status" | "history" | "move" | "cancel", "names": [..], "values": [..],
+//             "raw": bool, "file": name, "content": base64, "copies": n, "x": -1..1, "y": -1..1,
+//             "by": who, "job": id, "position": n}                     (only what the kind uses)
+//   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
+//             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
+//             "refused", "local", "last": report, "record", "elapsed_ms", "values", "jobs"}
+//   report   {"status", "file", "copies", "finished", "percent", "seconds"}
+namespace Carriage {
+
+// The largest cut file a request may carry, before Base64.
+constexpr int maxContentBytes = 24 * 1024 * 1024;
+
+QString kindName(Request::Kind kind);
+QString outcomeName(Result::Outcome outcome);
+
+QJsonObject fromRequest(const Request& request);
+// False with the reason in *error when the object is no sound request.
+bool toRequest(const QJsonObject& json, Request* request, QString* error);
+
+QJsonObject fromResult(const Result& result);
+Result toResult(const QJsonObject& json);
+
+QJsonObject fromReport(const TaskReport& report);
+TaskReport toReport(const QJsonObject& json);
+
+// The values of the named parameters and their members, as the machine's numbers.
+QJsonObject valuesOf(ZRDeviceInterface* device, const QStringList& names);
+// Stores such values in the device's parameters of those names, each as the type it holds.
+void applyValues(ZRDeviceInterface* device, const QJsonObject& values);
+
+} // namespace Carriage

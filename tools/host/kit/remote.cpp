@@ -1,0 +1,174 @@
+#include "remote.h"
+
+#include "carriage.h"
+#include "values.h"
+
+#include <QJsonDocument>
+#include <QNetworkRequest>
+#include <QSysInfo>
+
+RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* parent)
+    : Session(parent)
+    , m_server(server)
+    , m_token(token)
+{
+    m_machine = QStringLiteral("the machine service at %1").arg(server.toString());
+    m_socket.setMaxAllowedIncomingMessageSize(maxMessageBytes);
+    m_socket.setMaxAllowedIncomingFrameSize(maxMessageBytes);
+    connect(&m_socket, &QWebSocket::textMessageReceived, this, &RemoteSession::onText);
+    connect(&m_socket, &QWebSocket::disconnected, this, [this] {
+        m_attached = false;
+        QString why = m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
+            ? QStringLiteral("the service refused the connection (check --token)")
+            : m_socket.errorString();
+        if (m_link == Connecting)
+            return fail(QStringLiteral("%1: %2").arg(m_server.toString(), why));
+        endReplies(QStringLiteral("the connection to the machine service closed"));
+        if (m_link != Closed)
+            setLink(Lost);
+    });
+    // The session's own deadline speaks of a machine; here the service is what is waited for.
+    disconnect(&m_connectDeadline, nullptr, this, nullptr);
+    connect(&m_connectDeadline, &QTimer::timeout, this, [this] {
+        fail(m_socket.state() != QAbstractSocket::ConnectedState
+                ? QStringLiteral("the machine service at %1 did not answer within %2 s")
+                      .arg(m_server.toString(), QString::number(m_options.connectTimeoutMs / 1000.0))
+                : QStringLiteral("the machine service at %1 has no link to the machine: %2")
+                      .arg(m_server.toString(), m_serviceReason));
+        m_socket.abort();
+    });
+}
+
+RemoteSession::~RemoteSession()
+{
+    disconnect(&m_socket, nullptr, this, nullptr);
+    m_socket.abort();
+}
+
+void RemoteSession::connectMachine()
+{
+    m_error.clear();
+    m_opened = false;
+    m_serviceReason = QStringLiteral("it has not said why");
+    setLink(Connecting);
+    m_connectDeadline.start(m_options.connectTimeoutMs);
+    QNetworkRequest request(m_server);
+    if (!m_token.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
+    m_socket.open(request);
+}
+
+void RemoteSession::connectTo(const MachineTarget&)
+{
+    connectMachine();
+}
+
+void RemoteSession::closeLink(const QList<QByteArray>& keep)
+{
+    endReplies(QStringLiteral("the link was closed"));
+    Session::closeLink(keep);
+    m_socket.abort();
+}
+
+Reply* RemoteSession::send(const Request& request)
+{
+    // The service records who asked: the user at this computer.
+    Request asked = request;
+    if (asked.by.isEmpty())
+        asked.by = QStringLiteral("%1@%2").arg(qEnvironmentVariable("USER", QStringLiteral("someone")),
+            QSysInfo::machineHostName());
+    auto* reply = new Reply(asked);
+    reply->setParent(this);
+    const qint64 id = ++m_lastId;
+    if (request.kind == Request::Job) {
+        connect(reply, &Reply::cancelRequested, this, [this, id] {
+            m_socket.sendTextMessage(QString::fromUtf8(
+                QJsonDocument(QJsonObject { { "cancel", double(id) } }).toJson(QJsonDocument::Compact)));
+        });
+    }
+    // Begun from the event loop, so that the caller can connect to the reply first.
+    QTimer::singleShot(0, reply, [this, reply, id] {
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            return reply->finish(Result::LinkLost, QStringLiteral("not connected to the machine service"));
+        m_replies.insert(id, reply);
+        const QJsonObject message { { "id", double(id) },
+            { "request", Carriage::fromRequest(reply->request()) } };
+        m_socket.sendTextMessage(
+            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    });
+    return reply;
+}
+
+void RemoteSession::onText(const QString& text)
+{
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    if (!message.contains(QLatin1String("id")))
+        return onEvent(message);
+    const qint64 id = qint64(message.value(QLatin1String("id")).toDouble());
+    Reply* reply = m_replies.value(id);
+    if (!reply)
+        return;
+    if (message.contains(QLatin1String("progress"))) {
+        reply->m_result.last = Carriage::toReport(message.value(QLatin1String("progress")).toObject());
+        emit reply->progress(reply->m_result.last);
+    }
+    if (message.contains(QLatin1String("notice")))
+        emit notice(Values::printable(message.value(QLatin1String("notice")).toString().left(1000)));
+    if (message.contains(QLatin1String("result"))) {
+        m_replies.remove(id);
+        const Result result = Carriage::toResult(message.value(QLatin1String("result")).toObject());
+        Carriage::applyValues(m_device.get(), result.values);
+        reply->m_result = result;
+        reply->finish(result.outcome, result.reason);
+    }
+}
+
+void RemoteSession::onEvent(const QJsonObject& event)
+{
+    const QString name = event.value(QLatin1String("event")).toString();
+    const QString text = Values::printable(event.value(QLatin1String("text")).toString().left(1000));
+    if (name == QLatin1String("hello")) {
+        m_attached = true;
+        m_machine = QStringLiteral("%1 through the machine service at %2")
+                        .arg(Values::printable(event.value(QLatin1String("machine")).toString().left(200)),
+                            m_server.toString());
+        m_state = Carriage::toReport(event.value(QLatin1String("state")).toObject());
+    }
+    if (name == QLatin1String("hello") || name == QLatin1String("link"))
+        setServiceLink(event.value(QLatin1String("link")).toString(), text);
+    if (name == QLatin1String("hello") || name == QLatin1String("answering"))
+        setAnswering(event.value(QLatin1String("answering")).toBool(true));
+    if (name == QLatin1String("report")) {
+        m_state = Carriage::toReport(event.value(QLatin1String("report")).toObject());
+        emit report(m_state);
+    }
+    if (name == QLatin1String("message"))
+        emit message(event.value(QLatin1String("kind")).toInt(), text);
+    if (name == QLatin1String("notice"))
+        emit notice(text);
+    if (name == QLatin1String("job"))
+        emit jobChanged(event.value(QLatin1String("job")).toObject());
+}
+
+void RemoteSession::setServiceLink(const QString& state, const QString& reason)
+{
+    if (state == QLatin1String("up")) {
+        m_opened = true;
+        m_connectDeadline.stop();
+        return setLink(Up);
+    }
+    // The service reconnects by itself; meanwhile the link is on its way back.
+    m_serviceReason = reason.isEmpty() ? QStringLiteral("it has not said why") : reason;
+    if (m_link == Up)
+        setLink(Connecting);
+}
+
+void RemoteSession::endReplies(const QString& reason)
+{
+    const QHash<qint64, QPointer<Reply>> open = m_replies;
+    m_replies.clear();
+    for (Reply* reply : open) {
+        if (reply)
+            reply->finish(Result::LinkLost, reason);
+    }
+}

@@ -1,0 +1,642 @@
+#include "service.h"
+
+#include "carriage.h"
+#include "cloud.h"
+#include "zrdeviceinterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QJsonDocument>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+namespace {
+
+const char* const linkNames[] = { "closed", "connecting", "up", "failed", "lost" };
+constexpr int firstRetryMs = 250;
+constexpr int lastRetryMs = 30000;
+
+QString now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QString compact(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// Compares in a time that does not tell how much of a token was right.
+bool sameSecret(const QByteArray& a, const QByteArray& b)
+{
+    if (a.size() != b.size())
+        return false;
+    char difference = 0;
+    for (int i = 0; i < a.size(); ++i)
+        difference |= char(a.at(i) ^ b.at(i));
+    return difference == 0;
+}
+
+// What a job's end is called in the history.
+QString endOf(Result::Outcome outcome, bool following)
+{
+    switch (outcome) {
+    case Result::Done:
+        return QStringLiteral("finished");
+    case Result::Stopped:
+        return QStringLiteral("stopped");
+    case Result::Cancelled:
+        return QStringLiteral("cancelled");
+    case Result::LinkLost:
+        return QStringLiteral("lost");
+    default:
+        return following && outcome == Result::NoAnswer ? QStringLiteral("lost")
+                                                        : QStringLiteral("failed");
+    }
+}
+
+} // namespace
+
+Outbox::Outbox(Store* store, Cloud* cloud, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_cloud(cloud)
+{
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] { deliver(); });
+}
+
+void Outbox::add(qint64 job, const QJsonObject& body)
+{
+    m_store->addRecord(job, body);
+    deliver(true);
+}
+
+void Outbox::deliver(bool now)
+{
+    if (m_sending || !m_cloud)
+        return;
+    const QList<Store::Record> pending = m_store->pendingRecords();
+    if (pending.isEmpty())
+        return;
+    const Store::Record record = pending.first();
+    const QDateTime current = QDateTime::currentDateTimeUtc();
+    if (!now && record.next > current)
+        return m_retry.start(int(qMin(current.msecsTo(record.next), qint64(300000))));
+    m_sending = true;
+    QPointer<Outbox> self(this);
+    m_cloud->postWorkRecord(record.body, [self, record](bool taken, const QString& answer) {
+        if (!self)
+            return;
+        self->m_sending = false;
+        const qint64 pauseMs = qMin(qint64(1000) << qMin(record.attempts, 9), qint64(300000));
+        self->m_store->recordAnswered(
+            record.id, taken, answer, QDateTime::currentDateTimeUtc().addMSecs(pauseMs));
+        emit self->answered(record.jobId, taken, answer);
+        self->deliver(taken);
+    });
+}
+
+MachineService::MachineService(QObject* parent)
+    : QObject(parent)
+{
+    m_reconnect.setSingleShot(true);
+    connect(&m_reconnect, &QTimer::timeout, this, &MachineService::reconnect);
+}
+
+MachineService::~MachineService()
+{
+    for (QWebSocket* client : m_clients.keys()) {
+        disconnect(client, nullptr, this, nullptr);
+        delete client;
+    }
+    m_server.reset();
+    m_outbox.reset();
+    m_session.reset();
+}
+
+quint16 MachineService::port() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+bool MachineService::start(const ServiceOptions& options, QString* error, int* exitCode)
+{
+    m_options = options;
+    *exitCode = 1;
+    if (!options.address.isLoopback() && options.token.isEmpty()) {
+        *exitCode = 2;
+        *error = QStringLiteral("listening on %1 lets other machines in: give a token (--token or "
+                                "--token-file) that every client must show")
+                     .arg(options.address.toString());
+        return false;
+    }
+    const QString path = options.database.isEmpty() ? Store::defaultPath() : options.database;
+    if (!m_store.open(path, error))
+        return false;
+    m_session.reset(new Session);
+    if (!m_session->open(options.session)) {
+        *exitCode = 3;
+        *error = QStringLiteral("cannot load the device plugin: %1").arg(m_session->errorString());
+        return false;
+    }
+    m_server.reset(new QWebSocketServer(QStringLiteral("zrhost"), QWebSocketServer::NonSecureMode));
+    m_server->setHandshakeTimeout(10000);
+    if (!m_server->listen(options.address, options.port)) {
+        *error = QStringLiteral("cannot listen on %1 port %2: %3")
+                     .arg(options.address.toString(), QString::number(options.port),
+                         m_server->errorString());
+        return false;
+    }
+    connect(m_server.get(), &QWebSocketServer::newConnection, this, &MachineService::accept);
+
+    Session* session = m_session.get();
+    connect(session, &Session::linkChanged, this, &MachineService::onLink);
+    connect(session, &Session::answeringChanged, this, [this](bool answering) {
+        broadcast({ { "event", "answering" }, { "answering", answering } });
+        // A job lost to the machine's silence is followed again once it answers.
+        if (answering && m_running.following && !m_running.reply)
+            onLink(m_session->link());
+    });
+    connect(session, &Session::report, this, [this](const TaskReport& report) {
+        broadcast({ { "event", "report" }, { "report", Carriage::fromReport(report) } });
+        if (report.isOver())
+            startNextJob();
+    });
+    connect(session, &Session::message, this, [this](int kind, const QString& text) {
+        broadcast({ { "event", "message" }, { "kind", kind }, { "text", text } });
+    });
+    connect(session, &Session::notice, this, &MachineService::tell);
+    if (!session->startCloud())
+        tell(QStringLiteral("cloud: %1; going on without the cloud service")
+                 .arg(session->errorString()));
+    if (Cloud* cloud = session->cloud()) {
+        connect(cloud, &Cloud::notice, this, &MachineService::tell);
+        connect(cloud, &Cloud::problem, this,
+            [this](const QString& line) { tell(QStringLiteral("cloud: ") + line); });
+        cloud->holdWorkRecords(
+            [this](const QJsonObject& body) { m_outbox->add(m_running.job, body); });
+    }
+    m_outbox.reset(new Outbox(&m_store, session->cloud()));
+    connect(m_outbox.get(), &Outbox::answered, this,
+        [this](qint64 job, bool taken, const QString& answer) {
+            tell(QStringLiteral("Work record of job %1: %2 (%3).")
+                     .arg(QString::number(job),
+                         taken ? QStringLiteral("taken by the cloud service")
+                               : QStringLiteral("not taken, kept in the outbox to be sent again"),
+                         answer));
+            if (job > 0)
+                jobChanged(job, {});
+        });
+    resume();
+    const int waiting = m_store.pendingRecords().size();
+    if (waiting > 0)
+        emit log(QStringLiteral("%1 work record(s) wait in the outbox%2.")
+                     .arg(QString::number(waiting),
+                         session->cloud() ? QString()
+                                          : QStringLiteral("; give --cloud to deliver them")));
+    m_outbox->deliver(true);
+    emit log(QStringLiteral("Serving ws://%1:%2/ (%3), database %4.")
+                 .arg(options.address.protocol() == QAbstractSocket::IPv6Protocol
+                         ? QStringLiteral("[%1]").arg(options.address.toString())
+                         : options.address.toString(),
+                     QString::number(port()),
+                     options.token.isEmpty() ? QStringLiteral("no token")
+                                             : QStringLiteral("token required"),
+                     m_store.path()));
+    session->connectMachine();
+    return true;
+}
+
+// Jobs a previous run left: the one the machine was cutting is followed again once the link is
+// up; one the machine had not confirmed is not sent again, and queued ones were never sent.
+void MachineService::resume()
+{
+    const QJsonObject ended { { "ended_at", now() } };
+    for (const qint64 id : m_store.jobsIn({ QStringLiteral("queued") })) {
+        QJsonObject changes = ended;
+        changes.insert("status", "cancelled");
+        changes.insert("reason", "the service stopped before the job was sent");
+        m_store.updateJob(id, changes);
+    }
+    const QStringList on { QStringLiteral("sending"), QStringLiteral("cutting"),
+        QStringLiteral("paused") };
+    for (const qint64 id : m_store.jobsIn(on)) {
+        const QJsonObject job = m_store.job(id);
+        const QString machineJob = job.value(QLatin1String("machine_job")).toString();
+        if (machineJob.isEmpty() || m_running.job) {
+            QJsonObject changes = ended;
+            changes.insert("status", "lost");
+            changes.insert("reason",
+                "the service stopped before the machine confirmed the job; it is not sent again");
+            m_store.updateJob(id, changes);
+            continue;
+        }
+        m_running.job = id;
+        m_running.machineJob = machineJob;
+        m_running.following = true;
+        m_running.request = Request::of(Request::Job);
+        m_running.request.file = job.value(QLatin1String("file")).toString();
+        m_running.request.copies = job.value(QLatin1String("copies")).toInt(1);
+        const QJsonObject info = job.value(QLatin1String("file_info")).toObject();
+        m_running.perCopyMm = info.value(QLatin1String("path_length")).toDouble();
+        // The device closes the task with these when it ends, for its work record.
+        ZRDeviceInterface* device = m_session->device();
+        if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
+            fileInfo->setValue(info);
+        ZRDeviceProperty* startTime = device->property_ptr("TASK_START_TIME");
+        if (!startTime) {
+            startTime = new ZRDeviceProperty;
+            startTime->init(QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
+            device->setProperty("TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
+        }
+        startTime->setValue(QDateTime::fromString(
+            job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs)
+                                .toLocalTime());
+        emit log(QStringLiteral("Job %1 (%2) was on the machine as %3 when the service stopped: "
+                                "following it once the link is up.")
+                     .arg(QString::number(id), m_running.request.file, machineJob));
+    }
+}
+
+void MachineService::accept()
+{
+    while (QWebSocket* client = m_server->nextPendingConnection()) {
+        client->setParent(this);
+        client->setMaxAllowedIncomingMessageSize(maxMessageBytes);
+        client->setMaxAllowedIncomingFrameSize(maxMessageBytes);
+        const QString peer = client->peerAddress().toString();
+        const bool admitted = m_options.token.isEmpty()
+            || sameSecret(client->request().rawHeader("Authorization"),
+                "Bearer " + m_options.token.toUtf8());
+        if (!admitted || m_clients.size() >= maxClients) {
+            emit log(QStringLiteral("Refused a client at %1: %2.")
+                         .arg(peer, admitted ? QStringLiteral("too many clients")
+                                             : QStringLiteral("no or wrong token")));
+            client->close(admitted ? QWebSocketProtocol::CloseCodeBadOperation
+                                   : QWebSocketProtocol::CloseCodePolicyViolated);
+            connect(client, &QWebSocket::disconnected, client, &QObject::deleteLater);
+            QTimer::singleShot(5000, client, &QObject::deleteLater);
+            continue;
+        }
+        m_clients.insert(client, 0);
+        connect(client, &QWebSocket::textMessageReceived, this,
+            [this, client](const QString& text) { onText(client, text); });
+        connect(client, &QWebSocket::binaryMessageReceived, this, [this, client] {
+            send(client, { { "error", "binary messages are not understood; send JSON text" } });
+        });
+        connect(client, &QWebSocket::disconnected, this, [this, client] {
+            m_clients.remove(client);
+            client->deleteLater();
+        });
+        const TaskReport& state = m_session->machineState();
+        send(client,
+            { { "event", "hello" }, { "machine", m_session->machineName() },
+                { "link", linkNames[m_session->link()] }, { "text", m_session->errorString() },
+                { "answering", m_session->isAnswering() },
+                { "state", Carriage::fromReport(state) } });
+    }
+}
+
+void MachineService::onText(QWebSocket* client, const QString& text)
+{
+    QJsonParseError parsed {};
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parsed);
+    const QJsonObject message = document.object();
+    if (!document.isObject())
+        return send(client,
+            { { "error", QStringLiteral("not a JSON object (%1)").arg(parsed.errorString()) } });
+    if (message.contains(QLatin1String("cancel")))
+        return cancel(client, qint64(message.value(QLatin1String("cancel")).toDouble()));
+    const double id = message.value(QLatin1String("id")).toDouble(-1);
+    if (!(id >= 0 && id < 1e15) || !message.value(QLatin1String("request")).isObject())
+        return send(client, { { "error", "a request is {\"id\": number, \"request\": {...}}" } });
+    Request request;
+    QString why;
+    Result refused;
+    refused.outcome = Result::Unknown;
+    if (!Carriage::toRequest(message.value(QLatin1String("request")).toObject(), &request, &why)) {
+        refused.reason = why;
+        return answer(client, qint64(id), refused);
+    }
+    if (m_clients.value(client) >= maxOpenRequests) {
+        refused.outcome = Result::Refused;
+        refused.reason = QStringLiteral("more than %1 requests at once").arg(maxOpenRequests);
+        return answer(client, qint64(id), refused);
+    }
+    const QString peer = client->peerAddress().toString();
+    request.by = request.by.isEmpty() ? peer : QStringLiteral("%1 (%2)").arg(request.by, peer);
+    handle(client, qint64(id), request);
+}
+
+void MachineService::handle(QWebSocket* client, qint64 id, const Request& request)
+{
+    Result result;
+    switch (request.kind) {
+    case Request::Job:
+        return submit(client, id, request);
+    case Request::History:
+        result.jobs = m_store.jobs();
+        return answer(client, id, result);
+    case Request::Status:
+        result.last = m_session->machineState();
+        result.jobs = queueJobs();
+        if (!m_session->isUp()) {
+            result.outcome = Result::LinkLost;
+            result.reason = QStringLiteral("the service has no link to the machine now; it is "
+                                           "reconnecting");
+        }
+        return answer(client, id, result);
+    case Request::MoveQueued:
+    case Request::CancelQueued: {
+        int index = m_queue.size() - 1;
+        while (index >= 0 && m_queue.at(index).job != request.job)
+            --index;
+        if (index < 0) {
+            result.outcome = Result::Unknown;
+            result.reason = QStringLiteral("job %1 is not in the queue").arg(request.job);
+        } else if (request.kind == Request::MoveQueued) {
+            m_queue.move(index, qMin(request.position, m_queue.size()) - 1);
+            tell(QStringLiteral("Job %1 moved to place %2 of the queue by %3.")
+                     .arg(QString::number(request.job),
+                         QString::number(qMin(request.position, m_queue.size())), request.by));
+        } else {
+            unqueue(index, QStringLiteral("taken out of the queue by %1").arg(request.by));
+        }
+        result.jobs = queueJobs();
+        return answer(client, id, result);
+    }
+    default:
+        break;
+    }
+    ++*m_clients.find(client);
+    Reply* reply = m_session->send(request);
+    const QPointer<QWebSocket> to(client);
+    connect(reply, &Reply::finished, this, [this, reply, to, id] {
+        reply->deleteLater();
+        Result done = reply->result();
+        const Request& asked = reply->request();
+        if (asked.kind == Request::Read || asked.kind == Request::Write)
+            done.values = Carriage::valuesOf(m_session->device(), asked.names);
+        if (!to)
+            return;
+        release(to);
+        answer(to, id, done);
+    });
+}
+
+void MachineService::submit(QWebSocket* client, qint64 id, const Request& request)
+{
+    Result refused;
+    refused.outcome = Result::Refused;
+    const CutFile file = CutFile::fromData(request.file, request.data);
+    if (!file.isValid()) {
+        refused.outcome = Result::OutOfRange;
+        refused.reason = QStringLiteral("%1 holds nothing to cut").arg(request.file);
+        return answer(client, id, refused);
+    }
+    if (m_queue.size() >= maxQueuedJobs) {
+        refused.reason = QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs);
+        return answer(client, id, refused);
+    }
+    const qint64 job = m_store.addJob({ { "file", request.file },
+        { "bytes", request.data.size() }, { "copies", request.copies },
+        { "placement", QJsonObject {} }, { "submitted_by", request.by },
+        { "submitted_at", now() }, { "status", "queued" }, { "file_info", file.fileInfo() } });
+    if (job == 0) {
+        refused.reason = QStringLiteral("the service cannot store the job (see its log)");
+        return answer(client, id, refused);
+    }
+    ++*m_clients.find(client);
+    m_queue.append({ job, request, client, id, file.outline().penDownLengthMm() });
+    jobChanged(job, {});
+    const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
+    send(client,
+        { { "id", double(id) },
+            { "notice",
+                ahead == 0 ? QStringLiteral("Job %1 accepted by the service.").arg(job)
+                           : QStringLiteral("Job %1 queued; %2 ahead of it.")
+                                 .arg(QString::number(job), QString::number(ahead)) } });
+    startNextJob();
+}
+
+void MachineService::cancel(QWebSocket* client, qint64 id)
+{
+    for (int i = 0; i < m_queue.size(); ++i) {
+        if (m_queue.at(i).client == client && m_queue.at(i).id == id)
+            return unqueue(i, QStringLiteral("cancelled by its client"));
+    }
+    if (m_running.client == client && m_running.id == id && m_running.reply)
+        m_running.reply->cancel();
+}
+
+void MachineService::unqueue(int index, const QString& reason)
+{
+    const Queued queued = m_queue.takeAt(index);
+    jobChanged(queued.job, { { "status", "cancelled" }, { "ended_at", now() }, { "reason", reason } });
+    if (!queued.client)
+        return;
+    release(queued.client);
+    Result cancelled;
+    cancelled.outcome = Result::Cancelled;
+    cancelled.reason = QStringLiteral("job %1 was %2").arg(QString::number(queued.job), reason);
+    answer(queued.client, queued.id, cancelled);
+}
+
+QJsonArray MachineService::queueJobs() const
+{
+    QJsonArray jobs;
+    if (m_running.job)
+        jobs.append(m_store.job(m_running.job));
+    for (const Queued& queued : m_queue)
+        jobs.append(m_store.job(queued.job));
+    return jobs;
+}
+
+void MachineService::answer(QWebSocket* client, qint64 id, const Result& result)
+{
+    send(client, { { "id", double(id) }, { "result", Carriage::fromResult(result) } });
+}
+
+void MachineService::release(QWebSocket* client)
+{
+    const auto open = m_clients.find(client);
+    if (open != m_clients.end())
+        --*open;
+}
+
+// A client that leaves this much unread is dropped rather than held in memory.
+void MachineService::send(QWebSocket* client, const QJsonObject& message)
+{
+    if (!m_clients.contains(client))
+        return;
+    if (client->bytesToWrite() > maxBacklogBytes) {
+        emit log(QStringLiteral("Dropped the client at %1: it left %2 bytes unread.")
+                     .arg(client->peerAddress().toString(), QString::number(client->bytesToWrite())));
+        m_clients.remove(client);
+        client->abort();
+        client->deleteLater();
+        return;
+    }
+    client->sendTextMessage(compact(message));
+}
+
+void MachineService::broadcast(const QJsonObject& message)
+{
+    for (QWebSocket* client : m_clients.keys())
+        send(client, message);
+}
+
+void MachineService::tell(const QString& line)
+{
+    emit log(line);
+    broadcast({ { "event", "notice" }, { "text", line } });
+}
+
+void MachineService::jobChanged(qint64 job, const QJsonObject& changes)
+{
+    if (!changes.isEmpty())
+        m_store.updateJob(job, changes);
+    broadcast({ { "event", "job" }, { "job", m_store.job(job) } });
+}
+
+void MachineService::onLink(Session::Link link)
+{
+    const QString reason
+        = link == Session::Failed ? m_session->errorString() : QStringLiteral("the link went down");
+    broadcast({ { "event", "link" }, { "link", linkNames[link] },
+        { "text", link == Session::Up ? QString() : reason } });
+    if (link == Session::Lost || link == Session::Failed) {
+        const int pauseMs = qMin(firstRetryMs << qMin(m_attempts++, 8), lastRetryMs);
+        tell(QStringLiteral("Link to %1 lost (%2); reconnecting in %3 s.")
+                 .arg(m_session->target().describe(), reason, QString::number(pauseMs / 1000.0)));
+        return m_reconnect.start(pauseMs);
+    }
+    if (link != Session::Up)
+        return;
+    m_attempts = 0;
+    m_upSince.start();
+    tell(QStringLiteral("%1 %2.").arg(m_wasUp ? QStringLiteral("Reconnected to")
+                                              : QStringLiteral("Connected to"),
+        m_session->machineName()));
+    m_wasUp = true;
+    startCloud();
+    if (m_running.following && !m_running.reply) {
+        Request follow = m_running.request;
+        follow.follow = m_running.machineJob;
+        tell(QStringLiteral("Following job %1 (%2), which the machine calls %3.")
+                 .arg(QString::number(m_running.job), m_running.request.file, m_running.machineJob));
+        return runJob(m_running, follow);
+    }
+    startNextJob();
+}
+
+void MachineService::reconnect()
+{
+    if (m_session->link() == Session::Lost || m_session->link() == Session::Failed)
+        m_session->connectTo(m_session->target());
+}
+
+// The device registers with what it knows of its machine, once its information has been read.
+void MachineService::startCloud()
+{
+    if (m_cloudStarted || !m_session->cloud())
+        return;
+    m_cloudStarted = true;
+    Reply* info = m_session->send(Request::of(
+        Request::Read, { QStringLiteral("DEVICE_INFO"), QStringLiteral("DEVICE_UNIQUE_ID") }));
+    connect(info, &Reply::finished, this, [this, info] {
+        info->deleteLater();
+        if (info->result().outcome != Result::Done) {
+            m_cloudStarted = false;
+            return tell(QStringLiteral("cloud: the machine information could not be read (%1); "
+                                       "the device registers once it is")
+                            .arg(info->result().reason));
+        }
+        m_session->cloud()->attach(m_session->device());
+    });
+}
+
+void MachineService::startNextJob()
+{
+    if (m_running.job || m_queue.isEmpty() || !m_session->isUp() || m_session->isJobOn())
+        return;
+    // The machine has had time to report a job of another host.
+    const qint64 waitMs
+        = m_session->embedded() ? 0 : m_options.session.replyTimeoutMs - m_upSince.elapsed();
+    if (waitMs > 0)
+        return QTimer::singleShot(int(waitMs), this, &MachineService::startNextJob);
+    const Queued next = m_queue.takeFirst();
+    Running job;
+    static_cast<Queued&>(job) = next;
+    jobChanged(job.job, { { "status", "sending" }, { "started_at", now() } });
+    runJob(job, next.request);
+}
+
+void MachineService::runJob(Running job, const Request& request)
+{
+    m_running = job;
+    Reply* reply = m_session->send(request);
+    m_running.reply = reply;
+    connect(reply, &Reply::progress, this, &MachineService::onJobProgress);
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (reply == m_running.reply)
+            onJobEnded(reply->result());
+    });
+}
+
+void MachineService::onJobProgress(const TaskReport& report)
+{
+    const TaskReport before = m_running.last;
+    m_running.last = report;
+    if (m_running.client)
+        send(m_running.client,
+            { { "id", double(m_running.id) }, { "progress", Carriage::fromReport(report) } });
+    QJsonObject changes;
+    if (m_running.machineJob != report.fileName) {
+        m_running.machineJob = report.fileName;
+        changes.insert("machine_job", report.fileName);
+    }
+    if (report.status != before.status && report.isRunning())
+        changes.insert("status", report.status == TaskReport::Paused ? "paused" : "cutting");
+    if (report.finished != before.finished || !changes.isEmpty()) {
+        changes.insert("copies_done", double(report.finished));
+        changes.insert("percent", report.percent);
+        changes.insert("cut_mm", m_running.perCopyMm * m_running.request.copies * report.percent / 100);
+        jobChanged(m_running.job, changes);
+    }
+}
+
+void MachineService::onJobEnded(const Result& result)
+{
+    Running job = m_running;
+    if (result.outcome == Result::LinkLost && !job.machineJob.isEmpty()) {
+        m_running.reply = nullptr;
+        m_running.following = true;
+        return tell(QStringLiteral("Job %1 (%2): %3; the machine may go on cutting, and the job "
+                                   "is followed again once the link is back.")
+                        .arg(QString::number(job.job), job.request.file, result.reason));
+    }
+    m_running = Running();
+    Result told = result;
+    if (result.outcome == Result::LinkLost)
+        told.reason = QStringLiteral("%1 before the machine confirmed the job; it is not sent "
+                                     "again")
+                          .arg(result.reason);
+    const TaskReport& last = result.last.fileName.isEmpty() ? job.last : result.last;
+    const bool finished = result.outcome == Result::Done;
+    jobChanged(job.job,
+        { { "status", endOf(result.outcome, job.following) }, { "ended_at", now() },
+            { "reason", told.reason }, { "copies_done", double(last.finished) },
+            { "percent", finished ? 100.0 : last.percent },
+            { "cut_mm",
+                job.perCopyMm * job.request.copies * (finished ? 1.0 : last.percent / 100) } });
+    tell(QStringLiteral("Job %1 (%2): %3%4.")
+             .arg(QString::number(job.job), job.request.file, endOf(result.outcome, job.following),
+                 told.reason.isEmpty() ? QString() : QStringLiteral(", ") + told.reason));
+    if (job.client) {
+        release(job.client);
+        answer(job.client, job.id, told);
+    }
+    startNextJob();
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "session.h"
+#include "store.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+class QWebSocket;
+class QWebSocketServer;
+
+struct ServiceOptions {
+    static constexpr quint16 defaultPort = 9190;
+
+    SessionOptions session;
+    QHostAddress address = QHostAddress::LocalHost;
+    quint16 port = defaultPort; // 0 takes a free one
+    QString token; // required of every client when set; needed to listen beyond this machine
+    QString database; // empty: Store::defaultPath()
+};
+
+// Work records on their way to the cloud service. Each is stored before it is sent, and sent again
+// with a growing pause (1 s, doubling, at most 5 min) until the service takes it, across restarts:
+// one at a time, oldest first.
+class Outbox : public QObject {
+    Q_OBJECT
+public:
+    Outbox(Store* store, Cloud* cloud, QObject* parent = nullptr);
+
+    void add(qint64 job, const QJsonObject& body);
+    // Sends the oldest record that is due; now: whether due or not.
+    void deliver(bool now = false);
+
+signals:
+    void answered(qint64 job, bool taken, const QString& answer);
+
+private:
+    Store* m_store;
+    Cloud* m_cloud;
+    QTimer m_retry;
+    bool m_sending = false;
+};
+
+// The machine service: one process holds the session with the machine (its device and link, the
+// cloud service) and serves any number of clients over a WebSocket with JSON messages. Clients
+// ask what a session is asked (see Carriage for the requests and results); every client hears the
+// link's state, the machine's reports, the device's messages and the jobs' changes. Jobs wait in a
+// queue and run one at a time; each is kept in the store from its submission to its end. A lost
+// link is opened again with a growing pause, and a job the machine is still cutting is followed
+// again, never sent twice; a service started after a crash follows the job it left.
+//
+// Messages (text, one JSON object each):
+//   client:  {"id": n, "request": {...}}   {"cancel": n}  (a job of its own: stop it, or unqueue it)
+//   service: {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice": text}
+//            {"event": "hello", "machine", "link", "answering", "state": report}
+//            {"event": "link", "link": up|connecting|lost|failed|closed, "text"}
+//            {"event": "answering", "answering"}  {"event": "report", "report"}
+//            {"event": "message", "kind", "text"}  {"event": "notice", "text"}  {"event": "job", "job"}
+//            {"error": text}  (for a message that is no request)
+class MachineService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 maxMessageBytes = 36 * 1024 * 1024; // a 24 MB cut file in Base64
+    static constexpr qint64 maxBacklogBytes = 4 * 1024 * 1024; // unread by a client: dropped
+    static constexpr int maxClients = 500;
+    static constexpr int maxOpenRequests = 64; // per client
+    static constexpr int maxQueuedJobs = 100;
+
+    explicit MachineService(QObject* parent = nullptr);
+    ~MachineService() override;
+
+    // Opens the store, loads the plugin, listens and connects to the machine. False with the
+    // reason in *error, and *exitCode as the command line reports it.
+    bool start(const ServiceOptions& options, QString* error, int* exitCode);
+    quint16 port() const;
+    Session* session() const { return m_session.get(); }
+    Store* store() { return &m_store; }
+    int clientCount() const { return m_clients.size(); }
+
+signals:
+    // A line for the service's own log.
+    void log(const QString& line);
+
+private:
+    struct Queued {
+        qint64 job = 0;
+        Request request;
+        QPointer<QWebSocket> client;
+        qint64 id = 0; // the client's request id
+        double perCopyMm = 0;
+    };
+    struct Running : Queued {
+        QPointer<Reply> reply;
+        QString machineJob; // the machine's name of it, once it has reported it
+        TaskReport last;
+        bool following = false; // the link went down while the machine cut it
+    };
+
+    void accept();
+    void onText(QWebSocket* client, const QString& text);
+    void handle(QWebSocket* client, qint64 id, const Request& request);
+    void submit(QWebSocket* client, qint64 id, const Request& request);
+    void cancel(QWebSocket* client, qint64 id);
+    void unqueue(int index, const QString& reason);
+    QJsonArray queueJobs() const;
+    void answer(QWebSocket* client, qint64 id, const Result& result);
+    void release(QWebSocket* client);
+    void send(QWebSocket* client, const QJsonObject& message);
+    void broadcast(const QJsonObject& message);
+    void tell(const QString& line);
+    void jobChanged(qint64 job, const QJsonObject& changes);
+
+    void onLink(Session::Link link);
+    void reconnect();
+    void startCloud();
+    void resume();
+    void startNextJob();
+    void runJob(Running job, const Request& request);
+    void onJobProgress(const TaskReport& report);
+    void onJobEnded(const Result& result);
+
+    ServiceOptions m_options;
+    Store m_store;
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<Outbox> m_outbox;
+    std::unique_ptr<QWebSocketServer> m_server;
+    QHash<QWebSocket*, int> m_clients; // and their open requests
+    QList<Queued> m_queue;
+    Running m_running;
+    QElapsedTimer m_upSince;
+    QTimer m_reconnect;
+    int m_attempts = 0;
+    bool m_cloudStarted = false;
+    bool m_wasUp = false;
+};

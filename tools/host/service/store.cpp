@@ -1,0 +1,254 @@
+#include "store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+// Each step brings the schema from the version before it to its own; steps are never changed
+// once released, only added.
+const QList<QStringList> migrations {
+    {
+        QStringLiteral("CREATE TABLE jobs (id INTEGER PRIMARY KEY AUTOINCREMENT, file TEXT NOT NULL, "
+                       "bytes INTEGER, copies INTEGER, placement TEXT, submitted_by TEXT, "
+                       "submitted_at TEXT, started_at TEXT, ended_at TEXT, status TEXT NOT NULL, "
+                       "machine_job TEXT, cut_mm REAL, copies_done INTEGER, percent REAL, "
+                       "reason TEXT, file_info TEXT)"),
+        QStringLiteral("CREATE INDEX jobs_status ON jobs (status)"),
+        QStringLiteral("CREATE TABLE outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, job_id INTEGER, "
+                       "body TEXT NOT NULL, created_at TEXT, attempts INTEGER NOT NULL DEFAULT 0, "
+                       "last_answer TEXT, next_attempt_at TEXT, delivered_at TEXT)"),
+        QStringLiteral("CREATE INDEX outbox_pending ON outbox (delivered_at, id)"),
+    },
+};
+
+const QStringList jobColumns { "file", "bytes", "copies", "placement", "submitted_by",
+    "submitted_at", "started_at", "ended_at", "status", "machine_job", "cut_mm", "copies_done",
+    "percent", "reason", "file_info" };
+const QStringList jsonColumns { "placement", "file_info", "work_record" };
+
+QString now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QVariant toColumn(const QJsonValue& value)
+{
+    if (value.isObject())
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    return value.isNull() || value.isUndefined() ? QVariant() : value.toVariant();
+}
+
+QJsonObject rowOf(const QSqlQuery& query)
+{
+    QJsonObject job;
+    const QSqlRecord record = query.record();
+    for (int i = 0; i < record.count(); ++i) {
+        const QString name = record.fieldName(i);
+        const QVariant value = query.value(i);
+        if (jsonColumns.contains(name))
+            job.insert(name, QJsonDocument::fromJson(value.toByteArray()).object());
+        else
+            job.insert(name, value.isNull() ? QJsonValue() : QJsonValue::fromVariant(value));
+    }
+    return job;
+}
+
+bool run(QSqlQuery& query)
+{
+    if (query.exec())
+        return true;
+    qWarning("zrhost serve: database: %s", qPrintable(query.lastError().text()));
+    return false;
+}
+
+const char jobSelect[]
+    = "SELECT j.*, o.body AS work_record, o.last_answer AS cloud_answer, o.delivered_at AS "
+      "cloud_delivered_at FROM jobs j LEFT JOIN outbox o ON o.id = (SELECT MAX(id) FROM outbox "
+      "WHERE job_id = j.id) ";
+
+} // namespace
+
+Store::Store()
+{
+    static std::atomic_int count { 0 };
+    m_db = QSqlDatabase::addDatabase(
+        QStringLiteral("QSQLITE"), QStringLiteral("zrhost-store-%1").arg(++count));
+}
+
+Store::~Store()
+{
+    const QString name = m_db.connectionName();
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+}
+
+QString Store::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/service.sqlite");
+}
+
+bool Store::open(const QString& path, QString* error)
+{
+    const QFileInfo file(path);
+    if (!QDir().mkpath(file.absolutePath())) {
+        *error = QStringLiteral("cannot create the folder %1").arg(file.absolutePath());
+        return false;
+    }
+    m_db.setDatabaseName(file.absoluteFilePath());
+    if (!m_db.open()) {
+        *error = QStringLiteral("cannot open the database %1: %2")
+                     .arg(file.absoluteFilePath(), m_db.lastError().text());
+        return false;
+    }
+    // Every commit reaches the disk before the service goes on.
+    QSqlQuery pragma(m_db);
+    pragma.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    pragma.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
+    return migrate(error);
+}
+
+bool Store::migrate(QString* error)
+{
+    QSqlQuery query(m_db);
+    query.exec(QStringLiteral("PRAGMA user_version"));
+    const int version = query.next() ? query.value(0).toInt() : -1;
+    if (version < 0 || version > migrations.size()) {
+        *error = version < 0
+            ? QStringLiteral("%1 is not a database: %2")
+                  .arg(path(), query.lastError().text())
+            : QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
+                  .arg(path(), QString::number(version), QString::number(migrations.size()));
+        return false;
+    }
+    for (int step = version; step < migrations.size(); ++step) {
+        m_db.transaction();
+        bool ok = true;
+        for (const QString& statement : migrations.at(step))
+            ok = ok && query.exec(statement);
+        ok = ok && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(step + 1));
+        if (!ok) {
+            *error = QStringLiteral("cannot bring %1 to schema %2: %3")
+                         .arg(path(), QString::number(step + 1), query.lastError().text());
+            m_db.rollback();
+            return false;
+        }
+        m_db.commit();
+    }
+    return true;
+}
+
+qint64 Store::addJob(const QJsonObject& job)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("INSERT INTO jobs (file, status) VALUES (?, ?)"));
+    query.addBindValue(job.value(QLatin1String("file")).toString());
+    query.addBindValue(job.value(QLatin1String("status")).toString(QStringLiteral("queued")));
+    if (!run(query))
+        return 0;
+    const qint64 id = query.lastInsertId().toLongLong();
+    return updateJob(id, job) ? id : 0;
+}
+
+bool Store::updateJob(qint64 id, const QJsonObject& changes)
+{
+    QStringList sets;
+    QVariantList values;
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        if (!jobColumns.contains(it.key()))
+            continue;
+        sets.append(it.key() + QStringLiteral(" = ?"));
+        values.append(toColumn(it.value()));
+    }
+    if (sets.isEmpty())
+        return true;
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE jobs SET %1 WHERE id = ?").arg(sets.join(", ")));
+    for (const QVariant& value : qAsConst(values))
+        query.addBindValue(value);
+    query.addBindValue(id);
+    return run(query);
+}
+
+QJsonObject Store::job(qint64 id) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(jobSelect) + QStringLiteral("WHERE j.id = ?"));
+    query.addBindValue(id);
+    return run(query) && query.next() ? rowOf(query) : QJsonObject();
+}
+
+QJsonArray Store::jobs(int limit) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(jobSelect) + QStringLiteral("ORDER BY j.id DESC LIMIT ?"));
+    query.addBindValue(limit);
+    QJsonArray jobs;
+    for (bool ok = run(query); ok && query.next();)
+        jobs.append(rowOf(query));
+    return jobs;
+}
+
+QList<qint64> Store::jobsIn(const QStringList& states) const
+{
+    QSqlQuery query(m_db);
+    QStringList marks;
+    for (int i = 0; i < states.size(); ++i)
+        marks.append(QStringLiteral("?"));
+    query.prepare(QStringLiteral("SELECT id FROM jobs WHERE status IN (%1) ORDER BY id")
+                      .arg(marks.join(QLatin1Char(','))));
+    for (const QString& state : states)
+        query.addBindValue(state);
+    QList<qint64> ids;
+    for (bool ok = run(query); ok && query.next();)
+        ids.append(query.value(0).toLongLong());
+    return ids;
+}
+
+qint64 Store::addRecord(qint64 jobId, const QJsonObject& body)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("INSERT INTO outbox (job_id, body, created_at, next_attempt_at) "
+                                 "VALUES (?, ?, ?, ?)"));
+    query.addBindValue(jobId > 0 ? QVariant(jobId) : QVariant());
+    query.addBindValue(toColumn(body));
+    query.addBindValue(now());
+    query.addBindValue(now());
+    return run(query) ? query.lastInsertId().toLongLong() : 0;
+}
+
+QList<Store::Record> Store::pendingRecords() const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT id, job_id, body, attempts, next_attempt_at FROM outbox "
+                                 "WHERE delivered_at IS NULL ORDER BY id"));
+    QList<Record> records;
+    for (bool ok = run(query); ok && query.next();) {
+        records.append({ query.value(0).toLongLong(), query.value(1).toLongLong(),
+            QJsonDocument::fromJson(query.value(2).toByteArray()).object(), query.value(3).toInt(),
+            QDateTime::fromString(query.value(4).toString(), Qt::ISODateWithMs) });
+    }
+    return records;
+}
+
+bool Store::recordAnswered(qint64 id, bool taken, const QString& answer, const QDateTime& next)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE outbox SET attempts = attempts + 1, last_answer = ?, "
+                                 "next_attempt_at = ?, delivered_at = ? WHERE id = ?"));
+    query.addBindValue(answer);
+    query.addBindValue(next.toUTC().toString(Qt::ISODateWithMs));
+    query.addBindValue(taken ? QVariant(now()) : QVariant());
+    query.addBindValue(id);
+    return run(query);
+}

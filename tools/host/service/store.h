@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+// The service's records in one SQLite file: every job it was given, from the moment it was
+// submitted to its end, and the work records on their way to the cloud service (the outbox).
+// Every change is committed before the call returns, so a service killed at any moment finds
+// what it knew when it starts again. The schema carries its version; opening a file of an older
+// version brings it up to date step by step, and a file of a newer program is refused.
+//
+// A job is a JSON object, the same one `zrhost history --json` prints: "id", "file", "bytes",
+// "copies", "placement" (object), "submitted_by", "submitted_at", "started_at", "ended_at" (UTC,
+// ISO 8601), "status" (queued, sending, cutting, finished, stopped, failed, cancelled, lost),
+// "machine_job" (the machine's name of it), "cut_mm", "copies_done", "percent", "reason",
+// "file_info" (object), and from the outbox "work_record" (object), "cloud_answer" and
+// "cloud_delivered_at".
+class Store {
+public:
+    static constexpr int schemaVersion = 1;
+
+    Store();
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // The file under the user's data folder that the service uses unless told otherwise.
+    static QString defaultPath();
+
+    // Opens (and creates) the database file; false with the reason in *error.
+    bool open(const QString& path, QString* error);
+    QString path() const { return m_db.databaseName(); }
+
+    // A new job from the given keys; its id, or 0 when it could not be stored.
+    qint64 addJob(const QJsonObject& job);
+    // Sets the given keys of job id; keys that are not columns are ignored.
+    bool updateJob(qint64 id, const QJsonObject& changes);
+    QJsonObject job(qint64 id) const;
+    // The newest jobs first, at most limit of them.
+    QJsonArray jobs(int limit = 1000) const;
+    // Jobs in one of these states, oldest first.
+    QList<qint64> jobsIn(const QStringList& states) const;
+
+    struct Record {
+        qint64 id = 0;
+        qint64 jobId = 0;
+        QJsonObject body;
+        int attempts = 0;
+        QDateTime next; // not before this
+    };
+    // Puts a work record in the outbox; its id, or 0 when it could not be stored.
+    qint64 addRecord(qint64 jobId, const QJsonObject& body);
+    // Records not yet taken by the cloud service, oldest first.
+    QList<Record> pendingRecords() const;
+    // One delivery attempt and the service's answer: taken, or to be tried again at next.
+    bool recordAnswered(qint64 id, bool taken, const QString& answer, const QDateTime& next);
+
+private:
+    bool migrate(QString* error);
+
+    QSqlDatabase m_db;
+};

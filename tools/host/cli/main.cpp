@@ -1230,6 +1230,9 @@ int runPanelCommand(Context& c)
     window.usbPath->setText(target.usbPath);
     (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
     window.port->setValue(target.port);
+    // Through a service the address is the service's, which holds the machine.
+    for (QWidget* machineOnly : { static_cast<QWidget*>(window.port), window.usb, window.usbPath })
+        machineOnly->setEnabled(c.server.isEmpty());
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();
     int code = ExitOk;
@@ -1247,32 +1250,13 @@ int runPanelCommand(Context& c)
     return code;
 }
 
-// A job of the service's queue or history as one row: when, what, how far, by whom, and what
-// became of its work record.
+// Jobs of the service's queue or history, one to a row.
 QString jobTable(const QJsonArray& jobs)
 {
     QList<QStringList> rows { { "ID", "SUBMITTED", "FILE", "COPIES", "STATUS", "CUT MM", "TOOK",
         "BY", "CLOUD" } };
-    for (const QJsonValue& value : jobs) {
-        const QJsonObject job = value.toObject();
-        const auto text = [&job](const char* key) {
-            return Values::printable(job.value(QLatin1String(key)).toVariant().toString());
-        };
-        const auto time = [&text](const char* key) {
-            return QDateTime::fromString(text(key), Qt::ISODateWithMs).toLocalTime();
-        };
-        const qint64 took = time("started_at").secsTo(time("ended_at"));
-        const QString cloud = job.value(QLatin1String("work_record")).toObject().isEmpty()
-            ? QStringLiteral("-")
-            : !text("cloud_delivered_at").isEmpty() ? QStringLiteral("taken")
-                                                    : QStringLiteral("waiting: ") + text("cloud_answer");
-        rows.append({ text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-            text("file"), QStringLiteral("%1/%2").arg(job.value(QLatin1String("copies_done")).toInt()).arg(text("copies")),
-            text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
-            took > 0 ? QStringLiteral("%1:%2").arg(took / 60).arg(took % 60, 2, 10, QLatin1Char('0'))
-                     : QStringLiteral("-"),
-            text("submitted_by"), cloud });
-    }
+    for (const QJsonValue& job : jobs)
+        rows.append(Carriage::jobRow(job.toObject()));
     return columns(rows, 2, 32);
 }
 

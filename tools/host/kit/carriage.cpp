@@ -4,6 +4,7 @@
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -207,6 +208,29 @@ TaskReport toReport(const QJsonObject& json)
     report.percent = qBound(0.0, json.value(QLatin1String("percent")).toDouble(), 100.0);
     report.seconds = qBound(qint64(0), whole(json, "seconds"), limit);
     return report;
+}
+
+QStringList jobRow(const QJsonObject& job)
+{
+    const auto text = [&job](const char* key) {
+        return Values::printable(job.value(QLatin1String(key)).toVariant().toString().left(200));
+    };
+    const auto time = [&text](const char* key) {
+        return QDateTime::fromString(text(key), Qt::ISODateWithMs).toLocalTime();
+    };
+    const qint64 took = time("started_at").secsTo(time("ended_at"));
+    const QString cloud = job.value(QLatin1String("work_record")).toObject().isEmpty()
+        ? QStringLiteral("-")
+        : !text("cloud_delivered_at").isEmpty() ? QStringLiteral("taken")
+                                                : QStringLiteral("waiting: ") + text("cloud_answer");
+    return { text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
+        text("file"),
+        QStringLiteral("%1/%2").arg(QString::number(job.value(QLatin1String("copies_done")).toInt()),
+            text("copies")),
+        text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
+        took > 0 ? QStringLiteral("%1:%2").arg(took / 60).arg(took % 60, 2, 10, QLatin1Char('0'))
+                 : QStringLiteral("-"),
+        text("submitted_by"), cloud };
 }
 
 QJsonObject valuesOf(ZRDeviceInterface* device, const QStringList& names)

@@ -37,6 +37,11 @@ Result toResult(const QJsonObject& json);
 QJsonObject fromReport(const TaskReport& report);
 TaskReport toReport(const QJsonObject& json);
 
+// A job of a service's queue or history as one row of text: id, submitted (local time), file,
+// copies done/ordered, status, length cut in mm, time taken, who sent it, and what became of its
+// work record with the cloud service.
+QStringList jobRow(const QJsonObject& job);
+
 // The values of the named parameters and their members, as the machine's numbers.
 QJsonObject valuesOf(ZRDeviceInterface* device, const QStringList& names);
 // Stores such values in the device's parameters of those names, each as the type it holds.

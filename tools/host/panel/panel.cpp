@@ -1,5 +1,6 @@
 #include "panel.h"
 
+#include "carriage.h"
 #include "panelwindow.h"
 #include "values.h"
 #include "zrdeviceproperty.h"
@@ -19,6 +20,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTableWidget>
 #include <QTime>
 
 namespace {
@@ -85,10 +87,18 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
     connect(w->stop, &QPushButton::clicked, this, [this] { send(Request::Stop); });
 
     connect(session, &Session::linkChanged, this, [this](Session::Link link) {
-        if (link == Session::Up)
+        if (link == Session::Up) {
             readAll();
+            readHistory();
+        }
         updateControls();
     });
+    connect(session, &Session::message, this, [this](int kind, const QString& text) {
+        static const char* kinds[] = { "DevStatus", "DevTasK", "Qrcode" };
+        log(QStringLiteral("%1  %2").arg(
+            QLatin1String(kinds[qBound(0, kind, 2)]), Values::printable(text)));
+    });
+    connect(session, &Session::jobChanged, this, [this](const QJsonObject& job) { showJob(job); });
     connect(session, &Session::failed, this,
         [this](const QString& reason) { log(tr("Not connected: %1").arg(reason)); });
     connect(session, &Session::answeringChanged, this, [this](bool answering) {
@@ -103,12 +113,6 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
 void Panel::buildEditors()
 {
     ZRDeviceInterface* device = m_session->device();
-    connect(device, &ZRDeviceInterface::message, this,
-        [this](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
-            static const char* kinds[] = { "DevStatus", "DevTasK", "Qrcode" };
-            log(QStringLiteral("%1  %2").arg(
-                QLatin1String(kinds[qBound(0, int(kind), 2)]), Values::printable(text)));
-        });
     m_window->clearParameters();
     QWidget* columns[] = { m_window->machineParameters, m_window->settingParameters };
     const QStringList lists[] = { device->sysProperty(), device->userProperty() };
@@ -351,6 +355,37 @@ void Panel::updateControls()
                 .arg(state.fileName, state.statusText(), QString::number(state.percent, 'f', 1),
                     QString::number(state.finished), QString::number(state.copies),
                     state.timeLeft()));
+}
+
+void Panel::readHistory()
+{
+    Reply* reply = m_session->send(Request::of(Request::History));
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
+        const Result& result = reply->result();
+        m_window->history->setRowCount(0);
+        for (const QJsonValue& job : result.jobs)
+            showJob(job.toObject(), true);
+        m_window->historyNote->setText(result.outcome == Result::Done
+                ? tr("Jobs the machine service was given, newest first.")
+                : tr("No history: %1").arg(result.reason));
+    });
+}
+
+// Shows the job in its row, or in a new one at the top (or the end).
+void Panel::showJob(const QJsonObject& job, bool atEnd)
+{
+    QTableWidget* table = m_window->history;
+    const QStringList cells = Carriage::jobRow(job);
+    int row = 0;
+    while (row < table->rowCount() && table->item(row, 0)->text() != cells.first())
+        ++row;
+    if (row == table->rowCount()) {
+        row = atEnd ? row : 0;
+        table->insertRow(row);
+    }
+    for (int column = 0; column < cells.size(); ++column)
+        table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
 }
 
 void Panel::log(const QString& text)

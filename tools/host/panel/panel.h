@@ -23,6 +23,8 @@ public:
     void writeChanges();
     void write(const QList<QByteArray>& names);
     void send(Request::Kind kind, int x = 0, int y = 0);
+    // Asks the machine service for its history; the history page follows its jobs' changes.
+    void readHistory();
 
 signals:
     void readFinished(bool answered);
@@ -33,6 +35,7 @@ private:
     void markEdited(const QByteArray& name, bool edited);
     void updateControls();
     void log(const QString& text);
+    void showJob(const QJsonObject& job, bool atEnd = false);
     // Shows why the reply failed, in the log (as told says) and the status bar; false if it did
     // not.
     bool failed(Reply* reply, const QString& told);

@@ -6,6 +6,7 @@
 
 class QLabel;
 class QPushButton;
+class QTableWidget;
 
 // The panel's layout, apart from what it does (Panel), as panelwindow.ui draws it: the
 // connection bar, the pages (the machine's parameters and controls; more can be added to
@@ -21,4 +22,7 @@ public:
 
     QPushButton* jog[4]; // Y+, X-, X+, Y-
     QLabel* link;
+    // The history page: the jobs a machine service was given, newest first, under a line on them.
+    QLabel* historyNote;
+    QTableWidget* history;
 };

@@ -4,6 +4,14 @@
 <context>
     <name>Panel</name>
     <message>
+        <source>Jobs the machine service was given, newest first.</source>
+        <translation>マシンサービスが受け付けたジョブ（新しい順）。</translation>
+    </message>
+    <message>
+        <source>No history: %1</source>
+        <translation>履歴はありません: %1</translation>
+    </message>
+    <message>
         <source>Set origin</source>
         <translation>原点を設定</translation>
     </message>
@@ -99,6 +107,46 @@
 </context>
 <context>
     <name>PanelWindow</name>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Submitted</source>
+        <translation>受付</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>Copies</source>
+        <translation>部数</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状態</translation>
+    </message>
+    <message>
+        <source>Cut mm</source>
+        <translation>カット mm</translation>
+    </message>
+    <message>
+        <source>Took</source>
+        <translation>所要時間</translation>
+    </message>
+    <message>
+        <source>By</source>
+        <translation>送信者</translation>
+    </message>
+    <message>
+        <source>Cloud</source>
+        <translation>クラウド</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>履歴</translation>
+    </message>
     <message>
         <source>TCP</source>
         <translation>TCP</translation>

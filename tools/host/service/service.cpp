@@ -239,6 +239,8 @@ void MachineService::resume()
         m_running.request.copies = job.value(QLatin1String("copies")).toInt(1);
         const QJsonObject info = job.value(QLatin1String("file_info")).toObject();
         m_running.perCopyMm = info.value(QLatin1String("path_length")).toDouble();
+        m_running.started = QDateTime::fromString(
+            job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
         // The device closes the task with these when it ends, for its work record.
         ZRDeviceInterface* device = m_session->device();
         if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
@@ -249,9 +251,7 @@ void MachineService::resume()
             startTime->init(QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
             device->setProperty("TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
         }
-        startTime->setValue(QDateTime::fromString(
-            job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs)
-                                .toLocalTime());
+        startTime->setValue(m_running.started.toLocalTime());
         emit log(QStringLiteral("Job %1 (%2) was on the machine as %3 when the service stopped: "
                                 "following it once the link is up.")
                      .arg(QString::number(id), m_running.request.file, machineJob));
@@ -568,7 +568,9 @@ void MachineService::startNextJob()
     const Queued next = m_queue.takeFirst();
     Running job;
     static_cast<Queued&>(job) = next;
-    jobChanged(job.job, { { "status", "sending" }, { "started_at", now() } });
+    job.started = QDateTime::currentDateTimeUtc();
+    jobChanged(job.job,
+        { { "status", "sending" }, { "started_at", job.started.toString(Qt::ISODateWithMs) } });
     runJob(job, next.request);
 }
 
@@ -619,6 +621,7 @@ void MachineService::onJobEnded(const Result& result)
     }
     m_running = Running();
     Result told = result;
+    told.elapsedMs = job.started.msecsTo(QDateTime::currentDateTimeUtc());
     if (result.outcome == Result::LinkLost)
         told.reason = QStringLiteral("%1 before the machine confirmed the job; it is not sent "
                                      "again")

@@ -98,6 +98,7 @@ private:
     struct Running : Queued {
         QPointer<Reply> reply;
         QString machineJob; // the machine's name of it, once it has reported it
+        QDateTime started; // when it was sent
         TaskReport last;
         bool following = false; // the link went down while the machine cut it
     };

@@ -1231,7 +1231,7 @@ int runPanelCommand(Context& c)
     (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
     window.port->setValue(target.port);
     // Through a service the address is the service's, which holds the machine.
-    for (QWidget* machineOnly : { static_cast<QWidget*>(window.port), window.usb, window.usbPath })
+    for (QWidget* machineOnly : std::initializer_list<QWidget*> { window.port, window.usb, window.usbPath })
         machineOnly->setEnabled(c.server.isEmpty());
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();

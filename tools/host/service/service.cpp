@@ -248,8 +248,10 @@ void MachineService::resume()
         ZRDeviceProperty* startTime = device->property_ptr("TASK_START_TIME");
         if (!startTime) {
             startTime = new ZRDeviceProperty;
-            startTime->init(QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
-            device->setProperty("TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
+            startTime->init(
+                QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
+            device->setProperty(
+                "TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
         }
         startTime->setValue(m_running.started.toLocalTime());
         emit log(QStringLiteral("Job %1 (%2) was on the machine as %3 when the service stopped: "
@@ -262,16 +264,17 @@ void MachineService::accept()
 {
     while (QWebSocket* client = m_server->nextPendingConnection()) {
         client->setParent(this);
-        client->setMaxAllowedIncomingMessageSize(maxMessageBytes);
-        client->setMaxAllowedIncomingFrameSize(maxMessageBytes);
+        client->setMaxAllowedIncomingMessageSize(quint64(m_options.maxMessageBytes));
+        client->setMaxAllowedIncomingFrameSize(quint64(m_options.maxMessageBytes));
         const QString peer = client->peerAddress().toString();
         const bool admitted = m_options.token.isEmpty()
-            || sameSecret(client->request().rawHeader("Authorization"),
-                "Bearer " + m_options.token.toUtf8());
+            || sameSecret(
+                client->request().rawHeader("Authorization"), "Bearer " + m_options.token.toUtf8());
         if (!admitted || m_clients.size() >= maxClients) {
             emit log(QStringLiteral("Refused a client at %1: %2.")
-                         .arg(peer, admitted ? QStringLiteral("too many clients")
-                                             : QStringLiteral("no or wrong token")));
+                         .arg(peer,
+                             admitted ? QStringLiteral("too many clients")
+                                      : QStringLiteral("no or wrong token")));
             client->close(admitted ? QWebSocketProtocol::CloseCodeBadOperation
                                    : QWebSocketProtocol::CloseCodePolicyViolated);
             connect(client, &QWebSocket::disconnected, client, &QObject::deleteLater);
@@ -398,10 +401,10 @@ void MachineService::submit(QWebSocket* client, qint64 id, const Request& reques
         refused.reason = QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs);
         return answer(client, id, refused);
     }
-    const qint64 job = m_store.addJob({ { "file", request.file },
-        { "bytes", request.data.size() }, { "copies", request.copies },
-        { "placement", QJsonObject {} }, { "submitted_by", request.by },
-        { "submitted_at", now() }, { "status", "queued" }, { "file_info", file.fileInfo() } });
+    const qint64 job = m_store.addJob(
+        { { "file", request.file }, { "bytes", request.data.size() }, { "copies", request.copies },
+            { "placement", QJsonObject {} }, { "submitted_by", request.by },
+            { "submitted_at", now() }, { "status", "queued" }, { "file_info", file.fileInfo() } });
     if (job == 0) {
         refused.reason = QStringLiteral("the service cannot store the job (see its log)");
         return answer(client, id, refused);
@@ -432,7 +435,8 @@ void MachineService::cancel(QWebSocket* client, qint64 id)
 void MachineService::unqueue(int index, const QString& reason)
 {
     const Queued queued = m_queue.takeAt(index);
-    jobChanged(queued.job, { { "status", "cancelled" }, { "ended_at", now() }, { "reason", reason } });
+    jobChanged(
+        queued.job, { { "status", "cancelled" }, { "ended_at", now() }, { "reason", reason } });
     if (!queued.client)
         return;
     release(queued.client);
@@ -469,9 +473,10 @@ void MachineService::send(QWebSocket* client, const QJsonObject& message)
 {
     if (!m_clients.contains(client))
         return;
-    if (client->bytesToWrite() > maxBacklogBytes) {
-        emit log(QStringLiteral("Dropped the client at %1: it left %2 bytes unread.")
-                     .arg(client->peerAddress().toString(), QString::number(client->bytesToWrite())));
+    if (client->bytesToWrite() > m_options.maxBacklogBytes) {
+        emit log(
+            QStringLiteral("Dropped the client at %1: it left %2 bytes unread.")
+                .arg(client->peerAddress().toString(), QString::number(client->bytesToWrite())));
         m_clients.remove(client);
         client->abort();
         client->deleteLater();
@@ -515,16 +520,17 @@ void MachineService::onLink(Session::Link link)
         return;
     m_attempts = 0;
     m_upSince.start();
-    tell(QStringLiteral("%1 %2.").arg(m_wasUp ? QStringLiteral("Reconnected to")
-                                              : QStringLiteral("Connected to"),
+    tell(QStringLiteral("%1 %2.").arg(
+        m_wasUp ? QStringLiteral("Reconnected to") : QStringLiteral("Connected to"),
         m_session->machineName()));
     m_wasUp = true;
     startCloud();
     if (m_running.following && !m_running.reply) {
         Request follow = m_running.request;
         follow.follow = m_running.machineJob;
-        tell(QStringLiteral("Following job %1 (%2), which the machine calls %3.")
-                 .arg(QString::number(m_running.job), m_running.request.file, m_running.machineJob));
+        tell(
+            QStringLiteral("Following job %1 (%2), which the machine calls %3.")
+                .arg(QString::number(m_running.job), m_running.request.file, m_running.machineJob));
         return runJob(m_running, follow);
     }
     startNextJob();
@@ -604,7 +610,8 @@ void MachineService::onJobProgress(const TaskReport& report)
     if (report.finished != before.finished || !changes.isEmpty()) {
         changes.insert("copies_done", double(report.finished));
         changes.insert("percent", report.percent);
-        changes.insert("cut_mm", m_running.perCopyMm * m_running.request.copies * report.percent / 100);
+        changes.insert(
+            "cut_mm", m_running.perCopyMm * m_running.request.copies * report.percent / 100);
         jobChanged(m_running.job, changes);
     }
 }

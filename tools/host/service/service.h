@@ -23,6 +23,8 @@ struct ServiceOptions {
     quint16 port = defaultPort; // 0 takes a free one
     QString token; // required of every client when set; needed to listen beyond this machine
     QString database; // empty: Store::defaultPath()
+    qint64 maxMessageBytes = 36 * 1024 * 1024; // from a client: a 24 MB cut file in Base64
+    qint64 maxBacklogBytes = 4 * 1024 * 1024; // left unread by a client, which is then dropped
 };
 
 // Work records on their way to the cloud service. Each is stored before it is sent, and sent again
@@ -56,18 +58,18 @@ private:
 // again, never sent twice; a service started after a crash follows the job it left.
 //
 // Messages (text, one JSON object each):
-//   client:  {"id": n, "request": {...}}   {"cancel": n}  (a job of its own: stop it, or unqueue it)
-//   service: {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice": text}
+//   client:  {"id": n, "request": {...}}   {"cancel": n}  (a job of its own: stop it, or unqueue
+//   it) service: {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice":
+//   text}
 //            {"event": "hello", "machine", "link", "answering", "state": report}
 //            {"event": "link", "link": up|connecting|lost|failed|closed, "text"}
 //            {"event": "answering", "answering"}  {"event": "report", "report"}
-//            {"event": "message", "kind", "text"}  {"event": "notice", "text"}  {"event": "job", "job"}
+//            {"event": "message", "kind", "text"}  {"event": "notice", "text"}  {"event": "job",
+//            "job"}
 //            {"error": text}  (for a message that is no request)
 class MachineService : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 maxMessageBytes = 36 * 1024 * 1024; // a 24 MB cut file in Base64
-    static constexpr qint64 maxBacklogBytes = 4 * 1024 * 1024; // unread by a client: dropped
     static constexpr int maxClients = 500;
     static constexpr int maxOpenRequests = 64; // per client
     static constexpr int maxQueuedJobs = 100;

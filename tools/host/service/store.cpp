@@ -17,16 +17,18 @@ namespace {
 // once released, only added.
 const QList<QStringList> migrations {
     {
-        QStringLiteral("CREATE TABLE jobs (id INTEGER PRIMARY KEY AUTOINCREMENT, file TEXT NOT NULL, "
-                       "bytes INTEGER, copies INTEGER, placement TEXT, submitted_by TEXT, "
-                       "submitted_at TEXT, started_at TEXT, ended_at TEXT, status TEXT NOT NULL, "
-                       "machine_job TEXT, cut_mm REAL, copies_done INTEGER, percent REAL, "
-                       "reason TEXT, file_info TEXT)"),
+        QStringLiteral(
+            "CREATE TABLE jobs (id INTEGER PRIMARY KEY AUTOINCREMENT, file TEXT NOT NULL, "
+            "bytes INTEGER, copies INTEGER, placement TEXT, submitted_by TEXT, "
+            "submitted_at TEXT, started_at TEXT, ended_at TEXT, status TEXT NOT NULL, "
+            "machine_job TEXT, cut_mm REAL, copies_done INTEGER, percent REAL, "
+            "reason TEXT, file_info TEXT)"),
         QStringLiteral("CREATE INDEX jobs_status ON jobs (status)"),
         QStringLiteral("CREATE TABLE outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, job_id INTEGER, "
                        "body TEXT NOT NULL, created_at TEXT, attempts INTEGER NOT NULL DEFAULT 0, "
                        "last_answer TEXT, next_attempt_at TEXT, delivered_at TEXT)"),
         QStringLiteral("CREATE INDEX outbox_pending ON outbox (delivered_at, id)"),
+        QStringLiteral("CREATE INDEX outbox_job ON outbox (job_id)"),
     },
 };
 
@@ -47,19 +49,27 @@ QVariant toColumn(const QJsonValue& value)
     return value.isNull() || value.isUndefined() ? QVariant() : value.toVariant();
 }
 
-QJsonObject rowOf(const QSqlQuery& query)
+// The rows of a job query as job objects.
+QJsonArray rowsOf(QSqlQuery& query)
 {
-    QJsonObject job;
+    QJsonArray jobs;
     const QSqlRecord record = query.record();
-    for (int i = 0; i < record.count(); ++i) {
-        const QString name = record.fieldName(i);
-        const QVariant value = query.value(i);
-        if (jsonColumns.contains(name))
-            job.insert(name, QJsonDocument::fromJson(value.toByteArray()).object());
-        else
-            job.insert(name, value.isNull() ? QJsonValue() : QJsonValue::fromVariant(value));
+    QStringList names;
+    for (int i = 0; i < record.count(); ++i)
+        names.append(record.fieldName(i));
+    while (query.next()) {
+        QJsonObject job;
+        for (int i = 0; i < names.size(); ++i) {
+            const QVariant value = query.value(i);
+            if (jsonColumns.contains(names.at(i)))
+                job.insert(names.at(i), QJsonDocument::fromJson(value.toByteArray()).object());
+            else
+                job.insert(
+                    names.at(i), value.isNull() ? QJsonValue() : QJsonValue::fromVariant(value));
+        }
+        jobs.append(job);
     }
-    return job;
+    return jobs;
 }
 
 bool run(QSqlQuery& query)
@@ -111,8 +121,10 @@ bool Store::open(const QString& path, QString* error)
                      .arg(file.absoluteFilePath(), m_db.lastError().text());
         return false;
     }
-    // Every commit reaches the disk before the service goes on.
+    // Every commit reaches the disk before the service goes on; the log lets a reader look in
+    // while the service writes.
     QSqlQuery pragma(m_db);
+    pragma.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
     pragma.exec(QStringLiteral("PRAGMA synchronous = FULL"));
     pragma.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
     return migrate(error);
@@ -125,8 +137,7 @@ bool Store::migrate(QString* error)
     const int version = query.next() ? query.value(0).toInt() : -1;
     if (version < 0 || version > migrations.size()) {
         *error = version < 0
-            ? QStringLiteral("%1 is not a database: %2")
-                  .arg(path(), query.lastError().text())
+            ? QStringLiteral("%1 is not a database: %2").arg(path(), query.lastError().text())
             : QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
                   .arg(path(), QString::number(version), QString::number(migrations.size()));
         return false;
@@ -183,20 +194,19 @@ bool Store::updateJob(qint64 id, const QJsonObject& changes)
 QJsonObject Store::job(qint64 id) const
 {
     QSqlQuery query(m_db);
+    query.setForwardOnly(true);
     query.prepare(QLatin1String(jobSelect) + QStringLiteral("WHERE j.id = ?"));
     query.addBindValue(id);
-    return run(query) && query.next() ? rowOf(query) : QJsonObject();
+    return run(query) ? rowsOf(query).at(0).toObject() : QJsonObject();
 }
 
 QJsonArray Store::jobs(int limit) const
 {
     QSqlQuery query(m_db);
+    query.setForwardOnly(true);
     query.prepare(QLatin1String(jobSelect) + QStringLiteral("ORDER BY j.id DESC LIMIT ?"));
     query.addBindValue(limit);
-    QJsonArray jobs;
-    for (bool ok = run(query); ok && query.next();)
-        jobs.append(rowOf(query));
-    return jobs;
+    return run(query) ? rowsOf(query) : QJsonArray();
 }
 
 QList<qint64> Store::jobsIn(const QStringList& states) const

@@ -108,7 +108,8 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     for (const QJsonValue& name : names) {
         const QString upper = name.toString().toUpper();
         if (!parameterName.match(upper).hasMatch())
-            return fail(error, QStringLiteral("\"%1\" is no parameter name").arg(shortText(name, 64)));
+            return fail(
+                error, QStringLiteral("\"%1\" is no parameter name").arg(shortText(name, 64)));
         request->names.append(upper);
     }
     request->values = strings(json.value(QLatin1String("values")));
@@ -121,8 +122,8 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
         request->copies = int(whole(json, "copies", 1));
         const QByteArray text = json.value(QLatin1String("content")).toString().toLatin1();
         if (text.size() > (maxContentBytes / 3 + 1) * 4)
-            return fail(error, QStringLiteral("the cut file is larger than %1 MB")
-                                   .arg(maxContentBytes >> 20));
+            return fail(error,
+                QStringLiteral("the cut file is larger than %1 MB").arg(maxContentBytes >> 20));
         const auto decoded = QByteArray::fromBase64Encoding(text);
         if (!decoded || decoded.decoded.isEmpty())
             return fail(error, QStringLiteral("a job wants the cut file's content in Base64"));
@@ -221,12 +222,13 @@ QStringList jobRow(const QJsonObject& job)
     const qint64 took = time("started_at").secsTo(time("ended_at"));
     const QString cloud = job.value(QLatin1String("work_record")).toObject().isEmpty()
         ? QStringLiteral("-")
-        : !text("cloud_delivered_at").isEmpty() ? QStringLiteral("taken")
-                                                : QStringLiteral("waiting: ") + text("cloud_answer");
+        : !text("cloud_delivered_at").isEmpty()
+        ? QStringLiteral("taken")
+        : QStringLiteral("waiting: ") + text("cloud_answer");
     return { text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
         text("file"),
-        QStringLiteral("%1/%2").arg(QString::number(job.value(QLatin1String("copies_done")).toInt()),
-            text("copies")),
+        QStringLiteral("%1/%2").arg(
+            QString::number(job.value(QLatin1String("copies_done")).toInt()), text("copies")),
         text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
         took > 0 ? QStringLiteral("%1:%2").arg(took / 60).arg(took % 60, 2, 10, QLatin1Char('0'))
                  : QStringLiteral("-"),

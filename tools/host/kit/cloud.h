@@ -59,7 +59,6 @@ public:
     // Registration and channel have come to an end, one way or the other.
     bool isSettled() const { return m_settled; }
     bool isRegistered() const { return m_registered; }
-    int deviceId() const;
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.
@@ -110,9 +109,8 @@ private:
 
     bool m_jobPending = false;
     bool m_jobReported = false;
-    QJsonObject m_workRecord; // as the device posted it
+    QJsonObject m_workRecord; // as the device posted it; empty until then
     QString m_workRecordOutcome; // empty until answered
-    bool m_workRecordSent = false;
     bool m_workRecordTaken = false;
     QString m_noRecord;
     std::function<void(const QJsonObject&)> m_hold;

@@ -32,7 +32,8 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
     connect(&m_connectDeadline, &QTimer::timeout, this, [this] {
         fail(m_socket.state() != QAbstractSocket::ConnectedState
                 ? QStringLiteral("the machine service at %1 did not answer within %2 s")
-                      .arg(m_server.toString(), QString::number(m_options.connectTimeoutMs / 1000.0))
+                      .arg(
+                          m_server.toString(), QString::number(m_options.connectTimeoutMs / 1000.0))
                 : QStringLiteral("the machine service at %1 has no link to the machine: %2")
                       .arg(m_server.toString(), m_serviceReason));
         m_socket.abort();
@@ -75,21 +76,21 @@ Reply* RemoteSession::send(const Request& request)
     // The service records who asked: the user at this computer.
     Request asked = request;
     if (asked.by.isEmpty())
-        asked.by = QStringLiteral("%1@%2").arg(qEnvironmentVariable("USER", QStringLiteral("someone")),
-            QSysInfo::machineHostName());
-    auto* reply = new Reply(asked);
-    reply->setParent(this);
+        asked.by = QStringLiteral("%1@%2").arg(
+            qEnvironmentVariable("USER", QStringLiteral("someone")), QSysInfo::machineHostName());
+    auto* reply = new Reply(asked, this);
     const qint64 id = ++m_lastId;
     if (request.kind == Request::Job) {
         connect(reply, &Reply::cancelRequested, this, [this, id] {
-            m_socket.sendTextMessage(QString::fromUtf8(
-                QJsonDocument(QJsonObject { { "cancel", double(id) } }).toJson(QJsonDocument::Compact)));
+            m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(
+                QJsonObject { { "cancel", double(id) } }).toJson(QJsonDocument::Compact)));
         });
     }
     // Begun from the event loop, so that the caller can connect to the reply first.
     QTimer::singleShot(0, reply, [this, reply, id] {
         if (m_socket.state() != QAbstractSocket::ConnectedState)
-            return reply->finish(Result::LinkLost, QStringLiteral("not connected to the machine service"));
+            return reply->finish(
+                Result::LinkLost, QStringLiteral("not connected to the machine service"));
         m_replies.insert(id, reply);
         const QJsonObject message { { "id", double(id) },
             { "request", Carriage::fromRequest(reply->request()) } };
@@ -109,11 +110,13 @@ void RemoteSession::onText(const QString& text)
     if (!reply)
         return;
     if (message.contains(QLatin1String("progress"))) {
-        reply->m_result.last = Carriage::toReport(message.value(QLatin1String("progress")).toObject());
+        reply->m_result.last
+            = Carriage::toReport(message.value(QLatin1String("progress")).toObject());
         emit reply->progress(reply->m_result.last);
     }
     if (message.contains(QLatin1String("notice")))
-        emit notice(Values::printable(message.value(QLatin1String("notice")).toString().left(1000)));
+        emit notice(
+            Values::printable(message.value(QLatin1String("notice")).toString().left(1000)));
     if (message.contains(QLatin1String("result"))) {
         m_replies.remove(id);
         const Result result = Carriage::toResult(message.value(QLatin1String("result")).toObject());
@@ -126,11 +129,13 @@ void RemoteSession::onText(const QString& text)
 void RemoteSession::onEvent(const QJsonObject& event)
 {
     const QString name = event.value(QLatin1String("event")).toString();
-    const QString text = Values::printable(event.value(QLatin1String("text")).toString().left(1000));
+    const QString text
+        = Values::printable(event.value(QLatin1String("text")).toString().left(1000));
     if (name == QLatin1String("hello")) {
         m_attached = true;
         m_machine = QStringLiteral("%1 through the machine service at %2")
-                        .arg(Values::printable(event.value(QLatin1String("machine")).toString().left(200)),
+                        .arg(Values::printable(
+                                 event.value(QLatin1String("machine")).toString().left(200)),
                             m_server.toString());
         m_state = Carriage::toReport(event.value(QLatin1String("state")).toObject());
     }

@@ -88,6 +88,11 @@ public:
     bool startCloud();
 
     virtual Reply* send(const Request& request);
+    // Whether a read or write can be asked at all, connected or not: Done, or the outcome the
+    // request would end with (Unknown, Refused, ReadOnly, OutOfRange) and the reason. With values,
+    // the values a write stores.
+    Result::Outcome check(
+        const Request& request, QString* reason, QVector<QVariant>* values = nullptr) const;
 
     ZRDeviceInterface* device() const { return m_device.get(); }
     // The simulated machine the session runs itself, if it does.
@@ -143,7 +148,10 @@ private:
         QVariant mark;
         bool byStatus = false; // a command that answers with a status, not the value
         int status = -1; // that status; -1 none yet
-        bool answered = false;
+
+        bool isAnswered() const;
+        // A value without an answer, or one the machine refused, goes back to what it was.
+        void restore() const;
     };
     struct Exchange {
         QPointer<Reply> reply;
@@ -151,6 +159,9 @@ private:
         QList<QByteArray> frames;
         QElapsedTimer clock;
         bool resent = false;
+
+        // The names answered: a group's answer fills the members it has fields for.
+        QStringList heard() const;
     };
     struct Job {
         QPointer<Reply> reply;
@@ -164,7 +175,7 @@ private:
     };
 
     void attachDevice();
-    void onMessage(int kind, const QString& text);
+    void onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
     void onLinkUp();
     void onLinkDown(const QString& line);
     void answerLocally(Reply* reply);
@@ -181,6 +192,9 @@ private:
     void lifeSign();
     void beat();
     int heartbeatMs() const;
+    // How long until the machine's state can be trusted: a machine on a job reports it within the
+    // reply time-out of the link coming up; the embedded simulator starts idle.
+    int stateWaitMs() const;
 
     void control(Reply* reply);
     void startJob(Reply* reply);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -94,9 +95,11 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
         updateControls();
     });
     connect(session, &Session::message, this, [this](int kind, const QString& text) {
-        static const char* kinds[] = { "DevStatus", "DevTasK", "Qrcode" };
+        // The kind may come from a service: one this panel does not know is shown by number.
+        const char* name
+            = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>().valueToKey(kind);
         log(QStringLiteral("%1  %2").arg(
-            QLatin1String(kinds[qBound(0, kind, 2)]), Values::printable(text)));
+            name ? QString::fromLatin1(name) : QString::number(kind), Values::printable(text)));
     });
     connect(session, &Session::jobChanged, this, [this](const QJsonObject& job) { showJob(job); });
     connect(session, &Session::failed, this,
@@ -156,11 +159,11 @@ void Panel::buildEditors()
         editor->setToolTip(QString::fromLatin1(name));
         QVariant unused;
         QString error;
-        const Values::Fault fault
+        const Result::Outcome fault
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
         QLineEdit* line = lineOf(editor);
         auto* spin = qobject_cast<QAbstractSpinBox*>(editor);
-        if (fault == Values::ReadOnly || fault == Values::NotASetting) {
+        if (fault == Result::ReadOnly || fault == Result::Refused) {
             // Nothing can write it: shown as text, not as a box to type in.
             if (spin) {
                 spin->setReadOnly(true);

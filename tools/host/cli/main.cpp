@@ -57,8 +57,8 @@ const char exitCodes[] = R"(Exit codes:
   1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
   2    bad command line, unknown parameter, value that does not fit or read-only, unusable cut file
   3    no device plugin could be loaded (see --plugin-dir)
-  4    the machine could not be reached (see --timeout)
-  5    the link went down, or the machine went silent past --lost-after
+  4    the machine (or the machine service of --server) could not be reached (see --timeout)
+  5    the link went down, the machine went silent past --lost-after, or the service went away
   130  stopped by the user (Ctrl-C); a job is stopped cleanly first
 )";
 

@@ -57,16 +57,16 @@ private:
 // link is opened again with a growing pause, and a job the machine is still cutting is followed
 // again, never sent twice; a service started after a crash follows the job it left.
 //
-// Messages (text, one JSON object each):
-//   client:  {"id": n, "request": {...}}   {"cancel": n}  (a job of its own: stop it, or unqueue
-//   it) service: {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice":
-//   text}
-//            {"event": "hello", "machine", "link", "answering", "state": report}
-//            {"event": "link", "link": up|connecting|lost|failed|closed, "text"}
-//            {"event": "answering", "answering"}  {"event": "report", "report"}
-//            {"event": "message", "kind", "text"}  {"event": "notice", "text"}  {"event": "job",
-//            "job"}
-//            {"error": text}  (for a message that is no request)
+// Messages (text, one JSON object each). From a client:
+//   {"id": n, "request": {...}}
+//   {"cancel": n}  (a job of its own: stop it, or take it out of the queue)
+// From the service:
+//   {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice": text}
+//   {"event": "hello", "machine", "link", "answering", "state": report}
+//   {"event": "link", "link": up|connecting|lost|failed|closed, "text"}
+//   {"event": "answering", "answering"}  {"event": "report", "report"}
+//   {"event": "message", "kind", "text"}  {"event": "notice", "text"}  {"event": "job", "job"}
+//   {"error": text}  (for a message that is no request)
 class MachineService : public QObject {
     Q_OBJECT
 public:

@@ -302,6 +302,8 @@ void MachineService::accept()
 
 void MachineService::onText(QWebSocket* client, const QString& text)
 {
+    if (!m_clients.contains(client)) // dropped, with messages still on their way in
+        return;
     QJsonParseError parsed {};
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parsed);
     const QJsonObject message = document.object();

@@ -127,6 +127,8 @@ private slots:
     void linkDropUnderTwoClients();
     void killedAndStartedAgain();
     void commandLineAndPanel();
+    void refusals_data();
+    void refusals();
     void soak();
 };
 
@@ -530,12 +532,48 @@ void tst_Service::commandLineAndPanel()
     QCOMPARE(listed.value("file").toString(), QStringLiteral("gasket.plt"));
     QTRY_COMPARE(window.history->rowCount(), 1);
     QTRY_COMPARE(window.history->item(0, 4)->text(), QStringLiteral("finished"));
+}
 
-    // Listening beyond this machine without a token is refused before anything starts.
-    const hostrig::Run open
-        = hostrig::zrhost({ "serve", "--listen", "0.0.0.0:0", "--plugin-dir", ZR_PLUGIN_DIR });
-    QCOMPARE(open.exitCode, 2);
-    QVERIFY(open.err.contains(QLatin1String("token")));
+void tst_Service::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // FILE: a file of 4 KiB that is no database
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("told");
+
+    QTest::newRow("open address, no token")
+        << QStringList { "serve", "--listen", "0.0.0.0:0" } << 2 << "token";
+    QTest::newRow("listen without port")
+        << QStringList { "serve", "--listen", "127.0.0.1" } << 2 << "--listen wants";
+    QTest::newRow("empty token file")
+        << QStringList { "serve", "--token-file", "/dev/null" } << 2 << "no token";
+    QTest::newRow("token with a space")
+        << QStringList { "serve", "--token", "a b" } << 2 << "spaces";
+    QTest::newRow("no database") << QStringList { "serve", "--database", "FILE" } << 1
+                                 << "not a database";
+    QTest::newRow("history of no database")
+        << QStringList { "history", "--database", "FILE.none", "--json" } << 0 << "No jobs";
+    QTest::newRow("history, no service")
+        << QStringList { "history", "--server", "ws://127.0.0.1:1" } << 4 << "cannot reach";
+    QTest::newRow("server not ws")
+        << QStringList { "status", "--server", "http://127.0.0.1:1" } << 2 << "ws://";
+}
+
+// What zrhost serve and its clients refuse, before anything starts.
+void tst_Service::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, told);
+    QTemporaryDir dir;
+    QFile garbage(dir.filePath(QStringLiteral("garbage")));
+    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')) == 4096);
+    garbage.close();
+    arguments.replaceInStrings(QStringLiteral("FILE"), garbage.fileName());
+    const hostrig::Run run
+        = hostrig::zrhost(arguments + QStringList { "--plugin-dir", ZR_PLUGIN_DIR });
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2((run.err + run.out).contains(told), qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QLatin1String("QSql")), qPrintable(run.err));
 }
 
 // The service's CPU time so far, from /proc, in milliseconds.

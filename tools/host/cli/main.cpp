@@ -1271,15 +1271,16 @@ int runHistory(Context& c)
             = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
         Store store;
         QString error;
-        if (!QFile::exists(path))
+        if (!QFile::exists(path)) {
             c.console.note(
                 QStringLiteral("No jobs: there is no database %1 (zrhost serve keeps it).")
                     .arg(path));
-        else if (!store.open(path, &error)) {
+        } else if (!store.open(path, &error)) {
             c.console.error(error);
             return ExitFailed;
+        } else {
+            jobs = store.jobs();
         }
-        jobs = store.jobs();
     }
     while (jobs.size() > c.args.number("limit", 20))
         jobs.removeLast();

@@ -2,6 +2,7 @@
 // commands as one table of name, synopsis, options and run function over the host kit.
 
 #include "cloud.h"
+#include "jobpage.h"
 #include "panel.h"
 #include "panelwindow.h"
 #include "session.h"
@@ -1261,6 +1262,7 @@ int runPanelCommand(Context& c)
     Session& session = *c.session;
     PanelWindow window;
     Panel panel(&session, &window);
+    JobPage jobs(&session, &window);
     window.setWindowTitle(
         QCoreApplication::translate("Panel", "%1 parameter panel")
             .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));

@@ -95,16 +95,18 @@ void tst_HostCli::help()
 
 void tst_HostCli::mainJobAgreesWithTheMachine()
 {
-    const hostrig::Run run = zrhost({ "job", gasket, "--copies", "2", "--speed", "5000" });
+    // The main job cuts the gasket drawn as SVG.
+    const hostrig::Run run = zrhost(
+        { "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QVERIFY(run.out.contains("TX4150V-000128"));
-    QVERIFY(run.out.contains("gasket.plt: 120.0 × 80.0 mm, ")
-        && run.out.contains("Cutting 2 copies of gasket.plt."));
+    QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
+        && run.out.contains("Cutting 2 copies of gasket.svg."));
     // The user's file is named in the progress and the summary, not only the machine's name.
     QVERIFY(
-        run.out.contains(QRegularExpression("100.0 %  copy 2/2  0:00 left  finished  gasket.plt")));
+        run.out.contains(QRegularExpression("100.0 %  copy 2/2  0:00 left  finished  gasket.svg")));
     const QRegularExpressionMatch ours
-        = QRegularExpression("Job finished: 2 of 2 copies of gasket.plt in .*, ([0-9.]+) mm cut")
+        = QRegularExpression("Job finished: 2 of 2 copies of gasket.svg in .*, ([0-9.]+) mm cut")
               .match(run.out);
     const QRegularExpressionMatch theirs
         = QRegularExpression("Simulator counted: 2 copies cut, ([0-9.]+) mm cut, jobs: 1 finished")
@@ -457,6 +459,8 @@ void tst_HostCli::failures_data()
     QTest::newRow("a file as usb")     << QStringList { "info", "--usb", ZR_SAMPLES_DIR "/gasket.plt" } << 4 << "is not a device";
     QTest::newRow("/dev/null as usb")  << QStringList { "info", "--usb", "/dev/null", "--reply-timeout", "300" } << 1 << "cannot reach the machine: the link to USB /dev/null";
     QTest::newRow("cloud not http")    << QStringList { "info", "--cloud", "127.0.0.1:8700" } << 2 << "--cloud wants an http://";
+    QTest::newRow("panel, two files")  << QStringList { "panel", gasket, gasket } << 2 << "panel opens one cut file";
+    QTest::newRow("cut, no file")      << QStringList { "panel", "--cut" } << 2 << "--cut needs a FILE";
     QTest::newRow("code, no cloud")    << QStringList { "job", gasket, "--device-code", "ZR1" } << 2 << "--device-code needs --cloud";
     QTest::newRow("two clouds")        << QStringList { "job", gasket, "--cloud-embedded", "--cloud", "http://127.0.0.1/" } << 2 << "not both";
     QTest::newRow("channel not ws")    << QStringList { "info", "--cloud", "http://a/", "--cloud-ws", "http://a/" } << 2 << "--cloud-ws wants a ws://";

@@ -1182,6 +1182,10 @@ int runPreview(Context& c)
 // display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
+    if (c.args.positional.size() > 1)
+        return c.usage(QStringLiteral("panel opens one cut file"));
+    if (c.args.isSet("cut") && c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("--cut needs a FILE"));
     // Without a display the platform would abort the program.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
@@ -1221,15 +1225,34 @@ int runPanelCommand(Context& c)
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded)
         session.connectMachine();
     int code = ExitOk;
-    // With --screenshot: once the values are read and painted, or after a long while.
-    const auto save = [&](bool read) {
-        code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
+    // With --screenshot: once the values are read and painted, or the file drawn, or the job
+    // cut; or after a long while.
+    const auto save = [&](bool done) {
+        code = window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed;
         app.exit(code);
     };
+    const auto saveSoon = [&](bool done) {
+        QTimer::singleShot(300, &app, [&save, done] { save(done); });
+    };
+    const bool cut = c.args.isSet("cut");
     if (c.args.isSet("screenshot")) {
-        QObject::connect(&panel, &Panel::readFinished, &app,
-            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
-        QTimer::singleShot(20000, &app, [&save] { save(false); });
+        if (cut)
+            QObject::connect(&jobs, &JobPage::jobEnded, &app,
+                [&](int outcome) { saveSoon(outcome == Result::Done); });
+        else if (!c.args.positional.isEmpty())
+            QObject::connect(&jobs, &JobPage::planned, &app, saveSoon);
+        else
+            QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
+        QTimer::singleShot(cut ? 120000 : 20000, &app, [&save] { save(false); });
+    }
+    if (!c.args.positional.isEmpty()) {
+        jobs.open(c.args.positional.first());
+        // Cut once the file is drawn on the table the machine told.
+        if (cut)
+            QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs](bool ok) {
+                if (ok && jobs.form.start->isEnabled())
+                    jobs.start();
+            });
     }
     app.exec();
     return code;
@@ -1290,11 +1313,14 @@ const QList<Command>& commands()
           "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
           QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
             { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
-        { "panel", QString(), "open the parameter panel window",
+        { "panel", "[FILE]", "open the parameter panel window",
           "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
-          "pause, resume and stop, and a log. With --ip, --usb or --simulator it connects at start.",
+          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. With --ip, --usb\n"
+          "or --simulator it connects at start. A FILE (SVG, DXF or HP-GL) is opened on the job page.",
           { { "simulator", QString(), "Start the embedded simulator and connect to it." },
-            { "screenshot", "file", "Once the values are read, save the window as file and quit." } }, runPanelCommand },
+            { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
+            { "screenshot", "file", "Save the window as file and quit once the values are read (with FILE: once it\n"
+                                    "is drawn; with --cut: once the job has ended)." } }, runPanelCommand },
     };
     return table;
 }

@@ -96,8 +96,8 @@ void tst_HostCli::help()
 void tst_HostCli::mainJobAgreesWithTheMachine()
 {
     // The main job cuts the gasket drawn as SVG.
-    const hostrig::Run run = zrhost(
-        { "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--speed", "5000" });
+    const hostrig::Run run
+        = zrhost({ "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QVERIFY(run.out.contains("TX4150V-000128"));
     QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
@@ -112,7 +112,10 @@ void tst_HostCli::mainJobAgreesWithTheMachine()
         = QRegularExpression("Simulator counted: 2 copies cut, ([0-9.]+) mm cut, jobs: 1 finished")
               .match(run.out);
     QVERIFY2(ours.hasMatch() && theirs.hasMatch(), qPrintable(run.out));
-    QCOMPARE(ours.captured(1), theirs.captured(1));
+    // The written HP-GL holds the curves to a fortieth of a millimetre.
+    QVERIFY2(qAbs(ours.captured(1).toDouble() - theirs.captured(1).toDouble())
+            < 1e-3 * ours.captured(1).toDouble(),
+        qPrintable(run.out));
 }
 
 void tst_HostCli::shopFilesCut_data()

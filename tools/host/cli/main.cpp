@@ -1231,9 +1231,8 @@ int runPanelCommand(Context& c)
         code = window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed;
         app.exit(code);
     };
-    const auto saveSoon = [&](bool done) {
-        QTimer::singleShot(300, &app, [&save, done] { save(done); });
-    };
+    const auto saveSoon
+        = [&](bool done) { QTimer::singleShot(300, &app, [&save, done] { save(done); }); };
     const bool cut = c.args.isSet("cut");
     if (c.args.isSet("screenshot")) {
         if (cut)
@@ -1245,13 +1244,16 @@ int runPanelCommand(Context& c)
             QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
         QTimer::singleShot(cut ? 120000 : 20000, &app, [&save] { save(false); });
     }
+    QMetaObject::Connection cutOnce;
     if (!c.args.positional.isEmpty()) {
         jobs.open(c.args.positional.first());
-        // Cut once the file is drawn on the table the machine told.
+        // Cut once, as soon as the file is drawn and the machine can take it.
         if (cut)
-            QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs](bool ok) {
-                if (ok && jobs.form.start->isEnabled())
-                    jobs.start();
+            cutOnce = QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs, &cutOnce] {
+                if (!jobs.form.start->isEnabled())
+                    return;
+                QObject::disconnect(cutOnce);
+                jobs.start();
             });
     }
     app.exec();

@@ -236,9 +236,9 @@ void JobPage::workDone(bool ok)
     } else {
         say(tr("Ready: %1.").arg(m_file.name()));
     }
+    updateControls();
     if (stage != Drawing && stage != Writing)
         emit planned(ok);
-    updateControls();
 }
 
 void JobPage::readMachine(const std::function<void()>& then)

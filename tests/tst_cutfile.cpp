@@ -253,6 +253,36 @@ void tst_CutFile::geometry_data()
     QTest::newRow("circle in a pen-down run")
         << QStringLiteral("hpgl") << QByteArray("PU0,0;PD400,0;CI400;PD800,0;PU;") << 3 << 1
         << QRectF(0, -10, 20, 20) << 20 + 20 * M_PI;
+    // Ways cutter files write their moves, and damage a reader must get past.
+    const auto hpgl = [](const char* name, const QByteArray& text, int contours, int closed,
+                          const QRectF& bounds, double length) {
+        QTest::newRow(name) << QStringLiteral("hpgl") << text << contours << closed << bounds
+                            << length;
+    };
+    const QRectF ten(0, 0, 10, 10);
+    hpgl("square back to its start", "IN;PU0,0;PD400,0,400,400,0,400,0,0;", 1, 1, ten, 40);
+    hpgl("moves in their order", "IN;PU400,400;PD800,400,800,800;PU0,0;", 1, 0,
+        QRectF(10, 10, 10, 10), 20);
+    hpgl("travel first", "IN;PU400,300;PD800,300;", 1, 0, QRectF(10, 7.5, 10, 0), 10);
+    hpgl("PA back to absolute", "PR;PU40,40;PA;PD0,0;", 1, 0, QRectF(0, 0, 1, 1), M_SQRT2);
+    hpgl("pen state kept by PA", "PD;PA400,0;PU;PA0,0;", 1, 0, QRectF(0, 0, 10, 0), 10);
+    hpgl("IN lifts the pen and ends relative moves", "PR;PU400,0;PD400,0;IN;PA0,0;PD;PR;PD0,400;",
+        2, 0, QRectF(0, 0, 20, 10), 20);
+    hpgl("no terminators", "INPU0,0PD400,0PU", 1, 0, QRectF(0, 0, 10, 0), 10);
+    hpgl("line breaks", "IN\nPU0,0\nPD0,400\r\n", 1, 0, QRectF(0, 0, 0, 10), 10);
+    hpgl("blanks as commas", "PD 400 0 400 400;", 1, 0, ten, 20);
+    hpgl("lower case", "in;pu0,0;pd400,0;", 1, 0, QRectF(0, 0, 10, 0), 10);
+    hpgl("negative", "PU-400,-400;PD400,-400;", 1, 0, QRectF(-10, -10, 20, 0), 20);
+    hpgl("decimals", "PD20.5,0,+20.5,-.5;", 1, 0, QRectF(0, -0.0125, 0.5125, 0.0125),
+        0.5125 + 0.5 / 40);
+    hpgl("lone coordinate", "PD400,0,400;", 1, 0, QRectF(0, 0, 10, 0), 10);
+    hpgl("junk inside numbers", "PD4#00,0;", 1, 0, QRectF(0, 0, 0.1, 0), 0.1);
+    hpgl("absurd coordinate", "PD99999999999999999999,0;PD400,0;", 1, 0, QRectF(0, 0, 10, 0), 10);
+    hpgl("cut off after an x", "PU0,0;PD400,0,4", 1, 0, QRectF(0, 0, 10, 0), 10);
+    QByteArray strokes = "IN;PU0,0;";
+    for (int i = 0; i < 500000; ++i)
+        strokes += "PD4000,0;PU0,0;"; // 7.5 MB
+    hpgl("half a million strokes", strokes, 500000, 0, QRectF(0, 0, 100, 0), 500000 * 100.0);
 
     const QString mm100
         = QStringLiteral("width=\"100mm\" height=\"100mm\" viewBox=\"0 0 100 100\"");
@@ -390,6 +420,11 @@ void tst_CutFile::refused_data()
     QTest::newRow("user scaling") << QByteArray("IN;\nSC0,100,0,100;PD10,10;")
                                   << "line 2: user scaling (SC)";
     QTest::newRow("travel only") << QByteArray("IN;PU100,100;PU0,0;") << "nothing to cut";
+    QTest::newRow("label without its terminator")
+        << QByteArray("LBPD4000,4000\nPD400,0;") << "line 1: a text label (LB)";
+    QTest::newRow("moves of no length") << QByteArray("PD0,0,0,0;PU0,0;") << "nothing to cut";
+    QTest::newRow("garbage") << QByteArray("\x01\xff@@##!!12,34;;") << "nothing to cut";
+    QTest::newRow("letters without sense") << QByteArray("X;Y;Z") << "nothing to cut";
     QTest::newRow("not a drawing at all") << QByteArray("\x7f"
                                                         "ELF\x01\x01")
                                           << "nothing to cut";
@@ -498,6 +533,10 @@ void tst_CutFile::samplesAgree()
         readFile(QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt"), &plt, &error), qPrintable(error));
     QVERIFY2(
         readFile(QStringLiteral(ZR_SAMPLES_DIR "/") + name, &other, &error), qPrintable(error));
+    // The sample: a 120 × 80 mm plate, its polygons a little shorter than its circles.
+    QCOMPARE(plt.bounds(), QRectF(0, 0, 120, 80));
+    const double curves = 320 + 2 * M_PI * 10 + 4 * 2 * M_PI * 4 + 60 + 2 * M_PI * 15;
+    QVERIFY(plt.lengthMm() < curves && plt.lengthMm() > curves * 0.99);
     QCOMPARE(other.contours.size(), plt.contours.size());
     // The sample's own chords (up to 0.07 mm inside its arcs) and plotter units stand a little
     // off the true curves.

@@ -20,6 +20,7 @@
 
 using hostrig::zrhost;
 using simtest::frame;
+using simtest::payloadOf;
 
 namespace {
 
@@ -39,6 +40,9 @@ struct Peer : MachinePeer {
                 return frame("CCMD", "2,0,ZR-TX4150V,M-1,B,V,1.0,C;");
             if (sent.contains(";CCMD;57;"))
                 return frame("CCMD", "57,0,U-1;");
+            // The table, speeds and tool a job reads: 1000 each.
+            if (sent.contains(";CMD;GET"))
+                return frame("CMD", payloadOf(sent).chopped(1) + ":1000;");
             if (sent.contains(";PLT;"))
                 return frame("CCMD", "66,1,job-0001.plt,1,0,5.0,1,0,0;");
             return QByteArray();
@@ -54,6 +58,10 @@ class tst_HostCli : public QObject {
 private slots:
     void help();
     void mainJobAgreesWithTheMachine();
+    void shopFilesCut_data();
+    void shopFilesCut();
+    void refusedCuts_data();
+    void refusedCuts();
     void ctrlCStopsOnlyWhenConfirmed();
     void ctrlCEndsAReadAndAJogStops();
     void busyMachine();
@@ -74,34 +82,100 @@ void tst_HostCli::help()
     const hostrig::Run all = zrhost({ "--help" });
     QCOMPARE(all.exitCode, 0);
     for (const char* text :
-        { "\n  list [--read]", "\n  get NAME...", "\n  set NAME=VALUE...", "\n  job FILE.plt",
+        { "\n  list [--read]", "\n  get NAME...", "\n  set NAME=VALUE...", "\n  job FILE",
             "\n  jog x|y", "\n  panel", "--lost-after", "--cloud-embedded", "\n  5    the link" })
         QVERIFY2(all.out.contains(text), text);
     // A command's help lists its own options, not every command's.
     const hostrig::Run job = zrhost({ "job", "--help" });
     QCOMPARE(job.exitCode, 0);
     QVERIFY(job.out.contains("--copies") && job.out.contains("--json")
-        && job.out.contains("Exit codes:"));
+        && job.out.contains("--blade-offset") && job.out.contains("Exit codes:"));
     QVERIFY(!job.out.contains("--ms") && !job.out.contains("--cloud-token"));
 }
 
 void tst_HostCli::mainJobAgreesWithTheMachine()
 {
-    const hostrig::Run run = zrhost({ "job", gasket, "--copies", "2", "--speed", "5000" });
+    // The main job cuts the gasket drawn as SVG.
+    const hostrig::Run run
+        = zrhost({ "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QVERIFY(run.out.contains("TX4150V-000128"));
-    QVERIFY(run.out.contains("Cutting gasket.plt: 120.0 × 80.0 mm"));
+    QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
+        && run.out.contains("Cutting 2 copies of gasket.svg."));
     // The user's file is named in the progress and the summary, not only the machine's name.
     QVERIFY(
-        run.out.contains(QRegularExpression("100.0 %  copy 2/2  0:00 left  finished  gasket.plt")));
+        run.out.contains(QRegularExpression("100.0 %  copy 2/2  0:00 left  finished  gasket.svg")));
     const QRegularExpressionMatch ours
-        = QRegularExpression("Job finished: 2 of 2 copies of gasket.plt in .*, ([0-9.]+) mm cut")
+        = QRegularExpression("Job finished: 2 of 2 copies of gasket.svg in .*, ([0-9.]+) mm cut")
               .match(run.out);
     const QRegularExpressionMatch theirs
         = QRegularExpression("Simulator counted: 2 copies cut, ([0-9.]+) mm cut, jobs: 1 finished")
               .match(run.out);
     QVERIFY2(ours.hasMatch() && theirs.hasMatch(), qPrintable(run.out));
-    QCOMPARE(ours.captured(1), theirs.captured(1));
+    // The written HP-GL holds the curves to a fortieth of a millimetre.
+    QVERIFY2(qAbs(ours.captured(1).toDouble() - theirs.captured(1).toDouble())
+            < 1e-3 * ours.captured(1).toDouble(),
+        qPrintable(run.out));
+}
+
+void tst_HostCli::shopFilesCut_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("figures");
+    QTest::newRow("svg, six on the table, drag knife") << QStringList { "gasket.svg", "--rows", "2",
+        "--columns", "3", "--gap", "10", "--station", "2", "--blade-offset", "0.25", "--overcut",
+        "0.5", "--move-x", "5", "--move-y", "5" } << "gasket.svg: 38[0-9].[0-9] × 17[0-9].[0-9] mm";
+    QTest::newRow("dxf turned") << QStringList { "gasket.dxf", "--rotate", "90" }
+                                << "gasket.dxf: 80.0 × 120.0 mm";
+}
+
+void tst_HostCli::shopFilesCut()
+{
+    QFETCH(QStringList, arguments);
+    arguments[0] = QStringLiteral(ZR_SAMPLES_DIR "/") + arguments[0];
+    const hostrig::Run run = zrhost(QStringList { "job", "--speed", "20000" } + arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+    QFETCH(QString, figures);
+    QVERIFY2(run.out.contains(QRegularExpression(figures)), qPrintable(run.out));
+    // The machine cut what the figures tell.
+    const QRegularExpressionMatch told = QRegularExpression(
+        ", ([0-9.]+) mm to cut, [0-9.]+ mm pen-up travel, about [0-9]+:[0-9]{2} a copy.")
+                                             .match(run.out);
+    const QRegularExpressionMatch cut
+        = QRegularExpression("Simulator counted: 1 copy cut, ([0-9.]+) mm cut, jobs: 1 finished")
+              .match(run.out);
+    QVERIFY2(told.hasMatch() && cut.hasMatch(), qPrintable(run.out));
+    QVERIFY(qAbs(told.captured(1).toDouble() - cut.captured(1).toDouble())
+        < 0.01 * told.captured(1).toDouble());
+}
+
+void tst_HostCli::refusedCuts_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    // clang-format off
+    QTest::newRow("knife aids for the rotary knife") << QStringList { "gasket.svg", "--overcut", "1" } << "station 1 holds the rotary knife";
+    QTest::newRow("beyond the table")  << QStringList { "gasket.svg", "--scale", "20" } << "beyond the work area";
+    QTest::newRow("no such station")   << QStringList { "gasket.svg", "--station", "3" } << "--station wants a number from 1 to 2";
+    QTest::newRow("not svg")           << QStringList { "gasket.dxf.svg" } << "gasket.dxf.svg: ";
+    // clang-format on
+}
+
+void tst_HostCli::refusedCuts()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    QFile::copy(QStringLiteral(ZR_SAMPLES_DIR "/gasket.dxf"), dir.filePath("gasket.dxf.svg"));
+    arguments[0] = QFile::exists(dir.filePath(arguments[0])) ? dir.filePath(arguments[0])
+                                                             : ZR_SAMPLES_DIR "/" + arguments[0];
+    for (const QStringList& command :
+        { QStringList { "job" }, QStringList { "preview", "-o", dir.filePath("p.png") } }) {
+        const hostrig::Run run = zrhost(command + arguments);
+        QCOMPARE(run.exitCode, 2);
+        QFETCH(QString, message);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY(!run.out.contains("Cutting") && !QFile::exists(dir.filePath("p.png")));
+    }
 }
 
 void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
@@ -208,11 +282,14 @@ void tst_HostCli::silentMachine()
     Peer peer;
     peer.silent = !goesSilentLater;
     if (goesSilentLater) {
-        // It answers the greeting and the information, then nothing more.
+        // It answers the greeting and the information, then nothing more: nothing to the read
+        // of PU_SPEED, or nothing after the first report of a job.
         const auto talking = peer.answer;
-        peer.answer = [&peer, talking](const QByteArray& sent) {
+        const bool get = arguments.first() == QLatin1String("get");
+        peer.answer = [&peer, talking, get](const QByteArray& sent) {
+            peer.silent = peer.silent || (get && sent.contains(";GET26;"));
             const QByteArray reply = talking(sent);
-            peer.silent = peer.silent || sent.contains(";PLT;") || sent.contains(";GET26;");
+            peer.silent = peer.silent || sent.contains(";PLT;");
             return reply;
         };
     }
@@ -356,8 +433,8 @@ void tst_HostCli::json()
     QTemporaryDir dir;
     const hostrig::Run preview
         = zrhost({ "preview", gasket, "-o", dir.filePath("g.png"), "--size", "128" });
-    QVERIFY(preview.exitCode == 0 && preview.out.contains("120 × 80 mm"));
-    QCOMPARE(QImage(dir.filePath("g.png")).size(), QSize(128, 88));
+    QVERIFY(preview.exitCode == 0 && preview.out.contains("gasket.plt: 120.0 × 80.0 mm"));
+    QCOMPARE(QImage(dir.filePath("g.png")).size(), QSize(128, 86));
 }
 
 void tst_HostCli::failures_data()
@@ -385,6 +462,8 @@ void tst_HostCli::failures_data()
     QTest::newRow("a file as usb")     << QStringList { "info", "--usb", ZR_SAMPLES_DIR "/gasket.plt" } << 4 << "is not a device";
     QTest::newRow("/dev/null as usb")  << QStringList { "info", "--usb", "/dev/null", "--reply-timeout", "300" } << 1 << "cannot reach the machine: the link to USB /dev/null";
     QTest::newRow("cloud not http")    << QStringList { "info", "--cloud", "127.0.0.1:8700" } << 2 << "--cloud wants an http://";
+    QTest::newRow("panel, two files")  << QStringList { "panel", gasket, gasket } << 2 << "panel opens one cut file";
+    QTest::newRow("cut, no file")      << QStringList { "panel", "--cut" } << 2 << "--cut needs a FILE";
     QTest::newRow("code, no cloud")    << QStringList { "job", gasket, "--device-code", "ZR1" } << 2 << "--device-code needs --cloud";
     QTest::newRow("two clouds")        << QStringList { "job", gasket, "--cloud-embedded", "--cloud", "http://127.0.0.1/" } << 2 << "not both";
     QTest::newRow("channel not ws")    << QStringList { "info", "--cloud", "http://a/", "--cloud-ws", "http://a/" } << 2 << "--cloud-ws wants a ws://";

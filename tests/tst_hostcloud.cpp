@@ -51,10 +51,7 @@ struct CloudRun {
     }
     Result::Outcome cut(int copies)
     {
-        Request job = Request::of(Request::Job);
-        job.file = QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt");
-        job.copies = copies;
-        const Result result = hostrig::ask(*session, job);
+        const Result result = hostrig::ask(*session, hostrig::gasket().request(copies));
         cloud()->reportJob(result.outcome == Result::Done, result.last.finished);
         [[maybe_unused]] const bool told
             = QTest::qWaitFor([this] { return cloud()->isJobReported(); }, 10000);

@@ -8,28 +8,21 @@
 #include "values.h"
 #include "zrdeviceproperty.h"
 
+#include <QFile>
 #include <QImage>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using simtest::frame;
 
 namespace {
 
-CutFile gasket()
-{
-    QString error;
-    return CutFile::read(QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt"), &error);
-}
-
 Request job(int copies)
 {
-    Request request = Request::of(Request::Job);
-    request.file = QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt");
-    request.copies = copies;
-    return request;
+    return hostrig::gasket().request(copies);
 }
 
 Request write(const QString& name, const QString& value, bool raw = false)
@@ -60,6 +53,8 @@ private slots:
     void shownAndTaken();
     void cutFiles_data();
     void cutFiles();
+    void cutPlanned();
+    void cutWork();
     void reports_data();
     void reports();
     void reads();
@@ -120,35 +115,156 @@ void tst_HostKit::shownAndTaken()
 
 void tst_HostKit::cutFiles_data()
 {
-    QTest::addColumn<QByteArray>("hpgl");
-    QTest::addColumn<QSize>("size"); // of a 256-pixel preview; empty: nothing to cut
-    QTest::newRow("square") << QByteArray("IN;PU0,0;PD400,0,400,400,0,400,0,0;") << QSize(256, 256);
-    QTest::newRow("straight cut") << QByteArray("IN;PU0,0;PD4000,0;") << QSize(256, 9);
-    QTest::newRow("far from origin")
-        << QByteArray("IN;PU40000,40000;PD44000,40000,44000,42000;") << QSize(256, 132);
-    QTest::newRow("travel only") << QByteArray("IN;PU0,0;PU400,400;") << QSize();
-    QTest::newRow("not hp-gl") << QByteArray("\x89PNG\r\n\x1a\n garbage") << QSize();
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QSize>("size"); // of the device's picture; empty: not cut, and why
+    QTest::addColumn<QString>("refused");
+    const QByteArray circle = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"50mm\" "
+                              "height=\"20mm\"><circle cx=\"10mm\" cy=\"10mm\" r=\"5mm\"/></svg>";
+    // clang-format off
+    QTest::newRow("square")          << "s.plt" << QByteArray("IN;PU0,0;PD400,0,400,400,0,400,0,0;") << QSize(256, 256) << QString();
+    QTest::newRow("straight cut")    << "s.plt" << QByteArray("IN;PU0,0;PD4000,0;") << QSize(256, 9) << QString();
+    QTest::newRow("far from origin") << "f.plt" << QByteArray("IN;PU40000,40000;PD44000,40000,44000,42000;") << QSize(256, 128) << QString();
+    QTest::newRow("svg circle")      << "c.svg" << circle << QSize(256, 256) << QString();
+    QTest::newRow("travel only")     << "t.plt" << QByteArray("IN;PU0,0;PU400,400;") << QSize() << "t.plt: nothing to cut";
+    QTest::newRow("not hp-gl")       << "n.plt" << QByteArray("\x89PNG\r\n\x1a\n garbage") << QSize() << "n.plt: nothing to cut";
+    QTest::newRow("label")           << "l.plt" << QByteArray("IN;PD400,0;LBtext\x03;") << QSize() << "l.plt: line 1: a text label";
+    QTest::newRow("broken svg")      << "b.svg" << QByteArray("<svg") << QSize() << "b.svg: ";
+    // clang-format on
 }
 
 void tst_HostKit::cutFiles()
 {
-    QFETCH(QByteArray, hpgl);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
     QFETCH(QSize, size);
-    const CutFile file = CutFile::fromData("t.plt", hpgl);
-    QCOMPARE(file.isValid(), size.isValid());
-    QCOMPARE(file.preview().isNull(), !size.isValid());
-    if (size.isValid()) {
-        const QImage image = QImage::fromData(file.previewPng());
-        QCOMPARE(image.size(), size);
-        QCOMPARE(qGray(image.pixel(0, 0)), 255); // the margin stays white
+    QTemporaryDir dir;
+    QFile written(dir.filePath(name));
+    QVERIFY(written.open(QIODevice::WriteOnly) && written.write(content) == content.size());
+    written.close();
+    QString error;
+    const CutFile file = hostrig::prepared(written.fileName(), {}, {}, &error);
+    QCOMPARE(file.isPlanned(), size.isValid());
+    if (!size.isValid()) {
+        // The reason names the file; nothing is left to cut.
+        QFETCH(QString, refused);
+        QVERIFY2(error.startsWith(dir.filePath(refused)), qPrintable(error));
+        QVERIFY(file.hpgl().isEmpty());
+        return;
     }
+    const QImage image = QImage::fromData(file.previewPng());
+    QCOMPARE(image.size(), size);
+    QCOMPARE(qGray(image.pixel(0, 0)), 255); // the margin stays white
+    // What is sent reads back as what was read, within a plotter unit.
+    ZRCut::Drawing back;
+    QVERIFY2(ZRCut::readHpgl(file.hpgl(), &back, &error), qPrintable(error));
+    QVERIFY(std::abs(back.lengthMm() - file.drawing().lengthMm()) < 0.05);
+    const QRectF sent = back.bounds(), read = file.drawing().bounds();
+    for (double gap : { sent.left() - read.left(), sent.right() - read.right(),
+             sent.top() - read.top(), sent.bottom() - read.bottom() })
+        QVERIFY(std::abs(gap) < 0.03);
+    const Request request = file.request(3);
+    QCOMPARE(request.plt, file.hpgl());
+    QCOMPARE(request.file, name);
+    QCOMPARE(request.copies, 3);
+}
+
+void tst_HostKit::cutPlanned()
+{
     // The work record reads these as whole numbers.
-    const QJsonObject info = gasket().fileInfo();
+    const QJsonObject info = hostrig::gasket().fileInfo();
     QCOMPARE(info.value("width").toInt(), 120);
     QCOMPARE(info.value("heigth").toInt(), 80);
     QVERIFY(info.value("path_length").toInt() > 630
         && info.value("path_length").toDouble() == info.value("path_length").toInt());
-    QCOMPARE(gasket().text().toLocal8Bit(), gasket().data());
+    QCOMPARE(info.value("bytes").toInt(), hostrig::gasket().hpgl().size());
+    QCOMPARE(hostrig::gasket().seconds(), -1.0); // no speeds known
+
+    // The simulated machine's table and stations, as the device holds them once read.
+    const auto session = hostrig::session(hostrig::sessionOptions({}), false);
+    ZRDeviceInterface* device = session->device();
+    const QList<QPair<const char*, uint>> values { { "WORKAREA_X", 3000u }, { "WORKAREA_Y", 400u },
+        { "PU_SPEED", 400u }, { "SP1_TOOL", 1u }, { "SP1_SPEED", 300u }, { "SP2_TOOL", 0u },
+        { "SP2_SPEED", 200u } };
+    for (const auto& value : values)
+        device->property_ptr(value.first)->setValue(value.second);
+    const CutMachine rotary = CutMachine::of(device, 1);
+    const CutMachine drag = CutMachine::of(device, 2);
+    QCOMPARE(rotary.workArea, QSizeF(1500, 200));
+    QVERIFY(!rotary.dragKnife && drag.dragKnife);
+    QCOMPARE(drag.cutSpeed, 200.0);
+    QCOMPARE(drag.travelSpeed, 400.0);
+    for (const QString& name : CutMachine::names(2))
+        QVERIFY(device->property_ptr(name.toLatin1().constData()));
+
+    const QString path = QStringLiteral(ZR_SAMPLES_DIR "/gasket.svg");
+    QString error;
+    CutSettings moved;
+    moved.placement.move = QPointF(5, 5); // room for the swivels
+    CutSettings knife = moved;
+    knife.knife.bladeOffsetMm = 0.3;
+    knife.knife.overcutMm = 1;
+    QVERIFY(!hostrig::prepared(path, knife, rotary, &error).isPlanned());
+    QVERIFY2(error.contains("drag knife") && error.contains("SP1_TOOL"), qPrintable(error));
+    // Each closed contour is cut 1 mm further; the swivels add a little more.
+    const CutFile plain = hostrig::prepared(path, moved, drag);
+    const CutFile aided = hostrig::prepared(path, knife, drag);
+    const int closed = 6;
+    QVERIFY(aided.job().cutLengthMm >= plain.job().cutLengthMm + closed * 1.0);
+    QVERIFY(aided.job().cutLengthMm < plain.job().cutLengthMm + closed * 1.0 + 20);
+    // The time follows the speeds: cutting at 200 mm/s, travelling at 400.
+    const double expected = plain.job().cutLengthMm / 200 + plain.job().travelLengthMm / 400;
+    QVERIFY(plain.seconds() >= expected && plain.seconds() < expected * 1.5 + 1);
+    // Copies stand in rows and columns on the table; three rows of 80 mm leave a 200 mm table.
+    CutSettings grid;
+    grid.placement.copies = 6;
+    grid.placement.columns = 3;
+    const CutFile six = hostrig::prepared(path, grid, drag);
+    QCOMPARE(six.job().steps.size(), 6 * closed);
+    QVERIFY(std::abs(six.job().cutLengthMm - 6 * plain.job().cutLengthMm) < 0.1);
+    grid.placement.columns = 2;
+    QVERIFY(!hostrig::prepared(path, grid, drag, &error).isPlanned());
+    QVERIFY2(error.contains("work area"), qPrintable(error));
+    grid.placement.fit = true;
+    const QRectF fitted = hostrig::prepared(path, grid, drag).job().bounds;
+    QVERIFY2(fitted.left() >= 0 && fitted.top() >= 0 && fitted.right() <= 1500 + 1e-6
+            && fitted.bottom() <= 200 + 1e-6 && fitted.bottom() > 190,
+        qPrintable(QStringLiteral("%1 %2").arg(fitted.right()).arg(fitted.bottom())));
+
+    // Bytes the machine's frames cannot carry never leave the session.
+    Request unsafe = job(1);
+    unsafe.plt = "IN;PU0,0;PD40\x02,0;";
+    const Result& refused = hostrig::ask(*session, unsafe);
+    QCOMPARE(refused.outcome, Result::OutOfRange);
+    QVERIFY2(refused.reason.contains("byte 0x02 at offset 13"), qPrintable(refused.reason));
+}
+
+void tst_HostKit::cutWork()
+{
+    // Work runs off this thread; its progress and its end come back here; cancel() ends it.
+    CutWork work;
+    QList<QThread*> threads;
+    bool ok = true;
+    connect(
+        &work, &CutWork::progress, &work, [&](int) { threads.append(QThread::currentThread()); });
+    connect(&work, &CutWork::finished, &work, [&](bool done) { ok = done; });
+    QThread* worker = nullptr;
+    QVERIFY(work.start([&](const ZRCut::Progress& progress, QString* error) {
+        worker = QThread::currentThread();
+        progress.report(1);
+        while (!progress.cancel->load())
+            QThread::msleep(1);
+        *error = QStringLiteral("cancelled");
+        return false;
+    }));
+    QTRY_VERIFY(!threads.isEmpty());
+    QVERIFY(!work.start([](const ZRCut::Progress&, QString*) { return true; })); // one at a time
+    work.cancel();
+    QTRY_VERIFY(!work.isRunning());
+    QVERIFY(!ok && work.isCancelled());
+    QCOMPARE(work.errorString(), QStringLiteral("cancelled"));
+    QVERIFY(worker != QThread::currentThread());
+    QCOMPARE(threads, QList<QThread*> { QThread::currentThread() });
 }
 
 void tst_HostKit::reports_data()
@@ -308,11 +424,14 @@ void tst_HostKit::jobCutsEveryCopy()
     // The task was closed: the device's record is reset, the file described to the device.
     ZRDeviceInterface* device = session->device();
     QCOMPARE(device->property_ptr("TASK")->value().toJsonObject().value("Percent").toInt(), 100);
-    QCOMPARE(device->property_ptr("TASK_FILE_INFO")->value().toJsonObject(), gasket().fileInfo());
-    QCOMPARE(device->property_ptr("FILE_PREVIEW")->value().toByteArray(), gasket().previewPng());
+    QCOMPARE(device->property_ptr("TASK_FILE_INFO")->value().toJsonObject(),
+        hostrig::gasket().fileInfo());
+    QCOMPARE(device->property_ptr("FILE_PREVIEW")->value().toByteArray(),
+        hostrig::gasket().previewPng());
     QCOMPARE(machine.sim.counters().copiesCut, 2);
     QCOMPARE(received(machine.sim),
-        (QList<QByteArray> { "CCMD;2;", "CCMD;57;", "CMD;NUM:2;", "PLT;" + gasket().data() }));
+        (QList<QByteArray> {
+            "CCMD;2;", "CCMD;57;", "CMD;NUM:2;", "PLT;" + hostrig::gasket().hpgl() }));
 }
 
 void tst_HostKit::linkDropMidJob_data()

@@ -297,6 +297,12 @@ void tst_Panel::theProgram()
     const hostrig::Run shot = hostrig::zrhost({ "panel", "--simulator", "--screenshot", file });
     QVERIFY2(shot.exitCode == 0, qPrintable(shot.err));
     QCOMPARE(QImage(file).size(), QSize(1024, 768));
+    // A file named on the command line is cut from the job page; the picture follows its end.
+    QFile::remove(file);
+    const hostrig::Run cut = hostrig::zrhost({ "panel", "--simulator", "--speed", "20000", "--cut",
+        ZR_SAMPLES_DIR "/gasket.svg", "--screenshot", file });
+    QVERIFY2(cut.exitCode == 0, qPrintable(cut.err));
+    QCOMPARE(QImage(file).size(), QSize(1024, 768));
     QCOMPARE(hostrig::zrhost({ "panel", "--plugin-dir", "/nonexistent" }).exitCode, 3);
     // Without a display: a message and an exit code, not an abort.
     QProcess bare;

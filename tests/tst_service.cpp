@@ -32,7 +32,7 @@ Request gasket(int copies)
     request.file = QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt");
     QFile file(request.file);
     file.open(QIODevice::ReadOnly);
-    request.data = file.readAll();
+    request.plt = file.readAll();
     request.copies = copies;
     return request;
 }
@@ -176,7 +176,7 @@ void tst_Service::carriage()
     QVERIFY(Carriage::toRequest(Carriage::fromRequest(request), &back, &why));
     QCOMPARE(back.kind, request.kind);
     QCOMPARE(back.names, request.names);
-    QCOMPARE(back.data, request.data);
+    QCOMPARE(back.plt, request.plt);
     QVERIFY(!back.file.contains(QLatin1Char('/')));
     QVERIFY(request.names.isEmpty() || request.names.first() == QLatin1String("SP1_SPEED"));
 }

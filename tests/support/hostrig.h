@@ -3,6 +3,7 @@
 // What the host's tests share: zrhost run as a process, the simulated machine on a free port,
 // and a kit session connected to a machine.
 
+#include "cutfile.h"
 #include "session.h"
 #include "simrig.h"
 
@@ -91,6 +92,25 @@ inline std::unique_ptr<Session> session(const SessionOptions& options, bool conn
             = QTest::qWaitFor([&] { return session->link() != Session::Connecting; }, 10000);
     }
     return session;
+}
+
+// The file read, planned and written as a job does it; why it is not, in *error (or a warning).
+inline CutFile prepared(const QString& path, const CutSettings& settings = {},
+    const CutMachine& machine = {}, QString* error = nullptr)
+{
+    CutFile file;
+    QString why;
+    const bool ok = file.read(path, &why) && file.plan(settings, machine, &why) && file.write(&why);
+    if (error)
+        *error = why;
+    else if (!ok)
+        qWarning() << why;
+    return file;
+}
+
+inline CutFile gasket()
+{
+    return prepared(QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt"));
 }
 
 // Sends the request and waits for its end.

@@ -3,6 +3,7 @@
 
 #include "carriage.h"
 #include "cloud.h"
+#include "jobpage.h"
 #include "panel.h"
 #include "panelwindow.h"
 #include "remote.h"
@@ -19,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -171,21 +173,18 @@ public:
     // status or the copies change or the job moves on by a tenth.
     void showProgress(const TaskReport& report, const QString& fileName)
     {
-        if (!progress || quiet)
-            return;
-        const QString text = progressLine(report, fileName);
-        if (isTerminal(STDOUT_FILENO)) {
-            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
-            m_open = true;
-            return;
-        }
-        const QString key = QStringLiteral("%1/%2/%3")
-                                .arg(report.status)
-                                .arg(report.finished)
-                                .arg(int(report.percent / 10));
-        if (key != m_lastShown)
-            write(false, text + QLatin1Char('\n'));
-        m_lastShown = key;
+        showLine(progressLine(report, fileName),
+            QStringLiteral("%1/%2/%3")
+                .arg(report.status)
+                .arg(report.finished)
+                .arg(int(report.percent / 10)));
+    }
+
+    // Work on a cut file, in the same way: "Reading nest.plt   40 %".
+    void showStage(const QString& what, int percent)
+    {
+        showLine(QStringLiteral("%1 %2 %").arg(what).arg(percent, 4),
+            what + QString::number(percent / 10));
     }
 
     void endProgress()
@@ -197,6 +196,19 @@ public:
     }
 
 private:
+    void showLine(const QString& text, const QString& key)
+    {
+        if (!progress || quiet)
+            return;
+        if (isTerminal(STDOUT_FILENO)) {
+            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
+            m_open = true;
+        } else if (key != m_lastShown) {
+            write(false, text + QLatin1Char('\n'));
+        }
+        m_lastShown = key;
+    }
+
     void write(bool error, const QString& text, bool redraw = false)
     {
         if (!redraw)
@@ -434,6 +446,29 @@ QList<Option> commonOptions()
         { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
         { "server", "url", "Work through a machine service (zrhost serve), such as ws://127.0.0.1:9190; ZRHOST_SERVER gives it too." },
         { "token", "token", "The token the machine service wants (ZRHOST_TOKEN gives it too); for serve, the one it wants of clients." },
+    };
+}
+// clang-format on
+
+// How job and preview place, order and cut a file.
+// clang-format off
+QList<Option> cutOptions()
+{
+    return {
+        { "scale", "factor", "Scale the design (default 1).", 0.001, 1000 },
+        { "rotate", "degrees", "Turn the design counter-clockwise about its lower-left corner.", -360, 360 },
+        { "mirror", QString(), "Turn the design over (x mirrored)." },
+        { "move-x", "mm", "Move the design to the right.", -100000, 100000 },
+        { "move-y", "mm", "Move the design away from the front edge.", -100000, 100000 },
+        { "fit", QString(), "Scale the design (all copies) to the largest size that fits the table." },
+        { "rows", "n", "Copies on the table in this many rows (default 1).", 1, 1000 },
+        { "columns", "n", "... and this many columns (default 1).", 1, 1000 },
+        { "gap", "mm", "Between copies on the table (default 5).", 0, 1000 },
+        { "keep-order", QString(), "Cut in the file's own order (default: holes first, shortest travel)." },
+        { "station", "n", "The station that cuts, 1 or 2 (default 1): its tool and speed count.", 1, 2 },
+        { "blade-offset", "mm", "Drag knife only: compensate a blade tip this far behind the holder.", 0, 10 },
+        { "swivel", "degrees", "Drag knife only: swivel at corners sharper than this (default 30).", 1, 179 },
+        { "overcut", "mm", "Drag knife only: cut closed contours this much past their start.", 0, 50 },
     };
 }
 // clang-format on
@@ -736,15 +771,83 @@ struct Context {
         return waitUntil([cloud] { return cloud->isSettled(); }) ? ExitInterrupted : ExitOk;
     }
 
-    // The cut file named on the command line, or the exit code of why there is none.
-    int cutFile(CutFile* file)
+    // Work on a cut file, off this thread so that the link and Ctrl-C are heard meanwhile, with
+    // a progress line; Ctrl-C cancels it. Tells what went wrong; the exit code.
+    int work(const QString& what, const CutWork::Work& job)
     {
-        QString error;
-        *file = CutFile::read(args.positional.first(), &error);
-        if (file->isValid())
+        CutWork work;
+        bool ok = false;
+        QObject::connect(&work, &CutWork::progress, &work,
+            [&](int percent) { console.showStage(what, percent); });
+        QObject::connect(&work, &CutWork::finished, &work, [&](bool done) { ok = done; });
+        console.showStage(what, 0);
+        work.start(job);
+        waitUntil([&] { return !work.isRunning(); }, -1, [&] { work.cancel(); });
+        if (ok)
+            console.showStage(what, 100);
+        console.endProgress();
+        if (work.isCancelled())
+            return ExitInterrupted;
+        if (!ok)
+            console.error(work.errorString());
+        return ok ? ExitOk : ExitUsage;
+    }
+
+    // The cut file named on the command line, read; or the exit code of why there is none.
+    int readCut(CutFile* file)
+    {
+        const QString path = args.positional.first();
+        return work(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()),
+            [=](const ZRCut::Progress& progress, QString* error) {
+                return file->read(path, error, progress);
+            });
+    }
+
+    // The file placed and ordered for the machine's table and station (and written for it),
+    // the figures told.
+    int planCut(CutFile* file, bool write)
+    {
+        const int station = int(args.number("station", 1));
+        if (const int code
+            = finish(session->send(Request::of(Request::Read, CutMachine::names(station)))))
+            return code;
+        CutSettings settings;
+        ZRCut::Placement& placement = settings.placement;
+        placement.scale = args.number("scale", 1);
+        placement.rotationDeg = args.number("rotate", 0);
+        placement.mirror = args.isSet("mirror");
+        placement.move = QPointF(args.number("move-x", 0), args.number("move-y", 0));
+        placement.fit = args.isSet("fit");
+        placement.columns = int(args.number("columns", 1));
+        placement.copies = int(args.number("rows", 1)) * placement.columns;
+        placement.gapMm = args.number("gap", 5);
+        settings.optimizeOrder = !args.isSet("keep-order");
+        settings.knife.bladeOffsetMm = args.number("blade-offset", 0);
+        settings.knife.swivelThresholdDeg = args.number("swivel", 30);
+        settings.knife.overcutMm = args.number("overcut", 0);
+        const CutMachine machine = CutMachine::of(device(), station);
+        if (const int code = work(QStringLiteral("Ordering %1").arg(file->name()),
+                [=](const ZRCut::Progress& progress, QString* error) {
+                    return file->plan(settings, machine, error, progress);
+                }))
+            return code;
+        const ZRCut::CutJob& job = file->job();
+        const double seconds = file->seconds();
+        console.note(
+            QStringLiteral("%1: %2 × %3 mm, %4 mm to cut, %5 mm pen-up travel, %6.")
+                .arg(file->name(), QString::number(job.bounds.width(), 'f', 1),
+                    QString::number(job.bounds.height(), 'f', 1),
+                    QString::number(job.cutLengthMm, 'f', 1),
+                    QString::number(job.travelLengthMm, 'f', 1),
+                    seconds < 0 ? QStringLiteral("time unknown (no speeds from the machine)")
+                                : QStringLiteral("about %1 a copy")
+                                      .arg(Protocol::clockText(qint64(std::ceil(seconds))))));
+        if (!write)
             return ExitOk;
-        console.error(error);
-        return ExitUsage;
+        return work(QStringLiteral("Writing %1").arg(file->name()),
+            [=](const ZRCut::Progress& progress, QString* error) {
+                return file->write(error, progress);
+            });
     }
 
     // The named parameters with their members, as a table or as JSON.
@@ -901,7 +1004,7 @@ int runJob(Context& c)
     if (c.args.positional.size() != 1)
         return c.usage(QStringLiteral("job needs one cut file"));
     CutFile file;
-    if (const int code = c.cutFile(&file))
+    if (const int code = c.readCut(&file))
         return code;
     if (const int code = c.connectMachine())
         return code;
@@ -909,18 +1012,14 @@ int runJob(Context& c)
         return code;
     if (const int code = c.attachCloud())
         return code;
+    if (const int code = c.planCut(&file, true))
+        return code;
+    // What the pictures need stays with the job; the drawing as read can go.
+    file.dropSource();
     const int copies = int(c.args.number("copies", 1));
-    const double perCopy = file.outline().penDownLengthMm();
-    console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
-                     .arg(file.name(), QString::number(file.outline().widthMm(), 'f', 1),
-                         QString::number(file.outline().heightMm(), 'f', 1),
-                         QString::number(perCopy, 'f', 1), copiesText(copies)));
-
-    Request request = Request::of(Request::Job);
-    request.file = c.args.positional.first();
-    request.data = file.data();
-    request.copies = copies;
-    Reply* reply = c.session->send(request);
+    const double perCopy = file.job().cutLengthMm;
+    console.note(QStringLiteral("Cutting %1 of %2.").arg(copiesText(copies), file.name()));
+    Reply* reply = c.session->send(file.request(copies));
     QObject::connect(reply, &Reply::progress,
         [&](const TaskReport& report) { console.showProgress(report, file.name()); });
     // Keys act only on a terminal; a stop asks first.
@@ -1118,23 +1217,29 @@ int runPreview(Context& c)
     if (c.args.positional.size() != 1 || !c.args.isSet("output"))
         return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
     CutFile file;
-    if (const int code = c.cutFile(&file))
+    QImage image;
+    const int size = int(c.args.number("size", 256));
+    if (const int code = c.readCut(&file))
         return code;
-    const QByteArray png = file.previewPng(int(c.args.number("size", 256)));
-    QFile out(c.args.text("output"));
-    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.flush()) {
-        c.console.error(
-            QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+    if (const int code = c.connect())
+        return code;
+    if (const int code = c.planCut(&file, false))
+        return code;
+    if (const int code = c.work(QStringLiteral("Drawing %1").arg(file.name()),
+            [&](const ZRCut::Progress& progress, QString* error) {
+                image = file.picture(size, true, progress);
+                if (image.isNull())
+                    *error = QStringLiteral("no room to draw the cut");
+                return !image.isNull();
+            }))
+        return code;
+    if (!image.save(c.args.text("output"), "PNG")) {
+        c.console.error(QStringLiteral("cannot write %1").arg(c.args.text("output")));
         return ExitFailed;
     }
-    const QImage image = QImage::fromData(png);
-    const QJsonObject info = file.fileInfo();
-    c.console.line(
-        QStringLiteral("Wrote %1 (%2 × %3 px): %4 × %5 mm, %6 mm to cut.")
-            .arg(out.fileName(), QString::number(image.width()), QString::number(image.height()),
-                QString::number(info.value("width").toInt()),
-                QString::number(info.value("heigth").toInt()),
-                QString::number(info.value("path_length").toInt())));
+    c.console.line(QStringLiteral("Wrote %1 (%2 × %3 px).")
+                       .arg(c.args.text("output"), QString::number(image.width()),
+                           QString::number(image.height())));
     return ExitOk;
 }
 
@@ -1142,6 +1247,10 @@ int runPreview(Context& c)
 // display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
+    if (c.args.positional.size() > 1)
+        return c.usage(QStringLiteral("panel opens one cut file"));
+    if (c.args.isSet("cut") && c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("--cut needs a FILE"));
     // Without a display the platform would abort the program.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
@@ -1165,6 +1274,7 @@ int runPanelCommand(Context& c)
     Session& session = *c.session;
     PanelWindow window;
     Panel panel(&session, &window);
+    JobPage jobs(&session, &window);
     window.setWindowTitle(
         QCoreApplication::translate("Panel", "%1 parameter panel")
             .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
@@ -1184,15 +1294,36 @@ int runPanelCommand(Context& c)
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();
     int code = ExitOk;
-    // With --screenshot: once the values are read and painted, or after a long while.
-    const auto save = [&](bool read) {
-        code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
+    // With --screenshot: once the values are read and painted, or the file drawn, or the job
+    // cut; or after a long while.
+    const auto save = [&](bool done) {
+        code = window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed;
         app.exit(code);
     };
+    const auto saveSoon
+        = [&](bool done) { QTimer::singleShot(300, &app, [&save, done] { save(done); }); };
+    const bool cut = c.args.isSet("cut");
     if (c.args.isSet("screenshot")) {
-        QObject::connect(&panel, &Panel::readFinished, &app,
-            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
-        QTimer::singleShot(20000, &app, [&save] { save(false); });
+        if (cut)
+            QObject::connect(&jobs, &JobPage::jobEnded, &app,
+                [&](int outcome) { saveSoon(outcome == Result::Done); });
+        else if (!c.args.positional.isEmpty())
+            QObject::connect(&jobs, &JobPage::planned, &app, saveSoon);
+        else
+            QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
+        QTimer::singleShot(cut ? 120000 : 20000, &app, [&save] { save(false); });
+    }
+    QMetaObject::Connection cutOnce;
+    if (!c.args.positional.isEmpty()) {
+        jobs.open(c.args.positional.first());
+        // Cut once, as soon as the file is drawn and the machine can take it.
+        if (cut)
+            cutOnce = QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs, &cutOnce] {
+                if (!jobs.form.start->isEnabled())
+                    return;
+                QObject::disconnect(cutOnce);
+                jobs.start();
+            });
     }
     app.exec();
     return code;
@@ -1364,14 +1495,16 @@ const QList<Command>& commands()
           "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
           "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
           "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
-        { "job", "FILE.plt [--copies N]", "cut a file with progress; keys p, r, s pause, resume, stop",
-          "Runs a cutting job: connects, reads the machine's state (a machine busy with another job is an error\n"
-          "naming it), sends the copies and the cut data, follows this job's progress reports with the time left\n"
+        { "job", "FILE [--copies N]", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
+          "Runs a cutting job: reads the file (SVG, DXF or HP-GL), connects, reads the machine's table, the\n"
+          "station's tool and the speeds, places and orders the cut and tells its figures, reads the machine's\n"
+          "state (a machine busy with another job is an error naming it), sends the copies and the cut data,\n"
+          "follows this job's progress reports with the time left\n"
           "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
           "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
           "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
           "cloud service the device registers first and posts its work record when the task is closed.",
-          { { "copies", "n", "Copies to cut (default 1).", 1, 9999 }, jsonOption }, runJob },
+          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 }, jsonOption } + cutOptions(), runJob },
         { "pause", QString(), "pause the job the machine is running",
           "Pauses the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
           "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
@@ -1392,15 +1525,19 @@ const QList<Command>& commands()
           "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
           "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
           { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
-        { "preview", "FILE.plt -o OUT.png", "write the preview picture of a cut file",
-          "Writes the preview a job hands the device: what the file cuts, dark on white. Needs no machine.",
-          { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
-            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } }, runPreview },
-        { "panel", QString(), "open the parameter panel window",
+        { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
+          "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
+          "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
+          QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
+            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
+        { "panel", "[FILE]", "open the parameter panel window",
           "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
-          "pause, resume and stop, and a log. With --ip, --usb or --simulator it connects at start.",
+          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. With --ip, --usb\n"
+          "or --simulator it connects at start. A FILE (SVG, DXF or HP-GL) is opened on the job page.",
           { { "simulator", QString(), "Start the embedded simulator and connect to it." },
-            { "screenshot", "file", "Once the values are read, save the window as file and quit." } }, runPanelCommand },
+            { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
+            { "screenshot", "file", "Save the window as file and quit once the values are read (with FILE: once it\n"
+                                    "is drawn; with --cut: once the job has ended)." } }, runPanelCommand },
         { "status", QString(), "show the machine's state, and through a service its job and queue",
           "Connects and shows the machine's state: the job it reports, how far it is and the time left. Through a\n"
           "machine service (--server) also the job the service runs and the jobs waiting in its queue.",

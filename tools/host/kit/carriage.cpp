@@ -21,6 +21,7 @@ const char* const outcomes[] = { "done", "stopped", "link-lost", "refused", "bus
 constexpr int maxNames = 1024;
 constexpr int maxText = 4096;
 constexpr int maxJobs = 10000;
+constexpr int maxPreviewBytes = 1024 * 1024;
 
 QJsonArray array(const QStringList& list)
 {
@@ -47,6 +48,17 @@ qint64 whole(const QJsonObject& json, const char* key, qint64 fallback = 0)
 QString shortText(const QJsonValue& value, int max = 256)
 {
     return Values::printable(value.toString().left(max));
+}
+
+// The bytes of a Base64 text of at most max bytes; false when it is longer or not Base64.
+bool base64(const QJsonObject& json, const char* key, int max, QByteArray* bytes)
+{
+    const QByteArray text = json.value(QLatin1String(key)).toString().toLatin1();
+    if (text.size() > (max / 3 + 1) * 4)
+        return false;
+    auto decoded = QByteArray::fromBase64Encoding(text);
+    *bytes = decoded ? std::move(decoded.decoded) : QByteArray();
+    return bool(decoded);
 }
 
 bool fail(QString* error, const QString& text)
@@ -79,7 +91,9 @@ QJsonObject fromRequest(const Request& request)
     if (request.kind == Request::Job) {
         json.insert("file", QFileInfo(request.file).fileName());
         json.insert("copies", request.copies);
-        json.insert("content", QString::fromLatin1(request.data.toBase64()));
+        json.insert("content", QString::fromLatin1(request.plt.toBase64()));
+        if (!request.preview.isEmpty())
+            json.insert("preview", QString::fromLatin1(request.preview.toBase64()));
     }
     if (request.kind == Request::Jog) {
         json.insert("x", request.x);
@@ -120,14 +134,14 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     if (request->kind == Request::Job) {
         request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
         request->copies = int(whole(json, "copies", 1));
-        const QByteArray text = json.value(QLatin1String("content")).toString().toLatin1();
-        if (text.size() > (maxContentBytes / 3 + 1) * 4)
+        if (!base64(json, "content", maxContentBytes, &request->plt) || request->plt.isEmpty())
             return fail(error,
-                QStringLiteral("the cut file is larger than %1 MB").arg(maxContentBytes >> 20));
-        const auto decoded = QByteArray::fromBase64Encoding(text);
-        if (!decoded || decoded.decoded.isEmpty())
-            return fail(error, QStringLiteral("a job wants the cut file's content in Base64"));
-        request->data = decoded.decoded;
+                QStringLiteral("a job wants the cut file's HP-GL in Base64, at most %1 MB")
+                    .arg(maxContentBytes >> 20));
+        // The picture is only shown and passed on; one that is not a PNG is left out.
+        if (!base64(json, "preview", maxPreviewBytes, &request->preview)
+            || !request->preview.startsWith("\x89PNG"))
+            request->preview.clear();
         if (request->file.isEmpty())
             request->file = QStringLiteral("job.plt");
         if (request->copies < 1 || request->copies > 9999)

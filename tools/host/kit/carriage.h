@@ -13,15 +13,16 @@ class ZRDeviceInterface;
 //
 //   request  {"kind": "read" | "write" | "job" | "pause" | "resume" | "stop" | "jog" | "origin" |
 //             "back" | "status" | "history" | "move" | "cancel", "names": [..], "values": [..],
-//             "raw": bool, "file": name, "content": base64, "copies": n, "x": -1..1, "y": -1..1,
-//             "by": who, "job": id, "position": n}                     (only what the kind uses)
+//             "raw": bool, "file": name, "content": HP-GL in base64, "preview": PNG in base64,
+//             "copies": n, "x": -1..1, "y": -1..1, "by": who, "job": id, "position": n}
+//                                                                      (only what the kind uses)
 //   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
 //             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
 //             "refused", "local", "last": report, "record", "elapsed_ms", "values", "jobs"}
 //   report   {"status", "file", "copies", "finished", "percent", "seconds"}
 namespace Carriage {
 
-// The largest cut file a request may carry, before Base64.
+// The largest HP-GL a job may carry, before Base64.
 constexpr int maxContentBytes = 24 * 1024 * 1024;
 
 QString kindName(Request::Kind kind);

@@ -1,10 +1,11 @@
 #include "cutfile.h"
 
+#include "zrdeviceinterface.h"
+#include "zrdeviceproperty.h"
+
 #include <QBuffer>
-#include <QFile>
 #include <QFileInfo>
-#include <QPainter>
-#include <QVector>
+#include <QThread>
 
 #include <cmath>
 
@@ -15,83 +16,197 @@ int wholeMm(double mm)
     return int(std::lround(mm));
 }
 
-} // namespace
-
-CutFile CutFile::read(const QString& path, QString* error)
+double valueOf(ZRDeviceInterface* device, const QString& name)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    if (file.size() > maxBytes) {
-        *error = QStringLiteral("%1 is larger than %2 MB").arg(path).arg(maxBytes >> 20);
-        return {};
-    }
-    CutFile cut = fromData(QFileInfo(path).fileName(), file.readAll());
-    if (!cut.isValid())
-        *error = QStringLiteral("%1 holds nothing to cut (no pen-down move)").arg(path);
-    return cut;
+    const ZRDeviceProperty* parameter = device->property_ptr(name.toLatin1().constData());
+    return parameter ? parameter->value().toDouble() : 0;
 }
 
-CutFile CutFile::fromData(const QString& name, const QByteArray& data)
+QString stationParameter(int number, const char* what)
 {
-    CutFile cut;
-    cut.m_name = name;
-    cut.m_data = data;
-    cut.m_outline = PltOutline::fromHpgl(data);
-    return cut;
+    return QStringLiteral("SP%1_%2").arg(number).arg(QLatin1String(what));
+}
+
+} // namespace
+
+ZRCut::Progress progressPart(const ZRCut::Progress& progress, int from, int to)
+{
+    ZRCut::Progress part = progress;
+    if (progress.report)
+        part.report = [=](int percent) { progress.report(from + (to - from) * percent / 100); };
+    return part;
+}
+
+QStringList CutMachine::names(int number)
+{
+    return { QStringLiteral("WORKAREA"), QStringLiteral("PU_SPEED"),
+        stationParameter(number, "TOOL"), stationParameter(number, "SPEED") };
+}
+
+CutMachine CutMachine::of(ZRDeviceInterface* device, int number)
+{
+    CutMachine machine;
+    machine.station = number;
+    // The table counts half millimetres.
+    machine.workArea = QSizeF(valueOf(device, QStringLiteral("WORKAREA_X")) * 0.5,
+        valueOf(device, QStringLiteral("WORKAREA_Y")) * 0.5);
+    machine.dragKnife = valueOf(device, stationParameter(number, "TOOL")) == 0;
+    machine.cutSpeed = valueOf(device, stationParameter(number, "SPEED"));
+    machine.travelSpeed = valueOf(device, QStringLiteral("PU_SPEED"));
+    return machine;
+}
+
+QStringList CutFile::patterns()
+{
+    return { QStringLiteral("*.svg"), QStringLiteral("*.dxf"), QStringLiteral("*.plt"),
+        QStringLiteral("*.hpgl"), QStringLiteral("*.hpg"), QStringLiteral("*.hgl") };
+}
+
+bool CutFile::read(const QString& path, QString* error, const ZRCut::Progress& progress)
+{
+    ZRCut::ReadOptions options;
+    options.progress = progress;
+    ZRCut::Drawing drawing;
+    if (!ZRCut::readFile(path, &drawing, error, options))
+        return false;
+    *this = CutFile();
+    m_name = QFileInfo(path).fileName();
+    m_drawing = std::move(drawing);
+    return true;
+}
+
+bool CutFile::readWritten(const QString& name, const QByteArray& hpgl, QString* error)
+{
+    ZRCut::Drawing drawing;
+    ZRCut::CutOptions asWritten;
+    asWritten.optimizeOrder = false;
+    *this = CutFile();
+    if (!ZRCut::readHpgl(hpgl, &drawing, error)
+        || !ZRCut::planCut(drawing, asWritten, &m_job, error)) {
+        error->prepend(name + QStringLiteral(": "));
+        return false;
+    }
+    m_name = name;
+    m_hpgl = hpgl;
+    return true;
+}
+
+bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QString* error,
+    const ZRCut::Progress& progress)
+{
+    m_job = ZRCut::CutJob();
+    m_hpgl.clear();
+    m_png.clear();
+    if (settings.usesKnifeAids() && !machine.dragKnife) {
+        *error = QStringLiteral("the blade offset and the overcut are for the drag knife, and "
+                                "station %1 holds the rotary knife (SP%1_TOOL)")
+                     .arg(machine.station);
+        return false;
+    }
+    ZRCut::Drawing placed;
+    if (!ZRCut::place(m_drawing, settings.placement, machine.workArea, &placed, error))
+        return false;
+    ZRCut::CutOptions options;
+    options.optimizeOrder = settings.optimizeOrder;
+    options.knife = settings.knife;
+    options.workArea = machine.workArea;
+    options.progress = progress;
+    ZRCut::CutJob job;
+    if (!ZRCut::planCut(placed, options, &job, error))
+        return false;
+    m_machine = machine;
+    m_job = std::move(job);
+    return true;
+}
+
+bool CutFile::write(QString* error, const ZRCut::Progress& progress)
+{
+    if (!ZRCut::writeHpgl(m_job, &m_hpgl, error, progressPart(progress, 0, 90)))
+        return false;
+    const QImage image = picture(256, false, progressPart(progress, 90, 100));
+    if (image.isNull()) {
+        m_hpgl.clear();
+        *error = QStringLiteral("cancelled");
+        return false;
+    }
+    m_png.clear();
+    QBuffer buffer(&m_png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG");
+}
+
+double CutFile::seconds() const
+{
+    return m_job.estimatedSeconds(m_machine.cutSpeed, m_machine.travelSpeed);
 }
 
 QJsonObject CutFile::fileInfo() const
 {
     return QJsonObject {
         { QStringLiteral("name"), m_name },
-        { QStringLiteral("bytes"), m_data.size() },
-        { QStringLiteral("width"), wholeMm(m_outline.widthMm()) },
-        { QStringLiteral("heigth"), wholeMm(m_outline.heightMm()) },
-        { QStringLiteral("path_length"), wholeMm(m_outline.penDownLengthMm()) },
-        { QStringLiteral("travel_length"), wholeMm(m_outline.penUpLengthMm()) },
+        { QStringLiteral("bytes"), m_hpgl.size() },
+        { QStringLiteral("width"), wholeMm(m_job.bounds.width()) },
+        { QStringLiteral("heigth"), wholeMm(m_job.bounds.height()) },
+        { QStringLiteral("path_length"), wholeMm(m_job.cutLengthMm) },
+        { QStringLiteral("travel_length"), wholeMm(m_job.travelLengthMm) },
     };
 }
 
-QImage CutFile::preview(int longSide) const
+QImage CutFile::picture(int longSide, bool travel, const ZRCut::Progress& progress) const
 {
-    constexpr int margin = 4;
-    const QRectF bounds = m_outline.cutBounds();
-    const int room = longSide - 2 * margin;
-    if (m_outline.cutSegmentCount() == 0 || room < 1)
-        return {};
-    // A straight cut has no extent across it; it still gets its line of pixels.
-    const double extent = qMax(bounds.width(), bounds.height());
-    const double scale = extent > 0 ? room / extent : 1.0;
+    // The picture takes the cut's proportions; a straight cut still gets a few pixels across.
+    const QSizeF extent = m_job.bounds.size();
+    const double longer = qMax(extent.width(), extent.height());
     const auto side = [&](double mm) {
-        return qBound(1, int(std::ceil(mm * scale - 1e-6)), room) + 2 * margin;
+        return longer > 0 ? qMax(9, int(std::ceil(longSide * mm / longer - 1e-6))) : longSide;
     };
-    QImage image(side(bounds.width()), side(bounds.height()), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    const double top = bounds.y() + bounds.height();
-    const auto pixel = [&](const QPointF& mm) {
-        return QPointF(margin + (mm.x() - bounds.x()) * scale, margin + (top - mm.y()) * scale);
-    };
-    QVector<QLineF> strokes;
-    for (const PltSegment& segment : m_outline.segments()) {
-        if (segment.penDown)
-            strokes.append(QLineF(pixel(segment.from), pixel(segment.to)));
-    }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0x20, 0x20, 0x20), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawLines(strokes);
-    return image;
+    ZRCut::PreviewOptions options;
+    options.showTravel = travel;
+    options.progress = progress;
+    return ZRCut::renderPreview(m_job, QSize(side(extent.width()), side(extent.height())), options);
 }
 
-QByteArray CutFile::previewPng(int longSide) const
+Request CutFile::request(int copies) const
 {
-    const QImage image = preview(longSide);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
+    Request request = Request::of(Request::Job);
+    request.file = m_name;
+    request.plt = m_hpgl;
+    request.fileInfo = fileInfo();
+    request.preview = previewPng();
+    request.copies = copies;
+    return request;
+}
+
+CutWork::CutWork(QObject* parent)
+    : QObject(parent)
+{ }
+
+CutWork::~CutWork()
+{
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+    }
+}
+
+bool CutWork::start(const Work& work)
+{
+    if (m_thread)
+        return false;
+    m_cancel = false;
+    m_error.clear();
+    m_thread.reset(QThread::create([this, work] {
+        ZRCut::Progress progress;
+        progress.cancel = &m_cancel;
+        progress.report = [this](int percent) { emit this->progress(percent); };
+        m_ok = work(progress, &m_error);
+    }));
+    // The thread's end is told on this object's thread, once the thread is done with its work.
+    connect(m_thread.get(), &QThread::finished, this, [this] {
+        m_thread->wait();
+        m_thread.reset();
+        emit finished(m_ok);
+    });
+    m_thread->start();
+    return true;
 }

@@ -1,43 +1,131 @@
 #pragma once
 
-#include "pltoutline.h"
+#include "request.h"
 
-#include <QByteArray>
+#include <zrcutfile.h>
+
 #include <QImage>
 #include <QJsonObject>
+#include <QObject>
 #include <QString>
 
-// A cut file for a job, the one place the host reads cut files: its HP-GL text, its outline,
-// its figures and what the device is told about it ("TASK_FILE_INFO" and "FILE_PREVIEW").
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QThread;
+class ZRDeviceInterface;
+
+// A part of progress: its reports of 0 to 100 become from to to.
+ZRCut::Progress progressPart(const ZRCut::Progress& progress, int from, int to);
+
+// What a cut depends on at the machine: its table, and the tool and speeds of the station that
+// cuts. Read names() from the machine first; of() takes what the device then holds.
+struct CutMachine {
+    int station = 1;
+    QSizeF workArea; // mm; empty when the machine tells none
+    bool dragKnife = false; // the station holds the drag knife (tool type 0)
+    double cutSpeed = 0; // mm/s, the station's
+    double travelSpeed = 0; // mm/s, PU_SPEED
+
+    static QStringList names(int station);
+    static CutMachine of(ZRDeviceInterface* device, int station);
+};
+
+// How the person wants a file cut: where and how many on the table, in which order, and the
+// drag knife's aids.
+struct CutSettings {
+    ZRCut::Placement placement;
+    bool optimizeOrder = true;
+    ZRCut::KnifeOptions knife;
+
+    bool usesKnifeAids() const { return knife.bladeOffsetMm > 0 || knife.overcutMm > 0; }
+};
+
+// A cut file for a job, the one place the host reads cut files: SVG, DXF or HP-GL read into a
+// drawing, placed on the machine's table and ordered, written as the HP-GL the machine takes,
+// with its figures, its pictures and what the device is told about it. The three steps may take
+// long on a big file: they run on any thread, report progress and give up soon after progress's
+// cancel flag is raised.
 class CutFile {
 public:
-    // Files beyond this are refused rather than read into memory whole.
-    static constexpr qint64 maxBytes = 256 * 1024 * 1024;
+    // The names the open dialog offers: "*.svg", "*.dxf", "*.plt", ...
+    static QStringList patterns();
 
-    // Reads the file. One that cannot be read, or in which nothing is cut, gives an invalid
-    // CutFile and the reason in *error.
-    static CutFile read(const QString& path, QString* error);
-    static CutFile fromData(const QString& name, const QByteArray& data);
+    // Reads the file. False with the reason, naming the file, in *error.
+    bool read(const QString& path, QString* error, const ZRCut::Progress& progress = {});
+    // Takes HP-GL written for the machine (a job handed on by a client) as planned and written,
+    // in its own order. False with the reason, naming the file, in *error.
+    bool readWritten(const QString& name, const QByteArray& hpgl, QString* error);
+    // Places what was read on the machine's table and orders the cut. False with the reason when
+    // the result leaves the table or the knife aids are asked of a knife that is not dragged;
+    // the earlier plan is gone either way.
+    bool plan(const CutSettings& settings, const CutMachine& machine, QString* error,
+        const ZRCut::Progress& progress = {});
+    // Writes the planned cut as HP-GL, and the picture the device is handed. False only when
+    // cancelled.
+    bool write(QString* error, const ZRCut::Progress& progress = {});
 
-    bool isValid() const { return !m_outline.isEmpty() && m_outline.cutSegmentCount() > 0; }
+    bool isRead() const { return !m_drawing.contours.isEmpty(); }
+    bool isPlanned() const { return !m_job.steps.isEmpty(); }
     QString name() const { return m_name; }
-    QByteArray data() const { return m_data; }
-    // The text setPlt() takes; the device writes it back to bytes in the local encoding.
-    QString text() const { return QString::fromLocal8Bit(m_data); }
-    const PltOutline& outline() const { return m_outline; }
+    const ZRCut::Drawing& drawing() const { return m_drawing; }
+    const ZRCut::CutJob& job() const { return m_job; }
+    const CutMachine& machine() const { return m_machine; }
+    QByteArray hpgl() const { return m_hpgl; }
+    // Seconds the machine takes for one copy of the planned cut; -1 while a speed is unknown.
+    double seconds() const;
+    // The drawing is no longer needed once written: the job keeps what its pictures need.
+    void dropSource() { m_drawing = ZRCut::Drawing(); }
 
     // "width" and "heigth" (so spelled: the cloud's work record reads that key) of what is cut,
     // and "path_length", the knife's cutting path, in whole millimetres, since the work record
-    // reads them as integers; with "name", "bytes" and "travel_length" (pen-up moves, mm).
+    // reads them as integers; with "name", "bytes" (of the HP-GL) and "travel_length" (mm).
     QJsonObject fileInfo() const;
-    // What the file cuts, dark on white, seen from above with y upwards, longSide pixels on the
-    // longer side; travel moves are left out. Null when nothing is cut or there is no room.
-    QImage preview(int longSide = 256) const;
-    // The preview as PNG bytes, as the device is handed it.
-    QByteArray previewPng(int longSide = 256) const;
+    // The planned cut, dark on white, y upwards, longSide pixels on the longer side, with pen-up
+    // travel in red unless left out. Null when cancelled.
+    QImage picture(int longSide, bool travel = true, const ZRCut::Progress& progress = {}) const;
+    // The written cut's picture for the device: 256 pixels, travel left out, as PNG.
+    QByteArray previewPng() const { return m_png; }
+    // The job for the machine: the written HP-GL with its name, figures and picture.
+    Request request(int copies) const;
 
 private:
     QString m_name;
-    QByteArray m_data;
-    PltOutline m_outline;
+    ZRCut::Drawing m_drawing;
+    CutMachine m_machine;
+    ZRCut::CutJob m_job;
+    QByteArray m_hpgl;
+    QByteArray m_png;
+};
+
+// Work on a cut file on a thread of its own, so that a big file leaves the host answering: the
+// work gets a Progress whose reports come back as progress() and whose cancel flag cancel()
+// raises; finished() tells the end. One piece of work at a time; the object waits for it when it
+// goes. Connect with a receiver (a context object), so that the signals arrive on its thread.
+class CutWork : public QObject {
+    Q_OBJECT
+public:
+    using Work = std::function<bool(const ZRCut::Progress& progress, QString* error)>;
+
+    explicit CutWork(QObject* parent = nullptr);
+    ~CutWork() override;
+
+    // False when work is still running.
+    bool start(const Work& work);
+    void cancel() { m_cancel = true; }
+    bool isRunning() const { return m_thread != nullptr; }
+    bool isCancelled() const { return m_cancel; }
+    // The reason the last work failed.
+    QString errorString() const { return m_error; }
+
+signals:
+    void progress(int percent);
+    void finished(bool ok);
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    std::atomic_bool m_cancel { false };
+    bool m_ok = false;
+    QString m_error;
 };

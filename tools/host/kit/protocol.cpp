@@ -59,12 +59,16 @@ qint64 TaskReport::secondsLeft() const
     return qint64(std::llround(double(seconds) * (100.0 - percent) / percent));
 }
 
+QString clockText(qint64 seconds)
+{
+    return seconds < 0
+        ? QStringLiteral("-:--")
+        : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
 QString TaskReport::timeLeft() const
 {
-    const qint64 left = secondsLeft();
-    return left < 0
-        ? QStringLiteral("-:--")
-        : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+    return clockText(secondsLeft());
 }
 
 } // namespace Protocol

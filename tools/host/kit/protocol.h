@@ -44,6 +44,9 @@ inline int heartbeatSeconds(double value)
     return value >= 1 && value <= 600 ? int(value) : value > 600 ? 600 : 2;
 }
 
+// A time as "1:05" (minutes and seconds), or "-:--" when below 0 (unknown).
+QString clockText(qint64 seconds);
+
 // One progress report, as the device passes it on in message(DevTasK, text):
 // "66,<status>,<file>,<copies>,<finished>,<percent>,<seconds>,<x>,<y>". Numbers are held wide
 // enough that no field value can overflow what is computed from them.

@@ -30,11 +30,13 @@ struct Request {
     QStringList names; // Read, Write
     QStringList values; // Write: one text per name, in display units unless raw
     bool raw = false; // Write: the values are the machine's numbers
-    QString file; // Job: the cut file
+    QString file; // Job: the cut file's name
+    QByteArray plt; // Job: the HP-GL to cut, as the machine takes it
+    QJsonObject fileInfo; // Job: what the device is told of the file ("TASK_FILE_INFO")
+    QByteArray preview; // Job: its picture, PNG ("FILE_PREVIEW")
     int copies = 1; // Job
     int x = 0; // Jog: -1, 0 or +1 for each axis; both 0 stop
     int y = 0;
-    QByteArray data; // Job: the cut file's content (file is then its name); empty: read file
     QString follow; // Job: follow the machine's job of this name, sending nothing
     QString by; // who asks, as a service records it
     qint64 job = 0; // MoveQueued, CancelQueued: the job's id

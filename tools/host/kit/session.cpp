@@ -6,6 +6,8 @@
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
+#include <zrcutfile.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTcpSocket>
@@ -733,19 +735,17 @@ void Session::startJob(Reply* reply)
 {
     if (m_job.reply)
         return reply->finish(Result::Busy, QStringLiteral("this host is running a job already"));
+    // Bytes the machine's frames cannot carry are refused before anything is sent.
     const Request& request = reply->request();
-    QString error;
-    CutFile file = request.data.isEmpty() ? CutFile::read(request.file, &error)
-                                          : CutFile::fromData(request.file, request.data);
-    if (!file.isValid() && request.follow.isEmpty())
-        return reply->finish(Result::OutOfRange,
-            error.isEmpty() ? QStringLiteral("%1 holds nothing to cut").arg(request.file) : error);
+    QString unsafe;
+    if (request.follow.isEmpty() && (request.plt.isEmpty() || !ZRCut::checkFrameSafe(request.plt, &unsafe)))
+        return reply->finish(
+            Result::OutOfRange, request.plt.isEmpty() ? QStringLiteral("nothing to cut") : unsafe);
     if (m_link != Up)
         return reply->finish(Result::LinkLost, notConnected);
     if (!m_device->property_ptr("TASK_MODE") || !m_device->property_ptr("TASK_COPIES"))
         return reply->finish(Result::Refused, QStringLiteral("the device has no task parameters"));
     m_job.reply = reply;
-    m_job.file = file;
     m_job.own = request.follow;
     m_job.sent = false;
     m_job.stopping = false;
@@ -783,11 +783,12 @@ void Session::sendJob()
     m_job.before = m_jobsSeen;
     m_device->property_ptr("TASK_MODE")->setValue(0);
     m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
+    const Request& request = m_job.reply->request();
     if (ZRDeviceProperty* info = m_device->property_ptr("TASK_FILE_INFO"))
-        info->setValue(m_job.file.fileInfo());
+        info->setValue(request.fileInfo);
     if (ZRDeviceProperty* preview = m_device->property_ptr("FILE_PREVIEW"))
-        preview->setValue(m_job.file.previewPng());
-    m_device->setPlt(m_job.file.text());
+        preview->setValue(request.preview);
+    m_device->setPlt(QString::fromLatin1(request.plt));
     m_job.sent = true;
     m_job.clock.start();
     m_job.deadline.start(m_options.replyTimeoutMs * 10);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "cloud.h"
-#include "cutfile.h"
 #include "request.h"
 #include "simoptions.h"
 
@@ -165,7 +164,6 @@ private:
     };
     struct Job {
         QPointer<Reply> reply;
-        CutFile file;
         QStringList before; // jobs the machine reported before this one was sent
         QString own; // the machine's name of this job
         bool sent = false;

@@ -2,6 +2,281 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP">
 <context>
+    <name>JobPage</name>
+    <message>
+        <source>Open a cut file (SVG, DXF, PLT) or drop one on the window.</source>
+        <translation>カットファイル (SVG、DXF、PLT) を開くか、ウィンドウにドロップしてください。</translation>
+    </message>
+    <message>
+        <source>Job</source>
+        <translation>ジョブ</translation>
+    </message>
+    <message>
+        <source>Copies</source>
+        <translation>部数</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>開始</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>一時停止</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>再開</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>Open a cut file: SVG, DXF or PLT.</source>
+        <translation>カットファイルを開いてください: SVG、DXF または PLT。</translation>
+    </message>
+    <message>
+        <source>The work record appears here when a job ends.</source>
+        <translation>ジョブが終わると作業記録がここに表示されます。</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>Open ...</source>
+        <translation>開く ...</translation>
+    </message>
+    <message>
+        <source>No file</source>
+        <translation>ファイルなし</translation>
+    </message>
+    <message>
+        <source>Placement</source>
+        <translation>配置</translation>
+    </message>
+    <message>
+        <source>Scale</source>
+        <translation>倍率</translation>
+    </message>
+    <message>
+        <source>Rotation</source>
+        <translation>回転</translation>
+    </message>
+    <message>
+        <source>Move</source>
+        <translation>移動</translation>
+    </message>
+    <message>
+        <source>Rows × columns</source>
+        <translation>行 × 列</translation>
+    </message>
+    <message>
+        <source>Gap</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Mirror</source>
+        <translation>反転</translation>
+    </message>
+    <message>
+        <source>Fit to the table</source>
+        <translation>テーブルに合わせる</translation>
+    </message>
+    <message>
+        <source>Cutting</source>
+        <translation>カット</translation>
+    </message>
+    <message>
+        <source>Station</source>
+        <translation>ステーション</translation>
+    </message>
+    <message>
+        <source>Station 1</source>
+        <translation>ステーション 1</translation>
+    </message>
+    <message>
+        <source>Station 2</source>
+        <translation>ステーション 2</translation>
+    </message>
+    <message>
+        <source>Holes first, shortest travel</source>
+        <translation>穴を先に、最短の移動</translation>
+    </message>
+    <message>
+        <source>Drag knife</source>
+        <translation>ドラッグナイフ</translation>
+    </message>
+    <message>
+        <source>Blade offset</source>
+        <translation>刃先オフセット</translation>
+    </message>
+    <message>
+        <source>Swivel above</source>
+        <translation>旋回する角度</translation>
+    </message>
+    <message>
+        <source>Overcut</source>
+        <translation>オーバーカット</translation>
+    </message>
+    <message>
+        <source>Figures</source>
+        <translation>数値</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>サイズ</translation>
+    </message>
+    <message>
+        <source>-</source>
+        <translation>-</translation>
+    </message>
+    <message>
+        <source>Cut length</source>
+        <translation>カット長</translation>
+    </message>
+    <message>
+        <source>Travel</source>
+        <translation>移動長</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>時間</translation>
+    </message>
+    <message>
+        <source>Open a cut file</source>
+        <translation>カットファイルを開く</translation>
+    </message>
+    <message>
+        <source>Cut files (%1)</source>
+        <translation>カットファイル (%1)</translation>
+    </message>
+    <message>
+        <source>Drawing %1 ...</source>
+        <translation>%1 を描画中 ...</translation>
+    </message>
+    <message>
+        <source>Planning %1 ...</source>
+        <translation>%1 を配置中 ...</translation>
+    </message>
+    <message>
+        <source>Reading %1 ...</source>
+        <translation>%1 を読み込み中 ...</translation>
+    </message>
+    <message>
+        <source>Writing %1 for the machine ...</source>
+        <translation>%1 を機械用に書き出し中 ...</translation>
+    </message>
+    <message>
+        <source>Nothing to show.</source>
+        <translation>表示するものがありません。</translation>
+    </message>
+    <message>
+        <source>Cancelled.</source>
+        <translation>中止しました。</translation>
+    </message>
+    <message>
+        <source>Sent %1 to the machine.</source>
+        <translation>%1 を機械に送りました。</translation>
+    </message>
+    <message>
+        <source>Ready: %1.</source>
+        <translation>準備完了: %1。</translation>
+    </message>
+    <message>
+        <source>The machine&apos;s table and knife are not known: %1</source>
+        <translation>機械のテーブルとナイフが不明です: %1</translation>
+    </message>
+    <message>
+        <source>Stop the job</source>
+        <translation>ジョブの停止</translation>
+    </message>
+    <message>
+        <source>Stop the job on the machine? What is cut stays cut.</source>
+        <translation>機械のジョブを停止しますか？カット済みの部分はそのままです。</translation>
+    </message>
+    <message>
+        <source>%1 × %2 mm</source>
+        <translation>%1 × %2 mm</translation>
+    </message>
+    <message>
+        <source>%1 mm</source>
+        <translation>%1 mm</translation>
+    </message>
+    <message>
+        <source>unknown until the machine tells its speeds</source>
+        <translation>機械の速度が分かるまで不明</translation>
+    </message>
+    <message>
+        <source>%1 a copy, %2 in all</source>
+        <translation>1 部 %1、合計 %2</translation>
+    </message>
+    <message>
+        <source>status %1</source>
+        <translation>状態 %1</translation>
+    </message>
+    <message>
+        <source>cutting</source>
+        <translation>カット中</translation>
+    </message>
+    <message>
+        <source>paused</source>
+        <translation>一時停止中</translation>
+    </message>
+    <message>
+        <source>finished</source>
+        <translation>完了</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>%1: copy %2 of %3 done, %4 left</source>
+        <translation>%1: %3 部中 %2 部完了、残り %4</translation>
+    </message>
+    <message>
+        <source>Job finished</source>
+        <translation>ジョブ完了</translation>
+    </message>
+    <message>
+        <source>Job stopped</source>
+        <translation>ジョブ停止</translation>
+    </message>
+    <message>
+        <source>Link lost</source>
+        <translation>接続が切れました</translation>
+    </message>
+    <message>
+        <source>Refused</source>
+        <translation>拒否</translation>
+    </message>
+    <message>
+        <source>Machine busy</source>
+        <translation>機械使用中</translation>
+    </message>
+    <message>
+        <source>No answer</source>
+        <translation>応答なし</translation>
+    </message>
+    <message>
+        <source>Not cut</source>
+        <translation>未カット</translation>
+    </message>
+    <message>
+        <source>Stop not confirmed</source>
+        <translation>停止未確認</translation>
+    </message>
+    <message>
+        <source>%1: %2 of %3 copies of %4 in %5 s.</source>
+        <translation>%1: %4 を %3 部中 %2 部、%5 秒。</translation>
+    </message>
+    <message>
+        <source>Task record: %1</source>
+        <translation>タスク記録: %1</translation>
+    </message>
+</context>
+<context>
     <name>Panel</name>
     <message>
         <source>Jobs the machine service was given, newest first.</source>
@@ -98,7 +373,8 @@
     <message>
         <source>%1
 %2, %3 %, %4 of %5 copies done, %6 left</source>
-        <translation>%1&#xa;%2、%3 %、%5 部中 %4 部完了、残り %6</translation>
+        <translation>%1
+%2、%3 %、%5 部中 %4 部完了、残り %6</translation>
     </message>
     <message>
         <source>%1 parameter panel</source>

@@ -2,6 +2,7 @@
 
 #include "carriage.h"
 #include "cloud.h"
+#include "cutfile.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
@@ -393,26 +394,28 @@ void MachineService::submit(QWebSocket* client, qint64 id, const Request& reques
 {
     Result refused;
     refused.outcome = Result::Refused;
-    const CutFile file = CutFile::fromData(request.file, request.data);
-    if (!file.isValid()) {
+    // What the job's record and the machine are told comes from the HP-GL itself.
+    CutFile file;
+    if (!file.readWritten(request.file, request.plt, &refused.reason)) {
         refused.outcome = Result::OutOfRange;
-        refused.reason = QStringLiteral("%1 holds nothing to cut").arg(request.file);
         return answer(client, id, refused);
     }
+    Request queued = request;
+    queued.fileInfo = file.fileInfo();
     if (m_queue.size() >= maxQueuedJobs) {
         refused.reason = QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs);
         return answer(client, id, refused);
     }
     const qint64 job = m_store.addJob(
-        { { "file", request.file }, { "bytes", request.data.size() }, { "copies", request.copies },
+        { { "file", request.file }, { "bytes", request.plt.size() }, { "copies", request.copies },
             { "placement", QJsonObject {} }, { "submitted_by", request.by },
-            { "submitted_at", now() }, { "status", "queued" }, { "file_info", file.fileInfo() } });
+            { "submitted_at", now() }, { "status", "queued" }, { "file_info", queued.fileInfo } });
     if (job == 0) {
         refused.reason = QStringLiteral("the service cannot store the job (see its log)");
         return answer(client, id, refused);
     }
     ++*m_clients.find(client);
-    m_queue.append({ job, request, client, id, file.outline().penDownLengthMm() });
+    m_queue.append({ job, queued, client, id, file.job().cutLengthMm });
     jobChanged(job, {});
     const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
     send(client,

@@ -1,0 +1,359 @@
+#include "jobpage.h"
+
+#include "panelwindow.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QTime>
+
+#include <cmath>
+
+namespace {
+
+// The local cut file among dropped URLs; empty when there is none.
+QString droppedFile(const QMimeData* data)
+{
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()
+            && QDir::match(CutFile::patterns(), QFileInfo(url.toLocalFile()).fileName()))
+            return url.toLocalFile();
+    }
+    return QString();
+}
+
+QString mm(double value)
+{
+    return QString::number(value, 'f', 1);
+}
+
+} // namespace
+
+JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
+    : QObject(parent)
+    , page(new QWidget)
+    , m_session(session)
+    , m_window(window)
+{
+    form.setupUi(page);
+    window->pages->insertTab(1, page, tr("Job"));
+    window->setAcceptDrops(true);
+    window->installEventFilter(this);
+    form.picture->installEventFilter(this);
+    form.knifeBox->hide();
+
+    connect(form.openButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(m_window, tr("Open a cut file"),
+            QFileInfo(m_path).path(),
+            tr("Cut files (%1)").arg(CutFile::patterns().join(QLatin1Char(' '))));
+        if (!path.isEmpty())
+            open(path);
+    });
+    connect(form.start, &QPushButton::clicked, this, &JobPage::start);
+    connect(form.stop, &QPushButton::clicked, this, &JobPage::stop);
+    for (QPushButton* button : { form.pause, form.resume }) {
+        connect(button, &QPushButton::clicked, this, [this, button] {
+            Reply* reply = m_session->send(
+                Request::of(button == form.pause ? Request::Pause : Request::Resume));
+            connect(reply, &Reply::finished, this, [this, reply] {
+                reply->deleteLater();
+                if (reply->result().outcome != Result::Done)
+                    say(reply->result().reason);
+            });
+        });
+    }
+
+    // Any change of the settings plans the cut anew once the typing pauses.
+    m_replan.setSingleShot(true);
+    m_replan.setInterval(250);
+    connect(&m_replan, &QTimer::timeout, this, [this] { run(Planning); });
+    m_redraw.setSingleShot(true);
+    m_redraw.setInterval(150);
+    connect(&m_redraw, &QTimer::timeout, this, [this] { run(Drawing); });
+    const auto replan = [this] { m_replan.start(); };
+    for (QDoubleSpinBox* box : { form.scale, form.rotation, form.moveX, form.moveY, form.gap,
+             form.bladeOffset, form.swivel, form.overcut })
+        connect(box, qOverload<double>(&QDoubleSpinBox::valueChanged), this, replan);
+    for (QSpinBox* box : { form.rows, form.columns })
+        connect(box, qOverload<int>(&QSpinBox::valueChanged), this, replan);
+    for (QCheckBox* box : { form.mirror, form.fit, form.optimizeOrder })
+        connect(box, &QCheckBox::toggled, this, replan);
+    connect(form.copies, qOverload<int>(&QSpinBox::valueChanged), this, &JobPage::showFigures);
+    connect(form.station, qOverload<int>(&QComboBox::currentIndexChanged), this,
+        [this] { readMachine(); });
+
+    connect(&m_work, &CutWork::progress, this,
+        [this](int percent) { form.progress->setValue(percent); });
+    connect(&m_work, &CutWork::finished, this, &JobPage::workDone);
+    connect(session, &Session::linkChanged, this, [this](Session::Link link) {
+        m_machineRead = false;
+        if (link == Session::Up)
+            readMachine();
+        updateControls();
+    });
+    connect(session, &Session::report, this, &JobPage::updateControls);
+    updateControls();
+}
+
+bool JobPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == form.picture && event->type() == QEvent::Resize && m_file.isPlanned())
+        m_redraw.start();
+    if (watched != m_window)
+        return false;
+    if (event->type() == QEvent::DragEnter) {
+        auto* drag = static_cast<QDragEnterEvent*>(event);
+        if (!droppedFile(drag->mimeData()).isEmpty() && !m_job)
+            drag->acceptProposedAction();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        open(droppedFile(static_cast<QDropEvent*>(event)->mimeData()));
+        return true;
+    }
+    return false;
+}
+
+void JobPage::open(const QString& path)
+{
+    if (path.isEmpty() || m_job)
+        return;
+    m_path = path;
+    m_window->pages->setCurrentWidget(page);
+    run(Reading);
+}
+
+CutSettings JobPage::settings() const
+{
+    CutSettings settings;
+    ZRCut::Placement& placement = settings.placement;
+    placement.scale = form.scale->value() / 100;
+    placement.rotationDeg = form.rotation->value();
+    placement.mirror = form.mirror->isChecked();
+    placement.move = QPointF(form.moveX->value(), form.moveY->value());
+    placement.fit = form.fit->isChecked();
+    placement.columns = form.columns->value();
+    placement.copies = form.rows->value() * placement.columns;
+    placement.gapMm = form.gap->value();
+    settings.optimizeOrder = form.optimizeOrder->isChecked();
+    // The knife's aids only where they are offered.
+    if (m_machineRead && m_machine.dragKnife) {
+        settings.knife.bladeOffsetMm = form.bladeOffset->value();
+        settings.knife.swivelThresholdDeg = form.swivel->value();
+        settings.knife.overcutMm = form.overcut->value();
+    }
+    return settings;
+}
+
+// One piece of work at a time: a newer wish waits for the running one, which it cancels when
+// that one's result would be thrown away (reading a file goes on when only the settings changed).
+void JobPage::run(Stage stage)
+{
+    if (m_work.isRunning()) {
+        m_next = qMax(m_next, stage);
+        if (m_stage != Reading || stage == Reading)
+            m_work.cancel();
+        return;
+    }
+    if ((stage != Reading && !m_file.isRead()) || (stage == Drawing && !m_file.isPlanned()))
+        return;
+    m_stage = stage;
+    m_next = Idle;
+    m_pending = stage == Reading ? CutFile() : m_file;
+    const CutSettings settings = this->settings();
+    const CutMachine machine = m_machineRead ? m_machine : CutMachine();
+    // The table drawn to scale fills the picture; when its size is unknown, the cut does.
+    QSize size = form.picture->size();
+    ZRCut::PreviewOptions look;
+    if (!machine.workArea.isEmpty()) {
+        look.area = QRectF(QPointF(), machine.workArea);
+        size = machine.workArea.scaled(size, Qt::KeepAspectRatio).toSize();
+    }
+    CutFile* file = &m_pending;
+    QImage* picture = &m_picture;
+    const QString path = m_path;
+    m_work.start([=](const ZRCut::Progress& progress, QString* error) {
+        // Each step takes its share of the bar.
+        const auto share = [&](int from, int to) { return progressPart(progress, from, to); };
+        if (stage == Reading && !file->read(path, error, share(0, 60)))
+            return false;
+        if (stage >= Planning && !file->plan(settings, machine, error, share(60, 85)))
+            return false;
+        if (stage == Writing && !file->write(error, share(85, 95)))
+            return false;
+        ZRCut::PreviewOptions options = look;
+        options.progress = share(95, 100);
+        *picture = ZRCut::renderPreview(file->job(), size, options);
+        if (picture->isNull())
+            *error = progress.cancel->load() ? QStringLiteral("cancelled")
+                                             : QStringLiteral("no room to draw the cut");
+        return !picture->isNull();
+    });
+    const QString name = QFileInfo(m_path).fileName();
+    const QString doing[] = { QString(), tr("Drawing %1 ..."), tr("Planning %1 ..."),
+        tr("Reading %1 ..."), tr("Writing %1 for the machine ...") };
+    say(doing[stage].arg(name));
+    updateControls();
+}
+
+void JobPage::workDone(bool ok)
+{
+    const Stage stage = m_stage;
+    m_stage = Idle;
+    // What was read stays, planned or not: a failed plan leaves nothing to start.
+    if (m_pending.isRead())
+        m_file = m_pending;
+    m_pending = CutFile();
+    form.fileName->setText(m_file.name());
+    if (ok) {
+        // The table's edge, where the picture ends.
+        if (!m_machine.workArea.isEmpty() && m_machineRead) {
+            QPainter painter(&m_picture);
+            painter.setPen(QColor(0x90, 0x90, 0x90));
+            painter.drawRect(QRectF(m_picture.rect()).adjusted(3.5, 3.5, -4.5, -4.5));
+        }
+        form.picture->setPixmap(QPixmap::fromImage(m_picture));
+    } else if (!m_file.isPlanned()) {
+        form.picture->setText(tr("Nothing to show."));
+    }
+    showFigures();
+    if (m_next != Idle)
+        return run(m_next);
+    if (!ok) {
+        form.progress->setValue(0);
+        say(m_work.isCancelled() ? tr("Cancelled.") : m_work.errorString());
+    } else if (stage == Writing) {
+        m_job = m_session->send(m_file.request(form.copies->value()));
+        connect(m_job, &Reply::progress, this, &JobPage::showReport);
+        connect(m_job, &Reply::finished, this, &JobPage::jobDone);
+        form.record->clear();
+        say(tr("Sent %1 to the machine.").arg(m_file.name()));
+    } else {
+        say(tr("Ready: %1.").arg(m_file.name()));
+    }
+    updateControls();
+    if (stage != Drawing && stage != Writing)
+        emit planned(ok);
+}
+
+void JobPage::readMachine(const std::function<void()>& then)
+{
+    const int station = form.station->currentIndex() + 1;
+    Reply* reply = m_session->send(Request::of(Request::Read, CutMachine::names(station)));
+    connect(reply, &Reply::finished, this, [this, reply, station, then] {
+        reply->deleteLater();
+        m_machineRead = reply->result().outcome == Result::Done;
+        if (!m_machineRead)
+            return say(
+                tr("The machine's table and knife are not known: %1").arg(reply->result().reason));
+        m_machine = CutMachine::of(m_session->device(), station);
+        form.knifeBox->setVisible(m_machine.dragKnife);
+        if (then)
+            then();
+        else
+            run(Planning);
+    });
+}
+
+void JobPage::start()
+{
+    if (m_file.isPlanned() && !m_work.isRunning() && !m_job)
+        readMachine([this] { run(Writing); });
+}
+
+void JobPage::stop()
+{
+    if (m_work.isRunning()) {
+        m_next = Idle;
+        return m_work.cancel();
+    }
+    if (m_job
+        && QMessageBox::question(m_window, tr("Stop the job"),
+               tr("Stop the job on the machine? What is cut stays cut."))
+            == QMessageBox::Yes)
+        m_job->cancel();
+}
+
+void JobPage::showFigures()
+{
+    const ZRCut::CutJob& job = m_file.job();
+    if (!m_file.isPlanned()) {
+        for (QLabel* label : { form.size, form.cutLength, form.travel, form.time })
+            label->setText(QStringLiteral("-"));
+        return;
+    }
+    form.size->setText(tr("%1 × %2 mm").arg(mm(job.bounds.width()), mm(job.bounds.height())));
+    form.cutLength->setText(tr("%1 mm").arg(mm(job.cutLengthMm)));
+    form.travel->setText(tr("%1 mm").arg(mm(job.travelLengthMm)));
+    const double seconds = m_file.seconds();
+    form.time->setText(seconds < 0
+            ? tr("unknown until the machine tells its speeds")
+            : tr("%1 a copy, %2 in all")
+                  .arg(Protocol::clockText(qint64(std::ceil(seconds))),
+                      Protocol::clockText(qint64(std::ceil(seconds * form.copies->value())))));
+}
+
+void JobPage::showReport(const TaskReport& report)
+{
+    const QString status[] = { tr("status %1").arg(report.status), tr("cutting"), tr("paused"),
+        tr("finished"), tr("stopped") };
+    form.progress->setValue(int(report.percent));
+    say(tr("%1: copy %2 of %3 done, %4 left")
+            .arg(status[report.status >= 1 && report.status <= 4 ? report.status : 0],
+                QString::number(report.finished), QString::number(report.copies),
+                report.timeLeft()));
+    updateControls();
+}
+
+void JobPage::jobDone()
+{
+    Reply* reply = m_job;
+    m_job = nullptr;
+    reply->deleteLater();
+    const Result& result = reply->result();
+    const QString ends[] = { tr("Job finished"), tr("Job stopped"), tr("Link lost"), tr("Refused"),
+        tr("Machine busy"), tr("No answer"), tr("Not cut"), tr("Not cut"), tr("Not cut"),
+        tr("Stop not confirmed") };
+    QString text = tr("%1: %2 of %3 copies of %4 in %5 s.")
+                       .arg(ends[result.outcome], QString::number(result.last.finished),
+                           QString::number(reply->request().copies), m_file.name(),
+                           QString::number(result.elapsedMs / 1000.0, 'f', 1));
+    if (!result.reason.isEmpty())
+        text += QLatin1Char('\n') + result.reason;
+    form.record->setPlainText(text + QLatin1Char('\n')
+        + tr("Task record: %1")
+              .arg(QString::fromUtf8(QJsonDocument(result.record).toJson(QJsonDocument::Compact))));
+    if (result.outcome == Result::Done)
+        form.progress->setValue(100);
+    say(ends[result.outcome] + QLatin1Char('.'));
+    emit jobEnded(result.outcome);
+    updateControls();
+}
+
+void JobPage::updateControls()
+{
+    const bool working = m_work.isRunning();
+    const bool cutting = m_job != nullptr;
+    const int status = m_session->machineState().status;
+    form.openButton->setEnabled(!cutting);
+    form.start->setEnabled(
+        m_session->isUp() && m_file.isPlanned() && !working && !cutting && !m_session->isJobOn());
+    form.pause->setEnabled(cutting && status == TaskReport::Cutting);
+    form.resume->setEnabled(cutting && status == TaskReport::Paused);
+    form.stop->setEnabled(working || cutting);
+    for (QWidget* box : std::initializer_list<QWidget*> {
+             form.placementBox, form.cuttingBox, form.knifeBox, form.copies })
+        box->setEnabled(!cutting && m_stage != Writing);
+}
+
+void JobPage::say(const QString& text)
+{
+    form.state->setText(text);
+    m_window->log->appendPlainText(
+        QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
+}

@@ -738,7 +738,8 @@ void Session::startJob(Reply* reply)
     // Bytes the machine's frames cannot carry are refused before anything is sent.
     const Request& request = reply->request();
     QString unsafe;
-    if (request.follow.isEmpty() && (request.plt.isEmpty() || !ZRCut::checkFrameSafe(request.plt, &unsafe)))
+    if (request.follow.isEmpty()
+        && (request.plt.isEmpty() || !ZRCut::checkFrameSafe(request.plt, &unsafe)))
         return reply->finish(
             Result::OutOfRange, request.plt.isEmpty() ? QStringLiteral("nothing to cut") : unsafe);
     if (m_link != Up)

@@ -32,6 +32,8 @@ private slots:
     void dropMidJob();
     void delayedReplies();
     void malformedFrames();
+    void silentMachine_data();
+    void silentMachine();
     void largeCutFileOverTcp();
     void ptyHangsUpAndComesBack();
 
@@ -314,6 +316,57 @@ void tst_SimFaults::dropMidJob()
         QList<QByteArray>({ "3", "job-0001.plt", "1", "1", "100.0" }));
     QCOMPARE(machine.counters().copiesCut, 1);
     QCOMPARE(machine.counters().linksDropped, 1);
+}
+
+void tst_SimFaults::silentMachine_data()
+{
+    QTest::addColumn<int>("afterFrames");
+    QTest::addColumn<double>("atPercent");
+    QTest::newRow("told to") << 0 << -1.0;
+    QTest::newRow("after frames") << 2 << -1.0;
+    QTest::newRow("at percent") << 0 << 30.0;
+}
+
+// A machine that hangs with its connection up reads and answers nothing and stops cutting until
+// it wakes; then it answers what waited and cuts on from where it stood.
+void tst_SimFaults::silentMachine()
+{
+    QFETCH(int, afterFrames);
+    QFETCH(double, atPercent);
+    SimOptions options;
+    options.silentAfterFrames = afterFrames;
+    options.silentAtPercent = atPercent;
+    options.speedMmPerSecond = 1000;
+    options.reportIntervalMs = 20;
+    SimMachine machine(options);
+    SimTcpFront front(&machine);
+    QVERIFY(front.listen());
+    Client client;
+    QVERIFY(client.connectTo(front.port()));
+    client.send("CMD", "NUM:1;");
+    client.send("PLT", square(100)); // 400 mm: 0.4 s
+    QVERIFY(!client.waitForPayload("66,1,").isEmpty());
+    if (afterFrames == 0 && atPercent < 0)
+        machine.setSilent(true);
+    QTRY_VERIFY(machine.isSilent());
+
+    const int framesIn = machine.counters().framesReceived;
+    const double percent = machine.jobPercent();
+    client.clear();
+    client.send("CCMD", "1010;");
+    QTest::qWait(600);
+    QVERIFY(client.frames().isEmpty());
+    QVERIFY(!client.isClosed());
+    QCOMPARE(machine.counters().framesReceived, framesIn);
+    QCOMPARE(machine.jobPercent(), percent);
+    QCOMPARE(machine.jobStatus(), SimMachine::Cutting);
+
+    machine.setSilent(false);
+    QVERIFY(!client.waitForPayload("1010,0,").isEmpty());
+    QVERIFY(!client.waitForPayload("66,3,").isEmpty());
+    QCOMPARE(machine.counters().framesReceived, framesIn + 1);
+    QCOMPARE(machine.counters().copiesCut, 1);
+    QVERIFY(!machine.isSilent());
 }
 
 void tst_SimFaults::delayedReplies()

@@ -37,6 +37,10 @@ SimLink::SimLink(SimMachine* machine, const QString& name, QObject* parent)
     m_pumpTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pumpTimer, &QTimer::timeout, this, &SimLink::pump);
     m_clock.start();
+    connect(machine, &SimMachine::silenceChanged, this, [this](bool silent) {
+        if (!silent)
+            wake();
+    });
     m_machine->attach(this);
     log(QStringLiteral("link up"));
 }
@@ -77,9 +81,14 @@ void SimLink::receive(const QByteArray& bytes)
 {
     if (m_hangingUp || !m_machine)
         return;
+    if (m_machine->isSilent()) {
+        if (m_unread.size() + bytes.size() <= maxUnreadBytes)
+            m_unread += bytes;
+        return;
+    }
     m_cutter.append(bytes);
     QByteArray raw;
-    while (!m_hangingUp && m_machine && m_cutter.takeFrame(&raw)) {
+    while (!m_hangingUp && m_machine && !m_machine->isSilent() && m_cutter.takeFrame(&raw)) {
         ++m_framesIn;
         const SimFrame frame = SimFrame::parse(raw);
         if (m_machine->isLogging())
@@ -90,7 +99,18 @@ void SimLink::receive(const QByteArray& bytes)
             log(QStringLiteral("hanging up after %1 frames").arg(m_framesIn));
             hangUp();
         }
+        if (m_faults.silentAfterFrames > 0 && m_framesIn == m_faults.silentAfterFrames && m_machine)
+            m_machine->setSilent(true);
     }
+}
+
+void SimLink::wake()
+{
+    QByteArray unread;
+    unread.swap(m_unread);
+    receive(unread);
+    if (!m_pumpTimer.isActive())
+        pump();
 }
 
 void SimLink::sendFrame(const QByteArray& frame)
@@ -163,7 +183,7 @@ void SimLink::enqueue(const QByteArray& bytes, bool hangUp)
 void SimLink::pump()
 {
     QPointer<SimLink> self(this);
-    while (!m_queue.empty()) {
+    while (!m_queue.empty() && !(m_machine && m_machine->isSilent())) {
         const qint64 wait = m_queue.front().dueMs - m_clock.elapsed();
         if (wait > 0) {
             m_pumpTimer.start(int(wait));

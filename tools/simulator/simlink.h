@@ -56,11 +56,16 @@ private:
     QByteArray junk();
     QByteArray malformed();
     void log(const QString& line);
+    void wake();
+
+    // A silent machine leaves what comes in unread, up to this much.
+    static constexpr int maxUnreadBytes = 16 * 1024 * 1024;
 
     SimMachine* m_machine;
     QString m_name;
     SimOptions m_faults;
     SimFrameCutter m_cutter;
+    QByteArray m_unread;
     quint32 m_random;
     std::deque<Outgoing> m_queue;
     int m_sentOfFront = 0;

@@ -15,6 +15,8 @@
 
 using namespace simtest;
 
+Q_DECLARE_METATYPE(SimOptions::Noise)
+
 class tst_SimFaults : public QObject {
     Q_OBJECT
 private slots:
@@ -34,6 +36,8 @@ private slots:
     void malformedFrames();
     void silentMachine_data();
     void silentMachine();
+    void noise_data();
+    void noise();
     void largeCutFileOverTcp();
     void ptyHangsUpAndComesBack();
 
@@ -367,6 +371,44 @@ void tst_SimFaults::silentMachine()
     QCOMPARE(machine.counters().framesReceived, framesIn + 1);
     QCOMPARE(machine.counters().copiesCut, 1);
     QVERIFY(!machine.isSilent());
+}
+
+void tst_SimFaults::noise_data()
+{
+    QTest::addColumn<SimOptions::Noise>("kind");
+    QTest::newRow("unterminated") << SimOptions::Noise::Unterminated;
+    QTest::newRow("garbage") << SimOptions::Noise::Garbage;
+}
+
+// After its first answer the machine babbles at the rate asked, and answers nothing more.
+void tst_SimFaults::noise()
+{
+    QFETCH(SimOptions::Noise, kind);
+    SimOptions options;
+    options.noise = kind;
+    options.noiseAfterFrames = 1;
+    options.noiseBytesPerSecond = 200000;
+    SimMachine machine(options);
+    SimTcpFront front(&machine);
+    QVERIFY(front.listen());
+    Client client;
+    QVERIFY(client.connectTo(front.port()));
+    client.send("CCMD", "1010;");
+    QVERIFY(client.waitForFrames(1));
+    const QByteArray answer = client.frames().first();
+    QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
+    client.send("CCMD", "2;");
+    QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 3000));
+    const QByteArray noise = client.bytes().mid(client.bytes().indexOf(answer) + answer.size());
+    QCOMPARE(machine.counters().framesReceived, 2);
+    QVERIFY(!noise.contains("2,0,ZR-TX4150V"));
+    if (kind == SimOptions::Noise::Unterminated) {
+        QCOMPARE(noise.count('\x02'), 1);
+        QCOMPARE(noise.count('\x03'), 0);
+        QVERIFY(noise.startsWith('\x02'));
+    } else {
+        QVERIFY(noise.count('\x02') > 0 && noise.count('\x03') > 0);
+    }
 }
 
 void tst_SimFaults::delayedReplies()

@@ -43,6 +43,9 @@ SimLink::SimLink(SimMachine* machine, const QString& name, QObject* parent)
     });
     m_machine->attach(this);
     log(QStringLiteral("link up"));
+    connect(&m_noiseTimer, &QTimer::timeout, this, &SimLink::makeNoise);
+    if (m_faults.noise != SimOptions::Noise::None && m_faults.noiseAfterFrames <= 0)
+        startNoise();
 }
 
 SimLink::~SimLink()
@@ -55,6 +58,7 @@ void SimLink::shutDown()
     m_hangingUp = true;
     m_queue.clear();
     m_pumpTimer.stop();
+    m_noiseTimer.stop();
     if (m_machine) {
         log(QStringLiteral("link down"));
         m_machine->detach(this);
@@ -101,6 +105,8 @@ void SimLink::receive(const QByteArray& bytes)
         }
         if (m_faults.silentAfterFrames > 0 && m_framesIn == m_faults.silentAfterFrames && m_machine)
             m_machine->setSilent(true);
+        if (m_faults.noise != SimOptions::Noise::None && m_framesIn == m_faults.noiseAfterFrames)
+            startNoise();
     }
 }
 
@@ -115,7 +121,7 @@ void SimLink::wake()
 
 void SimLink::sendFrame(const QByteArray& frame)
 {
-    if (m_hangingUp)
+    if (m_hangingUp || m_noisy)
         return;
     if (m_machine && m_machine->isLogging()) {
         const SimFrame parsed = SimFrame::parse(frame);
@@ -150,6 +156,37 @@ QByteArray SimLink::junk()
             c = '?';
     }
     return bytes;
+}
+
+void SimLink::startNoise()
+{
+    log(m_faults.noise == SimOptions::Noise::Garbage
+            ? QStringLiteral("~> garbage from now on")
+            : QStringLiteral("~> a frame without end from now on"));
+    m_noisy = true;
+    m_queue.clear();
+    m_sentOfFront = 0;
+    if (m_faults.noise == SimOptions::Noise::Unterminated)
+        emit bytesOut(QByteArray("\x02"
+                                 "99999;CCMD;66,1,"));
+    m_noiseTimer.start(noiseTickMs);
+}
+
+void SimLink::makeNoise()
+{
+    if (m_hangingUp || (m_machine && m_machine->isSilent()))
+        return;
+    QByteArray bytes(
+        qMax(1, m_faults.noiseBytesPerSecond / (1000 / noiseTickMs)), Qt::Uninitialized);
+    if (m_faults.noise == SimOptions::Noise::Garbage) {
+        for (char& c : bytes)
+            c = char(random() & 0xff);
+    } else {
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = "0123456789,."[(m_noiseSent + i) % 12];
+    }
+    m_noiseSent += bytes.size();
+    emit bytesOut(bytes);
 }
 
 QByteArray SimLink::malformed()

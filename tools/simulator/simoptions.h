@@ -33,4 +33,14 @@ struct SimOptions {
     // its job stands still, as if its controller had stopped (SimMachine::setSilent).
     int silentAfterFrames = 0; // > 0: the machine goes silent once a link received this many
     double silentAtPercent = -1; // >= 0: the machine goes silent once a job reaches this percent
+    // A machine that babbles: once a link received noiseAfterFrames frames (0: from the start),
+    // the link sends noise instead of the machine's frames, noiseBytesPerSecond without end.
+    enum class Noise {
+        None,
+        Unterminated, // one STX and a frame's beginning, then bytes that never hold an ETX
+        Garbage, // random bytes, STX and ETX among them
+    };
+    Noise noise = Noise::None;
+    int noiseAfterFrames = 0;
+    int noiseBytesPerSecond = 1024 * 1024;
 };

@@ -9,6 +9,8 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
+#include <memory>
+
 namespace {
 
 constexpr int KeptRequests = 10000;
@@ -260,13 +262,15 @@ void CloudService::acceptHttp()
 void CloudService::readHttp(QTcpSocket* socket)
 {
     const QByteArray bytes = socket->readAll();
-    if (m_held.contains(socket) || socket->state() != QAbstractSocket::ConnectedState)
+    if (m_held.contains(socket) || m_streaming.contains(socket)
+        || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (HttpRequestParser* parser = m_parsers.value(socket))
         parser->append(bytes);
     // Answering may close the connection, which drops its parser: look it up afresh each time.
     while (HttpRequestParser* parser = m_parsers.value(socket)) {
-        if (m_held.contains(socket) || socket->state() != QAbstractSocket::ConnectedState)
+        if (m_held.contains(socket) || m_streaming.contains(socket)
+            || socket->state() != QAbstractSocket::ConnectedState)
             return;
         CloudRequest request;
         int errorStatus = 0;
@@ -288,6 +292,7 @@ void CloudService::dropHttp(QTcpSocket* socket)
 {
     delete m_parsers.take(socket);
     m_held.remove(socket);
+    m_streaming.remove(socket);
     socket->deleteLater();
 }
 
@@ -320,6 +325,18 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
         request.answerStatus = reply.status;
         respond(socket, reply.status, reply.body, request.keepAlive);
         break;
+    case CloudAnswer::Truncated:
+        request.answerStatus = reply.status;
+        socket->write(
+            responseHead(reply.status,
+                "Content-Length: " + QByteArray::number(reply.body.size() + reply.size), false)
+            + reply.body);
+        socket->disconnectFromHost();
+        break;
+    case CloudAnswer::Stream:
+        request.answerStatus = reply.status;
+        stream(socket, reply);
+        break;
     }
 
     m_requests.append(request);
@@ -330,14 +347,61 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
 
 void CloudService::respond(QTcpSocket* socket, int status, const QByteArray& body, bool keepAlive)
 {
+    socket->write(
+        responseHead(status, "Content-Length: " + QByteArray::number(body.size()), keepAlive)
+        + body);
+    if (!keepAlive)
+        socket->disconnectFromHost();
+}
+
+QByteArray CloudService::responseHead(int status, const QByteArray& length, bool keepAlive)
+{
     QByteArray head
         = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     head += "Content-Type: application/json\r\n";
-    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    head += length + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
-    socket->write(head + "\r\n" + body);
-    if (!keepAlive)
-        socket->disconnectFromHost();
+    return head + "\r\n";
+}
+
+// The padding is made as the peer takes it, so that an endless or huge body costs the service
+// no memory.
+void CloudService::stream(QTcpSocket* socket, const CloudAnswer& answer)
+{
+    const bool chunked = answer.size < 0;
+    const QByteArray length = chunked
+        ? QByteArray("Transfer-Encoding: chunked")
+        : "Content-Length: " + QByteArray::number(answer.body.size() + answer.size);
+    socket->write(responseHead(answer.status, length, false));
+    socket->write(chunked ? chunk(answer.body) : answer.body);
+    m_streaming.insert(socket); // whatever else the peer sends is not read as a request
+    auto left = std::make_shared<qint64>(answer.size);
+    const auto pump = [this, socket, chunked, left] {
+        constexpr qint64 piece = 64 * 1024;
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < piece
+            && *left != 0) {
+            const qint64 size = chunked ? piece : qMin(piece, *left);
+            const QByteArray blanks(int(size), ' ');
+            socket->write(chunked ? chunk(blanks) : blanks);
+            m_streamed += size;
+            if (!chunked)
+                *left -= size;
+        }
+        if (*left == 0)
+            socket->disconnectFromHost();
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, pump);
+    pump();
+}
+
+QByteArray CloudService::chunk(const QByteArray& bytes)
+{
+    return QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n";
+}
+
+qint64 CloudService::streamedBytes() const
+{
+    return m_streamed;
 }
 
 CloudAnswer CloudService::takeAnswer(const QString& resource, const QByteArray& method)

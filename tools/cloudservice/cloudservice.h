@@ -67,6 +67,8 @@ public:
     void clearRequests();
     // Connections the service is holding without an answer.
     int heldConnections() const;
+    // Bytes of padding the huge and endless answers have sent so far.
+    qint64 streamedBytes() const;
 
     // Registry.
     QJsonObject device(const QString& code) const; // empty when there is none
@@ -96,6 +98,9 @@ private:
     void dropHttp(QTcpSocket* socket);
     void answer(QTcpSocket* socket, CloudRequest& request);
     void respond(QTcpSocket* socket, int status, const QByteArray& body, bool keepAlive);
+    static QByteArray responseHead(int status, const QByteArray& length, bool keepAlive);
+    void stream(QTcpSocket* socket, const CloudAnswer& answer);
+    static QByteArray chunk(const QByteArray& bytes);
     CloudAnswer takeAnswer(const QString& resource, const QByteArray& method);
     CloudAnswer fromRegistry(const CloudRequest& request);
     CloudAnswer createDevice(const CloudRequest& request);
@@ -109,9 +114,11 @@ private:
 
     QHash<QTcpSocket*, HttpRequestParser*> m_parsers;
     QSet<QTcpSocket*> m_held;
+    QSet<QTcpSocket*> m_streaming;
     QHash<QString, CloudAnswer> m_answers;
     QHash<QString, QList<CloudAnswer>> m_queuedAnswers;
     QList<CloudRequest> m_requests;
+    qint64 m_streamed = 0;
 
     QMap<int, QJsonObject> m_devices; // by id
     QMap<qint64, int> m_models; // model number -> id

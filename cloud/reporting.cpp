@@ -1,6 +1,7 @@
 #include "zrcommoninterface.h"
 
 #include "corvanecloud.h"
+#include "remotereports.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
@@ -21,7 +22,7 @@ int integerValueOf(ZRDeviceProperty* parameter)
 void ZRCommonInterface::device_task_to_cloud()
 {
     ZRDeviceProperty* task = property_ptr("TASK");
-    if (!task || !web_socket)
+    if (!task || !web_socket || !RemoteReports::of(this, web_socket)->maySend())
         return;
 
     // The preview goes into this message only; the task record itself never carries it.

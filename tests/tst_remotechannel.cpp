@@ -4,6 +4,7 @@
 #include "clouddevice.h"
 #include "cloudservice.h"
 #include "corvanecloud.h"
+#include "remotereports.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,6 +48,7 @@ private slots:
     void reopensWithAFreshAddress();
     void promptsAskForReports_data();
     void promptsAskForReports();
+    void promptsBeyondTheRateAreDropped();
     void lastTextSurvivesReopening();
     void destroyedDeviceClosesChannelQuietly();
     void destroyedWhileOpening();
@@ -265,6 +267,22 @@ void tst_RemoteChannel::promptsAskForReports()
     QJsonObject runtime = device->property_ptr("TASK")->value().toJsonObject();
     runtime.insert("FilePreview", QString::fromLatin1(QByteArray("\x89PNG").toBase64()));
     QCOMPARE(report.value("message").toObject(), QJsonObject({ { "Runtime", runtime } }));
+}
+
+// A burst of prompts is answered in full; the prompts beyond it are dropped, counted and
+// answered together by one report once the rate allows.
+void tst_RemoteChannel::promptsBeyondTheRateAreDropped()
+{
+    openChannel();
+    const int beyond = 7;
+    for (int i = 0; i < RemoteReports::promptBurst + beyond; ++i)
+        service->sendPrompt(Code, QString::number(i));
+    QTRY_COMPARE(service->reports(Code).size(), RemoteReports::promptBurst);
+    auto* reports = device->web_socket->findChild<RemoteReports*>();
+    QTRY_COMPARE(reports->droppedPrompts(), beyond);
+    QTRY_COMPARE(service->reports(Code).size(), RemoteReports::promptBurst + 1);
+    QTest::qWait(2000 / RemoteReports::promptsPerSecond);
+    QCOMPARE(service->reports(Code).size(), RemoteReports::promptBurst + 1);
 }
 
 void tst_RemoteChannel::lastTextSurvivesReopening()

@@ -1,5 +1,6 @@
 #include "cloudservice.h"
 
+#include "hostilechannel.h"
 #include "httprequestparser.h"
 
 #include <QJsonArray>
@@ -61,11 +62,13 @@ QString answerKey(const QString& resource, const QByteArray& method)
 CloudService::CloudService(QObject* parent)
     : QObject(parent)
     , m_http(new QTcpServer(this))
+    , m_channelPort(new QTcpServer(this))
     , m_webSocket(
           new QWebSocketServer(QStringLiteral("zrcloud"), QWebSocketServer::NonSecureMode, this))
 {
     qRegisterMetaType<CloudRequest>();
     connect(m_http, &QTcpServer::newConnection, this, &CloudService::acceptHttp);
+    connect(m_channelPort, &QTcpServer::newConnection, this, &CloudService::acceptChannel);
     connect(m_webSocket, &QWebSocketServer::newConnection, this, &CloudService::acceptWebSocket);
 }
 
@@ -73,6 +76,7 @@ CloudService::~CloudService()
 {
     // The sockets must not call back into a half-destroyed service.
     m_http->disconnect(this);
+    m_channelPort->disconnect(this);
     m_webSocket->disconnect(this);
     for (auto it = m_parsers.cbegin(); it != m_parsers.cend(); ++it) {
         it.key()->disconnect(this);
@@ -110,10 +114,10 @@ bool CloudService::listen(quint16 httpPort, quint16 webSocketPort)
         m_error = QStringLiteral("HTTP port %1: %2").arg(httpPort).arg(m_http->errorString());
         return false;
     }
-    if (!m_webSocket->listen(QHostAddress::LocalHost, webSocketPort)) {
+    if (!m_channelPort->listen(QHostAddress::LocalHost, webSocketPort)) {
         m_error = QStringLiteral("WebSocket port %1: %2")
                       .arg(webSocketPort)
-                      .arg(m_webSocket->errorString());
+                      .arg(m_channelPort->errorString());
         m_http->close();
         return false;
     }
@@ -132,7 +136,7 @@ quint16 CloudService::httpPort() const
 
 quint16 CloudService::webSocketPort() const
 {
-    return m_webSocket->serverPort();
+    return m_channelPort->serverPort();
 }
 
 QUrl CloudService::httpBase() const
@@ -506,6 +510,59 @@ CloudAnswer CloudService::createDevice(const CloudRequest& request)
     return CloudAnswer::json(200, m_devices.value(id));
 }
 
+void CloudService::setChannelMode(ChannelMode mode)
+{
+    m_channelMode = mode;
+}
+
+qint64 CloudService::hostileBytesSent() const
+{
+    qint64 bytes = m_hostileBytes;
+    for (const HostileChannel* channel : findChildren<HostileChannel*>())
+        bytes += channel->bytesSent();
+    return bytes;
+}
+
+int CloudService::promptsSent() const
+{
+    int prompts = m_floodPrompts;
+    for (const HostileChannel* channel : findChildren<HostileChannel*>())
+        prompts += channel->promptsSent();
+    return prompts;
+}
+
+// The channel port takes the connections itself, so that a hostile mode can play the wire
+// below the WebSocket library; the others are handed to the WebSocket server.
+void CloudService::acceptChannel()
+{
+    while (QTcpSocket* socket = m_channelPort->nextPendingConnection()) {
+        if (m_channelMode == ChannelMode::Normal || m_channelMode == ChannelMode::PromptFlood) {
+            m_webSocket->handleConnection(socket);
+            continue;
+        }
+        auto* channel = new HostileChannel(socket,
+            m_channelMode == ChannelMode::EndlessMessage ? HostileChannel::EndlessMessage
+                                                         : HostileChannel::FloodWithoutReading,
+            this);
+        connect(channel, &QObject::destroyed, this, [this, channel] {
+            m_hostileBytes += channel->bytesSent();
+            m_floodPrompts += channel->promptsSent();
+        });
+    }
+}
+
+// Distinct prompts as fast as the device takes them.
+void CloudService::flood(QWebSocket* socket)
+{
+    const auto pump = [this, socket] {
+        while (socket->state() == QAbstractSocket::ConnectedState
+            && socket->bytesToWrite() < 64 * 1024)
+            socket->sendTextMessage(QStringLiteral("prompt %1").arg(++m_floodPrompts));
+    };
+    connect(socket, &QWebSocket::bytesWritten, this, pump);
+    pump();
+}
+
 void CloudService::acceptWebSocket()
 {
     static const QString suffix = QStringLiteral("/Device/");
@@ -535,5 +592,7 @@ void CloudService::acceptWebSocket()
             emit deviceDisconnected(code);
         });
         emit deviceConnected(code);
+        if (m_channelMode == ChannelMode::PromptFlood)
+            flood(socket);
     }
 }

@@ -86,6 +86,18 @@ public:
     QStringList reports(const QString& code) const;
     void clearReports();
 
+    // How channels opened from now on behave.
+    enum class ChannelMode {
+        Normal,
+        EndlessMessage, // one text message without end: continuation frames, never a final one
+        PromptFlood, // distinct prompts as fast as the device reads them
+        FloodWithoutReading, // the same, and nothing the device sends is ever read
+    };
+    void setChannelMode(ChannelMode mode);
+    // What the hostile modes have sent: bytes of the endless messages, prompts of the floods.
+    qint64 hostileBytesSent() const;
+    int promptsSent() const;
+
 signals:
     void requestReceived(const CloudRequest& request);
     void deviceConnected(const QString& code);
@@ -104,9 +116,12 @@ private:
     CloudAnswer takeAnswer(const QString& resource, const QByteArray& method);
     CloudAnswer fromRegistry(const CloudRequest& request);
     CloudAnswer createDevice(const CloudRequest& request);
+    void acceptChannel();
     void acceptWebSocket();
+    void flood(QWebSocket* socket);
 
     QTcpServer* m_http;
+    QTcpServer* m_channelPort;
     QWebSocketServer* m_webSocket;
     QString m_basePath = QStringLiteral("/api/");
     QString m_requiredToken;
@@ -128,4 +143,7 @@ private:
 
     QMultiHash<QString, QWebSocket*> m_channels;
     QHash<QString, QStringList> m_reports;
+    ChannelMode m_channelMode = ChannelMode::Normal;
+    qint64 m_hostileBytes = 0; // of hostile channels already closed
+    int m_floodPrompts = 0; // of floods through the WebSocket server and closed hostile channels
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 // What the simulated machine has seen and done since it started (or since its record was
 // cleared).
 struct SimCounters {
@@ -8,6 +10,7 @@ struct SimCounters {
     int framesSent = 0; // good frames; junk and injected malformed frames are not counted
     int linksOpened = 0;
     int linksDropped = 0; // hang-ups the machine chose (injected faults)
+    qint64 noiseBytes = 0; // sent instead of frames (injected faults)
     int jobsStarted = 0;
     int jobsFinished = 0;
     int jobsStopped = 0;

@@ -186,6 +186,8 @@ void SimLink::makeNoise()
             bytes[i] = "0123456789,."[(m_noiseSent + i) % 12];
     }
     m_noiseSent += bytes.size();
+    if (m_machine)
+        m_machine->countNoise(bytes.size());
     emit bytesOut(bytes);
 }
 

@@ -108,6 +108,7 @@ public:
     void attach(SimLink* link);
     void detach(SimLink* link);
     void countDrop() { ++m_counters.linksDropped; }
+    void countNoise(int bytes) { m_counters.noiseBytes += bytes; }
     void log(const QString& line);
     bool isLogging() const;
 

@@ -2,6 +2,8 @@
 // the choice of transport, and the device's link-state table.
 
 #include "machinepeer.h"
+#include "residentmemory.h"
+#include "soak.h"
 #include "statuslines.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
@@ -463,16 +465,20 @@ void tst_LinkTcp::repeatedAddressKeepsTheParameter()
     QCOMPARE(device.dynamicPropertyNames(), QList<QByteArray> { name });
 }
 
-// The link carries a steady stream both ways without losing or reordering a frame. The run lasts
-// three seconds; set ZR_LINK_SOAK_SECONDS to soak it for longer.
+// The link carries a steady stream both ways without losing or reordering a frame, and its
+// memory stays flat. The run lasts three seconds; ZR_LINK_SOAK_SECONDS soaks it for longer.
+// Frames are checked as they arrive, so that a run of any length keeps none of them.
 void tst_LinkTcp::sustainedExchange()
 {
-    const int seconds = qMax(3, qEnvironmentVariableIntValue("ZR_LINK_SOAK_SECONDS"));
+    const int seconds = soakSeconds("ZR_LINK_SOAK_SECONDS", 3);
     ZRDeviceProperty packer;
     const QByteArray heartbeatAnswer = packer.pack("1010,0,1;", "CCMD");
 
     MachinePeer machine;
+    machine.keepReceived = false;
     int heartbeats = 0;
+    int received = 0; // requests the machine got, in order
+    int outOfOrder = 0;
     machine.answer = [&](const QByteArray& frame) {
         if (frame == heartbeatFrame) {
             ++heartbeats;
@@ -480,10 +486,21 @@ void tst_LinkTcp::sustainedExchange()
         }
         // "GET<n>;" is answered with "SET<n>:<n>;".
         const QByteArray n = frame.mid(frame.indexOf("GET") + 3).chopped(2);
+        if (frame != packer.pack("GET" + QByteArray::number(received++) + ';', "CMD"))
+            ++outOfOrder;
         return packer.pack("SET" + n + ":" + n + ";", "CMD");
     };
     TestDevice device;
     device.recordFrames = true;
+    int answered = 0; // answers the device got, in order
+    int beatsAnswered = 0;
+    device.onFrame = [&](const QString& frame) {
+        device.dispatched.clear();
+        if (frame.toUtf8() == heartbeatAnswer)
+            ++beatsAnswered;
+        else if (frame.toUtf8() != packer.pack(QString("SET%1:%1;").arg(answered++), "CMD"))
+            ++outOfOrder;
+    };
     prepare(device, machine.port());
     QVERIFY(device.connectDevice());
     QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
@@ -494,34 +511,34 @@ void tst_LinkTcp::sustainedExchange()
         for (int i = 0; i < 3; ++i)
             device.sendCMD(packer.pack(QString("GET%1;").arg(sent++), "CMD"));
     });
+    // Memory is measured once the link has settled in.
+    qint64 settledMemory = 0;
+    qint64 peakMemory = 0;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, [&] {
+        peakMemory = qMax(peakMemory, residentBytes());
+        if (settledMemory == 0)
+            settledMemory = peakMemory;
+    });
     sender.start(1);
+    QTimer::singleShot(1000, &sampler, [&sampler] { sampler.start(250); });
     // A plain event loop: QTest::qWait() sleeps between its passes and would starve the link.
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     sender.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(device.dispatched.size(), sent + heartbeats, 10000);
+    sampler.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(answered, sent, 10000);
+    QTRY_COMPARE(beatsAnswered, heartbeats);
 
-    int next = 0;
-    int beats = 0;
-    for (const QByteArray& frame : machine.frames()) {
-        if (frame == heartbeatFrame) {
-            ++beats;
-            continue;
-        }
-        QCOMPARE(frame, packer.pack(QString("GET%1;").arg(next++), "CMD"));
-    }
-    QCOMPARE(next, sent);
-    QVERIFY2(beats >= seconds - 1, QByteArray::number(beats));
-
-    next = 0;
-    for (const QString& frame : qAsConst(device.dispatched)) {
-        if (frame.toUtf8() == heartbeatAnswer)
-            continue;
-        QCOMPARE(frame.toUtf8(), packer.pack(QString("SET%1:%1;").arg(next++), "CMD"));
-    }
-    QCOMPARE(next, sent);
+    qInfo("%d frames each way and %d heartbeats in %d s; resident memory grew by %lld KiB", sent,
+        heartbeats, seconds, (peakMemory - settledMemory) / 1024);
+    QCOMPARE(outOfOrder, 0);
+    QCOMPARE(received, sent);
+    QVERIFY2(heartbeats >= seconds - 1, QByteArray::number(heartbeats));
     QVERIFY2(sent > seconds * 300, QByteArray::number(sent));
+    QVERIFY2(peakMemory - settledMemory < 32 * 1024 * 1024,
+        QByteArray::number(peakMemory - settledMemory));
 }
 
 // A host may send from a thread of its own; the frames still reach the machine whole and in order.
@@ -549,5 +566,5 @@ void tst_LinkTcp::framesFromAnotherThread()
     QCOMPARE(machine.received(), expected);
 }
 
-QTEST_GUILESS_MAIN(tst_LinkTcp)
+SOAK_TEST_MAIN(tst_LinkTcp, "ZR_LINK_SOAK_SECONDS", 3)
 #include "tst_link_tcp.moc"

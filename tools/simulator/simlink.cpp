@@ -129,9 +129,11 @@ void SimLink::sendFrame(const QByteArray& frame)
     }
     QByteArray bytes = junk() + frame;
     ++m_goodOut;
-    if (m_faults.malformedEvery > 0 && m_goodOut % m_faults.malformedEvery == 0)
+    const bool withMalformed
+        = m_faults.malformedEvery > 0 && m_goodOut % m_faults.malformedEvery == 0;
+    if (withMalformed)
         bytes += junk() + malformed();
-    enqueue(bytes, false);
+    enqueue(bytes, false, withMalformed ? 2 : 1);
 }
 
 void SimLink::hangUp()
@@ -210,11 +212,12 @@ QByteArray SimLink::malformed()
     }
 }
 
-void SimLink::enqueue(const QByteArray& bytes, bool hangUp)
+void SimLink::enqueue(const QByteArray& bytes, bool hangUp, int frames)
 {
     if (m_hangingUp)
         return;
-    m_queue.push_back({ bytes, m_clock.elapsed() + (hangUp ? 0 : m_faults.replyDelayMs), hangUp });
+    m_queue.push_back(
+        { bytes, m_clock.elapsed() + (hangUp ? 0 : m_faults.replyDelayMs), hangUp, frames });
     if (!m_pumpTimer.isActive())
         pump();
 }
@@ -243,6 +246,8 @@ void SimLink::pump()
             m_sentOfFront += piece.size();
         }
         if (m_sentOfFront >= bytes.size()) {
+            if (m_machine)
+                m_machine->countWritten(m_queue.front().frames);
             m_queue.pop_front();
             m_sentOfFront = 0;
         }

@@ -48,9 +48,10 @@ private:
         QByteArray bytes;
         qint64 dueMs;
         bool hangUp;
+        int frames; // good and malformed frames among the bytes
     };
 
-    void enqueue(const QByteArray& bytes, bool hangUp);
+    void enqueue(const QByteArray& bytes, bool hangUp, int frames = 0);
     void pump();
     quint32 random();
     QByteArray junk();

@@ -109,6 +109,7 @@ public:
     void detach(SimLink* link);
     void countDrop() { ++m_counters.linksDropped; }
     void countNoise(int bytes) { m_counters.noiseBytes += bytes; }
+    void countWritten(int frames) { m_counters.framesWritten += frames; }
     void log(const QString& line);
     bool isLogging() const;
 

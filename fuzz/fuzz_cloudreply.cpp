@@ -3,30 +3,13 @@
 // job. Nothing may crash, the record may only ever hold ids above 0, and a work record goes out
 // only under a device id the service gave.
 
-#include "fuzzcloud.h"
-#include "lookupretry.h"
+#include "fuzzsupport.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
-
-#include <QCoreApplication>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(quiet);
-    setCloudLookupRetryDelay(0);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

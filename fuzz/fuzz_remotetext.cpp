@@ -2,26 +2,12 @@
 // with "66," is a task report from the machine instead. The device answers within its pace with
 // runtime reports built from whatever the reports left in its task record; nothing may crash.
 
+#include "fuzzsupport.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
-#include <QCoreApplication>
-
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(quiet);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

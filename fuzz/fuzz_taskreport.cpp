@@ -2,28 +2,13 @@
 // then the job is closed and its work record posted. Nothing may crash or overflow, and the work
 // record carries the copies the last report gave.
 
-#include "fuzzcloud.h"
+#include "fuzzsupport.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
-
-#include <QCoreApplication>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(quiet);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

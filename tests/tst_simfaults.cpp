@@ -54,6 +54,19 @@ private:
 
 namespace {
 
+// A machine with these options on a TCP port, and a client connected to it.
+struct MachineOnTcp {
+    explicit MachineOnTcp(const SimOptions& options)
+        : machine(options)
+        , front(&machine)
+    { }
+    bool connect() { return front.listen() && client.connectTo(front.port()); }
+
+    SimMachine machine;
+    SimTcpFront front;
+    Client client;
+};
+
 const QList<QByteArray> conversation = {
     frame("CCMD", "1010;"),
     frame("CMD", "GET11;12;13;"),
@@ -342,11 +355,10 @@ void tst_SimFaults::silentMachine()
     options.silentAtPercent = atPercent;
     options.speedMmPerSecond = 1000;
     options.reportIntervalMs = 20;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
+    MachineOnTcp rig(options);
+    QVERIFY(rig.connect());
+    SimMachine& machine = rig.machine;
+    Client& client = rig.client;
     client.send("CMD", "NUM:1;");
     client.send("PLT", square(100)); // 400 mm: 0.4 s
     QVERIFY(!client.waitForPayload("66,1,").isEmpty());
@@ -388,11 +400,10 @@ void tst_SimFaults::noise()
     options.noise = kind;
     options.noiseAfterFrames = 1;
     options.noiseBytesPerSecond = 200000;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
+    MachineOnTcp rig(options);
+    QVERIFY(rig.connect());
+    SimMachine& machine = rig.machine;
+    Client& client = rig.client;
     client.send("CCMD", "1010;");
     QVERIFY(client.waitForFrames(1));
     const QByteArray answer = client.frames().first();

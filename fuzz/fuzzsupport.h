@@ -1,14 +1,23 @@
 #pragma once
 
-// A cloud client for the fuzz targets: it sends nothing, keeps each handler a device hands it,
-// and answers them with replies made from the fuzzer's bytes.
+// What the fuzz targets share: a quiet application, and a cloud client that sends nothing,
+// keeps each handler a device hands it, and answers them with replies made from the fuzzer's
+// bytes.
 
 #include "corvanecloud.h"
 
+#include <QCoreApplication>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
 #include <deque>
+
+// The application the device needs, with Qt's messages silenced: they would drown the fuzzer's.
+inline void startQuietApplication(int* argc, char*** argv)
+{
+    static QCoreApplication app(*argc, *argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
 
 // A finished reply with a status (0: none arrived), a body, and whether it came whole.
 class CannedReply : public QNetworkReply {

@@ -16,6 +16,7 @@
 #include "simtcpfront.h"
 #include "soak.h"
 
+#include <QJsonDocument>
 #include <QtTest>
 
 using T = ZRDeviceInterface;
@@ -66,7 +67,8 @@ void soak_Job::jobsWithFaults()
     CorvaneCloud client(service.httpBase(), service.wsBase());
 
     SimOptions options;
-    options.speedMmPerSecond = 500;
+    // Jobs of one to two seconds: long after the hang-up, time enough to connect again.
+    options.speedMmPerSecond = 250;
     options.reportIntervalMs = 20;
     options.chunkMax = 48;
     options.junkMax = 6;
@@ -128,7 +130,16 @@ void soak_Job::jobsWithFaults()
         device.property_ptr("TASK_COPIES")->setValue(2);
         device.setPlt(QString::fromLatin1(simtest::square(40 + jobs % 20)));
         device.startTask();
-        QTRY_VERIFY_WITH_TIMEOUT(task().value("Status").toInt() == 3, 20000);
+        const auto why = [&] {
+            return QStringLiteral("job %1: the device's record %2, the machine's job %3 at %4 %, "
+                                  "%5 hang-ups, %6 reconnections")
+                .arg(QString::number(jobs + 1),
+                    QString::fromUtf8(QJsonDocument(task()).toJson(QJsonDocument::Compact)),
+                    QString::number(machine.jobStatus()), QString::number(machine.jobPercent()),
+                    QString::number(machine.counters().linksDropped),
+                    QString::number(reconnections));
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(task().value("Status").toInt() == 3, qPrintable(why()), 20000);
         QCOMPARE(task().value("Finished").toInt(), 2);
         device.stopTask();
         ++jobs;

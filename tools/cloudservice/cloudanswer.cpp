@@ -45,7 +45,8 @@ CloudAnswer CloudAnswer::endless()
 
 CloudAnswer CloudAnswer::garbage()
 {
-    return raw(200, QByteArray("\xff\xfe{\"id\": 4242,,, \x00\x01 ]]", 24));
+    static const char bytes[] = "\xff\xfe{\"id\": 4242,,, \x00\x01 ]]";
+    return raw(200, QByteArray(bytes, sizeof bytes - 1));
 }
 
 CloudAnswer CloudAnswer::truncated()

@@ -544,9 +544,9 @@ void CloudService::acceptChannel()
             m_channelMode == ChannelMode::EndlessMessage ? HostileChannel::EndlessMessage
                                                          : HostileChannel::FloodWithoutReading,
             this);
-        connect(channel, &QObject::destroyed, this, [this, channel] {
-            m_hostileBytes += channel->bytesSent();
-            m_floodPrompts += channel->promptsSent();
+        connect(channel, &HostileChannel::closed, this, [this](qint64 bytes, int prompts) {
+            m_hostileBytes += bytes;
+            m_floodPrompts += prompts;
         });
     }
 }

@@ -19,7 +19,12 @@ HostileChannel::HostileChannel(QTcpSocket* socket, Kind kind, QObject* parent)
     socket->setParent(this);
     connect(socket, &QTcpSocket::readyRead, this, &HostileChannel::readHandshake);
     connect(socket, &QTcpSocket::bytesWritten, this, &HostileChannel::pump);
-    connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        emit closed(m_sent, m_prompts);
+        m_sent = 0;
+        m_prompts = 0;
+        deleteLater();
+    });
     readHandshake();
 }
 

@@ -18,11 +18,13 @@ public:
     // Takes the socket over, as a child.
     HostileChannel(QTcpSocket* socket, Kind kind, QObject* parent = nullptr);
 
+    // What it has sent while open; once closed, closed() has told.
     qint64 bytesSent() const { return m_sent; }
     int promptsSent() const { return m_prompts; }
 
 signals:
     void opened();
+    void closed(qint64 bytesSent, int promptsSent);
 
 private:
     void readHandshake();

@@ -28,6 +28,8 @@ private slots:
 
     void fileJob();
     void paceFollowsPathLength();
+    void jobLengthOfArcsAndLabels_data();
+    void jobLengthOfArcsAndLabels();
     void pauseResumeStop();
     void cutFileDuringJobIsIgnored();
     void qrCodeJob();
@@ -298,6 +300,31 @@ void tst_Simulator::paceFollowsPathLength()
     const double ratio = double(long_) / double(short_);
     QVERIFY2(
         ratio > 2.0 && ratio < 4.0, qPrintable(QString("%1 ms, %2 ms").arg(short_).arg(long_)));
+}
+
+void tst_Simulator::jobLengthOfArcsAndLabels_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("circle") << QByteArray("IN;PU4000,4000;CI400;") << "62.7 mm to cut";
+    QTest::newRow("arc and line") << QByteArray("IN;PU400,0;PD;AA0,0,180;PR0,-400;")
+                                  << "41.4 mm to cut";
+    QTest::newRow("label") << QByteArray("IN;PU0,0;LBtext")
+                           << "cut file not read: line 1: a text label";
+}
+
+void tst_Simulator::jobLengthOfArcsAndLabels()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, logged);
+    start();
+    QStringList lines;
+    QObject listening;
+    connect(m_machine.get(), &SimMachine::logLine, &listening,
+        [&](const QString& line) { lines << line; });
+    m_client->send("PLT", file);
+    QVERIFY2(QTest::qWaitFor([&] { return lines.join('\n').contains(logged); }, 3000),
+        qPrintable(lines.join('\n')));
 }
 
 void tst_Simulator::pauseResumeStop()

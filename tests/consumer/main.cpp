@@ -1,4 +1,5 @@
 #include <zrcommoninterface.h>
+#include <zrcutfile.h>
 #include <zrdeviceproperty.h>
 
 #include <QCoreApplication>
@@ -33,6 +34,18 @@ int main(int argc, char** argv)
     ZRDeviceProperty* name = cutter->property_ptr("DEVICE_MODEL");
     if (!name || name->value().toString() != "ZR-TX4150V")
         return 4;
+    // The cut-file library reads, orders and writes a job.
+    ZRCut::Drawing drawing;
+    ZRCut::CutJob job;
+    QByteArray hpgl;
+    QString error;
+    if (!ZRCut::readHpgl("IN;PU0,0;PD400,0,400,400,0,400,0,0;PU;", &drawing, &error)
+        || !ZRCut::planCut(drawing, {}, &job, &error) || !ZRCut::writeHpgl(job, &hpgl, &error)) {
+        out << error << "\n";
+        return 5;
+    }
+    out << "cut file: " << drawing.contours.size() << " contours, " << job.cutLengthMm << " mm, "
+        << hpgl.left(7) << "\n";
     out << "plugins: " << ZRDEVICE_PLUGIN_DIR << "\n"
         << "TCP_PORT " << port->value().toInt() << ", frame " << frame.toHex() << "\n";
     return 0;

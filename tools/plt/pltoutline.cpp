@@ -1,5 +1,7 @@
 #include "pltoutline.h"
 
+#include <hpgltext.h>
+
 #include <QLineF>
 
 #include <cmath>
@@ -9,54 +11,9 @@ namespace {
 // Coordinates beyond this (25 km) are damage, not drawing; they would swamp every length.
 constexpr double maxUnits = 1e9;
 
-bool isLetter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
-}
-
-// Reads one number at p: an optional sign, digits, an optional fraction. Leaves p after it and
-// returns false, with p unmoved, when no digit is there.
-bool readNumber(const char*& p, const char* end, double* value)
-{
-    const char* q = p;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) {
-        negative = *q == '-';
-        ++q;
-    }
-    double number = 0;
-    bool digits = false;
-    while (q < end && isDigit(*q)) {
-        number = number * 10 + (*q - '0');
-        digits = true;
-        ++q;
-    }
-    if (q < end && *q == '.') {
-        ++q;
-        double scale = 0.1;
-        while (q < end && isDigit(*q)) {
-            number += (*q - '0') * scale;
-            scale /= 10;
-            digits = true;
-            ++q;
-        }
-    }
-    if (!digits)
-        return false;
-    p = q;
-    *value = negative ? -number : number;
-    return true;
-}
+using ZRCut::Hpgl::isLetter;
+using ZRCut::Hpgl::readNumber;
+using ZRCut::Hpgl::upper;
 
 } // namespace
 

@@ -8,9 +8,24 @@ SimJob::SimJob(Kind kind, const QByteArray& name, int copies)
     , m_copies(qMax(1, copies))
 { }
 
-void SimJob::load(const PltOutline& outline)
+void SimJob::load(const ZRCut::Drawing& drawing)
 {
-    m_outline = outline;
+    // Contours in the drawing's order, a travel move to the start of each.
+    m_segments.clear();
+    m_length = 0;
+    QPointF position;
+    for (const ZRCut::Contour& contour : drawing.contours) {
+        m_segments.append({ position, contour.points.first(), false });
+        position = contour.points.first();
+        QVector<QPointF> points = contour.points;
+        if (contour.closed)
+            points.append(points.first());
+        for (const QPointF& point : qAsConst(points).mid(1)) {
+            m_segments.append({ position, point, true });
+            m_length += QLineF(position, point).length();
+            position = point;
+        }
+    }
     m_loaded = true;
     m_segment = 0;
     m_along = 0;
@@ -21,9 +36,8 @@ double SimJob::cut(double mm)
 {
     double done = 0;
     while (m_loaded && !isDone()) {
-        const QVector<PltSegment>& segments = m_outline.segments();
-        while (m_segment < segments.size()) {
-            const PltSegment& segment = segments.at(m_segment);
+        while (m_segment < m_segments.size()) {
+            const Segment& segment = m_segments.at(m_segment);
             if (!segment.penDown) {
                 m_position = segment.to;
                 m_along = 0;
@@ -59,12 +73,12 @@ double SimJob::remainingInCopyMm() const
 {
     if (!m_loaded || isDone())
         return 0;
-    return qMax(0.0, m_outline.penDownLengthMm() - m_cutInCopy);
+    return qMax(0.0, m_length - m_cutInCopy);
 }
 
 double SimJob::percent() const
 {
-    const double length = m_outline.penDownLengthMm();
+    const double length = m_length;
     double copyShare = 0;
     if (m_loaded && !isDone() && length > 0)
         copyShare = qBound(0.0, m_cutInCopy / length, 1.0);

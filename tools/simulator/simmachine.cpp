@@ -468,15 +468,23 @@ void SimMachine::handleQrData(const QByteArray& payload)
     loadQueuedQrData();
 }
 
+ZRCut::Drawing SimMachine::readCutFile(const QByteArray& data)
+{
+    ZRCut::Drawing drawing;
+    QString error;
+    if (!ZRCut::readHpgl(data, &drawing, &error))
+        log(QStringLiteral("cut file not read: ") + error);
+    return drawing;
+}
+
 void SimMachine::startFileJob(const QByteArray& cutFile, int copies)
 {
-    const PltOutline outline = PltOutline::fromHpgl(cutFile);
     const QByteArray name
         = "job-" + QByteArray::number(++m_fileCounter).rightJustified(4, '0') + ".plt";
     settleJog();
     m_jogDirection[0] = m_jogDirection[1] = 0;
     m_job.reset(new SimJob(SimJob::File, name, copies));
-    m_job->load(outline);
+    m_job->load(readCutFile(cutFile));
     m_paused = false;
     m_dropDone = false;
     m_silenceDone = false;
@@ -485,7 +493,7 @@ void SimMachine::startFileJob(const QByteArray& cutFile, int copies)
     log(QStringLiteral("job %1: %2 copies, %3 mm to cut")
             .arg(QString::fromLatin1(name))
             .arg(m_job->copies())
-            .arg(outline.penDownLengthMm(), 0, 'f', 1));
+            .arg(m_job->lengthMm(), 0, 'f', 1));
     emit jobStarted(name);
     beginCutting();
 }
@@ -530,7 +538,7 @@ void SimMachine::loadQueuedQrData()
 {
     if (!m_job || !m_job->waitingForData() || !m_qrCodeRead || m_paused || m_qrData.isEmpty())
         return;
-    m_job->load(PltOutline::fromHpgl(m_qrData.takeFirst()));
+    m_job->load(readCutFile(m_qrData.takeFirst()));
     beginCutting();
 }
 

@@ -4,6 +4,8 @@
 #include "simframe.h"
 #include "simoptions.h"
 
+#include <zrcutfile.h>
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -121,6 +123,8 @@ signals:
     void silenceChanged(bool silent);
 
 private:
+    // The cut file's drawing; an empty one, and a log line, when it cannot be read.
+    ZRCut::Drawing readCutFile(const QByteArray& data);
     void handleRegisters(SimLink* from, const QByteArray& payload);
     void handleCommand(SimLink* from, const QByteArray& payload);
     void handleFile(const QByteArray& payload);

@@ -1,0 +1,188 @@
+#pragma once
+
+// Cut files as a shop has them: SVG, DXF and HP-GL read into one outline model, placed on the
+// table, ordered for the knife, compensated for a drag knife, written as the HP-GL the machine
+// takes and drawn as a preview.
+//
+// Every length is in millimetres, every point on the machine's table: x to the right, y away
+// from the operator (upwards, as plotters draw). Long operations take a Progress, report how far
+// they are and stop soon after its cancel flag is raised; a stopped or failed operation returns
+// false with the reason in *error and leaves its output untouched.
+
+#include <QByteArray>
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+namespace ZRCut {
+
+// One contour of a drawing: a polyline. A closed one joins its last point to its first, which
+// is not repeated. layer names the source's layer or colour ("0", "#ff0000", "pen 1").
+struct Contour {
+    QVector<QPointF> points;
+    bool closed = false;
+    QString layer;
+
+    double lengthMm() const;
+    QRectF bounds() const;
+};
+
+struct Drawing {
+    QVector<Contour> contours;
+    // What the source held that is not cut (text, pictures, entity kinds the reader leaves out).
+    QStringList warnings;
+
+    QRectF bounds() const;
+    double lengthMm() const;
+    int pointCount() const;
+};
+
+// Progress of a long operation: report gets 0 to 100 from the calling thread now and then;
+// cancel, when set, is polled often enough for the operation to stop within a small fraction of
+// a second, from any thread (Ctrl-C, a Stop button).
+struct Progress {
+    std::function<void(int percent)> report;
+    const std::atomic_bool* cancel = nullptr;
+};
+
+// HP-GL plotter units in a millimetre: the unit of every cut file the machine takes.
+constexpr double hpglUnitsPerMm = 40.0;
+constexpr double defaultToleranceMm = 0.05;
+
+struct ReadOptions {
+    // Largest distance between a curve and the chords that stand for it.
+    double toleranceMm = defaultToleranceMm;
+    Progress progress;
+};
+
+// Reads a cut file, choosing the reader by its extension (.svg, .dxf, .plt/.hpgl/.hpg) or, for
+// others, by its content. Errors name the file and what is wrong with it; a file with nothing
+// to cut is an error, never an empty drawing.
+bool readFile(
+    const QString& path, Drawing* drawing, QString* error, const ReadOptions& options = {});
+// The readers on their own; their errors do not name a file.
+bool readSvg(
+    const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
+bool readDxf(
+    const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
+// HP-GL: IN, PU, PD, PA, PR (any number of points), CI, AA, AR, EA, ER; SP, VS, FS, DF and the
+// like are accepted and ignored. Labels (LB), encoded polylines (PE) and scaling (SC) are
+// refused naming their line, and so is a byte the machine's frames cannot carry (0x02, 0x03),
+// with its position.
+bool readHpgl(
+    const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
+
+// Checks that data can travel in the machine's frames: no byte 0x02 or 0x03. On failure,
+// *error tells the first such byte and where it stands (offset and line).
+bool checkFrameSafe(const QByteArray& data, QString* error);
+
+// Where the design goes on the table. The design is scaled, mirrored (x turned over) and rotated
+// (degrees, counter-clockwise; multiples of 90 are exact) about its own lower-left corner, which
+// then stays where it was, moved by move; fit instead scales it to the largest size at which all
+// copies fit the work area from move on. Copies stand in rows of columns (0: as many as fit
+// across the work area, or all in one row when it is unknown), gapMm apart, upwards and to the
+// right of the first.
+struct Placement {
+    double scale = 1.0;
+    double rotationDeg = 0.0;
+    bool mirror = false;
+    QPointF move;
+    bool fit = false;
+    int copies = 1;
+    int columns = 0;
+    double gapMm = 5.0;
+};
+
+// Places the drawing. workArea is the table's size in mm (the machine's WORKAREA_X/_Y, which
+// count half millimetres, times 0.5); an empty size checks nothing but negative coordinates.
+// A result that leaves the work area or has negative coordinates is an error telling by how
+// much.
+bool place(const Drawing& drawing, const Placement& placement, const QSizeF& workArea,
+    Drawing* placed, QString* error);
+
+// What the knife needs besides the order. Both aids are for the drag knife (tool type 0 of
+// SP1_TOOL/SP2_TOOL) and are off unless asked for: some firmware compensates by itself.
+struct KnifeOptions {
+    // Distance from the holder's axis to the blade's tip; 0 for none. At every corner sharper
+    // than swivelThresholdDeg (the change of direction) the holder swivels the blade round on an
+    // arc about the corner.
+    double bladeOffsetMm = 0.0;
+    double swivelThresholdDeg = 30.0;
+    // Closed contours are cut this much further along their start.
+    double overcutMm = 0.0;
+    double toleranceMm = defaultToleranceMm;
+};
+
+struct CutOptions {
+    // Inner contours before the contours that enclose them, then the nearest start next,
+    // starting closed contours at their nearest point and open ones from their nearer end.
+    // Without it, the drawing's own order, each contour as drawn.
+    bool optimizeOrder = true;
+    KnifeOptions knife;
+    // When given (mm), a knife path beyond it is an error, as one below 0 always is.
+    QSizeF workArea;
+    Progress progress;
+};
+
+// One contour's turn in the job: where the knife goes down on it and which way it runs.
+struct CutStep {
+    int contour = 0;
+    int start = 0;
+    bool reversed = false;
+};
+
+// A job ready to cut: the drawing (shared, not copied), the order and the knife aids. The knife
+// starts at the origin and travels pen up from the end of each path to the start of the next.
+struct CutJob {
+    Drawing drawing;
+    QVector<CutStep> steps;
+    KnifeOptions knife;
+    double cutLengthMm = 0;
+    double travelLengthMm = 0;
+    // Extent of every pen-down path.
+    QRectF bounds;
+
+    // The pen-down path of a step, as the holder moves: overcut and blade offset applied.
+    QVector<QPointF> path(int step) const;
+    // Seconds at the given speeds (mm/s): the station's cutting speed and PU_SPEED; -1 when a
+    // speed is not above 0.
+    double estimatedSeconds(double cutSpeed, double travelSpeed) const;
+};
+
+// Orders the drawing's contours and measures the job. Errors: an empty drawing, knife settings
+// out of range, a knife path off the table (the blade offset reaches beyond the design), and
+// cancellation.
+bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QString* error);
+
+// Every inner contour's enclosing contour (index into contours), or -1: the smallest closed
+// contour around it.
+QVector<int> enclosingContours(const QVector<Contour>& contours);
+
+// The job as HP-GL the machine takes (setPlt): plotter units, PU travel, PD cuts. false only
+// when cancelled.
+bool writeHpgl(const CutJob& job, QByteArray* hpgl, QString* error, const Progress& progress = {});
+
+struct PreviewOptions {
+    // The part of the table to show; an empty rectangle shows the job's extent.
+    QRectF area;
+    QColor background = Qt::white;
+    QColor cut = QColor(0x20, 0x20, 0x20);
+    QColor travel = QColor(0xe0, 0x40, 0x30);
+    bool showTravel = true;
+    Progress progress;
+};
+
+// A picture of the job, y upwards, the area scaled to fit size with a small margin and drawn
+// from an outline simplified to the picture's pixels. A null image when cancelled or when size
+// leaves no room.
+QImage renderPreview(const CutJob& job, const QSize& size, const PreviewOptions& options = {});
+
+} // namespace ZRCut

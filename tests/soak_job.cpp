@@ -143,6 +143,8 @@ void soak_Job::jobsWithFaults()
         QCOMPARE(task().value("Finished").toInt(), 2);
         device.stopTask();
         ++jobs;
+        // The service's own record of reports would grow the run; they are counted as they come.
+        service.clearReports();
         peakMemory = qMax(peakMemory, residentBytes());
         if (jobs == 3)
             settledMemory = peakMemory;
@@ -161,7 +163,7 @@ void soak_Job::jobsWithFaults()
     QCOMPARE(reconnections, jobs);
     QCOMPARE(machine.counters().framesRejected, 0);
     QVERIFY2(reports >= progress && reports <= progress + prompts + 1, QByteArray::number(reports));
-    QVERIFY2(peakMemory - settledMemory < 32 * 1024 * 1024,
+    QVERIFY2(peakMemory - settledMemory < 16 * 1024 * 1024,
         QByteArray::number(peakMemory - settledMemory));
 }
 

@@ -388,26 +388,33 @@ void tst_SimFaults::silentMachine()
 void tst_SimFaults::noise_data()
 {
     QTest::addColumn<SimOptions::Noise>("kind");
-    QTest::newRow("unterminated") << SimOptions::Noise::Unterminated;
-    QTest::newRow("garbage") << SimOptions::Noise::Garbage;
+    QTest::addColumn<int>("after");
+    QTest::newRow("unterminated") << SimOptions::Noise::Unterminated << 1;
+    QTest::newRow("garbage") << SimOptions::Noise::Garbage << 1;
+    QTest::newRow("unterminated from the start") << SimOptions::Noise::Unterminated << 0;
 }
 
-// After its first answer the machine babbles at the rate asked, and answers nothing more.
+// From the start, or after its first answer, the machine babbles at the rate asked and answers
+// nothing more.
 void tst_SimFaults::noise()
 {
     QFETCH(SimOptions::Noise, kind);
+    QFETCH(int, after);
     SimOptions options;
     options.noise = kind;
-    options.noiseAfterFrames = 1;
+    options.noiseAfterFrames = after;
     options.noiseBytesPerSecond = 200000;
     MachineOnTcp rig(options);
     QVERIFY(rig.connect());
     SimMachine& machine = rig.machine;
     Client& client = rig.client;
     client.send("CCMD", "1010;");
-    QVERIFY(client.waitForFrames(1));
-    const QByteArray answer = client.frames().first();
-    QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
+    QByteArray answer;
+    if (after == 1) {
+        QVERIFY(client.waitForFrames(1));
+        answer = client.frames().first();
+        QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
+    }
     client.send("CCMD", "2;");
     QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 3000));
     const QByteArray noise = client.bytes().mid(client.bytes().indexOf(answer) + answer.size());

@@ -168,9 +168,6 @@ void SimLink::startNoise()
     m_noisy = true;
     m_queue.clear();
     m_sentOfFront = 0;
-    if (m_faults.noise == SimOptions::Noise::Unterminated)
-        emit bytesOut(QByteArray("\x02"
-                                 "99999;CCMD;66,1,"));
     m_noiseTimer.start(noiseTickMs);
 }
 
@@ -186,6 +183,9 @@ void SimLink::makeNoise()
     } else {
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = "0123456789,."[(m_noiseSent + i) % 12];
+        if (m_noiseSent == 0)
+            bytes.prepend("\x02"
+                          "99999;CCMD;66,1,");
     }
     m_noiseSent += bytes.size();
     if (m_machine)

@@ -48,6 +48,8 @@ ZRDeviceProperty* createParameter(const CatalogueRow& row)
 
 void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows)
 {
+    if (!device)
+        return;
     for (const CatalogueRow& row : rows)
         adoptParameter(device, row.name, createParameter(row));
 }
@@ -55,6 +57,8 @@ void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows)
 void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
     GroupEditor editor)
 {
+    if (!device)
+        return;
     ZRDeviceProperty* parameter = createBareParameter(group);
     if (editor == GroupEditor::BeforeMembers)
         setEditor(parameter, group);

@@ -34,7 +34,8 @@ const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name
 // Creates the row's parameter, with its "WIDGET" when the row has an editor. The caller owns it.
 ZRDeviceProperty* createParameter(const CatalogueRow& row);
 
-// Creates the rows in table order and hangs each on the device, which owns them.
+// Creates the rows in table order and hangs each on the device, which owns them. The builders
+// pass on the device a host gave them: a null device gets nothing.
 void hangRows(ZRDeviceInterface* device, const QVector<CatalogueRow>& rows);
 
 // Where a group's own "WIDGET" stands among its dynamic properties. Editors skip it when they
@@ -43,6 +44,6 @@ enum class GroupEditor { BeforeMembers, AfterMembers };
 
 // Creates the group row's parameter, hangs the named members on it in member order (each found
 // on the device, which keeps owning it; a name the device lacks is skipped), places its "WIDGET",
-// and hangs the group on the device, which owns it.
+// and hangs the group on the device, which owns it; nothing for a null device.
 void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
     GroupEditor editor);

@@ -10,6 +10,9 @@
 #include <QJsonObject>
 #include <QWebSocket>
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
 int integerValueOf(ZRDeviceProperty* parameter)
@@ -17,12 +20,25 @@ int integerValueOf(ZRDeviceProperty* parameter)
     return parameter ? parameter->value().toInt() : 0;
 }
 
+// The task file's path length, rounded to the nearest integer: a length measured along curves is
+// rarely a whole number. Beyond int's range it saturates; what is no number reads as 0.
+int pathLengthOf(const QJsonValue& value)
+{
+    const double rounded = std::round(value.toDouble());
+    if (std::isnan(rounded))
+        return 0;
+    return int(
+        qBound<double>(std::numeric_limits<int>::min(), rounded, std::numeric_limits<int>::max()));
+}
+
 } // namespace
 
 void ZRCommonInterface::device_task_to_cloud()
 {
+    if (!web_socket)
+        return;
     ZRDeviceProperty* task = property_ptr("TASK");
-    if (!task || !web_socket || !RemoteReports::of(this, web_socket)->maySend())
+    if (!task || !RemoteReports::of(this, web_socket)->maySend())
         return;
 
     // The preview goes into this message only; the task record itself never carries it.
@@ -64,7 +80,7 @@ void ZRCommonInterface::device_task_record_to_cloud()
     if (!fileInfo)
         return;
     const QJsonObject file = fileInfo->value().toJsonObject();
-    const int pathLength = file.value(QLatin1String("path_length")).toInt();
+    const int pathLength = pathLengthOf(file.value(QLatin1String("path_length")));
     if (pathLength == 0)
         return;
     ZRDeviceProperty* startTime = property_ptr("TASK_START_TIME");

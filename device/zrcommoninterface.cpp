@@ -19,6 +19,8 @@ ZRCommonInterface::~ZRCommonInterface()
 {
     delete usb_operate;
     if (tcp_socket) {
+        // Closing a live link reports it; a device being destroyed tells the host nothing more.
+        tcp_socket->disconnect(this);
         tcp_socket->close();
         delete tcp_socket;
     }

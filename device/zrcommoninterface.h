@@ -6,10 +6,13 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMutex>
+#include <QPair>
+#include <QQueue>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QTranslator>
+#include <QVector>
 
 class QTcpSocket;
 class QWebSocket;
@@ -28,37 +31,50 @@ class UsbOperate;
 class ZRCommonInterface : public ZRDeviceInterface {
     Q_OBJECT
 public:
+    // device/zrcommoninterface.cpp: construction and destruction, the factory, lookup by name,
+    // the default user parameters and the language.
     explicit ZRCommonInterface(QObject* parent = nullptr);
     ~ZRCommonInterface() override;
-
     ZRDeviceInterface* initInstance() override;
+    ZRDeviceProperty* property_ptr(const char* name) override;
+    QStringList userProperty() override;
+    // Picks the translation language from the system locale: "ja_JP", "" under zh_CN (the
+    // built-in texts are Chinese), otherwise "en_US".
+    void systemLanguage();
+
+    // link/connections.cpp: the transports, their link reports and the heartbeat.
     void setUSBPath(QString path) override;
     void setIPAddress(QString address) override;
     bool connectDevice() override;
-    ZRDeviceProperty* property_ptr(const char* name) override;
-    QStringList userProperty() override;
-    void sendCMD(QByteArray frame) override;
-    void setCorvaneCloud(CorvaneCloud* cloud, QString code) override;
-    void startTask() override;
-    void stopTask() override;
-    void move(int first, int second) override;
-
-    // Receives each complete frame from the machine, STX to ETX included.
-    virtual void decode_cmd(QString frame);
-
-    // Link: transports, heartbeat, frames.
     void connect_usb(QString path);
     void connect_tcp(QString address);
     void heartbeat_switch(bool on);
+
+    // link/frames.cpp: sending frames, and cutting received bytes into frames.
+    void sendCMD(QByteArray frame) override;
     void send_cmd(QByteArray frame);
     void decode_buffer();
     // Splits one reply item such as "SET7:15" into name "SET", number 7 and value "15".
     void decode_cmd(QString item, QString& name, int& number, QString& value);
 
-    // Tasks.
+    // protocol/dispatch.cpp: receives each complete frame from the machine, STX to ETX included,
+    // and hands its values to the parameter it answers.
+    virtual void decode_cmd(QString frame);
+    // protocol/dispatch.cpp: notes every change of the device's dynamic properties.
+    bool event(QEvent* event) override;
+
+    // protocol/tasks.cpp: starting and closing a job, and the machine's progress reports.
+    void startTask() override;
+    void stopTask() override;
     void decode_task(QString report);
 
-    // Catalogue builders. Each fills the device it is given, which need not be this object.
+    // protocol/jogging.cpp.
+    void move(int first, int second) override;
+
+    // catalogue/: the group builders. Each fills the device it is given, which need not be this
+    // object. settings.cpp: init157, init437; information.cpp: info_157, info_437;
+    // geometry.cpp: camera_offset_*, scale_*, work_area_*; toolstations.cpp: tool_space_157,
+    // sp1_157, sp2_157; movement.cpp: move_157; feeding.cpp: feed_157.
     void init157(ZRDeviceInterface* device);
     void info_157(ZRDeviceInterface* device);
     void camera_offset_157(ZRDeviceInterface* device);
@@ -75,50 +91,81 @@ public:
     void scale_437(ZRDeviceInterface* device);
     void work_area_437(ZRDeviceInterface* device);
 
-    // Cloud and remote channel.
+    // cloud/registration.cpp: attaching the cloud client and registering the machine.
+    void setCorvaneCloud(CorvaneCloud* cloud, QString code) override;
     void cloud_device_get(QJsonObject body);
     void cloud_device_new(QJsonObject body);
     void cloud_device_update(QJsonObject body);
     void cloud_device_model_get(QJsonObject body);
+
+    // cloud/reporting.cpp: the runtime report and the work record.
     void cloud_device_workrecord(QJsonObject body);
     void device_task_to_cloud();
     void device_task_record_to_cloud();
     void device_info_to_cloud();
+
+    // cloud/remote.cpp: the remote channel; its slots follow the link's.
     void connect_websocket();
 
-    // Picks the translation language from the system locale: "ja_JP", "" under zh_CN (the
-    // built-in texts are Chinese), otherwise "en_US".
-    void systemLanguage();
-
 public slots:
+    // link/connections.cpp.
     void slot_usb_write(QByteArray data);
     void slot_usb_read(QByteArray data);
     void slot_usb_status(int s);
     void slot_tcp_socket_read();
     void slot_tcp_socket_state(QAbstractSocket::SocketState s);
     void slot_device_timer();
+    // cloud/remote.cpp.
     void slot_websocket_connected();
     void slot_websocket_disconnected();
     void slot_websocket_error(QAbstractSocket::SocketError error);
     void slot_websocket_text_received(const QString& message);
 
 protected:
-    UsbOperate* usb_operate = nullptr;
-    QTcpSocket* tcp_socket = nullptr;
-    QByteArray recv_buffer;
-    QTimer device_timer;
-    CorvaneCloud* corvane_cloud = nullptr;
-    QWebSocket* web_socket = nullptr;
-    QString last_task_frame;
-    QString last_remote_text;
-    QMutex send_mutex;
-    QTranslator translator;
-    QJsonObject cloud_device;
-    QString language;
+    UsbOperate* usb_operate = nullptr; // link/connections.cpp
+    QTcpSocket* tcp_socket = nullptr; // link/connections.cpp
+    QByteArray recv_buffer; // link/frames.cpp
+    QTimer device_timer; // link/connections.cpp
+    CorvaneCloud* corvane_cloud = nullptr; // cloud/registration.cpp
+    QWebSocket* web_socket = nullptr; // cloud/remote.cpp
+    QString last_task_frame; // protocol/dispatch.cpp
+    QString last_remote_text; // cloud/remote.cpp
+    QMutex send_mutex; // link/frames.cpp
+    QTranslator translator; // plugin/zrtx4150v.cpp
+    QJsonObject cloud_device; // cloud/registration.cpp
+    QString language; // device/zrcommoninterface.cpp
+
+    // protocol/dispatch.cpp: the parameters a reply with this command number may reach (a CMD or
+    // CCMD parameter whose get or set number it is), in creation order. walkCut tells whether a
+    // dynamic property that holds no parameter ends the walk after them.
+    QVector<ZRDeviceProperty*> reply_candidates(int number, bool* walkCut);
 
 private:
-    // decode_buffer() bookkeeping: bytes of recv_buffer already dispatched, and bytes already
-    // known to hold no ETX, so that every received byte is looked at once.
+    // protocol/dispatch.cpp.
+    ZRDeviceProperty* reply_target(int number, ZRDeviceCMDType kind);
+    void build_reply_index();
+    // link/frames.cpp.
+    void dispatch_frame(const char* bytes, int size);
+    void transmit(const QByteArray& frame, bool tcp);
+    void send_pending();
+    void drop_pending(bool tcp);
+
+    // link/frames.cpp: bytes at the start of recv_buffer that decode_buffer() has dispatched and
+    // not yet removed (a handler may re-enter it), and the text a short frame is decoded into.
     int recv_consumed = 0;
-    int recv_scanned = 0;
+    QString recv_text;
+    // link/frames.cpp: frames waiting behind one too large to hand the transport at once, the
+    // bytes of the first already written, the transport they go to, and the slices the USB
+    // transport has not yet written.
+    QQueue<QByteArray> send_queue;
+    int send_written = 0;
+    bool send_tcp = false;
+    bool send_pumping = false;
+    int usb_slices_out = 0;
+    // protocol/dispatch.cpp: reply_candidates()' index, command number and parameter sorted by
+    // number and, within a number, in creation order; built on demand.
+    QVector<QPair<int, ZRDeviceProperty*>> reply_index;
+    bool reply_index_built = false;
+    bool reply_walk_cut = false;
+    quint32 reply_index_generation = 0;
 };

@@ -21,7 +21,7 @@ namespace {
 
 // The base versions keep the path or address as the parameter's label and the transport's name
 // as its value. A later call updates the same parameter, so a pointer the host holds stays valid.
-void hangAddress(
+void hangAddressAsLabel(
     ZRDeviceInterface* device, const char* name, const QString& transport, const QString& address)
 {
     ZRDeviceProperty* parameter = parameterOf(device, name);
@@ -60,12 +60,12 @@ ZRDeviceInterface* ZRDeviceInterface::initInstance()
 
 void ZRDeviceInterface::setUSBPath(QString path)
 {
-    hangAddress(this, "USB", tr("USB"), path);
+    hangAddressAsLabel(this, "USB", tr("USB"), path);
 }
 
 void ZRDeviceInterface::setIPAddress(QString address)
 {
-    hangAddress(this, "TCP", tr("TCP"), address);
+    hangAddressAsLabel(this, "TCP", tr("TCP"), address);
 }
 
 bool ZRDeviceInterface::connectDevice()

@@ -1,35 +1,60 @@
 #include "zrcommoninterface.h"
 
 #include "hanging.h"
+#include "linkstatus.h"
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
 
 #include <QDebug>
 #include <QTcpSocket>
 
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
-// The heartbeat period comes from the host and from the machine's own answers. Zero would spin
-// the timer and flood the machine; a period of hours would leave a dead link unnoticed and would
-// overflow the timer's milliseconds. Both ends are bounded.
-constexpr int minHeartbeatSeconds = 1;
-constexpr int maxHeartbeatSeconds = 600;
-
+// The heartbeat period is the value read as unsigned seconds, a real number rounded to the
+// nearest. Zero, a negative number and text that is no number would spin the timer and flood the
+// machine, so they give one second; a period the timer's milliseconds cannot hold is capped.
 int heartbeatPeriodMs(const QVariant& value)
 {
-    // Read through double so that every variant type converts without overflow; a value that
-    // does not parse, and NaN, fall to the lower bound.
-    const double seconds = value.toDouble();
-    if (!(seconds >= minHeartbeatSeconds))
-        return minHeartbeatSeconds * 1000;
-    if (seconds >= maxHeartbeatSeconds)
-        return maxHeartbeatSeconds * 1000;
-    return int(seconds) * 1000;
+    // Read through double so that every variant type converts without overflow; NaN falls to
+    // the lower bound.
+    const double seconds = std::round(value.toDouble());
+    if (!(seconds >= 1))
+        return 1000;
+    const double maxMs = std::numeric_limits<int>::max();
+    return int(qMin(seconds * 1000, maxMs));
 }
 
-// Hangs the transport address on the device, or updates the one already there, so that a host
-// holding the parameter keeps a valid pointer.
-void hangAddress(
+// A machine that vanishes without closing the connection (power cut, cable pulled) is noticed
+// by the kernel's keep-alive probes: after this many seconds of silence, then every few seconds,
+// giving up after a few unanswered probes, about half a minute in all.
+constexpr int keepAliveIdleSeconds = 15;
+constexpr int keepAliveIntervalSeconds = 5;
+constexpr int keepAliveProbes = 3;
+
+void tuneKeepAlive(QTcpSocket* socket)
+{
+    // Qt applies the option only once the socket has a descriptor.
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, true);
+    const qintptr fd = socket->socketDescriptor();
+    if (fd < 0)
+        return;
+    for (const auto& [option, value] : { std::pair { TCP_KEEPIDLE, keepAliveIdleSeconds },
+             std::pair { TCP_KEEPINTVL, keepAliveIntervalSeconds },
+             std::pair { TCP_KEEPCNT, keepAliveProbes } })
+        ::setsockopt(int(fd), IPPROTO_TCP, option, &value, sizeof value);
+}
+
+// Hangs the transport address on the device as the parameter's value, or updates the one
+// already there, so that a host holding the parameter keeps a valid pointer.
+void hangAddressAsValue(
     ZRDeviceInterface* device, const char* name, const QString& label, const QString& address)
 {
     if (ZRDeviceProperty* parameter = parameterOf(device, name)) {
@@ -43,21 +68,30 @@ void hangAddress(
 
 } // namespace
 
+int statusOf(const ZRDeviceProperty* status)
+{
+    QVariant value = status->value();
+    if (!value.convert(qMetaTypeId<ZRDeviceInterface::ZRDeviceStatus>()))
+        return ZRDeviceInterface::DisConnected;
+    // Read as a number: a status outside the enumeration is no value of the enumeration type.
+    return value.toInt();
+}
+
 void ZRCommonInterface::setUSBPath(QString path)
 {
-    hangAddress(this, "USB", tr("USB 地址"), path);
+    hangAddressAsValue(this, "USB", tr("USB 地址"), path);
 }
 
 void ZRCommonInterface::setIPAddress(QString address)
 {
-    hangAddress(this, "TCP", tr("IP 地址"), address);
+    hangAddressAsValue(this, "TCP", tr("IP 地址"), address);
 }
 
 bool ZRCommonInterface::connectDevice()
 {
     // A device without "STATUS" (the plugin's factory object) has no link to open.
     ZRDeviceProperty* status = property_ptr("STATUS");
-    if (!status || status->value().toInt() != DisConnected)
+    if (!status || statusOf(status) != DisConnected)
         return false;
     if (ZRDeviceProperty* usb = property_ptr("USB")) {
         connect_usb(usb->value().toString());
@@ -77,6 +111,11 @@ void ZRCommonInterface::connect_usb(QString path)
         connect(usb_operate, SIGNAL(writeData(QByteArray)), this, SLOT(slot_usb_write(QByteArray)));
         connect(usb_operate, SIGNAL(readData(QByteArray)), this, SLOT(slot_usb_read(QByteArray)));
         connect(usb_operate, SIGNAL(statusChanged(int)), this, SLOT(slot_usb_status(int)));
+        // A large frame goes out a slice at a time, the next when the transport wrote one.
+        connect(usb_operate, &UsbOperate::writeData, this, [this] {
+            usb_slices_out = qMax(0, usb_slices_out - 1);
+            send_pending();
+        });
     }
     usb_operate->usbConnect(path, UsbOperate::Serial, false);
 }
@@ -86,11 +125,13 @@ void ZRCommonInterface::connect_tcp(QString address)
     if (!tcp_socket) {
         tcp_socket = new QTcpSocket(this);
         tcp_socket->setReadBufferSize(10240);
-        // Qt applies this only once the socket has a descriptor; it is set again on connection.
+        // Qt applies this only once the socket has a descriptor; it is tuned on connection.
         tcp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, true);
         connect(tcp_socket, SIGNAL(readyRead()), this, SLOT(slot_tcp_socket_read()));
         connect(tcp_socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
             SLOT(slot_tcp_socket_state(QAbstractSocket::SocketState)));
+        // A large frame goes out a slice at a time, as the socket drains.
+        connect(tcp_socket, &QTcpSocket::bytesWritten, this, [this] { send_pending(); });
     }
     ZRDeviceProperty* port = property_ptr("TCP_PORT");
     if (!port)
@@ -126,6 +167,8 @@ void ZRCommonInterface::slot_usb_status(int s)
     qDebug() << "ZRCommonInterface::slot_usb_status" << s;
     if (ZRDeviceProperty* mode = property_ptr("CONNECT_MODE"))
         mode->setValue(QStringLiteral("USB"));
+    if (s == 0 || s == 2)
+        drop_pending(false);
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;
@@ -156,18 +199,25 @@ void ZRCommonInterface::slot_tcp_socket_read()
 {
     if (!tcp_socket)
         return;
-    recv_buffer += tcp_socket->readAll();
-    decode_buffer();
+    // A handler may run an event loop while a frame is dispatched; the socket does not signal
+    // bytes that arrive meanwhile, so the slot reads until the socket has nothing left.
+    for (;;) {
+        const QByteArray bytes = tcp_socket->readAll();
+        if (bytes.isEmpty())
+            return;
+        recv_buffer += bytes;
+        decode_buffer();
+    }
 }
 
 void ZRCommonInterface::slot_tcp_socket_state(QAbstractSocket::SocketState s)
 {
     if (ZRDeviceProperty* mode = property_ptr("CONNECT_MODE"))
         mode->setValue(QStringLiteral("TCP"));
-    // Keep-alive set before the socket had a descriptor was dropped by Qt; without it a machine
-    // that vanishes without closing the connection is never noticed.
     if (s == QAbstractSocket::ConnectedState && tcp_socket)
-        tcp_socket->setSocketOption(QAbstractSocket::KeepAliveOption, true);
+        tuneKeepAlive(tcp_socket);
+    if (s == QAbstractSocket::UnconnectedState)
+        drop_pending(true);
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;

@@ -1,6 +1,8 @@
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
+#include "asciitext.h"
+#include "linkstatus.h"
 #include "usboperate.h"
 
 #include <QMutexLocker>
@@ -19,34 +21,14 @@ constexpr char ETX = 0x03;
 // dropped, keeping a frame that has just begun.
 constexpr int maxPendingBytes = 64 * 1024;
 
-int decimalDigits(int n)
-{
-    int digits = 1;
-    while (n >= 10) {
-        n /= 10;
-        ++digits;
-    }
-    return digits;
-}
+// Frames up to this size are decoded into a text the device keeps; a longer one (a flood, a
+// hostile peer) gets a text of its own, so that the kept text stays small.
+constexpr int reusedTextChars = 1024;
+
+// A frame larger than this is written to the transport in slices of this size.
+constexpr int sliceBytes = 256 * 1024;
 
 } // namespace
-
-QByteArray ZRDeviceProperty::pack(QString payload, QString head) const
-{
-    const QByteArray body = (head + QLatin1Char(';') + payload).toLocal8Bit();
-    // The length field counts itself, so its digit count is settled in two steps.
-    const int n = body.size() + 3;
-    const int length = n + decimalDigits(n + decimalDigits(n));
-
-    QByteArray frame;
-    frame.reserve(length);
-    frame += STX;
-    frame += QByteArray::number(length);
-    frame += ';';
-    frame += body;
-    frame += ETX;
-    return frame;
-}
 
 void ZRCommonInterface::sendCMD(QByteArray frame)
 {
@@ -60,7 +42,7 @@ void ZRCommonInterface::send_cmd(QByteArray frame)
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!mode || !status)
         return;
-    switch (status->value().toInt()) {
+    switch (statusOf(status)) {
     case DisConnected:
     case Warning:
     case Error:
@@ -69,40 +51,111 @@ void ZRCommonInterface::send_cmd(QByteArray frame)
         break;
     }
 
+    const bool tcp = mode->value().toString() == QLatin1String("TCP");
     QMutexLocker lock(&send_mutex);
-    if (mode->value().toString() == QLatin1String("TCP")) {
-        if (!tcp_socket)
-            return;
-        // A socket may only be used from its own thread: a frame sent from another thread is
-        // written there, in the order it was sent.
-        if (QThread::currentThread() == tcp_socket->thread()) {
-            tcp_socket->write(frame);
-        } else {
-            QTcpSocket* socket = tcp_socket;
-            QMetaObject::invokeMethod(
-                socket, [socket, frame] { socket->write(frame); }, Qt::QueuedConnection);
-        }
-    } else if (usb_operate) {
-        usb_operate->send(QString::fromUtf8(frame));
+    if (tcp ? !tcp_socket : !usb_operate)
+        return;
+    // The transports and what waits for them belong to the device's thread: a frame sent from
+    // another thread is handed there, in the order it was sent.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, frame, tcp] { transmit(frame, tcp); }, Qt::QueuedConnection);
+        return;
     }
+    transmit(frame, tcp);
+}
+
+// A frame larger than a slice (a cut file) goes to the transport a slice at a time as it drains,
+// so that the transport never holds a copy of the whole file; frames sent meanwhile (heartbeat,
+// jog, pause) wait behind it, in order, and never land inside it.
+void ZRCommonInterface::transmit(const QByteArray& frame, bool tcp)
+{
+    if (send_queue.isEmpty() || tcp != send_tcp) {
+        if (frame.size() <= sliceBytes) {
+            if (tcp)
+                tcp_socket->write(frame);
+            else
+                usb_operate->send(QString::fromUtf8(frame));
+            return;
+        }
+        if (!send_queue.isEmpty())
+            drop_pending(send_tcp);
+        send_tcp = tcp;
+    }
+    send_queue.enqueue(frame);
+    send_pending();
+}
+
+void ZRCommonInterface::send_pending()
+{
+    // The USB transport may report a slice written from inside send(); the loop below goes on.
+    if (send_pumping)
+        return;
+    send_pumping = true;
+    while (!send_queue.isEmpty()) {
+        const QByteArray& head = send_queue.head();
+        const char* from = head.constData() + send_written;
+        int size = qMin(sliceBytes, head.size() - send_written);
+        if (send_tcp) {
+            if (!tcp_socket || tcp_socket->state() != QAbstractSocket::ConnectedState
+                || tcp_socket->bytesToWrite() >= sliceBytes
+                || tcp_socket->write(from, size) != size)
+                break;
+        } else {
+            if (!usb_operate || usb_slices_out >= 2)
+                break;
+            // The transport takes text: a slice ends on a character boundary.
+            if (size < head.size() - send_written) {
+                int cut = size;
+                while (cut > 0 && (uchar(from[cut]) & 0xc0) == 0x80)
+                    --cut;
+                size = cut > 0 ? cut : size;
+            }
+            ++usb_slices_out;
+            usb_operate->send(QString::fromUtf8(from, size));
+        }
+        send_written += size;
+        if (send_written == head.size()) {
+            send_queue.dequeue();
+            send_written = 0;
+        }
+    }
+    send_pumping = false;
+}
+
+// The link of that transport went down: what waits for it is lost, like a frame sent without a
+// link.
+void ZRCommonInterface::drop_pending(bool tcp)
+{
+    if (!tcp)
+        usb_slices_out = 0;
+    if (tcp != send_tcp)
+        return;
+    send_queue.clear();
+    send_written = 0;
 }
 
 void ZRCommonInterface::decode_buffer()
 {
     // Each frame is taken out of the buffer before it is dispatched, and the buffer is read again
     // afterwards: a handler may run an event loop that delivers more bytes and re-enters here.
+    // recv_buffer is open to subclasses, which may clear, shrink or refill it at any time, so no
+    // offset is trusted beyond its end, and the bytes after the last frame are looked at again on
+    // the next call.
     for (;;) {
+        if (recv_consumed > recv_buffer.size())
+            recv_consumed = 0;
         const char* begin = recv_buffer.constData();
         const auto* etx = static_cast<const char*>(
-            std::memchr(begin + recv_scanned, ETX, size_t(recv_buffer.size() - recv_scanned)));
+            std::memchr(begin + recv_consumed, ETX, size_t(recv_buffer.size() - recv_consumed)));
         if (!etx)
             break;
         const int end = int(etx - begin) + 1;
         const auto* stx = static_cast<const char*>(
             memrchr(begin + recv_consumed, STX, size_t(end - recv_consumed)));
-        recv_consumed = recv_scanned = end;
+        recv_consumed = end;
         if (stx)
-            decode_cmd(QString::fromUtf8(stx, int(etx - stx) + 1));
+            dispatch_frame(stx, int(etx - stx) + 1);
     }
 
     if (recv_consumed > 0) {
@@ -116,7 +169,21 @@ void ZRCommonInterface::decode_buffer()
         else
             recv_buffer.remove(0, keepFrom);
     }
-    recv_scanned = recv_buffer.size();
+}
+
+// Replies are short ASCII text. Decoded into a text the device keeps for the purpose, they cost
+// no allocation; a handler that keeps the frame holds a copy of its own, and the device's text
+// is reallocated next time.
+void ZRCommonInterface::dispatch_frame(const char* bytes, int size)
+{
+    if (size <= reusedTextChars) {
+        recv_text.resize(size);
+        if (widenAscii(bytes, size, recv_text.data())) {
+            decode_cmd(recv_text);
+            return;
+        }
+    }
+    decode_cmd(QString::fromUtf8(bytes, size));
 }
 
 void ZRCommonInterface::decode_cmd(QString item, QString& name, int& number, QString& value)

@@ -4,7 +4,36 @@
 #include "zrdeviceproperty.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QJsonObject>
+#include <QMutexLocker>
+#include <QRecursiveMutex>
+#include <QSet>
+
+namespace {
+
+// The model's translation is loaded once per language for the whole process and installed while
+// a model object uses it: every installed translator is searched by every tr() of the
+// application, and each installation is announced to every widget.
+struct SharedTranslation {
+    QTranslator translator;
+    QSet<const QObject*> users;
+};
+
+QRecursiveMutex& translationsLock()
+{
+    static QRecursiveMutex lock;
+    return lock;
+}
+
+// Never destroyed: a host may delete its last device after the plugin's statics are gone.
+QHash<QString, SharedTranslation*>& translations()
+{
+    static auto* byLanguage = new QHash<QString, SharedTranslation*>;
+    return *byLanguage;
+}
+
+} // namespace
 
 ZRTX4150V::ZRTX4150V(QObject* parent)
     : ZRCommonInterface(parent)
@@ -12,9 +41,34 @@ ZRTX4150V::ZRTX4150V(QObject* parent)
     // Without an application there is neither a folder to look in nor anywhere to install.
     if (!QCoreApplication::instance())
         return;
-    translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(language),
-        QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
-    QCoreApplication::installTranslator(&translator);
+    QMutexLocker lock(&translationsLock());
+    SharedTranslation*& shared = translations()[language];
+    if (!shared) {
+        shared = new SharedTranslation;
+        shared->translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(language),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+        QCoreApplication::installTranslator(&shared->translator);
+    }
+    shared->users.insert(this);
+}
+
+ZRTX4150V::~ZRTX4150V()
+{
+    QMutexLocker lock(&translationsLock());
+    QHash<QString, SharedTranslation*>& all = translations();
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        SharedTranslation* shared = it.value();
+        if (!shared->users.remove(this))
+            continue;
+        if (shared->users.isEmpty()) {
+            // A host may delete its last device after the application is gone.
+            if (QCoreApplication::instance())
+                QCoreApplication::removeTranslator(&shared->translator);
+            delete shared;
+            all.erase(it);
+        }
+        return;
+    }
 }
 
 ZRDeviceInterface* ZRTX4150V::initInstance()

@@ -137,6 +137,16 @@ template <class Widget> Widget* editorAs(QWidget* editor, const QString& kind)
     return qobject_cast<Widget*>(editor);
 }
 
+// Labels show their text as it is: a value from the machine that looks like markup must neither
+// format itself nor load what it names.
+QLabel* plainLabel(const QString& text)
+{
+    auto* label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
 QTabWidget* tabWidgetIn(QWidget* parent)
 {
     if (auto* tabs = qobject_cast<QTabWidget*>(parent))
@@ -179,7 +189,7 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
         auto* line = new QHBoxLayout(row);
         line->setSpacing(5);
 
-        auto* caption = new QLabel(m_label);
+        auto* caption = plainLabel(m_label);
         caption->setAlignment(Qt::AlignCenter);
         caption->setMinimumHeight(rowHeight);
         line->addWidget(caption, 1);
@@ -203,11 +213,11 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
             editor = spin;
         } else if (kind == QLatin1String("QComboBox")) {
             auto* combo = new QComboBox;
-            // An empty option string lists nothing rather than one blank item.
-            const QString options = widget.value(QLatin1String("option")).toString();
-            if (!options.isEmpty())
-                combo->addItems(
-                    options.split(QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive));
+            // Splitting keeps empty parts: an empty option string is one blank item.
+            const QJsonValue options = widget.value(QLatin1String("option"));
+            if (!options.isUndefined())
+                combo->addItems(options.toString().split(
+                    QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive));
             combo->setView(new QListView);
             combo->setMinimumHeight(rowHeight);
             editor = combo;
@@ -217,7 +227,7 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
             edit->setMinimumHeight(rowHeight);
             editor = edit;
         } else if (kind == QLatin1String("QLabel")) {
-            auto* text = new QLabel;
+            auto* text = plainLabel(QString());
             text->setTextInteractionFlags(Qt::TextSelectableByMouse);
             text->setAlignment(Qt::AlignCenter);
             text->setMinimumHeight(rowHeight);
@@ -235,7 +245,7 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
         }
 
         if (showUnit)
-            line->addWidget(new QLabel(m_unit), 1);
+            line->addWidget(plainLabel(m_unit), 1);
         parent->layout()->addWidget(row);
     }
     if (!editor)
@@ -298,12 +308,12 @@ void ZRDeviceProperty::from_ui_ctrl()
         for (const auto& [key, member] : membersOf(this))
             member->from_ui_ctrl();
     } else if (auto* spin = editorAs<QSpinBox>(editor, kind)) {
+        // A value outside the range shows clamped: what the person confirms then is the shown
+        // number, which the value must take.
         const int shown = spin->value();
-        const int expected = qBound(spin->minimum(), shownWhole(m_value, factor), spin->maximum());
-        store(truncatedToInt(shown / factor), shown == expected);
+        store(truncatedToInt(shown / factor), shown == shownWhole(m_value, factor));
     } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind)) {
-        const double expected
-            = qBound(spin->minimum(), shownReal(m_value, factor), spin->maximum());
+        const double expected = shownReal(m_value, factor);
         const bool unedited = spin->textFromValue(spin->value()) == spin->textFromValue(expected);
         // Only a factor near the smallest doubles overflows here; the value stands then.
         const double stored = spin->value() / factor;

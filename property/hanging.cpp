@@ -43,7 +43,10 @@ void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDevicePropert
                 hangParameter(group, member.constData(), parameter);
         }
     }
-    delete replaced;
+    // A host may still hold the replaced parameter (property_ptr before a builder ran again): it
+    // stays alive, owned by the device as a Qt child, until the device goes.
+    if (!replaced->parent())
+        replaced->setParent(device);
 }
 
 void releaseParameters(QObject* owner)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 class QObject;
 class ZRDeviceInterface;
 class ZRDeviceProperty;
@@ -15,10 +17,15 @@ ZRDeviceProperty* parameterOf(const QObject* owner, const char* name);
 // Hangs parameter on owner without handing over ownership (a group's members).
 void hangParameter(QObject* owner, const char* name, ZRDeviceProperty* parameter);
 
-// Hangs parameter on the device that owns it. A parameter it replaces under the same name has
-// no other owner, so it is deleted, and the device's groups that held it take the new one.
+// Hangs parameter on the device that owns it. The device's groups that held a parameter it
+// replaces under the same name take the new one; the replaced one lives on, unhung, until the
+// device is destroyed, so that a pointer a host took earlier stays valid.
 void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDeviceProperty* parameter);
 
 // Deletes every parameter hung on owner, each exactly once, and removes all of owner's dynamic
 // properties.
 void releaseParameters(QObject* owner);
+
+// Changes whenever a parameter is given its command numbers and kind (ZRDeviceProperty::init),
+// so that what was looked up by command number can tell it is out of date.
+quint32 parameterCommandsGeneration();

@@ -1,6 +1,15 @@
 #include "zrdeviceproperty.h"
 
+#include "asciitext.h"
+#include "numbers.h"
+
+#include <charconv>
+#include <cstring>
+
 namespace {
+
+constexpr char STX = 0x02;
+constexpr char ETX = 0x03;
 
 using Kind = ZRDeviceInterface::ZRDeviceCMDType;
 
@@ -19,9 +28,8 @@ quint16 wordOf(quint32 value, int index)
 
 quint16 wordFromText(const QString& text)
 {
-    bool ok = false;
-    const ::uint word = text.toUInt(&ok);
-    return ok && word <= 0xffff ? quint16(word) : 0;
+    const unsigned int word = unsignedNumberOrZero(text);
+    return word <= 0xffff ? quint16(word) : 0;
 }
 
 QByteArray nameKey(const QString& name)
@@ -29,7 +37,51 @@ QByteArray nameKey(const QString& name)
     return name.toUtf8();
 }
 
+int decimalDigits(int n)
+{
+    int digits = 1;
+    while (n >= 10) {
+        n /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+// A frame for a body of size bytes: STX, the total length, ';', the body, ETX, all but the body
+// written; body points where it goes.
+QByteArray frameAround(int size, char** body)
+{
+    // The length field counts itself, so its digit count is settled in two steps.
+    const int n = size + 3;
+    const int length = n + decimalDigits(n + decimalDigits(n));
+    QByteArray frame(length, Qt::Uninitialized);
+    char* out = frame.data();
+    *out++ = STX;
+    out = std::to_chars(out, out + 10, length).ptr;
+    *out++ = ';';
+    *body = out;
+    frame.data()[length - 1] = ETX;
+    return frame;
+}
+
 } // namespace
+
+QByteArray ZRDeviceProperty::pack(QString payload, QString head) const
+{
+    // Commands and cut files are ASCII text, which is its own 8-bit encoding: it is narrowed
+    // straight into the frame. Other text takes the local 8-bit encoding.
+    char* body = nullptr;
+    QByteArray frame = frameAround(head.size() + 1 + payload.size(), &body);
+    if (narrowAscii(head.constData(), head.size(), body)) {
+        body[head.size()] = ';';
+        if (narrowAscii(payload.constData(), payload.size(), body + head.size() + 1))
+            return frame;
+    }
+    const QByteArray encoded = (head + QLatin1Char(';') + payload).toLocal8Bit();
+    frame = frameAround(encoded.size(), &body);
+    std::memcpy(body, encoded.constData(), size_t(encoded.size()));
+    return frame;
+}
 
 QByteArray ZRDeviceProperty::get_cmd_bytes() const
 {
@@ -138,16 +190,12 @@ void ZRDeviceProperty::set_decode(QString text)
     case QMetaType::QString:
         m_value = text;
         break;
-    case QMetaType::UInt: {
-        const ::uint number = text.toUInt(&ok);
-        m_value = ok ? number : 0u;
+    case QMetaType::UInt:
+        m_value = unsignedNumberOrZero(text);
         break;
-    }
-    case QMetaType::Int: {
-        const int number = text.toInt(&ok);
-        m_value = ok ? number : 0;
+    case QMetaType::Int:
+        m_value = numberOrZero(text);
         break;
-    }
     case QMetaType::Double: {
         const double number = text.toDouble(&ok);
         m_value = ok ? number : 0.0;

@@ -1,5 +1,13 @@
 #include "zrcommoninterface.h"
+
+#include "hanging.h"
+#include "numbers.h"
+#include "replyframe.h"
 #include "zrdeviceproperty.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
 
 namespace {
 
@@ -12,11 +20,57 @@ bool neverApplied(int number)
     return number == 0 || number == 27 || number == 125;
 }
 
-int numberOf(const QString& text)
+bool isPlainText(QStringView text)
 {
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    return ok ? number : 0;
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7f)
+            return false;
+    }
+    return true;
+}
+
+// A CMD reply item such as "SET7:15": the number and the value the device's item splitter
+// gives, read in place when the item is plain text.
+int replyItem(ZRCommonInterface& device, QStringView item, QString* value)
+{
+    if (!isPlainText(item)) {
+        QString name;
+        int number = 0;
+        QString text;
+        device.decode_cmd(item.toString(), name, number, text);
+        if (value)
+            *value = text;
+        return number;
+    }
+    qsizetype colon = item.size() - 1;
+    while (colon >= 0 && item.at(colon) != QLatin1Char(':'))
+        --colon;
+    if (value)
+        *value = (colon < 0 ? item : item.mid(colon + 1)).toString();
+    qsizetype nameEnd = 0;
+    while (nameEnd < item.size() && item.at(nameEnd) >= QLatin1Char('A')
+        && item.at(nameEnd) <= QLatin1Char('Z'))
+        ++nameEnd;
+    const qsizetype numberEnd = colon < 0 ? item.size() : colon;
+    return numberOrZero(item.mid(nameEnd, numberEnd - nameEnd));
+}
+
+// The first parameter in creation order that claims a reply keeps it. A parameter with a
+// parameter list takes a reply that repeats the list before exactly one value, and never the
+// value "0".
+void applyValues(ZRDeviceProperty* parameter, const QStringList& values)
+{
+    const int expected = parameter->param().size();
+    if (expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
+        return;
+    parameter->set_decode(values);
+}
+
+// A reply of one value, the usual one, goes to the parameter without a list.
+void applyValue(ZRDeviceProperty* parameter, const QString& value)
+{
+    if (parameter->param().isEmpty())
+        parameter->set_decode(value);
 }
 
 } // namespace
@@ -24,33 +78,42 @@ int numberOf(const QString& text)
 void ZRCommonInterface::decode_cmd(QString frame)
 {
     // Field 0 is the envelope (STX and length); the last field is what follows the final ';',
-    // normally the ETX alone, and never holds an item.
-    const QStringList fields = frame.split(QLatin1Char(';'));
-    if (fields.size() < 3)
+    // normally the ETX alone, and never holds an item. Strings are made only for what reaches a
+    // parameter or the host.
+    const ReplyFrame reply(frame);
+    if (!reply.complete)
         return;
 
-    ZRDeviceCMDType kind = UnCMD;
-    int number = 0;
+    ZRDeviceProperty* parameter = nullptr;
     QStringList values;
-
-    if (fields.at(1) == QLatin1String("CMD")) {
-        kind = CMD;
-        for (int i = 2; i < fields.size() - 1; ++i) {
-            QString name;
-            int itemNumber = 0;
+    if (reply.kind == CMD) {
+        QStringView items = reply.body;
+        qsizetype end = ReplyFrame::find(items, u';', 0);
+        if (end < 0)
+            return;
+        // The first item's number is the frame's.
+        const int number = replyItem(*this, items.left(end), nullptr);
+        if (neverApplied(number) || !(parameter = reply_target(number, CMD)))
+            return;
+        // One value, the usual reply, goes to the parameter without a list.
+        if (ReplyFrame::find(items, u';', end + 1) < 0) {
             QString value;
-            decode_cmd(fields.at(i), name, itemNumber, value);
-            if (i == 2)
-                number = itemNumber;
-            values.append(value);
+            replyItem(*this, items.left(end), &value);
+            applyValue(parameter, value);
+            return;
         }
-    } else if (fields.at(1) == QLatin1String("CCMD")) {
-        kind = CCMD;
-        const QString& body = fields.at(2);
-        const QStringList commas = body.split(QLatin1Char(','));
-        number = numberOf(commas.first());
+        for (; end >= 0; end = ReplyFrame::find(items, u';', 0)) {
+            QString value;
+            replyItem(*this, items.left(end), &value);
+            values.append(value);
+            items = items.mid(end + 1);
+        }
+    } else if (reply.kind == CCMD) {
+        const QStringView body = reply.field2();
+        const qsizetype first = ReplyFrame::find(body, u',', 0);
+        const int number = numberOrZero(first < 0 ? body : body.left(first));
         if (number == 55 || number == 11) {
-            emit message(Qrcode, commas.last());
+            emit message(Qrcode, body.mid(body.lastIndexOf(QLatin1Char(',')) + 1).toString());
             return;
         }
         if (number == 66) {
@@ -58,34 +121,102 @@ void ZRCommonInterface::decode_cmd(QString frame)
             if (frame == last_task_frame)
                 return;
             last_task_frame = frame;
-            decode_task(body);
+            decode_task(body.toString());
             return;
         }
-        if (commas.size() < 2 || numberOf(commas.at(1)) != 0)
+        // Number, status 0, then the values.
+        if (first < 0)
             return;
-        values = commas.mid(2);
+        const qsizetype second = ReplyFrame::find(body, u',', first + 1);
+        if (numberOrZero(body.mid(first + 1, second < 0 ? -1 : second - first - 1)) != 0
+            || second < 0 || neverApplied(number) || !(parameter = reply_target(number, CCMD)))
+            return;
+        const QStringView valueText = body.mid(second + 1);
+        if (ReplyFrame::find(valueText, u',', 0) < 0) {
+            applyValue(parameter, valueText.toString());
+            return;
+        }
+        values = valueText.toString().split(QLatin1Char(','));
     } else {
         return;
     }
 
-    if (values.isEmpty() || neverApplied(number))
-        return;
+    applyValues(parameter, values);
+}
 
-    // Parameters are offered the reply in creation order; the first that claims it keeps it.
+namespace {
+
+using IndexEntry = QPair<int, ZRDeviceProperty*>;
+
+bool numberBefore(const IndexEntry& entry, int number)
+{
+    return entry.first < number;
+}
+
+} // namespace
+
+ZRDeviceProperty* ZRCommonInterface::reply_target(int number, ZRDeviceCMDType kind)
+{
+    build_reply_index();
+    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    for (; it != reply_index.cend() && it->first == number; ++it) {
+        if (it->second->cmd_type() == kind)
+            return it->second;
+    }
+    return nullptr;
+}
+
+QVector<ZRDeviceProperty*> ZRCommonInterface::reply_candidates(int number, bool* walkCut)
+{
+    build_reply_index();
+    *walkCut = reply_walk_cut;
+    QVector<ZRDeviceProperty*> candidates;
+    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    for (; it != reply_index.cend() && it->first == number; ++it)
+        candidates.append(it->second);
+    return candidates;
+}
+
+// The index stands until a dynamic property of the device changes (QObject tells the object
+// itself) or a parameter is given other command numbers. Without an application there are no
+// such events, and the index is made afresh every time.
+void ZRCommonInterface::build_reply_index()
+{
+    const quint32 generation = parameterCommandsGeneration();
+    if (reply_index_built && generation == reply_index_generation)
+        return;
+    reply_index.clear();
+    reply_walk_cut = false;
+    // Replies are offered to parameters in creation order; a dynamic property that holds no
+    // parameter ends every walk.
     const QList<QByteArray> names = dynamicPropertyNames();
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = property_ptr(name.constData());
-        if (!parameter)
-            return;
-        if (parameter->cmd_type() != kind
-            || (number != parameter->get_cmd_int() && number != parameter->set_cmd_int()))
+        if (!parameter) {
+            reply_walk_cut = true;
+            break;
+        }
+        const ZRDeviceCMDType kind = parameter->cmd_type();
+        if (kind != CMD && kind != CCMD)
             continue;
-        // A parameter with a parameter list takes a reply that repeats the list before exactly
-        // one value, and never the value "0".
-        const int expected = parameter->param().size();
-        if (expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
-            return;
-        parameter->set_decode(values);
-        return;
+        const int get = parameter->get_cmd_int();
+        const int set = parameter->set_cmd_int();
+        if (get != 0)
+            reply_index.append({ get, parameter });
+        if (set != 0 && set != get)
+            reply_index.append({ set, parameter });
     }
+    // By number; within a number, creation order stays.
+    std::stable_sort(reply_index.begin(), reply_index.end(),
+        [](const IndexEntry& a, const IndexEntry& b) { return a.first < b.first; });
+    reply_index.squeeze();
+    reply_index_built = QCoreApplication::instance() != nullptr;
+    reply_index_generation = generation;
+}
+
+bool ZRCommonInterface::event(QEvent* event)
+{
+    if (event->type() == QEvent::DynamicPropertyChange)
+        reply_index_built = false;
+    return ZRDeviceInterface::event(event);
 }

@@ -1,6 +1,8 @@
 #include "zrcommoninterface.h"
 
 #include "hanging.h"
+#include "numbers.h"
+#include "replyframe.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
@@ -17,16 +19,9 @@ const QLatin1String taskCopiesKey("TaskCopies");
 const QLatin1String finishedKey("Finished");
 const QLatin1String percentKey("Percent");
 
-int integerField(const QString& text)
-{
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    return ok ? number : 0;
-}
-
 // The machine sends the percentage as a decimal number; it is kept truncated toward zero. A
 // corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
-int percentField(const QString& text)
+int percentField(QStringView text)
 {
     bool ok = false;
     const double number = std::trunc(text.toDouble(&ok));
@@ -43,7 +38,11 @@ QJsonObject taskRecord(const QJsonObject& previous, int status, const QString& f
     int taskCopies, int finished, int percent)
 {
     QJsonObject record;
-    for (auto it = previous.constBegin(); it != previous.constEnd(); ++it) {
+    // Usually the record holds the task keys alone, and nothing else is to be kept.
+    const bool onlyTaskKeys = previous.size() == 5 && previous.contains(statusKey)
+        && previous.contains(fileNameKey) && previous.contains(taskCopiesKey)
+        && previous.contains(finishedKey) && previous.contains(percentKey);
+    for (auto it = previous.constBegin(); !onlyTaskKeys && it != previous.constEnd(); ++it) {
         const QString key = it.key();
         if (key != statusKey && key != fileNameKey && key != taskCopiesKey && key != finishedKey
             && key != percentKey)
@@ -111,13 +110,20 @@ void ZRCommonInterface::decode_task(QString report)
 
     // 66, status, file name, copies ordered, copies finished, percent, and three fields that
     // must be there but are not read.
-    const QStringList fields = report.split(QLatin1Char(','));
-    if (fields.size() < 9)
-        return;
+    QStringView fields[6];
+    qsizetype from = 0;
+    for (int i = 0; i < 9; ++i) {
+        const qsizetype comma = ReplyFrame::find(report, u',', from);
+        if (comma < 0 && i < 8)
+            return;
+        if (i < 6)
+            fields[i] = QStringView(report).mid(from, comma - from);
+        from = comma + 1;
+    }
 
     task->setValue(
-        taskRecord(task->value().toJsonObject(), integerField(fields.at(1)), fields.at(2),
-            integerField(fields.at(3)), integerField(fields.at(4)), percentField(fields.at(5))));
+        taskRecord(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2].toString(),
+            numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

@@ -62,6 +62,7 @@ private slots:
     void deviceInfoReply();
     void rebuildingKeepsGroupsOnLiveMembers();
     void buildersFillTheGivenDevice();
+    void buildersIgnoreANullDevice();
 };
 
 void tst_Catalogue::rows_data()
@@ -428,6 +429,21 @@ void tst_Catalogue::buildersFillTheGivenDevice()
     factory.feed_157(&device);
     QVERIFY(factory.dynamicPropertyNames().isEmpty());
     QCOMPARE(device.dynamicPropertyNames().size(), 12);
+}
+
+void tst_Catalogue::buildersIgnoreANullDevice()
+{
+    using Builder = void (ZRCommonInterface::*)(ZRDeviceInterface*);
+    ZRCommonInterface factory;
+    for (Builder builder : { &ZRCommonInterface::init157, &ZRCommonInterface::info_157,
+             &ZRCommonInterface::camera_offset_157, &ZRCommonInterface::tool_space_157,
+             &ZRCommonInterface::move_157, &ZRCommonInterface::scale_157,
+             &ZRCommonInterface::work_area_157, &ZRCommonInterface::sp1_157,
+             &ZRCommonInterface::sp2_157, &ZRCommonInterface::feed_157, &ZRCommonInterface::init437,
+             &ZRCommonInterface::info_437, &ZRCommonInterface::camera_offset_437,
+             &ZRCommonInterface::scale_437, &ZRCommonInterface::work_area_437 })
+        (factory.*builder)(nullptr);
+    QVERIFY(factory.dynamicPropertyNames().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Catalogue)

@@ -74,6 +74,7 @@ private slots:
     void laterParametersJoinTheWalk();
     void taskReportsDropRepeats();
     void factoryDeviceTakesReplies();
+    void followsParametersChangedAfterAReply();
 };
 
 void tst_Dispatch::replies_data()
@@ -298,6 +299,58 @@ void tst_Dispatch::factoryDeviceTakesReplies()
     QCOMPARE(device->property_ptr("TASK_STOP")->value(), QVariant(2));
     QCOMPARE(device->property_ptr("TASK_PAUSE")->value(), QVariant(0));
     QCOMPARE(device->property_ptr("TASK_RESUME")->value(), QVariant(1));
+}
+
+// Replies reach whatever hangs on the device when they arrive, also after a first reply was
+// dispatched: parameters hung, replaced, removed or given other numbers later.
+void tst_Dispatch::followsParametersChangedAfterAReply()
+{
+    TestDevice device;
+    device.init157(&device);
+    auto* first = parameter(7, 82, 82, 1, T::CMD);
+    adoptParameter(&device, "MOVE_X", first);
+    device.decode_cmd(reply("CMD", "GET82:5;"));
+    QCOMPARE(first->value(), QVariant(5));
+
+    auto* replacement = parameter(7, 82, 82, 1, T::CMD);
+    adoptParameter(&device, "MOVE_X", replacement);
+    device.decode_cmd(reply("CMD", "GET82:6;"));
+    QCOMPARE(replacement->value(), QVariant(6));
+    QCOMPARE(first->value(), QVariant(5));
+
+    // Hung later: last in creation order, first for a number nobody else has.
+    auto* later = parameter(0, 82, 90, 1, T::CMD);
+    adoptParameter(&device, "LATER", later);
+    device.decode_cmd(reply("CMD", "GET82:8;"));
+    device.decode_cmd(reply("CMD", "SET90:9;"));
+    QCOMPARE(replacement->value(), QVariant(8));
+    QCOMPARE(later->value(), QVariant(9));
+
+    // Removed: the next parameter in creation order with the number takes the reply.
+    device.setProperty("MOVE_X", QVariant());
+    device.decode_cmd(reply("CMD", "GET82:10;"));
+    QCOMPARE(replacement->value(), QVariant(8));
+    QCOMPARE(later->value(), QVariant(10));
+
+    // Given other numbers, or another kind.
+    later->init(0, QString(), QString(), 91, 91, 1, T::CMD, {});
+    device.decode_cmd(reply("CMD", "GET82:11;"));
+    device.decode_cmd(reply("CMD", "GET91:12;"));
+    QCOMPARE(later->value(), QVariant(12));
+    later->init(0, QString(), QString(), 91, 91, 1, T::CCMD, {});
+    device.decode_cmd(reply("CMD", "GET91:13;"));
+    device.decode_cmd(reply("CCMD", "91,0,14;"));
+    QCOMPARE(later->value(), QVariant(14));
+
+    // A property that holds no parameter, hung before it, ends the walk.
+    device.setProperty("LATER", QVariant());
+    device.setProperty("NOT_A_PARAMETER", QString("text"));
+    adoptParameter(&device, "LATER", later);
+    device.decode_cmd(reply("CCMD", "91,0,15;"));
+    QCOMPARE(later->value(), QVariant(14));
+    device.decode_cmd(reply("CCMD", "1010,0,4;"));
+    QCOMPARE(device.property_ptr("HEARTBEAT")->value(), QVariant(4));
+    delete replacement;
 }
 
 QTEST_GUILESS_MAIN(tst_Dispatch)

@@ -111,6 +111,7 @@ private slots:
     void destroyedEditor();
     void rebuild();
     void groupHungInItself();
+    void labelsShowPlainText();
 };
 
 void tst_Editors::row_data()
@@ -248,7 +249,7 @@ void tst_Editors::comboItems_data()
     QTest::newRow("leading spaces kept") << with("   速度优先;   平衡;   精度优先")
                                          << QStringList { "   速度优先", "   平衡", "   精度优先" };
     QTest::newRow("no option") << combo << QStringList();
-    QTest::newRow("empty option") << with("") << QStringList();
+    QTest::newRow("empty option") << with("") << QStringList { "" };
 }
 
 void tst_Editors::comboItems()
@@ -557,6 +558,12 @@ void tst_Editors::store_data()
     QTest::newRow("combo factor 0.5") << abcHalf << QVariant(0u) << "1" << QVariant(2) << 1;
     QTest::newRow("combo nothing selected") << abc << QVariant(0u) << "-1" << QVariant(-1) << 1;
     QTest::newRow("label text set by the host") << QJsonObject { { "widget", "QLabel" } } << QVariant(5u) << "ready" << QVariant("ready") << 1;
+    // A value outside the range shows clamped; confirming what is shown stores it.
+    QTest::newRow("spin box clamped up, confirmed") << spin(1, 10, 700) << QVariant(0u) << "10" << QVariant(10) << 1;
+    QTest::newRow("spin box clamped down, confirmed") << spin(1, 10, 700) << QVariant(2000u) << "700" << QVariant(700) << 1;
+    QTest::newRow("double spin box clamped, confirmed")
+        << QJsonObject { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 }, { "min", -10.0 }, { "max", 10.0 } }
+        << QVariant(-2500) << "-10" << QVariant(-2000.0) << 1;
     // clang-format on
 }
 
@@ -597,8 +604,6 @@ void tst_Editors::unchangedEditorKeepsValue_data()
     // clang-format off
     QTest::newRow("spin box") << QJsonObject { { "widget", "QSpinBox" } } << QVariant(42u) << QVariant(42);
     QTest::newRow("spin box truncated product") << pressure << QVariant(1u) << QVariant(1u);
-    QTest::newRow("spin box clamped") << QJsonObject { { "widget", "QSpinBox" }, { "min", 10 }, { "max", 700 } }
-                                      << QVariant(2000u) << QVariant(2000u);
     QTest::newRow("double spin box")
         << QJsonObject { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 }, { "min", -1000.0 }, { "max", 1000.0 } }
         << QVariant(-2500) << QVariant(-2500.0);
@@ -688,6 +693,22 @@ void tst_Editors::groupHungInItself()
     QCOMPARE(editorOf(group)->layout()->count(), 1);
     group.to_ui_ctrl();
     QCOMPARE(contentOf(editorOf(x)), QStringLiteral("1"));
+}
+
+// Text from the machine that looks like markup is shown as it is, and loads nothing it names.
+void tst_Editors::labelsShowPlainText()
+{
+    Form form;
+    ZRDeviceProperty p;
+    describe(p, QString("<img src=\"/dev/zero\">"), { { "widget", "QLabel" } }, "<b>Label</b>",
+        "<i>mm</i>");
+    p.create_ui_ctrl(&form.widget, "P", true);
+    p.to_ui_ctrl();
+    const QList<QLabel*> labels = form.widget.findChildren<QLabel*>();
+    QCOMPARE(labels.size(), 3);
+    for (QLabel* label : labels)
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+    QCOMPARE(contentOf(editorOf(p)), QString("<img src=\"/dev/zero\">"));
 }
 
 QTEST_MAIN(tst_Editors)

@@ -19,6 +19,8 @@ private slots:
     void decodeBuffer();
     void decodeBufferByteByByte();
     void decodeBufferSurvivesReentry();
+    void decodeBufferAfterASubclassShrankIt_data();
+    void decodeBufferAfterASubclassShrankIt();
     void decodeBufferBoundsUnterminatedBytes_data();
     void decodeBufferBoundsUnterminatedBytes();
 
@@ -202,6 +204,45 @@ void tst_Frames::decodeBufferSurvivesReentry()
     QCOMPARE(device.dispatched.last(),
         QStringLiteral("\x02"
                        "14;CMD;GET7;\x03"));
+}
+
+// recv_buffer is open to subclasses, which may clear or shrink it at any time.
+void tst_Frames::decodeBufferAfterASubclassShrankIt_data()
+{
+    QTest::addColumn<int>("keptByHandler"); // bytes a handler leaves; -1: no handler
+    QTest::addColumn<QStringList>("frames");
+
+    const QString a("\x02"
+                    "14;CMD;GET5;\x03");
+    const QString b("\x02"
+                    "14;CMD;GET6;\x03");
+    const QString c("\x02"
+                    "14;CMD;GET7;\x03");
+    QTest::newRow("cleared between reads") << -1 << QStringList { a, b, c };
+    QTest::newRow("cleared by a handler") << 0 << QStringList { a, c };
+    QTest::newRow("shrunk by a handler") << 3 << QStringList { a, c };
+}
+
+void tst_Frames::decodeBufferAfterASubclassShrankIt()
+{
+    QFETCH(int, keptByHandler);
+    TestDevice device;
+    device.recordFrames = true;
+    if (keptByHandler >= 0)
+        device.onFrame = [&](const QString&) { device.recv_buffer.truncate(keptByHandler); };
+    device.receive("\x02"
+                   "14;CMD;GET5;\x03"
+                   "\x02"
+                   "14;CMD;GET6;\x03"
+                   "\x02"
+                   "pending bytes");
+    if (keptByHandler < 0)
+        device.recv_buffer.clear();
+    device.onFrame = nullptr;
+    device.receive("\x02"
+                   "14;CMD;GET7;\x03");
+    QTEST(device.dispatched, "frames");
+    QVERIFY(device.recv_buffer.isEmpty());
 }
 
 void tst_Frames::decodeBufferBoundsUnterminatedBytes_data()

@@ -14,11 +14,17 @@
 #include <QThread>
 #include <QtTest>
 
+#include <limits>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 using Device = ZRDeviceInterface;
 
 namespace {
+
+constexpr int intMax = std::numeric_limits<int>::max();
 
 const QByteArray heartbeatFrame("\x02"
                                 "15;CCMD;1010;\x03");
@@ -40,6 +46,15 @@ void prepare(TestDevice& device, quint16 port)
     setValue(device, "TCP_PORT", int(port));
     setValue(device, "HEARTBEAT", 1);
     device.setIPAddress("127.0.0.1");
+}
+
+// A device linked to the machine and up, its heartbeat out of the way.
+bool connectQuietly(TestDevice& device, MachinePeer& machine)
+{
+    prepare(device, machine.port());
+    setValue(device, "HEARTBEAT", 600);
+    return device.connectDevice() && machine.waitForClient()
+        && QTest::qWaitFor([&] { return valueOf(device, "STATUS").toInt() == Device::Working; });
 }
 
 quint16 unusedPort()
@@ -74,6 +89,9 @@ private slots:
     void repeatedAddressKeepsTheParameter();
     void sustainedExchange();
     void framesFromAnotherThread();
+    void framesArrivingDuringAHandlerAreRead();
+    void destroyingALiveLinkIsSilent();
+    void jobFrameIsNeverInterleaved();
 };
 
 void tst_LinkTcp::connectHeartbeatAndDrop()
@@ -105,6 +123,17 @@ void tst_LinkTcp::connectHeartbeatAndDrop()
                  &keepAlive, &size),
         0);
     QCOMPARE(keepAlive, 1);
+    // ...within well under a minute, not after the kernel's two hours.
+    int probing[3] = {};
+    const int options[3] = { TCP_KEEPIDLE, TCP_KEEPINTVL, TCP_KEEPCNT };
+    for (int i = 0; i < 3; ++i) {
+        size = sizeof probing[i];
+        QCOMPARE(::getsockopt(int(device.tcp_socket->socketDescriptor()), IPPROTO_TCP, options[i],
+                     &probing[i], &size),
+            0);
+        QVERIFY(probing[i] > 0);
+    }
+    QVERIFY2(probing[0] + probing[1] * probing[2] <= 40, QByteArray::number(probing[0]));
     QCOMPARE(device.tcp_socket->readBufferSize(), qint64(10240));
 
     QVERIFY(machine.waitForFrames(2, 5000));
@@ -168,17 +197,18 @@ void tst_LinkTcp::warningSilencesTheLink()
 
 void tst_LinkTcp::connectRefusedUnlessDisconnected_data()
 {
-    QTest::addColumn<int>("status");
-    QTest::newRow("Idle") << int(Device::Idle);
-    QTest::newRow("Working") << int(Device::Working);
-    QTest::newRow("Pause") << int(Device::Pause);
-    QTest::newRow("Warning") << int(Device::Warning);
-    QTest::newRow("Error") << int(Device::Error);
+    QTest::addColumn<QVariant>("status");
+    QTest::newRow("Idle") << QVariant(int(Device::Idle));
+    QTest::newRow("Working") << QVariant(int(Device::Working));
+    QTest::newRow("Pause") << QVariant(int(Device::Pause));
+    QTest::newRow("Warning") << QVariant(int(Device::Warning));
+    QTest::newRow("Error") << QVariant(int(Device::Error));
+    QTest::newRow("status name") << QVariant("Idle");
 }
 
 void tst_LinkTcp::connectRefusedUnlessDisconnected()
 {
-    QFETCH(int, status);
+    QFETCH(QVariant, status);
     TestDevice device;
     prepare(device, unusedPort());
     setValue(device, "STATUS", status);
@@ -187,7 +217,7 @@ void tst_LinkTcp::connectRefusedUnlessDisconnected()
     QVERIFY(!device.connectDevice());
     QCOMPARE(device.tcp_socket, nullptr);
     QCOMPARE(device.usb_operate, nullptr);
-    QCOMPARE(valueOf(device, "STATUS").toInt(), status);
+    QCOMPARE(valueOf(device, "STATUS"), status);
     QTest::qWait(50);
     QCOMPARE(messages.count(), 0);
 }
@@ -376,12 +406,16 @@ void tst_LinkTcp::heartbeatPeriod_data()
     QTest::newRow("5 s") << QVariant(5) << 5000;
     QTest::newRow("0: lower bound") << QVariant(0) << 1000;
     QTest::newRow("negative: lower bound") << QVariant(-3) << 1000;
-    QTest::newRow("at the upper bound") << QVariant(600) << 600000;
-    QTest::newRow("past the upper bound") << QVariant(3000000) << 600000;
-    QTest::newRow("largest unsigned") << QVariant(4294967295u) << 600000;
-    QTest::newRow("huge 64-bit") << QVariant(Q_INT64_C(1) << 62) << 600000;
-    QTest::newRow("fraction truncated") << QVariant(2.9) << 2000;
-    QTest::newRow("infinity") << QVariant(qInf()) << 600000;
+    QTest::newRow("ten minutes") << QVariant(600) << 600000;
+    QTest::newRow("an hour") << QVariant(3600u) << 3600000;
+    QTest::newRow("largest the timer holds") << QVariant(2147483) << 2147483000;
+    QTest::newRow("past what the timer holds") << QVariant(3000000) << intMax;
+    QTest::newRow("largest unsigned") << QVariant(4294967295u) << intMax;
+    QTest::newRow("huge 64-bit") << QVariant(Q_INT64_C(1) << 62) << intMax;
+    QTest::newRow("fraction rounded up") << QVariant(2.7) << 3000;
+    QTest::newRow("fraction rounded down") << QVariant(2.4) << 2000;
+    QTest::newRow("fraction below one") << QVariant(0.4) << 1000;
+    QTest::newRow("infinity") << QVariant(qInf()) << intMax;
     QTest::newRow("NaN") << QVariant(qQNaN()) << 1000;
     QTest::newRow("text") << QVariant("3") << 3000;
     QTest::newRow("not a number") << QVariant("fast") << 1000;
@@ -546,11 +580,7 @@ void tst_LinkTcp::framesFromAnotherThread()
 {
     MachinePeer machine;
     TestDevice device;
-    prepare(device, machine.port());
-    setValue(device, "HEARTBEAT", 600);
-    QVERIFY(device.connectDevice());
-    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
-    QVERIFY(machine.waitForClient());
+    QVERIFY(connectQuietly(device, machine));
 
     ZRDeviceProperty packer;
     QByteArray expected;
@@ -564,6 +594,64 @@ void tst_LinkTcp::framesFromAnotherThread()
     QVERIFY(QTest::qWaitFor([&] { return host->isFinished(); }, 10000));
     QTRY_COMPARE_WITH_TIMEOUT(machine.received().size(), expected.size(), 10000);
     QCOMPARE(machine.received(), expected);
+}
+
+// A host whose message slot runs an event loop: frames that arrive meanwhile are dispatched when
+// the slot returns, not when the machine next happens to send something.
+void tst_LinkTcp::framesArrivingDuringAHandlerAreRead()
+{
+    MachinePeer machine;
+    TestDevice device;
+    prepare(device, machine.port());
+    QVERIFY(device.connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(valueOf(device, "STATUS").toInt(), int(Device::Working));
+
+    ZRDeviceProperty packer;
+    QStringList texts;
+    connect(&device, &Device::message, this, [&](Device::ZRDeviceMessage kind, QString text) {
+        if (kind != Device::Qrcode)
+            return;
+        texts << text;
+        if (texts.size() == 1) {
+            machine.send(
+                packer.pack("55,0,second.plt;", "CCMD") + packer.pack("1010,0,7;", "CCMD"));
+            QVERIFY(QTest::qWaitFor([&] { return device.tcp_socket->bytesAvailable() > 0; }));
+        }
+    });
+    machine.send(packer.pack("55,0,first.plt;", "CCMD"));
+    QTRY_COMPARE(texts, QStringList({ "first.plt", "second.plt" }));
+    QCOMPARE(valueOf(device, "HEARTBEAT"), QVariant(7));
+}
+
+// Destroying a connected device closes its socket without telling the host about it.
+void tst_LinkTcp::destroyingALiveLinkIsSilent()
+{
+    MachinePeer machine;
+    auto* device = new TestDevice;
+    prepare(*device, machine.port());
+    QVERIFY(device->connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(valueOf(*device, "STATUS").toInt(), int(Device::Working));
+    QSignalSpy messages(device, &Device::message);
+    delete device;
+    QCOMPARE(messages.count(), 0);
+    QTRY_COMPARE(machine.client()->state(), QAbstractSocket::UnconnectedState);
+}
+
+// A cut file streams out as the socket drains; frames sent meanwhile (jog, heartbeat, pause)
+// follow it whole and in order, never inside it.
+void tst_LinkTcp::jobFrameIsNeverInterleaved()
+{
+    MachinePeer machine;
+    TestDevice device;
+    QVERIFY(connectQuietly(device, machine));
+
+    // The socket holds a slice or two, not the file.
+    const QByteArray expected
+        = device.streamJob(3 << 20, [&] { QVERIFY(device.tcp_socket->bytesToWrite() <= 1 << 20); });
+    QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
+    QVERIFY(machine.received() == expected);
 }
 
 SOAK_TEST_MAIN(tst_LinkTcp, "ZR_LINK_SOAK_SECONDS", 3)

@@ -162,6 +162,7 @@ private slots:
     void nonTtyDeviceIsUsedAsItIs();
     void endOfFileIsAHangUp();
     void destructionClosesThePort();
+    void jobFrameIsNeverInterleaved();
 
 private:
     // A device with the settings group, linked to the machine's port and up.
@@ -459,6 +460,25 @@ void tst_LinkUsb::destructionClosesThePort()
     transport.reset();
     QCOMPARE(openDescriptors(machine.path()), 0);
     QTest::qWait(20); // no report or notifier outlives the transport
+}
+
+// A cut file streams out as the port drains to a slow reader; frames sent meanwhile (jog,
+// heartbeat, pause) follow it whole and in order, never inside it.
+void tst_LinkUsb::jobFrameIsNeverInterleaved()
+{
+    PtyMachine machine;
+    TestDevice device;
+    QVERIFY(connectTo(device, machine, 600));
+
+    const QByteArray expected = device.streamJob(1 << 20, [] {});
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            machine.read(16 * 1024);
+            return machine.read(0).size() >= expected.size();
+        },
+        30000));
+    QTest::qWait(20);
+    QVERIFY(machine.read() == expected);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkUsb)

@@ -2,6 +2,7 @@
 // linked in. Entry points and metadata, the factory, the device's catalogue, and the replies of
 // a machine connected over TCP.
 
+#include "hanging.h"
 #include "machinepeer.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
@@ -32,6 +33,7 @@ private slots:
     void replies_data();
     void replies();
     void jogging();
+    void shortRepliesFollowParametersHungLater();
 
 private:
     ZRDeviceInterface* factory();
@@ -299,6 +301,35 @@ void tst_Model::replies()
         expected.append({ name, status });
     QCOMPARE(emitted, expected);
     QTEST(qrcodes, "qrcodes");
+}
+
+// Two-field replies reach parameters hung, replaced or cut off after a first reply was handled.
+void tst_Model::shortRepliesFollowParametersHungLater()
+{
+    const auto device = newDevice();
+    device->decode_cmd(framed("CCMD", "1010,5;"));
+    auto* late = new ZRDeviceProperty;
+    late->init(0, QString(), QString(), 300, 301, 1, ZRDeviceInterface::CCMD, {});
+    adoptParameter(device.get(), "LATE", late);
+    QSignalSpy status(late, &ZRDeviceProperty::retStatus);
+    device->decode_cmd(framed("CCMD", "300,9;"));
+    device->decode_cmd(framed("CCMD", "301,4;"));
+    QCOMPARE(late->value(), QVariant(9));
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.first().first(), QVariant(4));
+
+    auto* heartbeat = new ZRDeviceProperty;
+    heartbeat->init(2, QString(), QString(), 1010, 1010, 1, ZRDeviceInterface::CCMD, {});
+    adoptParameter(device.get(), "HEARTBEAT", heartbeat);
+    device->decode_cmd(framed("CCMD", "1010,6;"));
+    QCOMPARE(heartbeat->value(), QVariant(6));
+
+    // Behind a property that holds no parameter, a reply reaches neither handler.
+    device->setProperty("LATE", QVariant());
+    device->setProperty("NOT_A_PARAMETER", QString("text"));
+    adoptParameter(device.get(), "LATE", late);
+    device->decode_cmd(framed("CCMD", "300,10;"));
+    QCOMPARE(late->value(), QVariant(9));
 }
 
 // The host jogs through the contract; Y goes out before X.

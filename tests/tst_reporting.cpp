@@ -86,6 +86,8 @@ private slots:
     void workRecordBody();
     void pageSize_data();
     void pageSize();
+    void pathLength_data();
+    void pathLength();
     void taskTime_data();
     void taskTime();
     void stopTaskReportsBeforeReset();
@@ -266,6 +268,35 @@ void tst_Reporting::pageSize()
     QVERIFY(body.value("page_area").isDouble());
     QTEST(body.value("page_size").toString(), "size");
     QCOMPARE(body.value("path_length"), QJsonValue(1));
+}
+
+void tst_Reporting::pathLength_data()
+{
+    QTest::addColumn<QJsonValue>("pathLength");
+    QTest::addColumn<QJsonValue>("sent"); // undefined: no record
+
+    QTest::newRow("whole") << QJsonValue(1500) << QJsonValue(1500);
+    QTest::newRow("half rounds up") << QJsonValue(1275.5) << QJsonValue(1276);
+    QTest::newRow("rounds down") << QJsonValue(1275.4) << QJsonValue(1275);
+    QTest::newRow("rounds to 0") << QJsonValue(0.4) << QJsonValue(QJsonValue::Undefined);
+    QTest::newRow("beyond int") << QJsonValue(1e12) << QJsonValue(2147483647);
+    QTest::newRow("text") << QJsonValue("1500") << QJsonValue(QJsonValue::Undefined);
+}
+
+void tst_Reporting::pathLength()
+{
+    QFETCH(QJsonValue, pathLength);
+    QFETCH(QJsonValue, sent);
+    RecordingCloud cloud;
+    TestDevice device;
+    prepareFinishedJob(device, cloud);
+    device.property_ptr("TASK_FILE_INFO")
+        ->setValue(QJsonObject { { "path_length", pathLength }, { "heigth", 3 }, { "width", 2 } });
+
+    device.device_task_record_to_cloud();
+    QCOMPARE(cloud.requests.size(), sent.isUndefined() ? 0 : 1);
+    if (!sent.isUndefined())
+        QCOMPARE(cloud.requests.first().body.value("path_length"), sent);
 }
 
 void tst_Reporting::taskTime_data()

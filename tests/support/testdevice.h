@@ -1,6 +1,7 @@
 #pragma once
 
 #include "zrcommoninterface.h"
+#include "zrdeviceproperty.h"
 
 #include <QStringList>
 
@@ -41,5 +42,28 @@ public:
     {
         recv_buffer += bytes;
         decode_buffer();
+    }
+
+    // Starts a job whose cut file has at least size bytes, then, once startTask() returned and
+    // started() ran, jogs, beats and pauses while the job streams. Returns every byte the machine
+    // is to receive, in order.
+    QByteArray streamJob(int size, const std::function<void()>& started)
+    {
+        move_157(this);
+        QString file;
+        for (int i = 0; file.size() < size; ++i)
+            file += QStringLiteral("PD%1,%2;").arg(i).arg(i % 977);
+        setPlt(file);
+        ZRDeviceProperty packer;
+        const QByteArray expected = property_ptr("TASK_COPIES")->set_cmd_bytes()
+            + property_ptr("TASK_PLT")->set_cmd_bytes() + packer.pack("SET83:32868;", "CMD")
+            + packer.pack("SET82:0;", "CMD") + property_ptr("HEARTBEAT")->get_cmd_bytes()
+            + packer.pack("SET125:0;", "CMD");
+        startTask();
+        started();
+        move(1, 0);
+        slot_device_timer();
+        sendCMD(property_ptr("TASK_PAUSE")->set_cmd_bytes());
+        return expected;
     }
 };

@@ -1,0 +1,73 @@
+#include "numbers.h"
+
+#include <QString>
+
+#include <limits>
+#include <optional>
+
+namespace {
+
+bool isBlank(char16_t c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Beyond the range of every number read here: text that holds no number.
+constexpr qint64 noNumber = std::numeric_limits<qint64>::max();
+
+// Plain text (ASCII digits, a sign, ASCII blanks and other printable ASCII) is read here, to
+// noNumber when it is no number; text with anything else, such as other blanks or digits Unicode
+// knows, is left to Qt's reading of numbers (no value). The magnitude stops growing once it is
+// beyond any 32-bit number.
+std::optional<qint64> readPlain(QStringView text)
+{
+    const char16_t* at = text.utf16();
+    const char16_t* end = at + text.size();
+    const auto plainRest = [&]() -> std::optional<qint64> {
+        for (; at != end; ++at) {
+            if (*at < 0x20 || *at >= 0x7f)
+                return std::nullopt;
+        }
+        return noNumber;
+    };
+    while (at != end && isBlank(*at))
+        ++at;
+    bool negative = false;
+    if (at != end && (*at == '+' || *at == '-'))
+        negative = *at++ == '-';
+    qint64 magnitude = 0;
+    const char16_t* digits = at;
+    for (; at != end && *at >= '0' && *at <= '9'; ++at) {
+        if (magnitude <= std::numeric_limits<quint32>::max())
+            magnitude = magnitude * 10 + (*at - '0');
+    }
+    if (at == digits)
+        return plainRest();
+    while (at != end && isBlank(*at))
+        ++at;
+    if (at != end)
+        return plainRest();
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace
+
+int numberOrZero(QStringView text)
+{
+    const std::optional<qint64> number = readPlain(text);
+    if (!number)
+        return text.toInt();
+    return *number >= std::numeric_limits<int>::min() && *number <= std::numeric_limits<int>::max()
+        ? int(*number)
+        : 0;
+}
+
+unsigned int unsignedNumberOrZero(QStringView text)
+{
+    const std::optional<qint64> number = readPlain(text);
+    if (!number)
+        return text.toUInt();
+    return *number >= 0 && *number <= std::numeric_limits<quint32>::max()
+        ? static_cast<unsigned int>(*number)
+        : 0;
+}

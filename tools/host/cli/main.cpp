@@ -10,6 +10,8 @@
 #include "zrdeviceproperty.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -22,16 +24,17 @@
 #include <QTimer>
 #include <QTranslator>
 
-#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <functional>
+#include <locale.h>
 #include <memory>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+#include <wchar.h>
 
 namespace {
 
@@ -45,16 +48,15 @@ enum ExitCode {
     ExitInterrupted = 130,
 };
 
-const char exitCodes[] = "Exit codes:\n"
-                         "  0    done: every value read or confirmed, the job finished\n"
-                         "  1    the machine refused, did not answer, is busy with another job, or "
-                         "ended the job unfinished\n"
-                         "  2    bad command line, unknown parameter, value that does not fit or "
-                         "read-only, unusable cut file\n"
-                         "  3    no device plugin could be loaded (see --plugin-dir)\n"
-                         "  4    the machine could not be reached (see --timeout)\n"
-                         "  5    the link went down, or the machine went silent past --lost-after\n"
-                         "  130  stopped by the user (Ctrl-C); a job is stopped cleanly first\n";
+const char exitCodes[] = R"(Exit codes:
+  0    done: every value read or confirmed, the job finished
+  1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
+  2    bad command line, unknown parameter, value that does not fit or read-only, unusable cut file
+  3    no device plugin could be loaded (see --plugin-dir)
+  4    the machine could not be reached (see --timeout)
+  5    the link went down, or the machine went silent past --lost-after
+  130  stopped by the user (Ctrl-C); a job is stopped cleanly first
+)";
 
 bool verboseOutput = false;
 
@@ -68,27 +70,15 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& te
 
 constexpr int barWidth = 30;
 
-// Terminal cells taken by one code point: two for the East Asian wide and full-width ranges,
-// none for combining marks and format characters.
+// Terminal cells taken by one code point, as the C library's UTF-8 locale knows them: two for
+// the East Asian wide and full-width characters, none for combining marks and format characters.
 int cellsOf(uint code)
 {
-    const QChar::Category category = QChar::category(code);
-    if (code == 0 || category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing
-        || category == QChar::Other_Format)
-        return 0;
-    // clang-format off
-    static const uint wide[][2] = {
-        { 0x1100, 0x115F }, { 0x2E80, 0x303E }, { 0x3041, 0x33FF }, { 0x3400, 0x4DBF },
-        { 0x4E00, 0x9FFF }, { 0xA000, 0xA4CF }, { 0xAC00, 0xD7A3 }, { 0xF900, 0xFAFF },
-        { 0xFE30, 0xFE4F }, { 0xFF00, 0xFF60 }, { 0xFFE0, 0xFFE6 }, { 0x1F300, 0x1F64F },
-        { 0x1F900, 0x1F9FF }, { 0x20000, 0x3FFFD },
-    };
-    // clang-format on
-    for (const auto& range : wide) {
-        if (code >= range[0] && code <= range[1])
-            return 2;
-    }
-    return 1;
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    const locale_t previous = ::uselocale(utf8);
+    const int cells = ::wcwidth(wchar_t(code));
+    ::uselocale(previous);
+    return qMax(0, cells);
 }
 
 int displayWidth(const QString& text)
@@ -143,11 +133,10 @@ QSocketNotifier* interruptNotifier()
 
 // zrhost's output. Results go to standard output, errors to standard error with the program's
 // name; notes (what is going on) are left out under --quiet and go to standard error under
-// --json, so that standard output holds the JSON alone; details only under --verbose.
+// --json, so that standard output holds the JSON alone.
 class Console {
 public:
     bool quiet = false;
-    bool verbose = false;
     bool json = false;
     bool progress = true;
 
@@ -158,11 +147,6 @@ public:
     {
         if (!quiet)
             write(json, text + QLatin1Char('\n'));
-    }
-    void detail(const QString& text)
-    {
-        if (verbose)
-            write(true, text + QLatin1Char('\n'));
     }
     void error(const QString& text) { write(true, QStringLiteral("zrhost: %1\n").arg(text)); }
 
@@ -255,55 +239,37 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
 
 // The command line's one way to wait: it runs the event loop until done() holds, the time runs
 // out (timeoutMs < 0: no limit) or Ctrl-C (SIGINT or SIGTERM) arrives. With onInterrupt the
-// interrupt is handed to it (with its count, 1 for the first) and the wait goes on.
-namespace Wait {
-
-int interrupts()
-{
-    return interruptCount;
-}
-
-enum End { Done, TimedOut, Interrupted };
-
-End until(const std::function<bool()>& done, int timeoutMs = -1,
-    const std::function<void(int count)>& onInterrupt = {})
+// interrupt is handed to it and the wait goes on. True when Ctrl-C ended the wait.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
+    const std::function<void()>& onInterrupt = {})
 {
     QEventLoop loop;
     QTimer poll;
     QElapsedTimer clock;
-    End end = Done;
+    bool interrupted = false;
     if (QSocketNotifier* notifier = interruptNotifier()) {
         QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
-            char bytes[16];
-            for (ssize_t n; (n = ::read(signalSocket[0], bytes, sizeof bytes)) > 0;) {
-                for (ssize_t i = 0; i < n; ++i) {
-                    ++interruptCount;
-                    if (onInterrupt) {
-                        onInterrupt(interruptCount);
-                        continue;
-                    }
-                    end = Interrupted;
-                    loop.quit();
-                }
+            for (char byte; ::read(signalSocket[0], &byte, 1) == 1;) {
+                ++interruptCount;
+                if (onInterrupt)
+                    onInterrupt();
+                else
+                    interrupted = true;
             }
+            if (interrupted)
+                loop.quit();
         });
     }
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
+        if (done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
             loop.quit();
-        else if (timeoutMs >= 0 && clock.hasExpired(timeoutMs)) {
-            end = TimedOut;
-            loop.quit();
-        }
     });
     clock.start();
     poll.start(5);
     if (!done())
         loop.exec();
-    return end;
+    return interrupted;
 }
-
-} // namespace Wait
 
 // Key presses on the terminal the program was started from, while a job runs: the terminal stops
 // waiting for Enter and stops echoing, and each of the given keys goes to pressed. Anything else
@@ -388,41 +354,34 @@ public:
 
     bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error)
     {
-        for (int i = 0; i < arguments.size(); ++i) {
-            const QString& argument = arguments.at(i);
-            if (argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))
-                || argument.at(1).isDigit()) {
-                positional.append(argument);
+        QCommandLineParser parser;
+        for (const Option& option : allowed) {
+            const QStringList names = option.letter.isNull()
+                ? QStringList { option.name }
+                : QStringList { option.letter, option.name };
+            parser.addOption(QCommandLineOption(names, option.help, option.value));
+        }
+        if (!parser.parse(QStringList { QStringLiteral("zrhost") } + arguments)) {
+            const QString unknown = parser.unknownOptionNames().value(0);
+            *error = unknown.isEmpty() ? parser.errorText()
+                                       : QStringLiteral("there is no option %1%2")
+                                             .arg(unknown.size() == 1 ? "-" : "--", unknown);
+            return false;
+        }
+        positional = parser.positionalArguments();
+        for (const Option& option : allowed) {
+            if (!parser.isSet(option.name))
                 continue;
-            }
-            const bool isLong = argument.startsWith(QLatin1String("--"));
-            const int equals = isLong ? argument.indexOf(QLatin1Char('=')) : -1;
-            const QString name = argument.mid(isLong ? 2 : 1, equals < 0 ? -1 : equals - 2);
-            const auto option
-                = std::find_if(allowed.cbegin(), allowed.cend(), [&](const Option& o) {
-                      return isLong ? o.name == name : QString(o.letter) == name;
-                  });
-            if (option == allowed.cend()) {
-                *error = QStringLiteral("there is no option %1").arg(argument);
-                return false;
-            }
-            QString value = equals < 0 ? QString() : argument.mid(equals + 1);
-            if (!option->value.isEmpty() && equals < 0) {
-                if (++i >= arguments.size()) {
-                    *error = QStringLiteral("--%1 wants a value").arg(option->name);
-                    return false;
-                }
-                value = arguments.at(i);
-            }
+            const QString value = parser.value(option.name);
             bool ok = true;
-            const double number = option->isNumber() ? value.toDouble(&ok) : 0;
-            if (option->isNumber() && (!ok || !(number >= option->min && number <= option->max))) {
+            const double number = option.isNumber() ? value.toDouble(&ok) : 0;
+            if (option.isNumber() && (!ok || !(number >= option.min && number <= option.max))) {
                 *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
-                             .arg(option->name, QString::number(option->min),
-                                 QString::number(option->max), value);
+                             .arg(option.name, QString::number(option.min),
+                                 QString::number(option.max), Values::printable(value));
                 return false;
             }
-            m_values.insert(option->name, value);
+            m_values.insert(option.name, value);
         }
         return true;
     }
@@ -473,14 +432,17 @@ QList<Option> commonOptions()
 }
 // clang-format on
 
-// The address in the option, if it is one of the schemes with a host; invalid otherwise.
-QUrl address(const Arguments& a, const char* name, const QStringList& schemes)
+// The address in --name, if it has one of the schemes and a host; else the error in *error.
+QUrl address(const Arguments& a, const char* name, const QStringList& schemes, const char* wanted,
+    QString* error)
 {
     const QUrl url(a.text(name), QUrl::StrictMode);
-    return url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty()
-            && !url.hasQuery() && !url.hasFragment()
-        ? url
-        : QUrl();
+    if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
+        && !url.hasFragment())
+        return url;
+    *error = QStringLiteral("--%1 wants %2, not \"%3\"")
+                 .arg(name, wanted, Values::printable(a.text(name)));
+    return QUrl();
 }
 
 QString cloudOptions(const Arguments& a, CloudOptions* cloud)
@@ -496,23 +458,20 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
         }
         return QString();
     }
-    const QString unlike = QStringLiteral("--%1 wants %2 address such as %3, not \"%4\"");
-    if (a.isSet("cloud")) {
-        cloud->httpBase = address(a, "cloud", { "http", "https" });
-        if (cloud->httpBase.isEmpty())
-            return unlike.arg(QStringLiteral("cloud"), QStringLiteral("an http:// or https://"),
-                QStringLiteral("http://127.0.0.1:8700/api/"), Values::printable(a.text("cloud")));
-    }
-    if (a.isSet("cloud-ws")) {
-        QUrl ws = address(a, "cloud-ws", { "ws", "wss" });
-        if (ws.isEmpty())
-            return unlike.arg(QStringLiteral("cloud-ws"), QStringLiteral("a ws:// or wss://"),
-                QStringLiteral("ws://127.0.0.1:8701/api/"), Values::printable(a.text("cloud-ws")));
+    QString error;
+    if (a.isSet("cloud"))
+        cloud->httpBase = address(a, "cloud", { "http", "https" },
+            "an http:// or https:// address such as http://127.0.0.1:8700/api/", &error);
+    if (a.isSet("cloud-ws") && error.isEmpty()) {
+        QUrl ws = address(a, "cloud-ws", { "ws", "wss" },
+            "a ws:// or wss:// address such as ws://127.0.0.1:8701/api/", &error);
         // The device appends its code without a separator; the base is a folder.
         if (!ws.path().endsWith(QLatin1Char('/')))
             ws.setPath(ws.path() + QLatin1Char('/'));
         cloud->wsBase = ws.toString();
     }
+    if (!error.isEmpty())
+        return error;
     cloud->token = a.text("cloud-token");
     for (const QChar ch : qAsConst(cloud->token)) {
         if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
@@ -527,7 +486,8 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
     return QString();
 }
 
-QString machineOptions(const Arguments& a, SessionOptions* s)
+// The session the options describe; the reason when they do not fit together.
+QString sessionOptions(const Arguments& a, SessionOptions* s)
 {
     if (a.isSet("ip") && a.isSet("usb"))
         return QStringLiteral("--ip and --usb name two machines; give one");
@@ -550,16 +510,7 @@ QString machineOptions(const Arguments& a, SessionOptions* s)
     s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
     s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
     s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
-    return QString();
-}
-
-// The session the options describe. False with the reason in *error.
-bool sessionOptions(const Arguments& arguments, SessionOptions* options, QString* error)
-{
-    *error = machineOptions(arguments, options);
-    if (error->isEmpty())
-        *error = cloudOptions(arguments, &options->cloud);
-    return error->isEmpty();
+    return cloudOptions(a, &s->cloud);
 }
 
 struct Context;
@@ -571,11 +522,14 @@ struct Command {
     QString description;
     QList<Option> options;
     int (*run)(Context&);
+
+    // "job FILE.plt [--copies N]"
+    QString call() const { return (name + QLatin1Char(' ') + synopsis).trimmed(); }
 };
 
 const Option jsonOption { "json", QString(), "Print the result as JSON." };
 const Option rawOption { "raw", QString(),
-    "Values in the machine's own units, not the editors' (gf, mm)." };
+    "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
 
 const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
     "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
@@ -640,19 +594,17 @@ struct Context {
         if (session->isUp())
             return ExitOk;
         session->connectMachine();
-        if (Wait::until([this] { return session->link() != Session::Connecting; })
-            == Wait::Interrupted)
+        if (waitUntil([this] { return session->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (!session->isUp()) {
             console.error(
                 QStringLiteral("cannot reach the machine: %1").arg(session->errorString()));
             return session->linkOpened() ? ExitFailed : ExitNoMachine;
         }
-        if (verboseOutput && session->embedded())
-            QObject::connect(
-                session->embedded(), &SimMachine::logLine, [this](const QString& line) {
-                    console.detail(QStringLiteral("simulator: ") + line);
-                });
+        // The simulator's log is a diagnostic like the device's: for --verbose.
+        if (session->embedded())
+            QObject::connect(session->embedded(), &SimMachine::logLine,
+                [](const QString& line) { qInfo().noquote() << "simulator:" << line; });
         console.note(QStringLiteral("Connected to %1.").arg(session->machineName()));
         return ExitOk;
     }
@@ -667,32 +619,35 @@ struct Context {
     // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
     int finish(Reply* reply)
     {
-        Wait::until([reply] { return reply->isFinished(); }, -1, [reply](int) { reply->cancel(); });
+        waitUntil([reply] { return reply->isFinished(); }, -1, [reply] { reply->cancel(); });
         const Result& result = reply->result();
         if (result.outcome != Result::Done && result.outcome != Result::Stopped)
             console.error(result.reason);
         // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
         static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
             ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
-        if (result.outcome == Result::Stopped && Wait::interrupts() > 0)
+        if (result.outcome == Result::Stopped && interruptCount > 0)
             return ExitInterrupted;
         return codes[result.outcome];
     }
 
+    // Reads the parameters, the machine information once only.
     int read(QStringList names)
     {
         if (infoRead)
             names.removeAll(QStringLiteral("DEVICE_INFO"));
-        return finish(session->send(Request::of(Request::Read, names)));
+        const int code = finish(session->send(Request::of(Request::Read, names)));
+        infoRead = infoRead || (code == ExitOk && names.contains(QStringLiteral("DEVICE_INFO")));
+        return code;
     }
 
-    int readInfo()
+    int readInfo() { return infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" }); }
+
+    int showInfo()
     {
-        if (infoRead)
-            return ExitOk;
-        const int code
-            = read({ QStringLiteral("DEVICE_INFO"), QStringLiteral("DEVICE_UNIQUE_ID") });
-        infoRead = code == ExitOk;
+        const int code = readInfo();
+        if (code == ExitOk)
+            printParameters({ { QString(), infoShown } });
         return code;
     }
 
@@ -717,9 +672,7 @@ struct Context {
         if (const int info = readInfo())
             return info == ExitFailed ? ExitOk : info;
         cloud->attach(device());
-        return Wait::until([cloud] { return cloud->isSettled(); }) == Wait::Interrupted
-            ? ExitInterrupted
-            : ExitOk;
+        return waitUntil([cloud] { return cloud->isSettled(); }) ? ExitInterrupted : ExitOk;
     }
 
     // The cut file named on the command line, or the exit code of why there is none.
@@ -807,12 +760,8 @@ int runList(Context& c)
 
 int runInfo(Context& c)
 {
-    if (const int code = c.connect())
-        return code;
-    if (const int code = c.readInfo())
-        return code;
-    c.printParameters({ { QString(), infoShown } });
-    return ExitOk;
+    const int code = c.connect();
+    return code ? code : c.showInfo();
 }
 
 int runGet(Context& c)
@@ -822,15 +771,15 @@ int runGet(Context& c)
     if (const int code = c.open())
         return code;
     QStringList names;
-    for (const QString& name : qAsConst(c.args.positional)) {
+    for (const QString& name : qAsConst(c.args.positional))
         names.append(name.toUpper());
-        if (!c.device()->property_ptr(names.last().toLatin1().constData()))
-            return c.usage(QStringLiteral("no such parameter: %1 (see zrhost list)")
-                               .arg(Values::printable(name)));
-    }
+    const Request request = Request::of(Request::Read, names);
+    QString error;
+    if (c.session->check(request, &error) != Result::Done)
+        return c.usage(error);
     if (const int code = c.connect())
         return code;
-    Reply* reply = c.session->send(Request::of(Request::Read, names));
+    Reply* reply = c.session->send(request);
     if (const int code = c.finish(reply))
         return code;
     for (const QString& name : reply->result().local)
@@ -857,14 +806,11 @@ int runSet(Context& c)
                 QStringLiteral("\"%1\" is not NAME=VALUE").arg(Values::printable(argument)));
         request.names.append(argument.left(equals).trimmed().toUpper());
         request.values.append(argument.mid(equals + 1));
-        QVariant value;
-        QString error;
-        if (Values::checkWrite(c.device(), request.names.last().toLatin1(), request.values.last(),
-                request.raw, &value, &error)
-            != Values::Fits) {
-            c.console.error(error);
-            return ExitUsage;
-        }
+    }
+    QString error;
+    if (c.session->check(request, &error) != Result::Done) {
+        c.console.error(error);
+        return ExitUsage;
     }
     if (const int code = c.connect())
         return code;
@@ -898,11 +844,8 @@ int runJob(Context& c)
         return code;
     if (const int code = c.connectMachine())
         return code;
-    if (!console.quiet && !console.json) {
-        if (const int code = c.readInfo())
-            return code;
-        c.printParameters({ { QString(), infoShown } });
-    }
+    if (const int code = console.quiet || console.json ? ExitOk : c.showInfo())
+        return code;
     if (const int code = c.attachCloud())
         return code;
     const int copies = int(c.args.number("copies", 1));
@@ -981,7 +924,7 @@ int runJob(Context& c)
     }
     if (Cloud* cloud = c.session->cloud()) {
         cloud->reportJob(finished || result.outcome == Result::Stopped, result.last.finished);
-        Wait::until([cloud] { return cloud->isJobReported(); });
+        waitUntil([cloud] { return cloud->isJobReported(); });
     }
     return code;
 }
@@ -1031,7 +974,7 @@ int runJog(Context& c)
     int code = c.finish(moving);
     QElapsedTimer clock;
     clock.start();
-    const bool early = code == ExitOk && Wait::until([] { return false; }, ms) == Wait::Interrupted;
+    const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
     const qint64 moved = qMin(clock.elapsed(), qint64(ms));
     // Whatever became of the move, the head is told to stop unless the machine said no to it.
     const Result::Outcome outcome = moving->result().outcome;
@@ -1100,7 +1043,7 @@ int runMonitor(Context& c)
     c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
     const double seconds = c.args.number("seconds", -1);
     Session* session = c.session.get();
-    Wait::until([session] { return !session->isUp(); }, seconds > 0 ? int(seconds * 1000) : -1);
+    waitUntil([session] { return !session->isUp(); }, seconds > 0 ? int(seconds * 1000) : -1);
     return session->isUp() ? ExitOk : ExitLinkLost;
 }
 
@@ -1191,9 +1134,8 @@ const QList<Command>& commands()
     static const QList<Command> table {
         { "list", "[--read]", "print the parameters with labels, values and units",
           "Prints every parameter of a device built by the plugin: the system and user parameters first, each group\n"
-          "with its members beneath it, then all the others. Values are shown as the panel's editors show them (gf,\n"
-          "mm, list items, signed numbers); --raw shows the machine's own numbers. Without --read nothing is\n"
-          "connected and the values are the device's defaults.",
+          "with its members beneath it, then all the others. Without --read nothing is connected and the values are\n"
+          "the device's defaults.",
           { { "read", QString(), "Connect first and read the system and user parameters from the machine." },
             { "commands", QString(), "Add the command that reads and writes each parameter (kind get/set)." },
             { "full", QString(), "Do not shorten long values." }, rawOption, jsonOption }, runList },
@@ -1206,10 +1148,9 @@ const QList<Command>& commands()
           "that does not answer is an error (exit 1): nothing is printed as if it had been read.",
           { rawOption, jsonOption }, runGet },
         { "set", "NAME=VALUE...", "write parameters to the machine and wait for its answers",
-          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is in the editors' units\n"
-          "(gf, mm, a list item by name or number, signed numbers) within the editors' limits; --raw takes the\n"
-          "machine's own numbers. Read-only values, motion registers (see jog) and task commands are refused.\n"
-          "Every value is checked before anything is sent.", { rawOption }, runSet },
+          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
+          "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
+          "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
         { "job", "FILE.plt [--copies N]", "cut a file with progress; keys p, r, s pause, resume, stop",
           "Runs a cutting job: connects, reads the machine's state (a machine busy with another job is an error\n"
           "naming it), sends the copies and the cut data, follows this job's progress reports with the time left\n"
@@ -1253,30 +1194,26 @@ QString mainHelp()
 {
     QList<QStringList> rows;
     for (const Command& command : commands())
-        rows.append(
-            { QStringLiteral("  ") + (command.name + QLatin1Char(' ') + command.synopsis).trimmed(),
-                command.summary });
-    return QStringLiteral("Usage: zrhost COMMAND [arguments] [options]\n\n"
-                          "The project's host for the ZR-TX4150V device plugin. It loads the "
-                          "plugin as any host does and\n"
-                          "drives the machine through a device. Without --ip or --usb it starts "
-                          "the project's simulated\n"
-                          "machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) "
-                          "the device registers with\n"
-                          "a cloud service; what fails with the service is told and does not stop "
-                          "the command.\n\n"
-                          "Commands:\n")
-        + columns(rows) + QStringLiteral("\nOptions of every command:\n")
-        + optionLines(commonOptions()) + QStringLiteral("      --version    Show the version.\n\n")
-        + QString::fromLatin1(exitCodes)
+        rows.append({ QStringLiteral("  ") + command.call(), command.summary });
+    const Option version { "version", QString(), "Show the version." };
+    return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
+
+The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
+drives the machine through a device. Without --ip or --usb it starts the project's simulated
+machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) the device registers with
+a cloud service; what fails with the service is told and does not stop the command.
+
+Commands:
+)") + columns(rows)
+        + QStringLiteral("\nOptions of every command:\n") + optionLines(commonOptions() << version)
+        + QLatin1Char('\n') + QString::fromLatin1(exitCodes)
         + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
 }
 
 QString commandHelp(const Command& command)
 {
     return QStringLiteral("Usage: zrhost %1 [options]\n\n%2\n\n")
-               .arg((command.name + QLatin1Char(' ') + command.synopsis).trimmed(),
-                   command.description)
+               .arg(command.call(), command.description)
         + (command.options.isEmpty() ? QString()
                                      : QStringLiteral("Options:\n") + optionLines(command.options))
         + QStringLiteral(
@@ -1317,7 +1254,7 @@ int main(int argc, char** argv)
     Context c(*command);
     QString error;
     if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
-        || !sessionOptions(c.args, &c.options, &error))
+        || !(error = sessionOptions(c.args, &c.options)).isEmpty())
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
     // A command whose synopsis names no argument takes none.
@@ -1326,7 +1263,7 @@ int main(int argc, char** argv)
         return write(stderr,
             QStringLiteral("zrhost %1: %1 takes no arguments; see zrhost %1 --help\n").arg(name));
     c.console.quiet = c.args.isSet("quiet");
-    c.console.verbose = verboseOutput = c.args.isSet("verbose");
+    verboseOutput = c.args.isSet("verbose");
     c.console.json = c.args.isSet("json");
     c.console.progress = !c.args.isSet("no-progress") && !c.console.json;
     qInstallMessageHandler(messageHandler);
@@ -1342,6 +1279,6 @@ int main(int argc, char** argv)
                 .arg(name));
     // What is still on its way to the machine leaves before the link closes.
     if (c.session && c.session->isUp())
-        Wait::until([] { return false; }, 100);
+        waitUntil([] { return false; }, 100);
     return code;
 }

@@ -33,7 +33,6 @@ public:
             return CorvaneCloud::customRequest(path, method, body, handler);
         ++m_cloud->m_outstanding;
         if (path == QLatin1String(WorkRecords) && method == "POST") {
-            m_cloud->m_workRecordSent = true;
             m_cloud->m_workRecord = body;
         }
         QPointer<Cloud> cloud(m_cloud);
@@ -92,6 +91,7 @@ Cloud::Cloud(const CloudOptions& options, QObject* parent)
 
 Cloud::~Cloud()
 {
+    // The client goes first, while everything its last answers touch is still here.
     m_client.reset();
     m_service.reset();
 }
@@ -162,12 +162,6 @@ void Cloud::attach(ZRDeviceInterface* device)
     device->setCorvaneCloud(m_client.get(), code);
 }
 
-int Cloud::deviceId() const
-{
-    ZRDeviceProperty* mirror = m_device ? m_device->property_ptr("DEVICE_CLOUD") : nullptr;
-    return mirror ? mirror->value().toJsonObject().value(QLatin1String("id")).toInt(-1) : -1;
-}
-
 void Cloud::onTimeout()
 {
     if (m_settled)
@@ -229,16 +223,15 @@ void Cloud::check()
 {
     if (m_registered || m_settled || !m_device || m_outstanding > 0)
         return checkJob();
-    if (deviceId() <= 0)
+    // The device's record of its registration tells the id and the model id it was given.
+    const QJsonObject record = m_device->property_ptr("DEVICE_CLOUD")->value().toJsonObject();
+    const int id = record.value(QLatin1String("id")).toInt(-1);
+    const int model = record.value(QLatin1String("device_model")).toInt(-1);
+    if (id <= 0)
         return settle(QStringLiteral("the service gave the device no id"));
     m_registered = true;
-    const int model = m_device->property_ptr("DEVICE_CLOUD")
-                          ->value()
-                          .toJsonObject()
-                          .value(QLatin1String("device_model"))
-                          .toInt(-1);
     emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
-                    .arg(QString::number(deviceId()),
+                    .arg(QString::number(id),
                         model >= 0 ? QStringLiteral("model id %1").arg(model)
                                    : QStringLiteral("model id unknown"),
                         m_created ? QStringLiteral("a new entry")
@@ -266,7 +259,7 @@ void Cloud::checkJob()
 {
     if (!m_jobPending || m_jobReported)
         return;
-    const bool recordAnswered = !m_workRecordSent || !m_workRecordOutcome.isEmpty();
+    const bool recordAnswered = m_workRecord.isEmpty() || !m_workRecordOutcome.isEmpty();
     const bool reportsIn = !m_service || m_channel == NoChannel
         || m_service->reports(m_code).size() >= m_reportsSent;
     if (!(recordAnswered && reportsIn) && m_deadline.isActive())
@@ -304,7 +297,7 @@ void Cloud::reportJob(bool taskClosed, qint64 copiesFinished)
 {
     if (!m_client || m_jobPending || m_jobReported)
         return;
-    if (!m_workRecordSent) {
+    if (m_workRecord.isEmpty()) {
         m_noRecord = !m_registered
             ? QStringLiteral("the device is not registered with the cloud service")
             : !taskClosed         ? QStringLiteral("the task was not closed")

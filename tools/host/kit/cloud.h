@@ -58,7 +58,6 @@ public:
     // Registration and channel have come to an end, one way or the other.
     bool isSettled() const { return m_settled; }
     bool isRegistered() const { return m_registered; }
-    int deviceId() const;
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.
@@ -103,9 +102,8 @@ private:
 
     bool m_jobPending = false;
     bool m_jobReported = false;
-    QJsonObject m_workRecord; // as the device posted it
+    QJsonObject m_workRecord; // as the device posted it; empty until then
     QString m_workRecordOutcome; // empty until answered
-    bool m_workRecordSent = false;
     bool m_workRecordTaken = false;
     QString m_noRecord;
 };

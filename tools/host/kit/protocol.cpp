@@ -45,18 +45,9 @@ bool TaskReport::parse(const QString& text, TaskReport* report)
 
 QString TaskReport::statusText() const
 {
-    switch (status) {
-    case Cutting:
-        return QStringLiteral("cutting");
-    case Paused:
-        return QStringLiteral("paused");
-    case Finished:
-        return QStringLiteral("finished");
-    case Stopped:
-        return QStringLiteral("stopped");
-    default:
-        return QStringLiteral("status %1").arg(status);
-    }
+    static const char* const names[] = { "cutting", "paused", "finished", "stopped" };
+    return status >= Cutting && status <= Stopped ? QString::fromLatin1(names[status - Cutting])
+                                                  : QStringLiteral("status %1").arg(status);
 }
 
 qint64 TaskReport::secondsLeft() const

@@ -75,8 +75,9 @@ signals:
 
 private:
     friend class Session;
-    explicit Reply(const Request& request)
-        : m_request(request)
+    Reply(const Request& request, QObject* session)
+        : QObject(session)
+        , m_request(request)
     { }
     void finish(Result::Outcome outcome, const QString& reason = QString());
 

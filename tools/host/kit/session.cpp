@@ -53,6 +53,27 @@ const QString notConnected = QStringLiteral("not connected to a machine");
 
 } // namespace
 
+bool Session::Watch::isAnswered() const
+{
+    return byStatus ? status >= 0 : !isMarked(parameter->value(), mark);
+}
+
+void Session::Watch::restore() const
+{
+    if (!isAnswered() || (byStatus && status != 0))
+        parameter->setValue(old);
+}
+
+QStringList Session::Exchange::heard() const
+{
+    QStringList names;
+    for (const Watch& watch : watches) {
+        if (watch.isAnswered())
+            names.append(watch.name);
+    }
+    return names;
+}
+
 void Reply::cancel()
 {
     if (m_finished)
@@ -109,16 +130,11 @@ Session::Session(QObject* parent)
 
 Session::~Session()
 {
-    m_watchdog.stop();
-    m_heartbeat.stop();
+    // The members go in reverse order: the timers first, then the device, which closes its link
+    // while the machine is still there and before its cloud client; the simulator's port holds a
+    // link into the simulator.
     if (m_device)
         disconnect(m_device.get(), nullptr, this, nullptr);
-    // The device closes its link while the machine is still there and before its cloud client;
-    // the simulator's port holds a link into the simulator.
-    m_device.reset();
-    m_cloud.reset();
-    m_simulatorPort.reset();
-    m_simulator.reset();
 }
 
 // The plugin is loaded the way any host does: the first Qt plugin in the folder (or else in the
@@ -167,10 +183,7 @@ void Session::attachDevice()
     ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
     if (m_options.heartbeatSeconds > 0 && heartbeat)
         heartbeat->setValue(m_options.heartbeatSeconds);
-    connect(m_device.get(), &ZRDeviceInterface::message, this,
-        [this](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
-            onMessage(kind, text);
-        });
+    connect(m_device.get(), &ZRDeviceInterface::message, this, &Session::onMessage);
     // A command's status answer goes to the write waiting for it.
     for (const QByteArray& name : Values::names(m_device.get())) {
         ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
@@ -278,7 +291,7 @@ QString Session::machineName() const
     return m_target.describe();
 }
 
-void Session::onMessage(int kind, const QString& text)
+void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text)
 {
     if (kind == ZRDeviceInterface::DevStatus) {
         if (Protocol::isLinkUp(text))
@@ -364,8 +377,7 @@ Reply* Session::send(const Request& request)
         || request.kind == Request::Stop;
     if (request.kind != Request::Job && !isControl)
         return enqueue(request);
-    auto* reply = new Reply(request);
-    reply->setParent(this);
+    auto* reply = new Reply(request, this);
     // Begun from the event loop, so that the caller can connect to the reply first.
     QTimer::singleShot(0, reply, [this, reply, isControl] {
         if (isControl)
@@ -378,8 +390,7 @@ Reply* Session::send(const Request& request)
 
 Reply* Session::enqueue(const Request& request, bool internal)
 {
-    auto* reply = new Reply(request);
-    reply->setParent(this);
+    auto* reply = new Reply(request, this);
     reply->m_internal = internal;
     m_queue.append(reply);
     QTimer::singleShot(0, this, &Session::startNext);
@@ -400,11 +411,8 @@ void Session::startNext()
         const Request::Kind kind = reply->request().kind;
         const bool moves
             = kind == Request::Jog || kind == Request::Origin || kind == Request::BackToOrigin;
-        const qint64 waitMs = m_options.replyTimeoutMs - m_sinceUp.elapsed();
-        if (moves && !m_simulator && m_state.status == 0 && waitMs > 0) {
-            QTimer::singleShot(int(waitMs), this, &Session::startNext);
-            return;
-        }
+        if (moves && stateWaitMs() > 0)
+            return QTimer::singleShot(stateWaitMs(), this, &Session::startNext);
         m_queue.removeFirst();
         std::unique_ptr<Exchange> exchange(new Exchange);
         exchange->reply = reply;
@@ -418,6 +426,29 @@ void Session::startNext()
     }
 }
 
+Result::Outcome Session::check(
+    const Request& request, QString* reason, QVector<QVariant>* values) const
+{
+    QVector<QVariant> stored(request.names.size());
+    for (int i = 0; i < request.names.size(); ++i) {
+        const QByteArray name = request.names.at(i).toLatin1();
+        if (request.kind == Request::Read && !m_device->property_ptr(name.constData())) {
+            *reason = QStringLiteral("no such parameter: %1 (see zrhost list)")
+                          .arg(Values::printable(request.names.at(i)));
+            return Result::Unknown;
+        }
+        const Result::Outcome fault = request.kind != Request::Write
+            ? Result::Done
+            : Values::checkWrite(
+                m_device.get(), name, request.values.value(i), request.raw, &stored[i], reason);
+        if (fault != Result::Done)
+            return fault;
+    }
+    if (values)
+        *values = stored;
+    return Result::Done;
+}
+
 // Plans the frames and the values to watch; false when the request ended already (refused, or
 // nothing to wait for).
 bool Session::prepare(Exchange& exchange)
@@ -426,33 +457,21 @@ bool Session::prepare(Exchange& exchange)
     const Request& request = reply->request();
     switch (request.kind) {
     case Request::Read:
-        for (const QString& name : request.names) {
-            if (!m_device->property_ptr(name.toLatin1().constData())) {
-                reply->finish(Result::Unknown,
-                    QStringLiteral("the device has no parameter %1 (see zrhost list)").arg(name));
-                return false;
-            }
-        }
-        for (const QString& name : request.names)
-            planRead(exchange, name.toLatin1());
-        break;
     case Request::Write: {
-        // Every value is checked before any is stored or sent.
-        static const Result::Outcome outcomes[] = { Result::Done, Result::Unknown, Result::Refused,
-            Result::ReadOnly, Result::OutOfRange };
-        QVector<QVariant> values(request.names.size());
-        for (int i = 0; i < request.names.size(); ++i) {
-            QString error;
-            const Values::Fault fault
-                = Values::checkWrite(m_device.get(), request.names.at(i).toLatin1(),
-                    request.values.value(i), request.raw, &values[i], &error);
-            if (fault != Values::Fits) {
-                reply->finish(outcomes[fault], error);
-                return false;
-            }
+        // Every name and value is checked before any is stored or sent.
+        QString reason;
+        QVector<QVariant> values;
+        const Result::Outcome fault = check(request, &reason, &values);
+        if (fault != Result::Done) {
+            reply->finish(fault, reason);
+            return false;
         }
-        for (int i = 0; i < request.names.size(); ++i)
-            planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
+        for (int i = 0; i < request.names.size(); ++i) {
+            if (request.kind == Request::Read)
+                planRead(exchange, request.names.at(i).toLatin1());
+            else
+                planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
+        }
         break;
     }
     default: {
@@ -548,13 +567,7 @@ void Session::poll()
     if (!m_current)
         return m_poll.stop();
     Exchange& exchange = *m_current;
-    QStringList heard; // a group's answer fills the members it has fields for
-    for (Watch& watch : exchange.watches) {
-        watch.answered
-            = watch.byStatus ? watch.status >= 0 : !isMarked(watch.parameter->value(), watch.mark);
-        if (watch.answered)
-            heard.append(watch.name);
-    }
+    const QStringList heard = exchange.heard();
     bool all = true;
     for (const Watch& watch : qAsConst(exchange.watches))
         all = all && heard.contains(watch.name);
@@ -574,19 +587,16 @@ void Session::settle(bool timedOut)
 {
     m_poll.stop();
     std::unique_ptr<Exchange> exchange = std::move(m_current);
+    const QStringList heard = exchange->heard();
     QStringList refused;
     QStringList why;
-    QStringList heard;
     for (const Watch& watch : qAsConst(exchange->watches)) {
-        if (watch.answered)
-            heard.append(watch.name);
-        if (watch.answered && watch.byStatus && watch.status != 0) {
+        if (watch.byStatus && watch.status > 0) {
             refused.append(watch.name);
             why.append(
                 QStringLiteral("%1 (status %2)").arg(watch.name, QString::number(watch.status)));
         }
-        if (!watch.answered || (watch.byStatus && watch.status != 0))
-            watch.parameter->setValue(watch.old);
+        watch.restore();
     }
     if (!heard.isEmpty())
         lifeSign();
@@ -619,10 +629,8 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
     if (m_current && !(m_current->reply && probe(m_current->reply))) {
         const std::unique_ptr<Exchange> ended = std::move(m_current);
         m_poll.stop();
-        for (const Watch& watch : qAsConst(ended->watches)) {
-            if (watch.byStatus || isMarked(watch.parameter->value(), watch.mark))
-                watch.parameter->setValue(watch.old);
-        }
+        for (const Watch& watch : qAsConst(ended->watches))
+            watch.restore();
         if (ended->reply)
             ended->reply->finish(outcome, reason);
     }
@@ -658,6 +666,13 @@ void Session::beat()
     }
     Reply* probe = enqueue(Request::of(Request::Read, { QStringLiteral("HEARTBEAT") }), true);
     connect(probe, &Reply::finished, probe, &QObject::deleteLater);
+}
+
+int Session::stateWaitMs() const
+{
+    if (m_simulator || m_state.status != 0)
+        return 0;
+    return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
 }
 
 int Session::heartbeatMs() const
@@ -711,8 +726,7 @@ void Session::startJob(Reply* reply)
         m_job.deadline.start(m_options.replyTimeoutMs * 3);
     });
     // The machine's state first: a machine cutting another job reports it within moments.
-    const qint64 waitMs = m_simulator ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
-    QTimer::singleShot(int(qMax(qint64(0), waitMs)), this, &Session::sendJob);
+    QTimer::singleShot(stateWaitMs(), this, &Session::sendJob);
 }
 
 void Session::sendJob()

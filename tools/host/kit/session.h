@@ -88,6 +88,11 @@ public:
     bool startCloud();
 
     Reply* send(const Request& request);
+    // Whether a read or write can be asked at all, connected or not: Done, or the outcome the
+    // request would end with (Unknown, Refused, ReadOnly, OutOfRange) and the reason. With values,
+    // the values a write stores.
+    Result::Outcome check(
+        const Request& request, QString* reason, QVector<QVariant>* values = nullptr) const;
 
     ZRDeviceInterface* device() const { return m_device.get(); }
     // The simulated machine the session runs itself, if it does.
@@ -122,7 +127,10 @@ private:
         QVariant mark;
         bool byStatus = false; // a command that answers with a status, not the value
         int status = -1; // that status; -1 none yet
-        bool answered = false;
+
+        bool isAnswered() const;
+        // A value without an answer, or one the machine refused, goes back to what it was.
+        void restore() const;
     };
     struct Exchange {
         QPointer<Reply> reply;
@@ -130,6 +138,9 @@ private:
         QList<QByteArray> frames;
         QElapsedTimer clock;
         bool resent = false;
+
+        // The names answered: a group's answer fills the members it has fields for.
+        QStringList heard() const;
     };
     struct Job {
         QPointer<Reply> reply;
@@ -143,7 +154,7 @@ private:
     };
 
     void attachDevice();
-    void onMessage(int kind, const QString& text);
+    void onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
     void onLinkUp();
     void onLinkDown(const QString& line);
     void fail(const QString& reason);
@@ -161,6 +172,9 @@ private:
     void lifeSign();
     void beat();
     int heartbeatMs() const;
+    // How long until the machine's state can be trusted: a machine on a job reports it within the
+    // reply time-out of the link coming up; the embedded simulator starts idle.
+    int stateWaitMs() const;
 
     void control(Reply* reply);
     void startJob(Reply* reply);
@@ -168,6 +182,7 @@ private:
     void onJobReport(const TaskReport& report);
     void endJob(Result::Outcome outcome, const QString& reason = QString());
 
+    // Declared in the order they are built; they go in reverse.
     SessionOptions m_options;
     QPluginLoader m_loader;
     ZRDeviceInterface* m_factory = nullptr;

@@ -172,39 +172,40 @@ QList<QByteArray> latin1(const QStringList& names)
     return result;
 }
 
-Fault checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text, bool raw,
-    QVariant* value, QString* error)
+Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
+    bool raw, QVariant* value, QString* error)
 {
     ZRDeviceProperty* parameter = device->property_ptr(name.constData());
     const QString shownName = QString::fromLatin1(name);
     const QList<QByteArray> parts = members(device, name);
     if (!parameter) {
-        *error = QStringLiteral("the device has no parameter %1 (see zrhost list)").arg(shownName);
-        return NoSuchParameter;
+        *error
+            = QStringLiteral("no such parameter: %1 (see zrhost list)").arg(printable(shownName));
+        return Result::Unknown;
     }
     if (!Protocol::commandOf(name).isEmpty()) {
         *error = QStringLiteral("%1 is a command to the machine, not a setting: use zrhost %2")
                      .arg(shownName, Protocol::commandOf(name));
-        return NotASetting;
+        return Result::Refused;
     }
     if (!parts.isEmpty() && parameter->set_cmd_bytes().isEmpty()) {
         *error = QStringLiteral("%1 is a group: set its members (%2)")
                      .arg(shownName, QString::fromLatin1(parts.join(", ")));
-        return NotASetting;
+        return Result::Refused;
     }
     const auto kind = parameter->cmd_type();
     if (parameter->set_cmd_bytes().isEmpty()
         || (kind != ZRDeviceInterface::CMD && kind != ZRDeviceInterface::CCMD)) {
         *error
             = QStringLiteral("%1 is read-only: the machine takes no value for it").arg(shownName);
-        return ReadOnly;
+        return Result::ReadOnly;
     }
     QString why;
     *value = fromText(parameter, text, raw, &why);
     if (value->isValid())
-        return Fits;
+        return Result::Done;
     *error = QStringLiteral("%1: %2").arg(shownName, why);
-    return DoesNotFit;
+    return Result::OutOfRange;
 }
 
 QString shown(ZRDeviceProperty* parameter, bool raw)

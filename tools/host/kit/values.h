@@ -1,5 +1,6 @@
 #pragma once
 
+#include "request.h"
 #include "zrdeviceinterface.h"
 
 #include <QByteArray>
@@ -32,10 +33,10 @@ QList<Entry> tree(
     ZRDeviceInterface* device, const QList<QByteArray>& names, QList<QByteArray>* shown = nullptr);
 QList<QByteArray> latin1(const QStringList& names);
 
-// Whether text can be written to the named parameter through "set", and the value it makes.
-enum Fault { Fits, NoSuchParameter, NotASetting, ReadOnly, DoesNotFit };
-Fault checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text, bool raw,
-    QVariant* value, QString* error);
+// Whether text can be written to the named parameter through "set" (Done), and the value it
+// makes; else Unknown, Refused (not a setting), ReadOnly or OutOfRange with the reason in *error.
+Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
+    bool raw, QVariant* value, QString* error);
 
 // The value as the editor shows it (display units), or the machine's number when raw.
 QString shown(ZRDeviceProperty* parameter, bool raw = false);

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -105,9 +106,8 @@ void Panel::buildEditors()
     ZRDeviceInterface* device = m_session->device();
     connect(device, &ZRDeviceInterface::message, this,
         [this](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
-            static const char* kinds[] = { "DevStatus", "DevTasK", "Qrcode" };
-            log(QStringLiteral("%1  %2").arg(
-                QLatin1String(kinds[qBound(0, int(kind), 2)]), Values::printable(text)));
+            const char* name = QMetaEnum::fromType<decltype(kind)>().valueToKey(kind);
+            log(QStringLiteral("%1  %2").arg(QLatin1String(name), Values::printable(text)));
         });
     m_window->clearParameters();
     QWidget* columns[] = { m_window->machineParameters, m_window->settingParameters };
@@ -152,11 +152,11 @@ void Panel::buildEditors()
         editor->setToolTip(QString::fromLatin1(name));
         QVariant unused;
         QString error;
-        const Values::Fault fault
+        const Result::Outcome fault
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
         QLineEdit* line = lineOf(editor);
         auto* spin = qobject_cast<QAbstractSpinBox*>(editor);
-        if (fault == Values::ReadOnly || fault == Values::NotASetting) {
+        if (fault == Result::ReadOnly || fault == Result::Refused) {
             // Nothing can write it: shown as text, not as a box to type in.
             if (spin) {
                 spin->setReadOnly(true);

@@ -48,12 +48,12 @@ void tst_HostileMachine::noise()
 
     MemoryWatch memory(64 * 1024 * 1024);
     device.sendCMD(device.property_ptr("HEARTBEAT")->get_cmd_bytes());
-    QVERIFY2(memory.run(1500), memory.report());
-    const qint64 received = machine.counters().noiseBytes;
+    // Some megabytes of noise, however long a loaded machine takes to pass them.
+    const auto received = [&machine] { return machine.counters().noiseBytes; };
+    QVERIFY2(memory.waitFor([&] { return received() > 4 * 1024 * 1024; }, 30000), memory.report());
     qInfo("%s: %lld MB in, resident memory grew by %lld KiB, %d frames handed on",
-        QTest::currentDataTag(), received / 1024 / 1024, memory.growth() / 1024,
+        QTest::currentDataTag(), received() / 1024 / 1024, memory.growth() / 1024,
         int(device.dispatched.size()));
-    QVERIFY2(received > 3 * 1024 * 1024, QByteArray::number(received));
     QVERIFY2(
         device.recv_buffer.size() <= 128 * 1024, QByteArray::number(device.recv_buffer.size()));
     QCOMPARE(device.property_ptr("STATUS")->value().toInt(), int(T::Working));

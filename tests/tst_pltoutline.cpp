@@ -123,10 +123,7 @@ void tst_PltOutline::largeFileInOnePass()
     QByteArray text = "IN;PU0,0;";
     for (int i = 0; i < 500000; ++i)
         text += "PD4000,0;PU0,0;"; // 7.5 MB
-    QElapsedTimer clock;
-    clock.start();
     const PltOutline outline = PltOutline::fromHpgl(text);
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(outline.cutSegmentCount(), 500000);
     QCOMPARE(outline.penDownLengthMm(), 500000 * 100.0);
     QCOMPARE(outline.penUpLengthMm(), 500000 * 100.0);

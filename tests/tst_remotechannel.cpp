@@ -270,19 +270,21 @@ void tst_RemoteChannel::promptsAskForReports()
 }
 
 // A burst of prompts is answered in full; the prompts beyond it are dropped, counted and
-// answered together by one report once the rate allows.
+// answered together by one report once the rate allows. However slowly a loaded machine reads
+// them, the rate admits only a few of the many beyond the burst.
 void tst_RemoteChannel::promptsBeyondTheRateAreDropped()
 {
     openChannel();
-    const int beyond = 7;
-    for (int i = 0; i < RemoteReports::promptBurst + beyond; ++i)
+    const int prompts = RemoteReports::promptBurst + 200;
+    for (int i = 0; i < prompts; ++i)
         service->sendPrompt(Code, QString::number(i));
-    QTRY_COMPARE(service->reports(Code).size(), RemoteReports::promptBurst);
+    QTRY_VERIFY(device->web_socket->findChild<RemoteReports*>());
     auto* reports = device->web_socket->findChild<RemoteReports*>();
-    QTRY_COMPARE(reports->droppedPrompts(), beyond);
-    QTRY_COMPARE(service->reports(Code).size(), RemoteReports::promptBurst + 1);
+    const auto answered = [&] { return prompts - reports->droppedPrompts(); };
+    QTRY_VERIFY(service->reports(Code).size() == answered() + 1);
+    QVERIFY2(reports->droppedPrompts() > 100, QByteArray::number(reports->droppedPrompts()));
     QTest::qWait(2000 / RemoteReports::promptsPerSecond);
-    QCOMPARE(service->reports(Code).size(), RemoteReports::promptBurst + 1);
+    QCOMPARE(service->reports(Code).size(), answered() + 1);
 }
 
 void tst_RemoteChannel::lastTextSurvivesReopening()

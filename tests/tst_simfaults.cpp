@@ -403,7 +403,7 @@ void tst_SimFaults::noise()
         QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
     }
     client.send("CCMD", "2;");
-    QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 3000));
+    QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 30000));
     const QByteArray noise = client.bytes().mid(client.bytes().indexOf(answer) + answer.size());
     QCOMPARE(machine.counters().framesReceived, 2);
     QVERIFY(!noise.contains("2,0,ZR-TX4150V"));

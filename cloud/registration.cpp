@@ -20,10 +20,23 @@ int statusOf(QNetworkReply* reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-// A body that is not a JSON object, or an "id" that is missing or not an integer, gives 0.
-int idOf(QNetworkReply* reply)
+// The id a 200 reply gives, when it is whole: a complete response (usable) whose body is a JSON
+// object with an integral "id" above 0. Anything else gives 0, which fails the step: an id the
+// service did not clearly give is never stored. step names the request in the debug output.
+int idOf(QNetworkReply* reply, bool usable, const char* step)
 {
-    return QJsonDocument::fromJson(reply->readAll()).object().value(QLatin1String("id")).toInt(0);
+    if (statusOf(reply) != 200)
+        return 0;
+    if (!usable) {
+        qDebug() << step << "answer incomplete or too large";
+        return 0;
+    }
+    const int id
+        = QJsonDocument::fromJson(reply->readAll()).object().value(QLatin1String("id")).toInt(0);
+    if (id > 0)
+        return id;
+    qDebug() << step << "answer without an id";
+    return 0;
 }
 
 QString textOf(ZRDeviceInterface* device, const char* name)
@@ -101,10 +114,11 @@ void ZRCommonInterface::cloud_device_model_get(QJsonObject body)
     // Replies can outlive the device; the handlers hold it weakly.
     QPointer<ZRCommonInterface> device(this);
     corvane_cloud->customRequest(
-        QStringLiteral("device_model"), "PATCH", body, [device](QNetworkReply* reply, bool) {
-            if (!device || statusOf(reply) != 200)
+        QStringLiteral("device_model"), "PATCH", body, [device](QNetworkReply* reply, bool usable) {
+            const int model = idOf(reply, usable, "ZRCommonInterface::cloud_device_model_get");
+            if (!device || model == 0)
                 return;
-            device->cloud_device.insert(QStringLiteral("device_model"), idOf(reply));
+            device->cloud_device.insert(QStringLiteral("device_model"), model);
             mirrorRecord(device, device->cloud_device);
         });
 }
@@ -116,15 +130,20 @@ void ZRCommonInterface::cloud_device_get(QJsonObject body)
         return;
     QPointer<ZRCommonInterface> device(this);
     corvane_cloud->customRequest(
-        QStringLiteral("device"), "GET", body, [device](QNetworkReply* reply, bool) {
+        QStringLiteral("device"), "GET", body, [device](QNetworkReply* reply, bool usable) {
             if (!device)
                 return;
             switch (statusOf(reply)) {
-            case 200:
-                device->cloud_device.insert(QStringLiteral("id"), idOf(reply));
+            case 200: {
+                // A found device whose id did not come through is not updated: the step failed.
+                const int id = idOf(reply, usable, "ZRCommonInterface::cloud_device_get");
+                if (id == 0)
+                    break;
+                device->cloud_device.insert(QStringLiteral("id"), id);
                 mirrorRecord(device, device->cloud_device);
                 device->cloud_device_update(device->cloud_device);
                 break;
+            }
             case 404:
                 device->cloud_device_new(device->cloud_device);
                 break;
@@ -153,9 +172,10 @@ void ZRCommonInterface::cloud_device_new(QJsonObject body)
     QPointer<ZRCommonInterface> device(this);
     corvane_cloud->customRequest(
         QStringLiteral("device_model"), "POST", body, [device](QNetworkReply* reply, bool usable) {
-            if (!device || !usable || statusOf(reply) != 200)
+            const int id = idOf(reply, usable, "ZRCommonInterface::cloud_device_new");
+            if (!device || id == 0)
                 return;
-            device->cloud_device.insert(QStringLiteral("id"), idOf(reply));
+            device->cloud_device.insert(QStringLiteral("id"), id);
             mirrorRecord(device, device->cloud_device);
         });
 }

@@ -1,15 +1,27 @@
 #include "zrcommoninterface.h"
 
 #include "corvanecloud.h"
+#include "remotereports.h"
 #include "zrdeviceproperty.h"
 
 #include <QUrl>
 #include <QWebSocket>
 
+namespace {
+
+constexpr quint64 maxRemoteMessageBytes = 1024 * 1024;
+
+} // namespace
+
 void ZRCommonInterface::connect_websocket()
 {
-    if (!web_socket)
+    if (!web_socket) {
         web_socket = new QWebSocket(QString(), QWebSocketProtocol::Version13);
+        // A prompt is a few bytes; a message past this bound closes the channel instead of
+        // filling the memory.
+        web_socket->setMaxAllowedIncomingFrameSize(maxRemoteMessageBytes);
+        web_socket->setMaxAllowedIncomingMessageSize(maxRemoteMessageBytes);
+    }
     ZRDeviceProperty* record = property_ptr("DEVICE_CLOUD");
     // Without a client there is no address to open; the socket waits like one without a record.
     if (!record || !corvane_cloud)
@@ -52,5 +64,7 @@ void ZRCommonInterface::slot_websocket_text_received(const QString& message)
     if (message == last_remote_text)
         return;
     last_remote_text = message;
+    if (web_socket && !RemoteReports::of(this, web_socket)->admitPrompt())
+        return;
     device_task_to_cloud();
 }

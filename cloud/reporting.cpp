@@ -1,6 +1,7 @@
 #include "zrcommoninterface.h"
 
 #include "corvanecloud.h"
+#include "remotereports.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
@@ -37,7 +38,7 @@ void ZRCommonInterface::device_task_to_cloud()
     if (!web_socket)
         return;
     ZRDeviceProperty* task = property_ptr("TASK");
-    if (!task)
+    if (!task || !RemoteReports::of(this, web_socket)->maySend())
         return;
 
     // The preview goes into this message only; the task record itself never carries it.

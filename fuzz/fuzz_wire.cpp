@@ -2,10 +2,10 @@
 // transports deliver them; then every parameter builds its commands from whatever the bytes left
 // in it, and the task is closed. Nothing the machine sends may crash or hang the device.
 
+#include "fuzzsupport.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
-#include <QCoreApplication>
 #include <QPluginLoader>
 
 #include <cstddef>
@@ -16,14 +16,11 @@ namespace {
 
 ZRDeviceInterface* factory = nullptr;
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(quiet);
+    startQuietApplication(argc, argv);
     static QPluginLoader loader(QStringLiteral(ZRTX4150V_PLUGIN));
     factory = qobject_cast<ZRDeviceInterface*>(loader.instance());
     if (!factory)

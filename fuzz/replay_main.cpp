@@ -1,6 +1,6 @@
-// Runs the wire fuzzer's target without libFuzzer: every seed of the corpus, then a fixed,
-// repeatable series of mutations of them that favour the protocol's own bytes. The default test
-// run uses it (plain and sanitized builds); a clang build with ZRDEVICE_FUZZ=ON fuzzes for real.
+// Runs a fuzz target without libFuzzer: every seed of its corpus, then a fixed, repeatable series
+// of mutations of them that favour the protocol's and JSON's own bytes. The default test run uses
+// it (plain and sanitized builds); a clang build with ZRDEVICE_FUZZ=ON fuzzes for real.
 
 #include <QByteArray>
 #include <QDir>
@@ -30,7 +30,9 @@ struct Random {
 
 QByteArray mutate(const QList<QByteArray>& seeds, Random& random)
 {
-    static const char tokens[] = { '\x02', '\x03', ';', ',', ':', '0', '9', '-', 'e', '.' };
+    // The protocol's and JSON's own bytes.
+    static const char tokens[]
+        = { '\x02', '\x03', ';', ',', ':', '0', '9', '-', 'e', '.', '{', '}', '"', '\n' };
     QByteArray input = seeds.at(random.below(seeds.size()));
     const int steps = 1 + random.below(8);
     for (int i = 0; i < steps; ++i) {

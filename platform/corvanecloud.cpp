@@ -10,6 +10,8 @@
 
 namespace {
 
+const char* const tooLargeProperty = "corvaneCloudReplyTooLarge";
+
 // A method that cannot go on a request line: it would corrupt the request or smuggle headers.
 bool isHttpToken(const QByteArray& method)
 {
@@ -65,6 +67,25 @@ protected:
     qint64 readData(char*, qint64) override { return -1; }
 };
 
+// A body past the limit is not read on: the reply is aborted, which finishes it. The read buffer
+// keeps the network from reading far ahead of the check; it is larger than the limit, since the
+// network stops filling it a little before it is full and would then wait for a reader.
+void limitSize(QNetworkReply* reply)
+{
+    constexpr qint64 limit = CorvaneCloud::maxReplyBytes;
+    reply->setReadBufferSize(2 * limit);
+    const auto check = [reply] {
+        if (reply->isFinished()
+            || (reply->bytesAvailable() <= limit
+                && reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() <= limit))
+            return;
+        reply->setProperty(tooLargeProperty, true);
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, check);
+}
+
 } // namespace
 
 CorvaneCloud::CorvaneCloud(QObject* parent)
@@ -90,6 +111,7 @@ void CorvaneCloud::customRequest(const QString& path, QByteArray method, QJsonOb
         return;
     }
     QNetworkReply* reply = send(path, method, body);
+    limitSize(reply);
     // Queued, so that the handler runs after the reply has left its finished() emission: the
     // handler may then spin an event loop, or the client may go, without pulling the reply out
     // from under the network code.
@@ -110,6 +132,23 @@ void CorvaneCloud::customRequest(const QString& path, QByteArray method, QJsonOb
                 guard->deleteLater();
         },
         Qt::QueuedConnection);
+}
+
+bool CorvaneCloud::replyTooLarge(const QNetworkReply* reply)
+{
+    return reply && reply->property(tooLargeProperty).toBool();
+}
+
+void CorvaneCloud::abortRequests()
+{
+    const QList<QNetworkReply*> replies = m_network->findChildren<QNetworkReply*>();
+    for (QNetworkReply* reply : replies) {
+        if (reply->isFinished())
+            continue; // its handler is due, or running
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
 }
 
 QNetworkReply* CorvaneCloud::send(

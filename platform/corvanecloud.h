@@ -44,11 +44,23 @@ public:
     // QNetworkRequest::HttpStatusCodeAttribute holds the HTTP status, or nothing (0 as int) when
     // no response arrived: connection refused, the request timeout ran out, or the connection
     // closed first; readAll() gives the response body. The flag is true when a complete response
-    // with a 2xx status arrived. The client deletes the reply (deleteLater) once the handler
-    // returns, so the handler must not keep it. Requests still running when the client is
-    // destroyed are aborted and their handlers are not called.
+    // with a 2xx status arrived: a body cut short by the connection closing, or one larger than
+    // maxReplyBytes, makes it false. A body that grows past maxReplyBytes is not read further:
+    // the request is aborted (OperationCanceledError, replyTooLarge() true) and the handler
+    // called at once. The client deletes the reply (deleteLater) once the handler returns, so
+    // the handler must not keep it. Requests still running when the client is destroyed, or
+    // when abortRequests() is called, are aborted and their handlers are not called.
     virtual void customRequest(const QString& path, QByteArray method, QJsonObject body,
         std::function<void(QNetworkReply*, bool)> handler);
+
+    // Aborts every request still waiting for its reply, for a caller that gives up on the
+    // service; their handlers are not called. Later requests are sent as usual.
+    void abortRequests();
+
+    // The largest response body the client takes: 1 MiB, far above any answer of the service.
+    static constexpr qint64 maxReplyBytes = 1024 * 1024;
+    // Whether reply was aborted because its body grew past maxReplyBytes.
+    static bool replyTooLarge(const QNetworkReply* reply);
 
     // Base of the service's WebSocket address; devices append their code and "/Device/".
     virtual QString ws();

@@ -50,8 +50,8 @@ private slots:
     void creationAnswers();
     void lookupFoundUpdates_data();
     void lookupFoundUpdates();
-    void lookupOtherStatusesDoNothing_data();
-    void lookupOtherStatusesDoNothing();
+    void lookupFailuresDoNothing_data();
+    void lookupFailuresDoNothing();
     void modelAnswers_data();
     void modelAnswers();
     void noResponseRetriesUntilAnswered();
@@ -205,11 +205,17 @@ void tst_CloudRegistration::creationAnswers_data()
     QTest::addColumn<QJsonValue>("id"); // undefined: the record gets no "id"
 
     QTest::newRow("200 with id 7") << CloudAnswer::json(200, { { "id", 7 } }) << QJsonValue(7);
-    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "not json") << QJsonValue(0);
-    QTest::newRow("200 id as text") << CloudAnswer::json(200, { { "id", "7" } }) << QJsonValue(0);
-    QTest::newRow("200 fractional id")
-        << CloudAnswer::json(200, { { "id", 7.5 } }) << QJsonValue(0);
-    QTest::newRow("200 without id") << CloudAnswer::json(200) << QJsonValue(0);
+    // A 200 that does not clearly give an id registers nothing.
+    const QJsonValue none(QJsonValue::Undefined);
+    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "not json") << none;
+    QTest::newRow("200 id as text") << CloudAnswer::json(200, { { "id", "7" } }) << none;
+    QTest::newRow("200 fractional id") << CloudAnswer::json(200, { { "id", 7.5 } }) << none;
+    QTest::newRow("200 without id") << CloudAnswer::json(200) << none;
+    QTest::newRow("200 id 0") << CloudAnswer::json(200, { { "id", 0 } }) << none;
+    QTest::newRow("200 negative id") << CloudAnswer::json(200, { { "id", -7 } }) << none;
+    QTest::newRow("200 garbage") << CloudAnswer::garbage() << none;
+    QTest::newRow("200 truncated") << CloudAnswer::truncated() << none;
+    QTest::newRow("200 endless") << CloudAnswer::endless() << none;
     QTest::newRow("201") << CloudAnswer::json(201, { { "id", 7 } })
                          << QJsonValue(QJsonValue::Undefined);
     QTest::newRow("409") << CloudAnswer::json(409, { { "id", 7 } })
@@ -246,7 +252,6 @@ void tst_CloudRegistration::lookupFoundUpdates_data()
 
     QTest::newRow("registry") << CloudAnswer::registry() << 1001;
     QTest::newRow("200 with id 12") << CloudAnswer::json(200, { { "id", 12 } }) << 12;
-    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "{broken") << 0;
 }
 
 void tst_CloudRegistration::lookupFoundUpdates()
@@ -270,17 +275,26 @@ void tst_CloudRegistration::lookupFoundUpdates()
         QCOMPARE(service->device(Code), expected);
 }
 
-void tst_CloudRegistration::lookupOtherStatusesDoNothing_data()
+void tst_CloudRegistration::lookupFailuresDoNothing_data()
 {
-    QTest::addColumn<int>("status");
+    QTest::addColumn<CloudAnswer>("answer");
     for (int status : { 201, 403, 500, 503 })
-        QTest::newRow(qPrintable(QString::number(status))) << status;
+        QTest::newRow(qPrintable(QString::number(status)))
+            << CloudAnswer::json(status, { { "id", 12 } });
+    // A 200 that does not clearly give an id neither updates nor creates.
+    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "{broken");
+    QTest::newRow("200 id as text") << CloudAnswer::json(200, { { "id", "12" } });
+    QTest::newRow("200 id 0") << CloudAnswer::json(200, { { "id", 0 } });
+    QTest::newRow("200 garbage") << CloudAnswer::garbage();
+    QTest::newRow("200 truncated") << CloudAnswer::truncated();
+    QTest::newRow("200 huge") << CloudAnswer::huge();
+    QTest::newRow("200 endless") << CloudAnswer::endless();
 }
 
-void tst_CloudRegistration::lookupOtherStatusesDoNothing()
+void tst_CloudRegistration::lookupFailuresDoNothing()
 {
-    QFETCH(int, status);
-    service->setAnswer("device", "GET", CloudAnswer::json(status, { { "id", 12 } }));
+    QFETCH(CloudAnswer, answer);
+    service->setAnswer("device", "GET", answer);
     service->setAnswer("device_model", "PATCH", CloudAnswer::json(500));
     device->setCorvaneCloud(client.get(), Code);
     QTRY_COMPARE(service->requests("device", "GET").size(), 1);
@@ -298,8 +312,13 @@ void tst_CloudRegistration::modelAnswers_data()
 
     QTest::newRow("registry") << CloudAnswer::registry() << QJsonValue(1);
     QTest::newRow("200 with id 77") << CloudAnswer::json(200, { { "id", 77 } }) << QJsonValue(77);
-    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "[77]") << QJsonValue(0);
-    QTest::newRow("200 id as text") << CloudAnswer::json(200, { { "id", "77" } }) << QJsonValue(0);
+    const QJsonValue none(QJsonValue::Undefined);
+    QTest::newRow("200 not JSON") << CloudAnswer::raw(200, "[77]") << none;
+    QTest::newRow("200 id as text") << CloudAnswer::json(200, { { "id", "77" } }) << none;
+    QTest::newRow("200 id 0") << CloudAnswer::json(200, { { "id", 0 } }) << none;
+    QTest::newRow("200 garbage") << CloudAnswer::garbage() << none;
+    QTest::newRow("200 truncated") << CloudAnswer::truncated() << none;
+    QTest::newRow("200 huge") << CloudAnswer::huge() << none;
     QTest::newRow("404") << CloudAnswer::json(404, { { "id", 77 } })
                          << QJsonValue(QJsonValue::Undefined);
     QTest::newRow("500") << CloudAnswer::json(500) << QJsonValue(QJsonValue::Undefined);

@@ -311,6 +311,16 @@ void tst_CloudService::answerParsing_data()
         << R"(200:{"id":12})" << true << CloudAnswer::Respond << 200 << QByteArray(R"({"id":12})");
     QTest::newRow("status and text")
         << "200:not: json" << true << CloudAnswer::Respond << 200 << QByteArray("not: json");
+    const QByteArray hostile(R"({"id":4242})");
+    QTest::newRow("huge") << "huge" << true << CloudAnswer::Stream << 200 << hostile;
+    QTest::newRow("huge of a size") << "huge:2048" << true << CloudAnswer::Stream << 200 << hostile;
+    QTest::newRow("huge of no size")
+        << "huge:x" << false << CloudAnswer::Registry << 0 << QByteArray();
+    QTest::newRow("endless") << "endless" << true << CloudAnswer::Stream << 200 << hostile;
+    QTest::newRow("garbage") << "garbage" << true << CloudAnswer::Respond << 200
+                             << CloudAnswer::garbage().body;
+    QTest::newRow("truncated") << "truncated" << true << CloudAnswer::Truncated << 200
+                               << QByteArray(R"({"code":"cut short","id":4242})");
     QTest::newRow("status too small")
         << "99" << false << CloudAnswer::Registry << 0 << QByteArray();
     QTest::newRow("status too large")

@@ -65,6 +65,7 @@ private slots:
     void ctrlCStopsOnlyWhenConfirmed();
     void ctrlCEndsAReadAndAJogStops();
     void busyMachine();
+    void machineHangsMidJob();
     void silentMachine_data();
     void silentMachine();
     void values_data();
@@ -256,6 +257,22 @@ void tst_HostCli::busyMachine()
     QVERIFY2(jog.err.contains("does not move the head during a job") && !jog.out.contains("Jogged"),
         qPrintable(jog.err));
     QCOMPARE(zrhost(QStringList { "origin" } + machine.at()).exitCode, 1);
+}
+
+// The simulated machine hangs a third into the job while its connection stays up: zrhost says it
+// is not answering, ends with the link-lost code, and claims neither a stop nor an end.
+void tst_HostCli::machineHangsMidJob()
+{
+    SimOptions options = fastMachine(500);
+    options.silentAtPercent = 30;
+    hostrig::Machine machine(options);
+    const hostrig::Run run = zrhost(
+        QStringList { "job", gasket, "--lost-after", "2", "--no-progress" } + machine.at());
+    QCOMPARE(run.exitCode, 5);
+    QVERIFY2(run.err.contains("machine not answering") && run.err.contains("has not answered for"),
+        qPrintable(run.err));
+    QVERIFY(!run.out.contains("Job stopped") && !run.out.contains("Job finished"));
+    QVERIFY(machine.sim.isSilent());
 }
 
 void tst_HostCli::silentMachine_data()

@@ -15,6 +15,11 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <sys/resource.h>
+
+using Mode = CloudService::ChannelMode;
+Q_DECLARE_METATYPE(CloudService::ChannelMode)
+
 namespace {
 
 const QString Code = QStringLiteral("ZRab12x"); // model number: "ab12" in base 36, 480854
@@ -87,9 +92,12 @@ private slots:
     void embeddedServiceWithToken();
     void failingServiceLetsTheJobRun_data();
     void failingServiceLetsTheJobRun();
+    void givingUpAbortsWhatIsOutstanding();
     void deviceCode_data();
     void deviceCode();
     void theProgram();
+    void theProgramWithAFailingService_data();
+    void theProgramWithAFailingService();
 };
 
 void tst_HostCloud::firstRunCreatesSecondRunUpdates()
@@ -180,6 +188,14 @@ void tst_HostCloud::failingServiceLetsTheJobRun_data()
     QTest::newRow("work record 500")  << "device_work_records" << QByteArray("POST") << "500" << "" << true << true << "did not take the work record (POST device_work_records): HTTP 500";
     QTest::newRow("work record silent") << "device_work_records" << QByteArray("POST") << "hold" << "" << true << true << "did not take the work record (POST device_work_records): no answer within 0.3 s";
     QTest::newRow("channel refused")  << "" << QByteArray() << "" << "channel refused" << true << true << "did not open";
+    // A hostile service: answers that say 200 but give no id, or no whole body, register nothing.
+    QTest::newRow("lookup garbage")   << "device" << QByteArray("GET") << "garbage" << "" << false << false << "the service's answers held no device id";
+    QTest::newRow("lookup id 0")      << "device" << QByteArray("GET") << "200:{\"id\":0}" << "" << false << false << "the service's answers held no device id";
+    QTest::newRow("lookup truncated") << "device" << QByteArray("GET") << "truncated" << "" << false << false << "the device lookup (GET device) got HTTP 200 OK, its body cut short";
+    QTest::newRow("lookup endless")   << "device" << QByteArray("GET") << "endless" << "" << false << false << "the device lookup (GET device) got HTTP 200 OK, its body over 1024 KiB and not read";
+    QTest::newRow("creation garbage") << "device_model" << QByteArray("POST") << "garbage" << "" << false << false << "the service's answers held no device id";
+    QTest::newRow("creation huge")    << "device_model" << QByteArray("POST") << "huge" << "" << false << false << "did not create the device entry (POST device_model): HTTP 200 OK, its body over 1024 KiB";
+    QTest::newRow("work record endless") << "device_work_records" << QByteArray("POST") << "endless" << "" << true << true << "did not take the work record (POST device_work_records): HTTP 200 OK, its body over 1024 KiB and not read";
     // clang-format on
 }
 
@@ -226,6 +242,23 @@ void tst_HostCloud::failingServiceLetsTheJobRun()
         QCOMPARE(service.requests("device_work_records", "POST").size(), recorded ? 1 : 0);
 }
 
+// A failed lookup ends the registration, and the model query still held by the service is
+// aborted then rather than at its own time-out a minute later.
+void tst_HostCloud::givingUpAbortsWhatIsOutstanding()
+{
+    CloudService service;
+    QVERIFY(service.listen());
+    service.setAnswer("device_model", "PATCH", CloudAnswer::hold());
+    service.setAnswer("device", "GET", CloudAnswer::json(500));
+    CloudOptions options = remote(service);
+    options.requestTimeoutMs = 60000;
+    CloudRun run;
+    QVERIFY(run.attach(options));
+    QVERIFY(!run.cloud()->isRegistered());
+    QTRY_COMPARE(service.requests("device_model", "PATCH").size(), 1);
+    QTRY_COMPARE(service.heldConnections(), 0);
+}
+
 void tst_HostCloud::deviceCode_data()
 {
     QTest::addColumn<QString>("machineNumber");
@@ -269,18 +302,67 @@ void tst_HostCloud::theProgram()
                  .value("finish_copies")
                  .toInt(),
         2);
+}
 
+void tst_HostCloud::theProgramWithAFailingService_data()
+{
+    QTest::addColumn<QString>("resource");
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<Mode>("channel");
+    QTest::addColumn<int>("workRecords"); // -1: however many a flooding service took
+    QTest::addColumn<QString>("told");
+    const Mode normal = Mode::Normal;
+    // clang-format off
+    QTest::newRow("lookup 500")       << "device" << QByteArray("GET") << "500" << normal << 0 << "cloud: device code ZRab12x is not registered: the device lookup (GET device) got HTTP 500";
+    QTest::newRow("lookup garbage")   << "device" << QByteArray("GET") << "garbage" << normal << 0 << "cloud: device code ZRab12x is not registered: the service's answers held no device id";
+    QTest::newRow("creation endless") << "device_model" << QByteArray("POST") << "endless" << normal << 0 << "cloud: device code ZRab12x is not registered: the service did not create the device entry (POST device_model): HTTP 200 OK, its body over 1024 KiB and not read";
+    QTest::newRow("work record huge") << "device_work_records" << QByteArray("POST") << "huge" << normal << 1 << "cloud: the cloud service did not take the work record (POST device_work_records): HTTP 200 OK, its body over 1024 KiB and not read";
+    QTest::newRow("channel: endless message") << "device" << QByteArray("GET") << "registry" << Mode::EndlessMessage << 1 << "cloud: the remote channel closed";
+    QTest::newRow("channel: prompt flood")    << "device" << QByteArray("GET") << "registry" << Mode::PromptFlood << -1 << "";
+    QTest::newRow("channel: flood, never read") << "device" << QByteArray("GET") << "registry" << Mode::FloodWithoutReading << -1 << "";
+    // clang-format on
+}
+
+// zrhost as a user meets a failing service: the job is cut, the failure is told on the error
+// output and never as a success, no work record goes out under a device the service did not
+// name, and an answer without end leaves the program small.
+void tst_HostCloud::theProgramWithAFailingService()
+{
+    QFETCH(QString, resource);
+    QFETCH(QByteArray, method);
+    QFETCH(QString, answer);
+    QFETCH(Mode, channel);
+    QFETCH(int, workRecords);
+    QFETCH(QString, told);
     CloudService service;
     QVERIFY(service.listen());
-    service.setAnswer("device", "GET", CloudAnswer::json(500));
-    const hostrig::Run failing = hostrig::zrhost({ "job", ZR_SAMPLES_DIR "/gasket.plt", "--speed",
-        "5000", "--cloud", service.httpBase().toString(), "--device-code", Code, "--no-progress" });
-    QCOMPARE(failing.exitCode, 0);
-    QVERIFY2(failing.err.contains(
-                 "zrhost: cloud: device code ZRab12x is not registered: the device lookup (GET "
-                 "device) got HTTP 500"),
-        qPrintable(failing.err));
-    QVERIFY(service.requests("device_work_records").isEmpty());
+    CloudAnswer fixed;
+    QVERIFY(CloudAnswer::parse(answer, &fixed));
+    service.setAnswer(resource, method, fixed);
+    service.setChannelMode(channel);
+    // Three copies of 637.6 mm at 2000 mm/s: a job of about a second.
+    const hostrig::Run run = hostrig::zrhost({ "job", ZR_SAMPLES_DIR "/gasket.plt", "--copies", "3",
+        "--speed", "2000", "--cloud", service.httpBase().toString(), "--cloud-ws", service.wsBase(),
+        "--device-code", Code, "--no-progress" });
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains("Job finished: 3 of 3 copies of"), qPrintable(run.out));
+    QVERIFY2(run.err.contains(told), qPrintable(run.err));
+    QVERIFY(!run.out.contains("registered as device id 0"));
+    const QList<CloudRequest> posted = service.requests("device_work_records", "POST");
+    if (workRecords >= 0)
+        QCOMPARE(posted.size(), workRecords);
+    // Told as posted only when the service took it.
+    if (run.out.contains("Work record posted"))
+        QVERIFY(!posted.isEmpty() && resource != QLatin1String("device_work_records"));
+    for (const CloudRequest& record : posted)
+        QCOMPARE(record.json.value("device").toInt(), 1001);
+    // The largest of this test's programs, the hostile ones among them, as the kernel counts it.
+    rusage children {};
+    QCOMPARE(::getrusage(RUSAGE_CHILDREN, &children), 0);
+    qInfo("%s: peak resident memory of zrhost %ld MiB", QTest::currentDataTag(),
+        children.ru_maxrss / 1024);
+    QVERIFY2(children.ru_maxrss < 512 * 1024, QByteArray::number(qint64(children.ru_maxrss)));
 }
 
 QTEST_MAIN(tst_HostCloud)

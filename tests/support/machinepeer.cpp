@@ -67,6 +67,10 @@ void MachinePeer::answerFrames()
         if (!reply.isEmpty() && m_client)
             m_client->write(reply);
     }
+    if (!keepReceived) {
+        m_received.remove(0, m_answered);
+        m_answered = 0;
+    }
 }
 
 void MachinePeer::dropClient()

@@ -38,6 +38,8 @@ public:
     // When set, each complete frame the device sends is handed to it as it arrives, and what it
     // returns is sent back at once.
     std::function<QByteArray(const QByteArray& frame)> answer;
+    // Off: answered frames are not kept, for runs too long to keep every byte.
+    bool keepReceived = true;
 
 private:
     void answerFrames();

@@ -25,15 +25,15 @@ public:
 
     bool recordFrames = false;
     QStringList dispatched;
+    // Sees every frame, recorded or dispatched.
     std::function<void(const QString&)> onFrame;
 
     void decode_cmd(QString frame) override
     {
-        if (!recordFrames) {
+        if (recordFrames)
+            dispatched.append(frame);
+        else
             ZRCommonInterface::decode_cmd(frame);
-            return;
-        }
-        dispatched.append(frame);
         if (onFrame)
             onFrame(frame);
     }

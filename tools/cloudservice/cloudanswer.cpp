@@ -1,5 +1,6 @@
 #include "cloudanswer.h"
 
+#include <QHash>
 #include <QJsonDocument>
 
 CloudAnswer CloudAnswer::registry()
@@ -27,18 +28,56 @@ CloudAnswer CloudAnswer::close()
     return { Close, 0, {} };
 }
 
+CloudAnswer CloudAnswer::huge(qint64 bytes)
+{
+    CloudAnswer answer = json(200, { { "id", hostileId } });
+    answer.kind = Stream;
+    answer.size = qMax<qint64>(0, bytes - answer.body.size());
+    return answer;
+}
+
+CloudAnswer CloudAnswer::endless()
+{
+    CloudAnswer answer = huge(0);
+    answer.size = -1;
+    return answer;
+}
+
+CloudAnswer CloudAnswer::garbage()
+{
+    static const char bytes[] = "\xff\xfe{\"id\": 4242,,, \x00\x01 ]]";
+    return raw(200, QByteArray(bytes, sizeof bytes - 1));
+}
+
+CloudAnswer CloudAnswer::truncated()
+{
+    CloudAnswer answer = json(200, { { "id", hostileId }, { "code", "cut short" } });
+    answer.kind = Truncated;
+    answer.size = 64;
+    return answer;
+}
+
 bool CloudAnswer::parse(const QString& text, CloudAnswer* answer)
 {
-    if (text == QLatin1String("registry")) {
-        *answer = registry();
+    static const QHash<QString, CloudAnswer (*)()> named {
+        { QStringLiteral("registry"), &registry },
+        { QStringLiteral("hold"), &hold },
+        { QStringLiteral("close"), &close },
+        { QStringLiteral("huge"), [] { return huge(); } },
+        { QStringLiteral("endless"), &endless },
+        { QStringLiteral("garbage"), &garbage },
+        { QStringLiteral("truncated"), &truncated },
+    };
+    if (const auto make = named.value(text)) {
+        *answer = make();
         return true;
     }
-    if (text == QLatin1String("hold")) {
-        *answer = hold();
-        return true;
-    }
-    if (text == QLatin1String("close")) {
-        *answer = close();
+    if (text.startsWith(QLatin1String("huge:"))) {
+        bool ok = false;
+        const qint64 bytes = text.mid(5).toLongLong(&ok);
+        if (!ok || bytes < 0)
+            return false;
+        *answer = huge(bytes);
         return true;
     }
     const int colon = text.indexOf(QLatin1Char(':'));

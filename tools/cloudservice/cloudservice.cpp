@@ -1,5 +1,6 @@
 #include "cloudservice.h"
 
+#include "hostilechannel.h"
 #include "httprequestparser.h"
 
 #include <QJsonArray>
@@ -8,6 +9,8 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <memory>
 
 namespace {
 
@@ -59,11 +62,13 @@ QString answerKey(const QString& resource, const QByteArray& method)
 CloudService::CloudService(QObject* parent)
     : QObject(parent)
     , m_http(new QTcpServer(this))
+    , m_channelPort(new QTcpServer(this))
     , m_webSocket(
           new QWebSocketServer(QStringLiteral("zrcloud"), QWebSocketServer::NonSecureMode, this))
 {
     qRegisterMetaType<CloudRequest>();
     connect(m_http, &QTcpServer::newConnection, this, &CloudService::acceptHttp);
+    connect(m_channelPort, &QTcpServer::newConnection, this, &CloudService::acceptChannel);
     connect(m_webSocket, &QWebSocketServer::newConnection, this, &CloudService::acceptWebSocket);
 }
 
@@ -71,6 +76,7 @@ CloudService::~CloudService()
 {
     // The sockets must not call back into a half-destroyed service.
     m_http->disconnect(this);
+    m_channelPort->disconnect(this);
     m_webSocket->disconnect(this);
     for (auto it = m_parsers.cbegin(); it != m_parsers.cend(); ++it) {
         it.key()->disconnect(this);
@@ -108,10 +114,10 @@ bool CloudService::listen(quint16 httpPort, quint16 webSocketPort)
         m_error = QStringLiteral("HTTP port %1: %2").arg(httpPort).arg(m_http->errorString());
         return false;
     }
-    if (!m_webSocket->listen(QHostAddress::LocalHost, webSocketPort)) {
+    if (!m_channelPort->listen(QHostAddress::LocalHost, webSocketPort)) {
         m_error = QStringLiteral("WebSocket port %1: %2")
                       .arg(webSocketPort)
-                      .arg(m_webSocket->errorString());
+                      .arg(m_channelPort->errorString());
         m_http->close();
         return false;
     }
@@ -130,7 +136,7 @@ quint16 CloudService::httpPort() const
 
 quint16 CloudService::webSocketPort() const
 {
-    return m_webSocket->serverPort();
+    return m_channelPort->serverPort();
 }
 
 QUrl CloudService::httpBase() const
@@ -260,13 +266,15 @@ void CloudService::acceptHttp()
 void CloudService::readHttp(QTcpSocket* socket)
 {
     const QByteArray bytes = socket->readAll();
-    if (m_held.contains(socket) || socket->state() != QAbstractSocket::ConnectedState)
+    if (m_held.contains(socket) || m_streaming.contains(socket)
+        || socket->state() != QAbstractSocket::ConnectedState)
         return;
     if (HttpRequestParser* parser = m_parsers.value(socket))
         parser->append(bytes);
     // Answering may close the connection, which drops its parser: look it up afresh each time.
     while (HttpRequestParser* parser = m_parsers.value(socket)) {
-        if (m_held.contains(socket) || socket->state() != QAbstractSocket::ConnectedState)
+        if (m_held.contains(socket) || m_streaming.contains(socket)
+            || socket->state() != QAbstractSocket::ConnectedState)
             return;
         CloudRequest request;
         int errorStatus = 0;
@@ -288,6 +296,7 @@ void CloudService::dropHttp(QTcpSocket* socket)
 {
     delete m_parsers.take(socket);
     m_held.remove(socket);
+    m_streaming.remove(socket);
     socket->deleteLater();
 }
 
@@ -320,6 +329,18 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
         request.answerStatus = reply.status;
         respond(socket, reply.status, reply.body, request.keepAlive);
         break;
+    case CloudAnswer::Truncated:
+        request.answerStatus = reply.status;
+        socket->write(
+            responseHead(reply.status,
+                "Content-Length: " + QByteArray::number(reply.body.size() + reply.size), false)
+            + reply.body);
+        socket->disconnectFromHost();
+        break;
+    case CloudAnswer::Stream:
+        request.answerStatus = reply.status;
+        stream(socket, reply);
+        break;
     }
 
     m_requests.append(request);
@@ -330,14 +351,61 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
 
 void CloudService::respond(QTcpSocket* socket, int status, const QByteArray& body, bool keepAlive)
 {
+    socket->write(
+        responseHead(status, "Content-Length: " + QByteArray::number(body.size()), keepAlive)
+        + body);
+    if (!keepAlive)
+        socket->disconnectFromHost();
+}
+
+QByteArray CloudService::responseHead(int status, const QByteArray& length, bool keepAlive)
+{
     QByteArray head
         = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     head += "Content-Type: application/json\r\n";
-    head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    head += length + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
-    socket->write(head + "\r\n" + body);
-    if (!keepAlive)
-        socket->disconnectFromHost();
+    return head + "\r\n";
+}
+
+// The padding is made as the peer takes it, so that an endless or huge body costs the service
+// no memory.
+void CloudService::stream(QTcpSocket* socket, const CloudAnswer& answer)
+{
+    const bool chunked = answer.size < 0;
+    const QByteArray length = chunked
+        ? QByteArray("Transfer-Encoding: chunked")
+        : "Content-Length: " + QByteArray::number(answer.body.size() + answer.size);
+    socket->write(responseHead(answer.status, length, false));
+    socket->write(chunked ? chunk(answer.body) : answer.body);
+    m_streaming.insert(socket); // whatever else the peer sends is not read as a request
+    auto left = std::make_shared<qint64>(answer.size);
+    const auto pump = [this, socket, chunked, left] {
+        constexpr qint64 piece = 64 * 1024;
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < piece
+            && *left != 0) {
+            const qint64 size = chunked ? piece : qMin(piece, *left);
+            const QByteArray blanks(int(size), ' ');
+            socket->write(chunked ? chunk(blanks) : blanks);
+            m_streamed += size;
+            if (!chunked)
+                *left -= size;
+        }
+        if (*left == 0)
+            socket->disconnectFromHost();
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, pump);
+    pump();
+}
+
+QByteArray CloudService::chunk(const QByteArray& bytes)
+{
+    return QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n";
+}
+
+qint64 CloudService::streamedBytes() const
+{
+    return m_streamed;
 }
 
 CloudAnswer CloudService::takeAnswer(const QString& resource, const QByteArray& method)
@@ -442,6 +510,59 @@ CloudAnswer CloudService::createDevice(const CloudRequest& request)
     return CloudAnswer::json(200, m_devices.value(id));
 }
 
+void CloudService::setChannelMode(ChannelMode mode)
+{
+    m_channelMode = mode;
+}
+
+qint64 CloudService::hostileBytesSent() const
+{
+    qint64 bytes = m_hostileBytes;
+    for (const HostileChannel* channel : findChildren<HostileChannel*>())
+        bytes += channel->bytesSent();
+    return bytes;
+}
+
+int CloudService::promptsSent() const
+{
+    int prompts = m_floodPrompts;
+    for (const HostileChannel* channel : findChildren<HostileChannel*>())
+        prompts += channel->promptsSent();
+    return prompts;
+}
+
+// The channel port takes the connections itself, so that a hostile mode can play the wire
+// below the WebSocket library; the others are handed to the WebSocket server.
+void CloudService::acceptChannel()
+{
+    while (QTcpSocket* socket = m_channelPort->nextPendingConnection()) {
+        if (m_channelMode == ChannelMode::Normal || m_channelMode == ChannelMode::PromptFlood) {
+            m_webSocket->handleConnection(socket);
+            continue;
+        }
+        auto* channel = new HostileChannel(socket,
+            m_channelMode == ChannelMode::EndlessMessage ? HostileChannel::EndlessMessage
+                                                         : HostileChannel::FloodWithoutReading,
+            this);
+        connect(channel, &HostileChannel::closed, this, [this](qint64 bytes, int prompts) {
+            m_hostileBytes += bytes;
+            m_floodPrompts += prompts;
+        });
+    }
+}
+
+// Distinct prompts as fast as the device takes them.
+void CloudService::flood(QWebSocket* socket)
+{
+    const auto pump = [this, socket] {
+        while (socket->state() == QAbstractSocket::ConnectedState
+            && socket->bytesToWrite() < 64 * 1024)
+            socket->sendTextMessage(QStringLiteral("prompt %1").arg(++m_floodPrompts));
+    };
+    connect(socket, &QWebSocket::bytesWritten, this, pump);
+    pump();
+}
+
 void CloudService::acceptWebSocket()
 {
     static const QString suffix = QStringLiteral("/Device/");
@@ -471,5 +592,7 @@ void CloudService::acceptWebSocket()
             emit deviceDisconnected(code);
         });
         emit deviceConnected(code);
+        if (m_channelMode == ChannelMode::PromptFlood)
+            flood(socket);
     }
 }

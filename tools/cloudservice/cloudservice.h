@@ -67,6 +67,8 @@ public:
     void clearRequests();
     // Connections the service is holding without an answer.
     int heldConnections() const;
+    // Bytes of padding the huge and endless answers have sent so far.
+    qint64 streamedBytes() const;
 
     // Registry.
     QJsonObject device(const QString& code) const; // empty when there is none
@@ -84,6 +86,18 @@ public:
     QStringList reports(const QString& code) const;
     void clearReports();
 
+    // How channels opened from now on behave.
+    enum class ChannelMode {
+        Normal,
+        EndlessMessage, // one text message without end: continuation frames, never a final one
+        PromptFlood, // distinct prompts as fast as the device reads them
+        FloodWithoutReading, // the same, and nothing the device sends is ever read
+    };
+    void setChannelMode(ChannelMode mode);
+    // What the hostile modes have sent: bytes of the endless messages, prompts of the floods.
+    qint64 hostileBytesSent() const;
+    int promptsSent() const;
+
 signals:
     void requestReceived(const CloudRequest& request);
     void deviceConnected(const QString& code);
@@ -96,12 +110,18 @@ private:
     void dropHttp(QTcpSocket* socket);
     void answer(QTcpSocket* socket, CloudRequest& request);
     void respond(QTcpSocket* socket, int status, const QByteArray& body, bool keepAlive);
+    static QByteArray responseHead(int status, const QByteArray& length, bool keepAlive);
+    void stream(QTcpSocket* socket, const CloudAnswer& answer);
+    static QByteArray chunk(const QByteArray& bytes);
     CloudAnswer takeAnswer(const QString& resource, const QByteArray& method);
     CloudAnswer fromRegistry(const CloudRequest& request);
     CloudAnswer createDevice(const CloudRequest& request);
+    void acceptChannel();
     void acceptWebSocket();
+    void flood(QWebSocket* socket);
 
     QTcpServer* m_http;
+    QTcpServer* m_channelPort;
     QWebSocketServer* m_webSocket;
     QString m_basePath = QStringLiteral("/api/");
     QString m_requiredToken;
@@ -109,9 +129,11 @@ private:
 
     QHash<QTcpSocket*, HttpRequestParser*> m_parsers;
     QSet<QTcpSocket*> m_held;
+    QSet<QTcpSocket*> m_streaming;
     QHash<QString, CloudAnswer> m_answers;
     QHash<QString, QList<CloudAnswer>> m_queuedAnswers;
     QList<CloudRequest> m_requests;
+    qint64 m_streamed = 0;
 
     QMap<int, QJsonObject> m_devices; // by id
     QMap<qint64, int> m_models; // model number -> id
@@ -121,4 +143,7 @@ private:
 
     QMultiHash<QString, QWebSocket*> m_channels;
     QHash<QString, QStringList> m_reports;
+    ChannelMode m_channelMode = ChannelMode::Normal;
+    qint64 m_hostileBytes = 0; // of hostile channels already closed
+    int m_floodPrompts = 0; // of floods through the WebSocket server and closed hostile channels
 };

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QJsonDocument>
 #include <QTextStream>
 #include <QTimer>
@@ -81,8 +82,11 @@ int main(int argc, char** argv)
     const QCommandLineOption answer(QStringLiteral("answer"),
         QStringLiteral("Answer resource and method always the same way; repeatable. <answer> is "
                        "registry (the default), hold (never answer, keep the connection open), "
-                       "close (close without a response), STATUS (that status with the body {}) "
-                       "or STATUS:BODY (BODY sent as it is, JSON or not). Examples: "
+                       "close (close without a response), STATUS (that status with the body {}), "
+                       "STATUS:BODY (BODY sent as it is, JSON or not), or a hostile answer: huge "
+                       "(a 100 MB body; huge:BYTES for another size), endless (a chunked body "
+                       "without end), garbage (200 with bytes that are no JSON) or truncated (200 "
+                       "with a body shorter than announced). Examples: "
                        "device:GET=404, 'device:GET=200:{\"id\":12}', device_model:PATCH=500, "
                        "'device_model:POST=200:not json', device:GET=hold."),
         QStringLiteral("resource:METHOD=answer"));
@@ -90,9 +94,15 @@ int main(int argc, char** argv)
         QStringLiteral("Every <ms> milliseconds, prompt each connected device for a runtime "
                        "report (0, the default, never)."),
         QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption channel(QStringLiteral("channel"),
+        QStringLiteral("How the remote channel behaves: normal (the default), endless (one text "
+                       "message without end: continuation frames and never a final one), flood "
+                       "(distinct prompts as fast as the device reads them) or flood-no-read "
+                       "(the same, never reading what the device sends)."),
+        QStringLiteral("mode"), QStringLiteral("normal"));
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") },
         QStringLiteral("Print only the addresses, not every request and channel event."));
-    parser.addOptions({ httpPort, wsPort, basePath, token, answer, prompt, quiet });
+    parser.addOptions({ httpPort, wsPort, basePath, token, answer, prompt, channel, quiet });
     parser.process(app);
 
     CloudService service;
@@ -104,6 +114,18 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    static const QHash<QString, CloudService::ChannelMode> modes {
+        { QStringLiteral("normal"), CloudService::ChannelMode::Normal },
+        { QStringLiteral("endless"), CloudService::ChannelMode::EndlessMessage },
+        { QStringLiteral("flood"), CloudService::ChannelMode::PromptFlood },
+        { QStringLiteral("flood-no-read"), CloudService::ChannelMode::FloodWithoutReading },
+    };
+    if (!modes.contains(parser.value(channel))) {
+        QTextStream(stderr) << "zrcloud: --channel is normal, endless, flood or flood-no-read"
+                            << Qt::endl;
+        return 2;
+    }
+    service.setChannelMode(modes.value(parser.value(channel)));
     bool httpOk = false;
     bool wsOk = false;
     const quint16 httpPortNumber = portOption(parser, httpPort, &httpOk);

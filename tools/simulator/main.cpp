@@ -111,6 +111,11 @@ Arguments parseArguments(const QCoreApplication& app)
         { "drop-at", "Fault: hang up every link once a job reaches <percent> (once per job; the job goes on cutting).", "percent" },
         { "delay", "Fault: every frame leaves <ms> after it was made.", "ms", "0" },
         { "malformed-every", "Fault: after every <n> good frames send one malformed frame (too short, unknown head, no ';' before ETX, register number not a number, in turn).", "n", "0" },
+        { "silent-after", "Fault: the machine hangs once a link has received <n> frames: the connection stays up, but it reads nothing, answers nothing and its job stands still.", "n", "0" },
+        { "silent-at", "Fault: the machine hangs like that once a job reaches <percent>.", "percent" },
+        { "noise", "Fault: send noise instead of the machine's frames: 'unterminated' (an STX and a frame's start, then bytes without ETX, without end) or 'garbage' (random bytes).", "kind" },
+        { "noise-after", "Start the noise once a link has received <n> frames (default 0: at once).", "n", "0" },
+        { "noise-rate", "Bytes of noise per second (default 1048576).", "bytes", "1048576" },
         { { "v", "verbose" }, "Log every frame in and out, and what the machine does." },
     };
     // clang-format on
@@ -156,6 +161,20 @@ Arguments parseArguments(const QCoreApplication& app)
         o.dropAtPercent = number(parser, "drop-at", 0, 100);
     o.replyDelayMs = int(number(parser, "delay", 0, 3600000));
     o.malformedEvery = int(number(parser, "malformed-every", 0, 1e9));
+    o.silentAfterFrames = int(number(parser, "silent-after", 0, 1e9));
+    if (parser.isSet("silent-at"))
+        o.silentAtPercent = number(parser, "silent-at", 0, 100);
+    if (parser.isSet("noise")) {
+        const QString kind = parser.value("noise");
+        if (kind == QLatin1String("unterminated"))
+            o.noise = SimOptions::Noise::Unterminated;
+        else if (kind == QLatin1String("garbage"))
+            o.noise = SimOptions::Noise::Garbage;
+        else
+            fail(QStringLiteral("--noise is unterminated or garbage, not \"%1\"").arg(kind));
+    }
+    o.noiseAfterFrames = int(number(parser, "noise-after", 0, 1e9));
+    o.noiseBytesPerSecond = int(number(parser, "noise-rate", 100, 1e9));
     return args;
 }
 

@@ -37,8 +37,15 @@ SimLink::SimLink(SimMachine* machine, const QString& name, QObject* parent)
     m_pumpTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pumpTimer, &QTimer::timeout, this, &SimLink::pump);
     m_clock.start();
+    connect(machine, &SimMachine::silenceChanged, this, [this](bool silent) {
+        if (!silent)
+            wake();
+    });
     m_machine->attach(this);
     log(QStringLiteral("link up"));
+    connect(&m_noiseTimer, &QTimer::timeout, this, &SimLink::makeNoise);
+    if (m_faults.noise != SimOptions::Noise::None && m_faults.noiseAfterFrames <= 0)
+        startNoise();
 }
 
 SimLink::~SimLink()
@@ -51,6 +58,7 @@ void SimLink::shutDown()
     m_hangingUp = true;
     m_queue.clear();
     m_pumpTimer.stop();
+    m_noiseTimer.stop();
     if (m_machine) {
         log(QStringLiteral("link down"));
         m_machine->detach(this);
@@ -77,9 +85,14 @@ void SimLink::receive(const QByteArray& bytes)
 {
     if (m_hangingUp || !m_machine)
         return;
+    if (m_machine->isSilent()) {
+        if (m_unread.size() + bytes.size() <= maxUnreadBytes)
+            m_unread += bytes;
+        return;
+    }
     m_cutter.append(bytes);
     QByteArray raw;
-    while (!m_hangingUp && m_machine && m_cutter.takeFrame(&raw)) {
+    while (!m_hangingUp && m_machine && !m_machine->isSilent() && m_cutter.takeFrame(&raw)) {
         ++m_framesIn;
         const SimFrame frame = SimFrame::parse(raw);
         if (m_machine->isLogging())
@@ -90,12 +103,25 @@ void SimLink::receive(const QByteArray& bytes)
             log(QStringLiteral("hanging up after %1 frames").arg(m_framesIn));
             hangUp();
         }
+        if (m_faults.silentAfterFrames > 0 && m_framesIn == m_faults.silentAfterFrames && m_machine)
+            m_machine->setSilent(true);
+        if (m_faults.noise != SimOptions::Noise::None && m_framesIn == m_faults.noiseAfterFrames)
+            startNoise();
     }
+}
+
+void SimLink::wake()
+{
+    QByteArray unread;
+    unread.swap(m_unread);
+    receive(unread);
+    if (!m_pumpTimer.isActive())
+        pump();
 }
 
 void SimLink::sendFrame(const QByteArray& frame)
 {
-    if (m_hangingUp)
+    if (m_hangingUp || m_noisy)
         return;
     if (m_machine && m_machine->isLogging()) {
         const SimFrame parsed = SimFrame::parse(frame);
@@ -103,9 +129,11 @@ void SimLink::sendFrame(const QByteArray& frame)
     }
     QByteArray bytes = junk() + frame;
     ++m_goodOut;
-    if (m_faults.malformedEvery > 0 && m_goodOut % m_faults.malformedEvery == 0)
+    const bool withMalformed
+        = m_faults.malformedEvery > 0 && m_goodOut % m_faults.malformedEvery == 0;
+    if (withMalformed)
         bytes += junk() + malformed();
-    enqueue(bytes, false);
+    enqueue(bytes, false, withMalformed ? 2 : 1);
 }
 
 void SimLink::hangUp()
@@ -132,6 +160,39 @@ QByteArray SimLink::junk()
     return bytes;
 }
 
+void SimLink::startNoise()
+{
+    log(m_faults.noise == SimOptions::Noise::Garbage
+            ? QStringLiteral("~> garbage from now on")
+            : QStringLiteral("~> a frame without end from now on"));
+    m_noisy = true;
+    m_queue.clear();
+    m_sentOfFront = 0;
+    m_noiseTimer.start(noiseTickMs);
+}
+
+void SimLink::makeNoise()
+{
+    if (m_hangingUp || (m_machine && m_machine->isSilent()))
+        return;
+    QByteArray bytes(
+        qMax(1, m_faults.noiseBytesPerSecond / (1000 / noiseTickMs)), Qt::Uninitialized);
+    if (m_faults.noise == SimOptions::Noise::Garbage) {
+        for (char& c : bytes)
+            c = char(random() & 0xff);
+    } else {
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = "0123456789,."[(m_noiseSent + i) % 12];
+        if (m_noiseSent == 0)
+            bytes.prepend("\x02"
+                          "99999;CCMD;66,1,");
+    }
+    m_noiseSent += bytes.size();
+    if (m_machine)
+        m_machine->countNoise(bytes.size());
+    emit bytesOut(bytes);
+}
+
 QByteArray SimLink::malformed()
 {
     switch (m_malformedKind++ % 4) {
@@ -151,11 +212,12 @@ QByteArray SimLink::malformed()
     }
 }
 
-void SimLink::enqueue(const QByteArray& bytes, bool hangUp)
+void SimLink::enqueue(const QByteArray& bytes, bool hangUp, int frames)
 {
     if (m_hangingUp)
         return;
-    m_queue.push_back({ bytes, m_clock.elapsed() + (hangUp ? 0 : m_faults.replyDelayMs), hangUp });
+    m_queue.push_back(
+        { bytes, m_clock.elapsed() + (hangUp ? 0 : m_faults.replyDelayMs), hangUp, frames });
     if (!m_pumpTimer.isActive())
         pump();
 }
@@ -163,7 +225,7 @@ void SimLink::enqueue(const QByteArray& bytes, bool hangUp)
 void SimLink::pump()
 {
     QPointer<SimLink> self(this);
-    while (!m_queue.empty()) {
+    while (!m_queue.empty() && !(m_machine && m_machine->isSilent())) {
         const qint64 wait = m_queue.front().dueMs - m_clock.elapsed();
         if (wait > 0) {
             m_pumpTimer.start(int(wait));
@@ -184,6 +246,8 @@ void SimLink::pump()
             m_sentOfFront += piece.size();
         }
         if (m_sentOfFront >= bytes.size()) {
+            if (m_machine)
+                m_machine->countWritten(m_queue.front().frames);
             m_queue.pop_front();
             m_sentOfFront = 0;
         }

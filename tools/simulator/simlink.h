@@ -48,26 +48,38 @@ private:
         QByteArray bytes;
         qint64 dueMs;
         bool hangUp;
+        int frames; // good and malformed frames among the bytes
     };
 
-    void enqueue(const QByteArray& bytes, bool hangUp);
+    void enqueue(const QByteArray& bytes, bool hangUp, int frames = 0);
     void pump();
     quint32 random();
     QByteArray junk();
     QByteArray malformed();
     void log(const QString& line);
+    void wake();
+    void startNoise();
+    void makeNoise();
+
+    // A silent machine leaves what comes in unread, up to this much.
+    static constexpr int maxUnreadBytes = 16 * 1024 * 1024;
+    static constexpr int noiseTickMs = 10;
 
     SimMachine* m_machine;
     QString m_name;
     SimOptions m_faults;
     SimFrameCutter m_cutter;
+    QByteArray m_unread;
     quint32 m_random;
     std::deque<Outgoing> m_queue;
     int m_sentOfFront = 0;
     QTimer m_pumpTimer;
+    QTimer m_noiseTimer;
     QElapsedTimer m_clock;
     int m_framesIn = 0;
     int m_goodOut = 0;
     int m_malformedKind = 0;
     bool m_hangingUp = false;
+    bool m_noisy = false;
+    qint64 m_noiseSent = 0;
 };

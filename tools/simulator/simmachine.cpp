@@ -45,6 +45,12 @@ int leadingCapitals(const QByteArray& text)
     return n;
 }
 
+// Percent as the progress report shows it: one decimal, never rounded up.
+double shownPercent(double percent)
+{
+    return std::floor(percent * 10) / 10;
+}
+
 QByteArray oneDecimal(double value)
 {
     return QByteArray::number(value, 'f', 1);
@@ -171,6 +177,30 @@ void SimMachine::detach(SimLink* link)
     m_links.removeAll(link);
 }
 
+void SimMachine::setSilent(bool on)
+{
+    if (on == m_silent)
+        return;
+    if (on) {
+        cutUntilNow();
+        m_advanceTimer.stop();
+        m_qrScanFrozen = m_qrScanTimer.isActive();
+        m_qrScanTimer.stop();
+    }
+    m_silent = on;
+    log(on ? QStringLiteral("silent: reading and answering nothing")
+           : QStringLiteral("awake again"));
+    if (!on && m_job && !m_paused) {
+        if (!m_job->waitingForData()) {
+            m_sinceAdvance.start();
+            scheduleAdvance();
+        } else if (m_qrScanFrozen) {
+            m_qrScanTimer.start(m_options.qrScanMs);
+        }
+    }
+    emit silenceChanged(on);
+}
+
 void SimMachine::log(const QString& line)
 {
     emit logLine(line);
@@ -190,12 +220,16 @@ static QByteArray terminated(const QByteArray& payload)
 
 void SimMachine::reply(SimLink* to, const QByteArray& head, const QByteArray& payload)
 {
+    if (m_silent)
+        return;
     ++m_counters.framesSent;
     to->sendFrame(SimFrame::pack(head, terminated(payload)));
 }
 
 void SimMachine::broadcast(const QByteArray& head, const QByteArray& payload)
 {
+    if (m_silent)
+        return;
     ++m_counters.framesSent;
     const QByteArray frame = SimFrame::pack(head, terminated(payload));
     const QList<SimLink*> links = m_links;
@@ -453,6 +487,7 @@ void SimMachine::startFileJob(const QByteArray& cutFile, int copies)
     m_job->load(readCutFile(cutFile));
     m_paused = false;
     m_dropDone = false;
+    m_silenceDone = false;
     m_cuttingMs = 0;
     ++m_counters.jobsStarted;
     log(QStringLiteral("job %1: %2 copies, %3 mm to cut")
@@ -470,6 +505,7 @@ void SimMachine::startQrJob(int copies)
     m_job.reset(new SimJob(SimJob::QrCode, QByteArray(), copies));
     m_paused = false;
     m_dropDone = false;
+    m_silenceDone = false;
     m_cuttingMs = 0;
     m_qrCodeRead = false;
     m_qrData.clear();
@@ -538,13 +574,20 @@ void SimMachine::advance()
     if (m_job->waitingForData()) {
         m_qrCodeRead = false;
         m_qrScanTimer.start(m_options.qrScanMs);
-        return;
+    } else {
+        scheduleAdvance();
     }
-    scheduleAdvance();
+    if (m_options.silentAtPercent >= 0 && !m_silenceDone
+        && shownPercent(m_job->percent()) >= m_options.silentAtPercent) {
+        m_silenceDone = true;
+        setSilent(true);
+    }
 }
 
 void SimMachine::scheduleAdvance()
 {
+    if (m_silent)
+        return;
     // The last step of a copy is timed to its end, so the pace follows the path exactly.
     const double ms = std::ceil(m_job->remainingInCopyMm() / cuttingSpeed() * 1000.0);
     m_advanceTimer.start(int(qBound(1.0, ms, double(m_options.reportIntervalMs))));
@@ -610,7 +653,7 @@ void SimMachine::report(JobStatus status)
 {
     if (!m_job)
         return;
-    const double percent = status == Finished ? 100.0 : std::floor(m_job->percent() * 10) / 10;
+    const double percent = status == Finished ? 100.0 : shownPercent(m_job->percent());
     const QPointF at = m_origin + m_job->position();
     const QByteArray body = "66," + QByteArray::number(int(status)) + ',' + m_job->name() + ','
         + QByteArray::number(m_job->copies()) + ',' + QByteArray::number(m_job->finished()) + ','

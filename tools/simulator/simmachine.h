@@ -99,11 +99,19 @@ public:
     const SimCounters& counters() const { return m_counters; }
     void clearRecord();
 
+    // A silent machine has hung with its links up: what comes in waits unread, nothing goes out
+    // and its job stands still. Ending the silence carries on where it stopped, as a stopped
+    // process that is continued would.
+    bool isSilent() const { return m_silent; }
+    void setSilent(bool on);
+
     // For the links: a frame they cut, their coming and going, and their log lines.
     void handleFrame(SimLink* from, const SimFrame& frame);
     void attach(SimLink* link);
     void detach(SimLink* link);
     void countDrop() { ++m_counters.linksDropped; }
+    void countNoise(int bytes) { m_counters.noiseBytes += bytes; }
+    void countWritten(int frames) { m_counters.framesWritten += frames; }
     void log(const QString& line);
     bool isLogging() const;
 
@@ -112,6 +120,7 @@ signals:
     void jobStarted(const QByteArray& name);
     void jobEnded(const QByteArray& name, int status);
     void logLine(const QString& line);
+    void silenceChanged(bool silent);
 
 private:
     // The cut file's drawing; an empty one, and a log line, when it cannot be read.
@@ -161,6 +170,9 @@ private:
     std::unique_ptr<SimJob> m_job;
     bool m_paused = false;
     bool m_dropDone = false;
+    bool m_silenceDone = false; // silentAtPercent has struck for this job
+    bool m_silent = false;
+    bool m_qrScanFrozen = false; // a code read was due when the machine went silent
     qint64 m_cuttingMs = 0;
     QElapsedTimer m_sinceAdvance;
     QTimer m_advanceTimer;

@@ -29,4 +29,18 @@ struct SimOptions {
     double dropAtPercent = -1; // >= 0: hang up every link once a job reaches this percent
     int replyDelayMs = 0; // every frame leaves this long after it was made
     int malformedEvery = 0; // > 0: a malformed frame after every this many good ones
+    // A machine that hangs while its connection stays up: it reads nothing, answers nothing and
+    // its job stands still, as if its controller had stopped (SimMachine::setSilent).
+    int silentAfterFrames = 0; // > 0: the machine goes silent once a link received this many
+    double silentAtPercent = -1; // >= 0: the machine goes silent once a job reaches this percent
+    // A machine that babbles: once a link received noiseAfterFrames frames (0: from the start),
+    // the link sends noise instead of the machine's frames, noiseBytesPerSecond without end.
+    enum class Noise {
+        None,
+        Unterminated, // one STX and a frame's beginning, then bytes that never hold an ETX
+        Garbage, // random bytes, STX and ETX among them
+    };
+    Noise noise = Noise::None;
+    int noiseAfterFrames = 0;
+    int noiseBytesPerSecond = 1024 * 1024;
 };

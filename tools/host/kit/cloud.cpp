@@ -43,7 +43,7 @@ public:
             [cloud, path, method, handler, timeoutMs](QNetworkReply* reply, bool usable) {
                 const int status
                     = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                const QString outcome = outcomeOf(reply, status, timeoutMs);
+                const QString outcome = outcomeOf(reply, status, usable, timeoutMs);
                 if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
                     handler(reply, usable);
                 if (cloud)
@@ -52,8 +52,9 @@ public:
     }
 
     // "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the
-    // service's own words, "no answer within 5 s", "no response (Connection refused)".
-    static QString outcomeOf(QNetworkReply* reply, int status, int timeoutMs)
+    // service's own words, "HTTP 200 OK, its body cut short", "no answer within 5 s",
+    // "no response (Connection refused)".
+    static QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
     {
         if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
             return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
@@ -74,6 +75,11 @@ public:
                                  .left(200);
         if (status >= 400 && !said.isEmpty())
             text += QStringLiteral(" (%1)").arg(said);
+        if (replyTooLarge(reply))
+            text += QStringLiteral(", its body over %1 KiB and not read")
+                        .arg(QString::number(maxReplyBytes / 1024));
+        else if (!usable && status >= 200 && status < 300)
+            text += QStringLiteral(", its body cut short");
         if (status == 401 || status == 403)
             text += QStringLiteral(", check --cloud-token");
         return text;
@@ -171,7 +177,7 @@ void Cloud::postWorkRecord(
     m_client->CorvaneCloud::customRequest(QLatin1String(WorkRecords), "POST", body,
         [done, timeoutMs](QNetworkReply* reply, bool usable) {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            done(usable, HostCloudClient::outcomeOf(reply, status, timeoutMs));
+            done(usable, HostCloudClient::outcomeOf(reply, status, usable, timeoutMs));
         });
 }
 
@@ -195,7 +201,7 @@ void Cloud::onReply(
     --m_outstanding;
     const auto is
         = [&](const char* p, const char* m) { return path == QLatin1String(p) && method == m; };
-    if (is("device", "GET") && status != 200 && status != 404)
+    if (is("device", "GET") && ((status == 200 && !usable) || (status != 200 && status != 404)))
         settle(QStringLiteral("the device lookup (GET device) got %1").arg(outcome));
     if (is("device_model", "POST")) {
         m_created = usable && status == 200;
@@ -220,12 +226,15 @@ void Cloud::onReply(
     check();
 }
 
+// The host gives up on the registration: what is still on its way is aborted, so that an
+// answer that never ends stops costing memory and a connection.
 void Cloud::settle(const QString& failure)
 {
     if (m_settled || m_registered)
         return;
     m_settled = true;
     m_deadline.stop();
+    m_client->abortRequests();
     emit problem(QStringLiteral("device code %1 is not registered: %2; going on without the cloud "
                                 "service")
                      .arg(m_code, failure));
@@ -241,7 +250,7 @@ void Cloud::check()
     const int id = record.value(QLatin1String("id")).toInt(-1);
     const int model = record.value(QLatin1String("device_model")).toInt(-1);
     if (id <= 0)
-        return settle(QStringLiteral("the service gave the device no id"));
+        return settle(QStringLiteral("the service's answers held no device id"));
     m_registered = true;
     emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
                     .arg(QString::number(id),
@@ -282,6 +291,7 @@ void Cloud::checkJob()
     if (!m_noRecord.isEmpty()) {
         emit notice(QStringLiteral("No work record was posted: %1.").arg(m_noRecord));
     } else if (m_workRecordOutcome.isEmpty()) {
+        m_client->abortRequests();
         emit problem(QStringLiteral("the cloud service did not answer the work record in time"));
     } else if (!m_workRecordTaken) {
         emit problem(QStringLiteral("the cloud service did not take the work record (POST %1): %2")

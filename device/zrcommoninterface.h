@@ -151,7 +151,7 @@ protected:
 
 private:
     // protocol/tasks.cpp: the task record a progress report or stopTask() stores.
-    QJsonObject task_record_of(const QJsonObject& previous, int status, const QString& fileName,
+    QJsonObject task_record_of(const QJsonObject& previous, int status, QStringView fileName,
         int taskCopies, int finished, int percent);
     // protocol/dispatch.cpp.
     ZRDeviceProperty* reply_target(int number, ZRDeviceCMDType kind);

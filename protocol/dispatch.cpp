@@ -124,7 +124,10 @@ void ZRCommonInterface::dispatch_reply(const QString& frame, const ReplyFrame& r
             // A report identical to the last one applied reaches neither the host nor the service.
             if (frame == last_task_frame)
                 return;
-            last_task_frame = frame;
+            // Copied, not shared: the frame is usually the text the device decodes every reply
+            // into, which then stays its own.
+            last_task_frame.resize(frame.size());
+            std::copy(frame.cbegin(), frame.cend(), last_task_frame.begin());
             decode_task(body.toString());
             return;
         }

@@ -80,7 +80,7 @@ bool holdsTaskKeysAlone(const QJsonObject& record)
 // file name stays (numbers take no storage), and a copy of the five keys with all values set
 // when the file changes. A record with other keys is built afresh.
 QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int status,
-    const QString& fileName, int taskCopies, int finished, int percent)
+    QStringView fileName, int taskCopies, int finished, int percent)
 {
     QJsonObject record;
     const bool lastOwn = !task_record.isEmpty() && previous == task_record;
@@ -88,7 +88,8 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
         record = previous;
     } else if (lastOwn || previous.isEmpty() || holdsTaskKeysAlone(previous)) {
         record = taskKeysAlone();
-        (record.begin() + FileNameAt).value() = fileName;
+        task_file_name = fileName.toString();
+        (record.begin() + FileNameAt).value() = task_file_name;
     } else {
         for (auto it = previous.constBegin(); it != previous.constEnd(); ++it) {
             const QString key = it.key();
@@ -97,7 +98,7 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
                 record.insert(key, it.value());
         }
         record.insert(statusKey, status);
-        record.insert(fileNameKey, fileName);
+        record.insert(fileNameKey, fileName.toString());
         record.insert(taskCopiesKey, taskCopies);
         record.insert(finishedKey, finished);
         record.insert(percentKey, percent);
@@ -110,7 +111,6 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
     (values + StatusAt).value() = status;
     (values + TaskCopiesAt).value() = taskCopies;
     task_record = record;
-    task_file_name = fileName;
     return record;
 }
 
@@ -152,7 +152,7 @@ void ZRCommonInterface::stopTask()
     if (ZRDeviceProperty* startTime = property_ptr("TASK_START_TIME"))
         startTime->setValue(QDateTime());
     if (ZRDeviceProperty* task = property_ptr("TASK"))
-        task->setValue(task_record_of(task->value().toJsonObject(), 0, QString(), 0, 0, 100));
+        task->setValue(task_record_of(task->value().toJsonObject(), 0, {}, 0, 0, 100));
 }
 
 void ZRCommonInterface::decode_task(QString report)
@@ -177,9 +177,8 @@ void ZRCommonInterface::decode_task(QString report)
         from = comma + 1;
     }
 
-    task->setValue(
-        task_record_of(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2].toString(),
-            numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
+    task->setValue(task_record_of(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2],
+        numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

@@ -7,7 +7,7 @@
 #include "corvanecloud.h"
 #include "simclient.h"
 #include "simmachine.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -56,9 +56,8 @@ void tst_CloudJob::jobReportedAndRecorded()
     SimOptions options;
     options.speedMmPerSecond = 2000;
     options.reportIntervalMs = 50;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen(QHostAddress::LocalHost, 0));
+    SimRig rig(options);
+    QVERIFY(rig.listening);
 
     CloudDevice device;
     device.info_157(&device);
@@ -72,7 +71,7 @@ void tst_CloudJob::jobReportedAndRecorded()
             progress.append(text);
     });
 
-    device.property_ptr("TCP_PORT")->setValue(int(front.port()));
+    device.property_ptr("TCP_PORT")->setValue(int(rig.tcp.port()));
     device.setIPAddress(QStringLiteral("127.0.0.1"));
     QVERIFY(device.connectDevice());
     QTRY_COMPARE(device.property_ptr("STATUS")->value().toInt(), int(T::Working));

@@ -7,7 +7,7 @@
 #include "recordingcloud.h"
 #include "simclient.h"
 #include "simmachine.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
@@ -256,9 +256,8 @@ void tst_Protocol::jobOnSimulatedMachine()
     options.chunkMax = 16;
     options.junkMax = 3;
     options.malformedEvery = 3;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen(QHostAddress::LocalHost, 0));
+    SimRig rig(options);
+    QVERIFY(rig.listening);
 
     RecordingCloud cloud;
     TestDevice device;
@@ -276,7 +275,7 @@ void tst_Protocol::jobOnSimulatedMachine()
     auto status = [&device, &record] {
         return device.property_ptr("TASK") ? record().value("Status").toInt() : -1;
     };
-    QVERIFY(connectToMachine(device, front.port()));
+    QVERIFY(connectToMachine(device, rig.tcp.port()));
 
     device.property_ptr("TASK_COPIES")->setValue(2);
     device.setPlt(QString::fromLatin1(simtest::square(100))); // 400 mm a copy

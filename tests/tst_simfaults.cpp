@@ -7,7 +7,7 @@
 #include "simlink.h"
 #include "simmachine.h"
 #include "simptyfront.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 
 #include <QtTest>
 
@@ -172,21 +172,17 @@ void tst_SimFaults::frameParse()
 
 tst_SimFaults::Run tst_SimFaults::converse(const SimOptions& options)
 {
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
+    SimRig rig(options);
     Run run;
-    if (!front.listen())
-        return run;
-    Client client;
-    if (!client.connectTo(front.port()))
+    if (!rig.connectClient())
         return run;
     for (const QByteArray& f : conversation)
-        client.send(f);
-    [[maybe_unused]] const bool all = client.waitForFrames(conversation.size());
+        rig.client.send(f);
+    [[maybe_unused]] const bool all = rig.client.waitForFrames(conversation.size());
     QTest::qWait(30);
-    run.frames = client.frames();
-    run.bytes = client.bytes();
-    run.reads = client.reads();
+    run.frames = rig.client.frames();
+    run.bytes = rig.client.bytes();
+    run.reads = rig.client.reads();
     return run;
 }
 
@@ -256,31 +252,28 @@ void tst_SimFaults::dropAfterFrames()
 {
     SimOptions options;
     options.dropAfterFrames = 3;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
     for (int i = 0; i < 5; ++i)
-        client.send("CCMD", "1010;");
-    QVERIFY(client.waitForClose());
+        rig.client.send("CCMD", "1010;");
+    QVERIFY(rig.client.waitForClose());
     // The third frame is answered before the link goes.
-    QCOMPARE(client.frames(),
+    QCOMPARE(rig.client.frames(),
         QList<QByteArray>({ frame("CCMD", "1010,0,2;"), frame("CCMD", "1010,0,2;"),
             frame("CCMD", "1010,0,2;") }));
-    QCOMPARE(machine.counters().framesReceived, 3);
-    QCOMPARE(machine.counters().linksDropped, 1);
+    QCOMPARE(rig.sim.counters().framesReceived, 3);
+    QCOMPARE(rig.sim.counters().linksDropped, 1);
 
     // A new link counts afresh.
-    QVERIFY(client.connectTo(front.port()));
-    client.send("CMD", "GET28;");
-    client.send("CMD", "GET29;");
-    QVERIFY(client.waitForFrames(2));
-    QVERIFY(!client.isClosed());
-    client.send("CMD", "GET24;");
-    QVERIFY(client.waitForClose());
-    QCOMPARE(client.frames().size(), 3);
-    QCOMPARE(machine.counters().linksDropped, 2);
+    QVERIFY(rig.client.connectTo(rig.tcp.port()));
+    rig.client.send("CMD", "GET28;");
+    rig.client.send("CMD", "GET29;");
+    QVERIFY(rig.client.waitForFrames(2));
+    QVERIFY(!rig.client.isClosed());
+    rig.client.send("CMD", "GET24;");
+    QVERIFY(rig.client.waitForClose());
+    QCOMPARE(rig.client.frames().size(), 3);
+    QCOMPARE(rig.sim.counters().linksDropped, 2);
 }
 
 void tst_SimFaults::dropMidJob()
@@ -289,50 +282,44 @@ void tst_SimFaults::dropMidJob()
     options.dropAtPercent = 50;
     options.speedMmPerSecond = 1000;
     options.reportIntervalMs = 20;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
-    client.send("PLT", square(100)); // 400 mm: 0.4 s
-    QVERIFY(client.waitForClose());
-    const QList<QList<QByteArray>> before = reports(client.frames());
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
+    rig.client.send("PLT", square(100)); // 400 mm: 0.4 s
+    QVERIFY(rig.client.waitForClose());
+    const QList<QList<QByteArray>> before = reports(rig.client.frames());
     QVERIFY(!before.isEmpty());
     const double droppedAt = before.last().at(5).toDouble();
     QVERIFY2(droppedAt >= 50 && droppedAt < 100, before.last().join(',').constData());
     for (int i = 0; i + 1 < before.size(); ++i)
         QVERIFY(before.at(i).at(5).toDouble() < 50);
-    QCOMPARE(machine.counters().linksDropped, 1);
+    QCOMPARE(rig.sim.counters().linksDropped, 1);
 
     // The machine cuts on; a host that reconnects hears the rest, and is not dropped again.
-    QCOMPARE(machine.jobStatus(), SimMachine::Cutting);
-    QVERIFY(client.connectTo(front.port()));
-    const QByteArray last = client.waitForPayload("66,3,");
+    QCOMPARE(rig.sim.jobStatus(), SimMachine::Cutting);
+    QVERIFY(rig.client.connectTo(rig.tcp.port()));
+    const QByteArray last = rig.client.waitForPayload("66,3,");
     QVERIFY(!last.isEmpty());
-    QVERIFY(!client.isClosed());
+    QVERIFY(!rig.client.isClosed());
     QCOMPARE(bodyOf(last).split(',').mid(1, 5),
         QList<QByteArray>({ "3", "job-0001.plt", "1", "1", "100.0" }));
-    QCOMPARE(machine.counters().copiesCut, 1);
-    QCOMPARE(machine.counters().linksDropped, 1);
+    QCOMPARE(rig.sim.counters().copiesCut, 1);
+    QCOMPARE(rig.sim.counters().linksDropped, 1);
 }
 
 void tst_SimFaults::delayedReplies()
 {
     SimOptions options;
     options.replyDelayMs = 150;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
     QElapsedTimer clock;
     clock.start();
-    client.send("CCMD", "1010;");
-    client.send("CMD", "GET28;");
-    QVERIFY(client.waitForFrames(2));
+    rig.client.send("CCMD", "1010;");
+    rig.client.send("CMD", "GET28;");
+    QVERIFY(rig.client.waitForFrames(2));
     QVERIFY2(clock.elapsed() >= 140, qPrintable(QString::number(clock.elapsed())));
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(client.frames(),
+    QCOMPARE(rig.client.frames(),
         QList<QByteArray>({ frame("CCMD", "1010,0,2;"), frame("CMD", "GET28:3000;") }));
 }
 
@@ -374,20 +361,17 @@ void tst_SimFaults::largeCutFileOverTcp()
     SimOptions options;
     options.speedMmPerSecond = 1e8;
     options.reportIntervalMs = 50;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
-    Client client;
-    QVERIFY(client.connectTo(front.port()));
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
     QElapsedTimer clock;
     clock.start();
-    client.send("CMD", "NUM:2;");
-    client.send("PLT", file);
-    QVERIFY(!client.waitForPayload("66,3,", 20000).isEmpty());
+    rig.client.send("CMD", "NUM:2;");
+    rig.client.send("PLT", file);
+    QVERIFY(!rig.client.waitForPayload("66,3,", 20000).isEmpty());
     QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(machine.received().last().payload.size(), file.size());
-    QCOMPARE(machine.counters().copiesCut, 2);
-    QVERIFY(qAbs(machine.counters().pathCutMm - 2 * 12e6) < 1);
+    QCOMPARE(rig.sim.received().last().payload.size(), file.size());
+    QCOMPARE(rig.sim.counters().copiesCut, 2);
+    QVERIFY(qAbs(rig.sim.counters().pathCutMm - 2 * 12e6) < 1);
 }
 
 void tst_SimFaults::ptyHangsUpAndComesBack()

@@ -1,10 +1,7 @@
 // The simulated machine over real TCP on 127.0.0.1: what it answers, byte for byte, and how it
 // runs jobs, QR-code jobs, pause/resume/stop and jogging; and its pseudo-terminal port.
 
-#include "simclient.h"
-#include "simmachine.h"
-#include "simptyfront.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 
 #include <QtTest>
 
@@ -44,21 +41,13 @@ private:
     // A machine on an ephemeral loopback port with a client connected to it.
     void start(const SimOptions& options = SimOptions());
 
-    std::unique_ptr<SimMachine> m_machine;
-    std::unique_ptr<SimTcpFront> m_front;
-    std::unique_ptr<Client> m_client;
+    std::unique_ptr<SimRig> m_rig;
 };
 
 void tst_Simulator::start(const SimOptions& options)
 {
-    m_client.reset();
-    m_front.reset();
-    m_machine.reset(new SimMachine(options));
-    m_front.reset(new SimTcpFront(m_machine.get()));
-    QVERIFY(m_front->listen(QHostAddress::LocalHost, 0));
-    m_client.reset(new Client);
-    QVERIFY(m_client->connectTo(m_front->port()));
-    QVERIFY(QTest::qWaitFor([this] { return m_front->isConnected(); }, 3000));
+    m_rig.reset(new SimRig(options));
+    QVERIFY(m_rig->connectClient());
 }
 
 void tst_Simulator::clientFramesAreTheDevicesFrames()
@@ -112,12 +101,12 @@ void tst_Simulator::replies()
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, reply);
     start();
-    m_client->send(request);
-    QVERIFY(m_client->waitForFrames(1));
+    m_rig->client.send(request);
+    QVERIFY(m_rig->client.waitForFrames(1));
     QTest::qWait(20);
-    QCOMPARE(m_client->bytes(), reply);
-    QCOMPARE(m_machine->received().size(), 1);
-    QVERIFY(m_machine->received().first().isValid());
+    QCOMPARE(m_rig->client.bytes(), reply);
+    QCOMPARE(m_rig->sim.received().size(), 1);
+    QVERIFY(m_rig->sim.received().first().isValid());
 }
 
 void tst_Simulator::registerRoundTrip_data()
@@ -146,35 +135,35 @@ void tst_Simulator::registerRoundTrip()
     QFETCH(QByteArray, read);
     QFETCH(QByteArray, readBack);
     start();
-    m_client->send("CMD", write);
-    QVERIFY(m_client->waitForFrames(1));
-    m_client->send("CMD", read);
-    QVERIFY(m_client->waitForFrames(2));
-    QCOMPARE(m_client->frames().at(1), frame("CMD", readBack));
+    m_rig->client.send("CMD", write);
+    QVERIFY(m_rig->client.waitForFrames(1));
+    m_rig->client.send("CMD", read);
+    QVERIFY(m_rig->client.waitForFrames(2));
+    QCOMPARE(m_rig->client.frames().at(1), frame("CMD", readBack));
 }
 
 void tst_Simulator::informationWritesAreReadBack()
 {
     start();
-    m_client->send("CCMD", "44,M-77;");
-    m_client->send("CCMD", "46,PCB-5;");
-    m_client->send("CCMD", "48,V9;");
-    m_client->send("CCMD", "2;");
-    QVERIFY(m_client->waitForFrames(4));
-    QCOMPARE(
-        m_client->frames().at(3), frame("CCMD", "2,0,ZR-TX4150V,M-77,PCB-5,V9,1.5.7,CFG-4150-03;"));
+    m_rig->client.send("CCMD", "44,M-77;");
+    m_rig->client.send("CCMD", "46,PCB-5;");
+    m_rig->client.send("CCMD", "48,V9;");
+    m_rig->client.send("CCMD", "2;");
+    QVERIFY(m_rig->client.waitForFrames(4));
+    QCOMPARE(m_rig->client.frames().at(3),
+        frame("CCMD", "2,0,ZR-TX4150V,M-77,PCB-5,V9,1.5.7,CFG-4150-03;"));
 }
 
 void tst_Simulator::factorySettingRestoresDefaults()
 {
     start();
-    m_client->send("CMD", "SET28:1000;SET29:1000;");
-    m_client->send("CCMD", "1010,7;");
-    m_client->send("CCMD", "67,0;");
-    m_client->send("CMD", "GET28;29;");
-    m_client->send("CCMD", "1010;");
-    QVERIFY(m_client->waitForFrames(5));
-    const QList<QByteArray> frames = m_client->frames();
+    m_rig->client.send("CMD", "SET28:1000;SET29:1000;");
+    m_rig->client.send("CCMD", "1010,7;");
+    m_rig->client.send("CCMD", "67,0;");
+    m_rig->client.send("CMD", "GET28;29;");
+    m_rig->client.send("CCMD", "1010;");
+    QVERIFY(m_rig->client.waitForFrames(5));
+    const QList<QByteArray> frames = m_rig->client.frames();
     QCOMPARE(frames.at(2), frame("CCMD", "67,0;"));
     QCOMPARE(frames.at(3), frame("CMD", "GET28:3000;GET29:2400;"));
     QCOMPARE(frames.at(4), frame("CCMD", "1010,0,2;"));
@@ -215,15 +204,15 @@ void tst_Simulator::ignored()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, rejected);
     start();
-    m_client->send(bytes);
+    m_rig->client.send(bytes);
     // The heartbeat behind it is answered first: the ignored frame got no reply.
-    m_client->send("CCMD", "1010;");
-    QVERIFY(m_client->waitForFrames(1));
+    m_rig->client.send("CCMD", "1010;");
+    QVERIFY(m_rig->client.waitForFrames(1));
     QTest::qWait(30);
-    QCOMPARE(m_client->frames(), QList<QByteArray>() << frame("CCMD", "1010,0,2;"));
-    QCOMPARE(m_machine->counters().framesRejected, rejected ? 1 : 0);
-    QCOMPARE(m_machine->registerValue(28), quint16(3000));
-    QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
+    QCOMPARE(m_rig->client.frames(), QList<QByteArray>() << frame("CCMD", "1010,0,2;"));
+    QCOMPARE(m_rig->sim.counters().framesRejected, rejected ? 1 : 0);
+    QCOMPARE(m_rig->sim.registerValue(28), quint16(3000));
+    QCOMPARE(m_rig->sim.jobStatus(), SimMachine::Idle);
 }
 
 void tst_Simulator::fileJob()
@@ -232,11 +221,11 @@ void tst_Simulator::fileJob()
     options.speedMmPerSecond = 4000;
     options.reportIntervalMs = 20;
     start(options);
-    m_client->send("CMD", "NUM:3;");
-    m_client->send("PLT", square(100)); // 400 mm a copy, 0.1 s at this speed
-    QVERIFY(!m_client->waitForPayload("66,3,", 3000).isEmpty());
+    m_rig->client.send("CMD", "NUM:3;");
+    m_rig->client.send("PLT", square(100)); // 400 mm a copy, 0.1 s at this speed
+    QVERIFY(!m_rig->client.waitForPayload("66,3,", 3000).isEmpty());
 
-    const QList<QList<QByteArray>> all = reports(m_client->frames());
+    const QList<QList<QByteArray>> all = reports(m_rig->client.frames());
     QVERIFY2(all.size() >= 4, qPrintable(QString::number(all.size())));
     double lastPercent = -1;
     int lastFinished = 0;
@@ -264,19 +253,19 @@ void tst_Simulator::fileJob()
         QCOMPARE(all.at(i).at(1), QByteArray("1"));
     QCOMPARE(all.last().mid(1, 5), QList<QByteArray>({ "3", "job-0001.plt", "3", "3", "100.0" }));
 
-    const SimCounters& c = m_machine->counters();
+    const SimCounters& c = m_rig->sim.counters();
     QCOMPARE(c.jobsStarted, 1);
     QCOMPARE(c.jobsFinished, 1);
     QCOMPARE(c.copiesCut, 3);
     QVERIFY(qAbs(c.pathCutMm - 1200) < 0.01);
-    QCOMPARE(m_machine->receivedHeads(), QList<QByteArray>({ "CMD", "PLT" }));
-    QCOMPARE(m_machine->received().at(1).payload, square(100));
-    QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
+    QCOMPARE(m_rig->sim.receivedHeads(), QList<QByteArray>({ "CMD", "PLT" }));
+    QCOMPARE(m_rig->sim.received().at(1).payload, square(100));
+    QCOMPARE(m_rig->sim.jobStatus(), SimMachine::Idle);
 
     // The copy count applies to one job only; the next file is a single copy under a new name.
-    m_client->clear();
-    m_client->send("PLT", square(10));
-    const QByteArray last = m_client->waitForPayload("66,3,");
+    m_rig->client.clear();
+    m_rig->client.send("PLT", square(10));
+    const QByteArray last = m_rig->client.waitForPayload("66,3,");
     QCOMPARE(bodyOf(last).split(',').mid(2, 3), QList<QByteArray>({ "job-0002.plt", "1", "1" }));
 }
 
@@ -287,11 +276,11 @@ void tst_Simulator::paceFollowsPathLength()
     options.reportIntervalMs = 50;
     start(options);
     const auto jobTime = [this](int side) {
-        m_client->clear();
+        m_rig->client.clear();
         QElapsedTimer clock;
         clock.start();
-        m_client->send("PLT", square(side));
-        m_client->waitForPayload("66,3,", 5000);
+        m_rig->client.send("PLT", square(side));
+        m_rig->client.waitForPayload("66,3,", 5000);
         return clock.elapsed();
     };
     const qint64 short_ = jobTime(50); // 200 mm: 100 ms
@@ -320,9 +309,9 @@ void tst_Simulator::jobLengthOfArcsAndLabels()
     start();
     QStringList lines;
     QObject listening;
-    connect(m_machine.get(), &SimMachine::logLine, &listening,
+    connect(&m_rig->sim, &SimMachine::logLine, &listening,
         [&](const QString& line) { lines << line; });
-    m_client->send("PLT", file);
+    m_rig->client.send("PLT", file);
     QVERIFY2(QTest::qWaitFor([&] { return lines.join('\n').contains(logged); }, 3000),
         qPrintable(lines.join('\n')));
 }
@@ -333,49 +322,49 @@ void tst_Simulator::pauseResumeStop()
     options.speedMmPerSecond = 500;
     options.reportIntervalMs = 20;
     start(options);
-    m_client->send("PLT", square(250)); // 1000 mm: 2 s
-    QVERIFY(!m_client->waitForPayload("66,1,").isEmpty());
+    m_rig->client.send("PLT", square(250)); // 1000 mm: 2 s
+    QVERIFY(!m_rig->client.waitForPayload("66,1,").isEmpty());
     QTest::qWait(100);
 
-    m_client->send("CMD", "SET125:0;");
-    QVERIFY(!m_client->waitForPayload("66,2,").isEmpty());
-    QCOMPARE(m_machine->jobStatus(), SimMachine::Paused);
-    const int framesAtPause = m_client->frames().size();
-    QVERIFY(m_client->frames().contains(frame("CMD", "SET125:0;")));
-    const double pausedAt = m_machine->jobPercent();
+    m_rig->client.send("CMD", "SET125:0;");
+    QVERIFY(!m_rig->client.waitForPayload("66,2,").isEmpty());
+    QCOMPARE(m_rig->sim.jobStatus(), SimMachine::Paused);
+    const int framesAtPause = m_rig->client.frames().size();
+    QVERIFY(m_rig->client.frames().contains(frame("CMD", "SET125:0;")));
+    const double pausedAt = m_rig->sim.jobPercent();
     QVERIFY(pausedAt > 0 && pausedAt < 50);
     QTest::qWait(200);
-    QCOMPARE(m_client->frames().size(), framesAtPause);
-    QCOMPARE(m_machine->jobPercent(), pausedAt);
+    QCOMPARE(m_rig->client.frames().size(), framesAtPause);
+    QCOMPARE(m_rig->sim.jobPercent(), pausedAt);
 
-    m_client->clear();
-    m_client->send("CMD", "SET125:1;");
-    QVERIFY(m_client->waitForFrames(2));
+    m_rig->client.clear();
+    m_rig->client.send("CMD", "SET125:1;");
+    QVERIFY(m_rig->client.waitForFrames(2));
     // Paused, the machine sends nothing of its own: the echo comes first.
-    QCOMPARE(m_client->frames().first(), frame("CMD", "SET125:1;"));
-    QVERIFY(isReport(m_client->frames().at(1)));
-    QVERIFY(payloadOf(m_client->frames().at(1)).startsWith("66,1,job-0001.plt,1,0,"));
-    QVERIFY(QTest::qWaitFor([&] { return m_machine->jobPercent() > pausedAt; }, 1000));
+    QCOMPARE(m_rig->client.frames().first(), frame("CMD", "SET125:1;"));
+    QVERIFY(isReport(m_rig->client.frames().at(1)));
+    QVERIFY(payloadOf(m_rig->client.frames().at(1)).startsWith("66,1,job-0001.plt,1,0,"));
+    QVERIFY(QTest::qWaitFor([&] { return m_rig->sim.jobPercent() > pausedAt; }, 1000));
 
-    m_client->clear();
-    m_client->send("CMD", "SET125:2;");
-    const QByteArray stopped = m_client->waitForPayload("66,4,");
+    m_rig->client.clear();
+    m_rig->client.send("CMD", "SET125:2;");
+    const QByteArray stopped = m_rig->client.waitForPayload("66,4,");
     QVERIFY(!stopped.isEmpty());
     // A report may have been on its way; the echo comes before the last report all the same.
-    const int echo = m_client->frames().indexOf(frame("CMD", "SET125:2;"));
-    QVERIFY(echo >= 0 && echo < m_client->frames().indexOf(stopped));
+    const int echo = m_rig->client.frames().indexOf(frame("CMD", "SET125:2;"));
+    QVERIFY(echo >= 0 && echo < m_rig->client.frames().indexOf(stopped));
     const QList<QByteArray> fields = bodyOf(stopped).split(',');
     QCOMPARE(fields.size(), 9);
     QVERIFY(fields.at(5).toDouble() > pausedAt && fields.at(5).toDouble() < 100);
-    QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
-    QCOMPARE(m_machine->counters().jobsStopped, 1);
-    QCOMPARE(m_machine->counters().jobsFinished, 0);
-    QCOMPARE(m_machine->counters().copiesCut, 0);
+    QCOMPARE(m_rig->sim.jobStatus(), SimMachine::Idle);
+    QCOMPARE(m_rig->sim.counters().jobsStopped, 1);
+    QCOMPARE(m_rig->sim.counters().jobsFinished, 0);
+    QCOMPARE(m_rig->sim.counters().copiesCut, 0);
 
     // Nothing follows the last report.
-    const int count = m_client->frames().size();
+    const int count = m_rig->client.frames().size();
     QTest::qWait(100);
-    QCOMPARE(m_client->frames().size(), count);
+    QCOMPARE(m_rig->client.frames().size(), count);
 }
 
 void tst_Simulator::cutFileDuringJobIsIgnored()
@@ -384,16 +373,16 @@ void tst_Simulator::cutFileDuringJobIsIgnored()
     options.speedMmPerSecond = 1000;
     options.reportIntervalMs = 20;
     start(options);
-    m_client->send("PLT", square(50)); // 0.2 s
-    m_client->send("CMD", "NUM:4;");
-    m_client->send("PLT", square(500));
-    QVERIFY(!m_client->waitForPayload("66,3,").isEmpty());
-    QCOMPARE(m_machine->counters().jobsStarted, 1);
-    QVERIFY(qAbs(m_machine->counters().pathCutMm - 200) < 0.01);
+    m_rig->client.send("PLT", square(50)); // 0.2 s
+    m_rig->client.send("CMD", "NUM:4;");
+    m_rig->client.send("PLT", square(500));
+    QVERIFY(!m_rig->client.waitForPayload("66,3,").isEmpty());
+    QCOMPARE(m_rig->sim.counters().jobsStarted, 1);
+    QVERIFY(qAbs(m_rig->sim.counters().pathCutMm - 200) < 0.01);
     // The copies wait for the next file.
-    m_client->clear();
-    m_client->send("PLT", square(5));
-    QCOMPARE(bodyOf(m_client->waitForPayload("66,3,")).split(',').value(3), QByteArray("4"));
+    m_rig->client.clear();
+    m_rig->client.send("PLT", square(5));
+    QCOMPARE(bodyOf(m_rig->client.waitForPayload("66,3,")).split(',').value(3), QByteArray("4"));
 }
 
 void tst_Simulator::qrCodeJob()
@@ -404,25 +393,25 @@ void tst_Simulator::qrCodeJob()
     options.qrScanMs = 10;
     options.qrNames = QStringList { "sign-a.plt", "sign-b.plt" };
     start(options);
-    m_client->send("CCMD", "54,3;");
-    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,sign-a.plt;"));
-    QVERIFY(reports(m_client->frames()).isEmpty());
+    m_rig->client.send("CCMD", "54,3;");
+    QCOMPARE(m_rig->client.waitForPayload("55,"), frame("CCMD", "55,sign-a.plt;"));
+    QVERIFY(reports(m_rig->client.frames()).isEmpty());
 
-    m_client->send("QR_PLT", square(20));
-    QCOMPARE(m_client->waitForPayload("55,sign-b"), frame("CCMD", "55,sign-b.plt;"));
+    m_rig->client.send("QR_PLT", square(20));
+    QCOMPARE(m_rig->client.waitForPayload("55,sign-b"), frame("CCMD", "55,sign-b.plt;"));
     // Data for the rest may come early: it waits for its code.
-    m_client->send("QR_PLT", square(20));
-    m_client->send("QR_PLT", square(40));
-    QVERIFY(!m_client->waitForPayload("66,3,").isEmpty());
+    m_rig->client.send("QR_PLT", square(20));
+    m_rig->client.send("QR_PLT", square(40));
+    QVERIFY(!m_rig->client.waitForPayload("66,3,").isEmpty());
 
     QList<QByteArray> names;
-    for (const QByteArray& f : m_client->frames()) {
+    for (const QByteArray& f : m_rig->client.frames()) {
         if (payloadOf(f).startsWith("55,"))
             names.append(bodyOf(f).mid(3));
     }
     QCOMPARE(names, QList<QByteArray>({ "sign-a.plt", "sign-b.plt", "sign-a.plt" }));
 
-    const QList<QList<QByteArray>> all = reports(m_client->frames());
+    const QList<QList<QByteArray>> all = reports(m_rig->client.frames());
     double lastPercent = -1;
     for (const QList<QByteArray>& r : all) {
         QCOMPARE(r.size(), 9);
@@ -432,15 +421,15 @@ void tst_Simulator::qrCodeJob()
     }
     QCOMPARE(all.first().mid(1, 5), QList<QByteArray>({ "1", "sign-a.plt", "3", "0", "0.0" }));
     QCOMPARE(all.last().mid(1, 5), QList<QByteArray>({ "3", "sign-a.plt", "3", "3", "100.0" }));
-    QCOMPARE(m_machine->counters().copiesCut, 3);
-    QVERIFY(qAbs(m_machine->counters().pathCutMm - 80 - 80 - 160) < 0.01);
-    QCOMPARE(m_machine->counters().jobsStarted, 1);
-    QCOMPARE(m_machine->counters().jobsFinished, 1);
+    QCOMPARE(m_rig->sim.counters().copiesCut, 3);
+    QVERIFY(qAbs(m_rig->sim.counters().pathCutMm - 80 - 80 - 160) < 0.01);
+    QCOMPARE(m_rig->sim.counters().jobsStarted, 1);
+    QCOMPARE(m_rig->sim.counters().jobsFinished, 1);
 
     // Cut data without a QR-code job is cut once, as a file.
-    m_client->clear();
-    m_client->send("QR_PLT", square(5));
-    QCOMPARE(bodyOf(m_client->waitForPayload("66,3,")).split(',').mid(2, 3),
+    m_rig->client.clear();
+    m_rig->client.send("QR_PLT", square(5));
+    QCOMPARE(bodyOf(m_rig->client.waitForPayload("66,3,")).split(',').mid(2, 3),
         QList<QByteArray>({ "job-0001.plt", "1", "1" }));
 }
 
@@ -451,57 +440,57 @@ void tst_Simulator::qrCodeJobPausedAndStopped()
     options.reportIntervalMs = 20;
     options.qrScanMs = 10;
     start(options);
-    m_client->send("CCMD", "54,2;");
-    QCOMPARE(m_client->waitForPayload("55,"), frame("CCMD", "55,qr-0001.plt;"));
+    m_rig->client.send("CCMD", "54,2;");
+    QCOMPARE(m_rig->client.waitForPayload("55,"), frame("CCMD", "55,qr-0001.plt;"));
 
     // Paused while waiting for data: the data waits too.
-    m_client->send("CMD", "SET125:0;");
-    QCOMPARE(
-        m_client->waitForPayload("66,2,"), frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0;"));
-    m_client->send("QR_PLT", square(20));
+    m_rig->client.send("CMD", "SET125:0;");
+    QCOMPARE(m_rig->client.waitForPayload("66,2,"),
+        frame("CCMD", "66,2,qr-0001.plt,2,0,0.0,0,0.0,0.0;"));
+    m_rig->client.send("QR_PLT", square(20));
     QTest::qWait(100);
-    QVERIFY(m_client->waitForPayload("66,1,", 0).isEmpty());
-    QCOMPARE(m_machine->counters().pathCutMm, 0.0);
+    QVERIFY(m_rig->client.waitForPayload("66,1,", 0).isEmpty());
+    QCOMPARE(m_rig->sim.counters().pathCutMm, 0.0);
 
-    m_client->send("CMD", "SET125:1;");
-    QCOMPARE(m_client->waitForPayload("55,qr-0002"), frame("CCMD", "55,qr-0002.plt;"));
-    QVERIFY(qAbs(m_machine->counters().pathCutMm - 80) < 0.01);
+    m_rig->client.send("CMD", "SET125:1;");
+    QCOMPARE(m_rig->client.waitForPayload("55,qr-0002"), frame("CCMD", "55,qr-0002.plt;"));
+    QVERIFY(qAbs(m_rig->sim.counters().pathCutMm - 80) < 0.01);
 
-    m_client->clear();
-    m_client->send("CMD", "SET125:2;");
-    const QList<QByteArray> last = bodyOf(m_client->waitForPayload("66,4,")).split(',');
+    m_rig->client.clear();
+    m_rig->client.send("CMD", "SET125:2;");
+    const QList<QByteArray> last = bodyOf(m_rig->client.waitForPayload("66,4,")).split(',');
     QCOMPARE(last.mid(1, 5), QList<QByteArray>({ "4", "qr-0002.plt", "2", "1", "50.0" }));
-    QCOMPARE(m_machine->jobStatus(), SimMachine::Idle);
-    QCOMPARE(m_machine->counters().jobsStopped, 1);
+    QCOMPARE(m_rig->sim.jobStatus(), SimMachine::Idle);
+    QCOMPARE(m_rig->sim.counters().jobsStopped, 1);
 }
 
 void tst_Simulator::jogging()
 {
     start();
-    m_client->send("CMD", "SET82:32868;"); // +X at 100 mm/s
-    QVERIFY(m_client->waitForFrames(1));
+    m_rig->client.send("CMD", "SET82:32868;"); // +X at 100 mm/s
+    QVERIFY(m_rig->client.waitForFrames(1));
     QTest::qWait(200);
-    m_client->send("CMD", "SET82:0;");
-    QVERIFY(m_client->waitForFrames(2));
-    const double x = m_machine->headPosition().x();
+    m_rig->client.send("CMD", "SET82:0;");
+    QVERIFY(m_rig->client.waitForFrames(2));
+    const double x = m_rig->sim.headPosition().x();
     QVERIFY2(x > 12 && x < 40, qPrintable(QString::number(x)));
     QTest::qWait(50);
-    QCOMPARE(m_machine->headPosition().x(), x);
-    QCOMPARE(m_machine->headPosition().y(), 0.0);
+    QCOMPARE(m_rig->sim.headPosition().x(), x);
+    QCOMPARE(m_rig->sim.headPosition().y(), 0.0);
 
     // -Y from 0 stays at the edge of the table.
-    m_client->send("CMD", "SET83:100;");
-    QVERIFY(m_client->waitForFrames(3));
+    m_rig->client.send("CMD", "SET83:100;");
+    QVERIFY(m_rig->client.waitForFrames(3));
     QTest::qWait(50);
-    QCOMPARE(m_machine->headPosition().y(), 0.0);
-    m_client->send("CMD", "SET83:65535;"); // +Y at 32767 mm/s, for longer than the table
+    QCOMPARE(m_rig->sim.headPosition().y(), 0.0);
+    m_rig->client.send("CMD", "SET83:65535;"); // +Y at 32767 mm/s, for longer than the table
     QTest::qWait(100);
-    QCOMPARE(m_machine->headPosition().y(), 1200.0);
-    m_client->send("CMD", "SET83:0;");
-    m_client->send("CMD", "GET82;83;");
-    QVERIFY(m_client->waitForFrames(6));
-    QCOMPARE(m_client->frames().at(4), frame("CMD", "SET83:0;"));
-    QCOMPARE(m_client->frames().at(5), frame("CMD", "GET82:0;GET83:0;"));
+    QCOMPARE(m_rig->sim.headPosition().y(), 1200.0);
+    m_rig->client.send("CMD", "SET83:0;");
+    m_rig->client.send("CMD", "GET82;83;");
+    QVERIFY(m_rig->client.waitForFrames(6));
+    QCOMPARE(m_rig->client.frames().at(4), frame("CMD", "SET83:0;"));
+    QCOMPARE(m_rig->client.frames().at(5), frame("CMD", "GET82:0;GET83:0;"));
 }
 
 void tst_Simulator::originMovesJobs()
@@ -509,28 +498,28 @@ void tst_Simulator::originMovesJobs()
     SimOptions options;
     options.speedMmPerSecond = 100000;
     start(options);
-    m_client->send("CMD", "SET82:32868;");
-    m_client->send("CMD", "SET83:32868;");
+    m_rig->client.send("CMD", "SET82:32868;");
+    m_rig->client.send("CMD", "SET83:32868;");
     QTest::qWait(150);
-    m_client->send("CMD", "SET82:0;SET83:0;");
-    m_client->send("CMD", "SET87:1;");
-    QVERIFY(m_client->waitForFrames(4));
-    const QPointF origin = m_machine->origin();
+    m_rig->client.send("CMD", "SET82:0;SET83:0;");
+    m_rig->client.send("CMD", "SET87:1;");
+    QVERIFY(m_rig->client.waitForFrames(4));
+    const QPointF origin = m_rig->sim.origin();
     QVERIFY(origin.x() > 5 && origin.y() > 5);
-    QCOMPARE(m_machine->headPosition(), origin);
+    QCOMPARE(m_rig->sim.headPosition(), origin);
 
-    m_client->send("CMD", "SET82:32868;");
+    m_rig->client.send("CMD", "SET82:32868;");
     QTest::qWait(50);
-    m_client->send("CMD", "SET82:0;");
-    m_client->send("CMD", "SET93:1;");
-    QVERIFY(m_client->waitForFrames(7));
-    QCOMPARE(m_client->frames().at(6), frame("CMD", "SET93:1;"));
-    QCOMPARE(m_machine->headPosition(), origin);
+    m_rig->client.send("CMD", "SET82:0;");
+    m_rig->client.send("CMD", "SET93:1;");
+    QVERIFY(m_rig->client.waitForFrames(7));
+    QCOMPARE(m_rig->client.frames().at(6), frame("CMD", "SET93:1;"));
+    QCOMPARE(m_rig->sim.headPosition(), origin);
 
     // A job starts at the origin: its first report puts the knife there.
-    m_client->clear();
-    m_client->send("PLT", "IN;PU0,0;PD400,0;");
-    const QByteArray first = m_client->waitForPayload("66,1,");
+    m_rig->client.clear();
+    m_rig->client.send("PLT", "IN;PU0,0;PD400,0;");
+    const QByteArray first = m_rig->client.waitForPayload("66,1,");
     const QList<QByteArray> fields = bodyOf(first).split(',');
     QCOMPARE(fields.value(7), QByteArray::number(origin.x(), 'f', 1));
     QCOMPARE(fields.value(8), QByteArray::number(origin.y(), 'f', 1));
@@ -539,36 +528,35 @@ void tst_Simulator::originMovesJobs()
     SimOptions slow;
     slow.speedMmPerSecond = 10;
     start(slow);
-    m_client->send("PLT", square(10));
-    QVERIFY(!m_client->waitForPayload("66,1,").isEmpty());
-    m_client->send("CMD", "SET82:32868;");
-    QVERIFY(!m_client->waitForPayload("SET82:32868;").isEmpty());
+    m_rig->client.send("PLT", square(10));
+    QVERIFY(!m_rig->client.waitForPayload("66,1,").isEmpty());
+    m_rig->client.send("CMD", "SET82:32868;");
+    QVERIFY(!m_rig->client.waitForPayload("SET82:32868;").isEmpty());
     QTest::qWait(50);
-    QVERIFY(m_machine->headPosition().x() <= 10.0);
+    QVERIFY(m_rig->sim.headPosition().x() <= 10.0);
 }
 
 void tst_Simulator::newConnectionTakesOver()
 {
     start();
     Client second;
-    QVERIFY(second.connectTo(m_front->port()));
-    QVERIFY(m_client->waitForClose());
+    QVERIFY(second.connectTo(m_rig->tcp.port()));
+    QVERIFY(m_rig->client.waitForClose());
     second.send("CCMD", "1010;");
     QVERIFY(second.waitForFrames(1));
     QCOMPARE(second.frames().first(), frame("CCMD", "1010,0,2;"));
-    QCOMPARE(m_front->connectionCount(), 2);
-    QCOMPARE(m_machine->counters().linksOpened, 2);
+    QCOMPARE(m_rig->tcp.connectionCount(), 2);
+    QCOMPARE(m_rig->sim.counters().linksOpened, 2);
 }
 
 void tst_Simulator::ptyFront()
 {
-    SimMachine machine;
-    SimPtyFront pty(&machine);
-    QVERIFY2(pty.open(), qPrintable(pty.errorString()));
-    QVERIFY(pty.slavePath().startsWith("/dev/pts/"));
-    QVERIFY(!pty.isConnected());
+    SimRig rig;
+    QVERIFY2(rig.pty.open(), qPrintable(rig.pty.errorString()));
+    QVERIFY(rig.pty.slavePath().startsWith("/dev/pts/"));
+    QVERIFY(!rig.pty.isConnected());
 
-    int fd = openRawTty(pty.slavePath());
+    int fd = openRawTty(rig.pty.slavePath());
     QVERIFY(fd >= 0);
     // The slave is raw: CR, LF and bytes above 0x7f pass through unchanged.
     QVERIFY(writeTty(fd, frame("CCMD", "44,\r\n\xe6\x9c\xba;") + frame("CCMD", "2;")));
@@ -576,18 +564,18 @@ void tst_Simulator::ptyFront()
         frame("CCMD", "44,0;")
             + frame("CCMD",
                 "2,0,ZR-TX4150V,\r\n\xe6\x9c\xba,ZB157-2308-0415,V1.57,1.5.7,CFG-4150-03;"));
-    QVERIFY(pty.isConnected());
+    QVERIFY(rig.pty.isConnected());
     ::close(fd);
-    QVERIFY(QTest::qWaitFor([&] { return !pty.isConnected(); }, 3000));
+    QVERIFY(QTest::qWaitFor([&] { return !rig.pty.isConnected(); }, 3000));
 
     // A peer that opens the slave again is served again.
-    fd = openRawTty(pty.slavePath());
+    fd = openRawTty(rig.pty.slavePath());
     QVERIFY(fd >= 0);
     QVERIFY(writeTty(fd, frame("CMD", "GET28;")));
     QCOMPARE(readTty(fd, 1), frame("CMD", "GET28:3000;"));
     ::close(fd);
-    QCOMPARE(machine.counters().linksOpened, 2);
-    QCOMPARE(machine.counters().framesReceived, 3);
+    QCOMPARE(rig.sim.counters().linksOpened, 2);
+    QCOMPARE(rig.sim.counters().framesReceived, 3);
 }
 
 QTEST_GUILESS_MAIN(tst_Simulator)

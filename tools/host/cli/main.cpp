@@ -1,0 +1,1284 @@
+// zrhost, the project's host for the ZR-TX4150V device plugin: its terminal, its options, and its
+// commands as one table of name, synopsis, options and run function over the host kit.
+
+#include "cloud.h"
+#include "panel.h"
+#include "panelwindow.h"
+#include "session.h"
+#include "simmachine.h"
+#include "values.h"
+#include "zrdeviceproperty.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMetaEnum>
+#include <QSocketNotifier>
+#include <QTime>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <locale.h>
+#include <memory>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <wchar.h>
+
+namespace {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1,
+    ExitUsage = 2,
+    ExitNoPlugin = 3,
+    ExitNoMachine = 4,
+    ExitLinkLost = 5,
+    ExitInterrupted = 130,
+};
+
+const char exitCodes[] = R"(Exit codes:
+  0    done: every value read or confirmed, the job finished
+  1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
+  2    bad command line, unknown parameter, value that does not fit or read-only, unusable cut file
+  3    no device plugin could be loaded (see --plugin-dir)
+  4    the machine could not be reached (see --timeout)
+  5    the link went down, or the machine went silent past --lost-after
+  130  stopped by the user (Ctrl-C); a job is stopped cleanly first
+)";
+
+bool verboseOutput = false;
+
+// The device writes diagnostics to Qt's debug output; they are for --verbose.
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+constexpr int barWidth = 30;
+
+// Terminal cells taken by one code point, as the C library's UTF-8 locale knows them: two for
+// the East Asian wide and full-width characters, none for combining marks and format characters.
+int cellsOf(uint code)
+{
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(nullptr));
+    const locale_t previous = ::uselocale(utf8);
+    const int cells = ::wcwidth(wchar_t(code));
+    ::uselocale(previous);
+    return qMax(0, cells);
+}
+
+int displayWidth(const QString& text)
+{
+    int width = 0;
+    for (uint code : text.toUcs4())
+        width += cellsOf(code);
+    return width;
+}
+
+QString elide(const QString& text, int width)
+{
+    if (width <= 0 || displayWidth(text) <= width)
+        return text;
+    QString result;
+    int used = 0;
+    for (uint code : text.toUcs4()) {
+        used += cellsOf(code);
+        if (used > width - 1)
+            break;
+        result += QString::fromUcs4(&code, 1);
+    }
+    return result + QChar(0x2026);
+}
+
+// Ctrl-C and SIGTERM reach the event loop through a socket pair: the handler only writes a
+// byte, which is all a signal handler may safely do.
+int signalSocket[2] = { -1, -1 };
+int interruptCount = 0;
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &byte, 1);
+}
+
+QSocketNotifier* interruptNotifier()
+{
+    static QSocketNotifier* notifier = nullptr;
+    if (notifier
+        || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
+        return notifier;
+    notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGINT, SIGTERM })
+        sigaction(signal, &action, nullptr);
+    return notifier;
+}
+
+// zrhost's output. Results go to standard output, errors to standard error with the program's
+// name; notes (what is going on) are left out under --quiet and go to standard error under
+// --json, so that standard output holds the JSON alone.
+class Console {
+public:
+    bool quiet = false;
+    bool json = false;
+    bool progress = true;
+
+    static bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+    void print(const QString& text) { write(false, text); }
+    void line(const QString& text) { print(text + QLatin1Char('\n')); }
+    void note(const QString& text)
+    {
+        if (!quiet)
+            write(json, text + QLatin1Char('\n'));
+    }
+    void error(const QString& text) { write(true, QStringLiteral("zrhost: %1\n").arg(text)); }
+
+    // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
+    static QString progressLine(const TaskReport& report, const QString& fileName)
+    {
+        const int filled = int(std::floor(report.percent / 100.0 * barWidth));
+        // The copy being cut, or the last one once all are done.
+        const qint64 copy = qMin(report.finished + (report.status == TaskReport::Finished ? 0 : 1),
+            qMax(report.copies, qint64(1)));
+        return QStringLiteral("[%1%2] %3 %  copy %4/%5  %6 left  %7  %8")
+            .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')),
+                QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
+                QString::number(report.copies), report.timeLeft(), report.statusText(), fileName);
+    }
+
+    // A job's progress: on a terminal one line redrawn in place, otherwise a line whenever the
+    // status or the copies change or the job moves on by a tenth.
+    void showProgress(const TaskReport& report, const QString& fileName)
+    {
+        if (!progress || quiet)
+            return;
+        const QString text = progressLine(report, fileName);
+        if (isTerminal(STDOUT_FILENO)) {
+            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
+            m_open = true;
+            return;
+        }
+        const QString key = QStringLiteral("%1/%2/%3")
+                                .arg(report.status)
+                                .arg(report.finished)
+                                .arg(int(report.percent / 10));
+        if (key != m_lastShown)
+            write(false, text + QLatin1Char('\n'));
+        m_lastShown = key;
+    }
+
+    void endProgress()
+    {
+        if (m_open)
+            std::fputc('\n', stdout);
+        std::fflush(stdout);
+        m_open = false;
+    }
+
+private:
+    void write(bool error, const QString& text, bool redraw = false)
+    {
+        if (!redraw)
+            endProgress();
+        const QByteArray bytes = text.toLocal8Bit();
+        FILE* stream = error ? stderr : stdout;
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+        std::fflush(stream);
+    }
+
+    bool m_open = false;
+    QString m_lastShown;
+};
+
+// Rows in aligned columns, each line ending in '\n'; a row of one cell is a line of its own (a
+// section title). Widths are counted in terminal cells, so Chinese and Japanese labels line up
+// with Latin ones. Cells of column `elided` longer than `width` cells are cut, with "…" at the end.
+QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
+{
+    QList<QStringList> cells = rows;
+    QVector<int> widths;
+    for (QStringList& row : cells) {
+        for (int c = 0; row.size() > 1 && c < row.size(); ++c) {
+            if (c == elided)
+                row[c] = elide(row[c], width);
+            widths.resize(qMax(widths.size(), c + 1));
+            widths[c] = qMax(widths[c], displayWidth(row[c]));
+        }
+    }
+    QString text;
+    for (const QStringList& row : qAsConst(cells)) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c) {
+            const int pad = c + 1 < row.size() ? widths[c] + 2 - displayWidth(row[c]) : 0;
+            line += row[c] + QString(pad, QLatin1Char(' '));
+        }
+        // Trailing blanks of empty last cells serve nobody.
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+// The command line's one way to wait: it runs the event loop until done() holds, the time runs
+// out (timeoutMs < 0: no limit) or Ctrl-C (SIGINT or SIGTERM) arrives. With onInterrupt the
+// interrupt is handed to it and the wait goes on. True when Ctrl-C ended the wait.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
+    const std::function<void()>& onInterrupt = {})
+{
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer clock;
+    bool interrupted = false;
+    if (QSocketNotifier* notifier = interruptNotifier()) {
+        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
+            for (char byte; ::read(signalSocket[0], &byte, 1) == 1;) {
+                ++interruptCount;
+                if (onInterrupt)
+                    onInterrupt();
+                else
+                    interrupted = true;
+            }
+            if (interrupted)
+                loop.quit();
+        });
+    }
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
+            loop.quit();
+    });
+    clock.start();
+    poll.start(5);
+    if (!done())
+        loop.exec();
+    return interrupted;
+}
+
+// Key presses on the terminal the program was started from, while a job runs: the terminal stops
+// waiting for Enter and stops echoing, and each of the given keys goes to pressed. Anything else
+// is typing meant for what comes after the job: it is put back on the terminal's input and keys
+// are off from then on, so nothing of it is lost. Ctrl-C still interrupts. The terminal gets its
+// settings back when the object goes. Nothing happens when standard input is not a terminal.
+class TerminalKeys {
+public:
+    TerminalKeys(const QByteArray& keys, const std::function<void(char)>& pressed)
+        : m_keys(keys)
+        , m_pressed(pressed)
+    {
+        if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &m_saved) != 0)
+            return;
+        termios raw = m_saved;
+        raw.c_lflag &= tcflag_t(~(ICANON | ECHO));
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0)
+            return;
+        m_notifier.reset(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read));
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { read(); });
+    }
+    ~TerminalKeys() { release(); }
+
+private:
+    void release()
+    {
+        if (m_notifier)
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+        m_notifier.reset();
+    }
+
+    void read()
+    {
+        // One byte at a time, so that what is not a key stays for whoever reads next.
+        char key = 0;
+        if (::read(STDIN_FILENO, &key, 1) != 1)
+            return release();
+        if (m_keys.contains(key))
+            return m_pressed(key);
+        // Put it back in order: take the rest of what waits, then return it all.
+        QByteArray typed(1, key);
+        char rest[4096];
+        const ssize_t n = ::read(STDIN_FILENO, rest, sizeof rest);
+        if (n > 0)
+            typed.append(rest, int(n));
+        release();
+        for (char c : qAsConst(typed))
+            ::ioctl(STDIN_FILENO, TIOCSTI, &c);
+    }
+
+    QByteArray m_keys;
+    std::function<void(char)> m_pressed;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    termios m_saved {};
+};
+
+// One command-line option: a flag, a text or a number within limits.
+struct Option {
+    QString name; // "copies"
+    QString value; // the value's name in the help ("n"); empty for a flag
+    QString help;
+    double min = 0; // a number when min < max
+    double max = 0;
+    QChar letter {}; // a short form, such as 'q'
+
+    bool isNumber() const { return min < max; }
+};
+
+// The options of one command line, parsed against the options the command takes. Numbers are
+// checked against their limits here, with one error text for all.
+class Arguments {
+public:
+    bool isSet(const QString& name) const { return m_values.contains(name); }
+    QString text(const QString& name) const { return m_values.value(name); }
+    double number(const QString& name, double fallback) const
+    {
+        return isSet(name) ? m_values.value(name).toDouble() : fallback;
+    }
+    QStringList positional;
+
+    bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error)
+    {
+        QCommandLineParser parser;
+        for (const Option& option : allowed) {
+            const QStringList names = option.letter.isNull()
+                ? QStringList { option.name }
+                : QStringList { option.letter, option.name };
+            parser.addOption(QCommandLineOption(names, option.help, option.value));
+        }
+        if (!parser.parse(QStringList { QStringLiteral("zrhost") } + arguments)) {
+            const QString unknown = parser.unknownOptionNames().value(0);
+            *error = unknown.isEmpty() ? parser.errorText()
+                                       : QStringLiteral("there is no option %1%2")
+                                             .arg(unknown.size() == 1 ? "-" : "--", unknown);
+            return false;
+        }
+        positional = parser.positionalArguments();
+        for (const Option& option : allowed) {
+            if (!parser.isSet(option.name))
+                continue;
+            const QString value = parser.value(option.name);
+            bool ok = true;
+            const double number = option.isNumber() ? value.toDouble(&ok) : 0;
+            if (option.isNumber() && (!ok || !(number >= option.min && number <= option.max))) {
+                *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
+                             .arg(option.name, QString::number(option.min),
+                                 QString::number(option.max), Values::printable(value));
+                return false;
+            }
+            m_values.insert(option.name, value);
+        }
+        return true;
+    }
+
+private:
+    QHash<QString, QString> m_values;
+};
+
+// The options as the help shows them, one to a line.
+QString optionLines(const QList<Option>& options)
+{
+    QList<QStringList> rows;
+    for (const Option& option : options) {
+        QString call = option.letter.isNull() ? QStringLiteral("      ")
+                                              : QStringLiteral("  -%1, ").arg(option.letter);
+        call += QStringLiteral("--") + option.name;
+        if (!option.value.isEmpty())
+            call += QStringLiteral(" <%1>").arg(option.value);
+        rows.append({ call, option.help });
+    }
+    return columns(rows);
+}
+
+// The options every command takes: where the machine is, its time-outs, the output, the cloud.
+// clang-format off
+QList<Option> commonOptions()
+{
+    return {
+        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
+        { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
+        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
+        { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
+        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1, 600 },
+        { "speed", "mm/s", "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1, 3600 },
+        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).", 1, 600000 },
+        { "lost-after", "seconds", "How long the machine may send nothing before it counts as lost (default 10).", 1, 86400 },
+        { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
+        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0, 0, QLatin1Char('v') },
+        { "no-progress", QString(), "No progress line during a job." },
+        { "cloud", "url", "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device registers there." },
+        { "cloud-ws", "url", "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote channel." },
+        { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
+        { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
+        { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
+        { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+    };
+}
+// clang-format on
+
+// The address in --name, if it has one of the schemes and a host; else the error in *error.
+QUrl address(const Arguments& a, const char* name, const QStringList& schemes, const char* wanted,
+    QString* error)
+{
+    const QUrl url(a.text(name), QUrl::StrictMode);
+    if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
+        && !url.hasFragment())
+        return url;
+    *error = QStringLiteral("--%1 wants %2, not \"%3\"")
+                 .arg(name, wanted, Values::printable(a.text(name)));
+    return QUrl();
+}
+
+QString cloudOptions(const Arguments& a, CloudOptions* cloud)
+{
+    cloud->embedded = a.isSet("cloud-embedded");
+    if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
+        return QStringLiteral(
+            "--cloud-embedded starts a cloud service of its own; give it or --cloud, not both");
+    if (!cloud->embedded && !a.isSet("cloud")) {
+        for (const char* name : { "cloud-ws", "cloud-token", "device-code", "cloud-timeout" }) {
+            if (a.isSet(name))
+                return QStringLiteral("--%1 needs --cloud or --cloud-embedded").arg(name);
+        }
+        return QString();
+    }
+    QString error;
+    if (a.isSet("cloud"))
+        cloud->httpBase = address(a, "cloud", { "http", "https" },
+            "an http:// or https:// address such as http://127.0.0.1:8700/api/", &error);
+    if (a.isSet("cloud-ws") && error.isEmpty()) {
+        QUrl ws = address(a, "cloud-ws", { "ws", "wss" },
+            "a ws:// or wss:// address such as ws://127.0.0.1:8701/api/", &error);
+        // The device appends its code without a separator; the base is a folder.
+        if (!ws.path().endsWith(QLatin1Char('/')))
+            ws.setPath(ws.path() + QLatin1Char('/'));
+        cloud->wsBase = ws.toString();
+    }
+    if (!error.isEmpty())
+        return error;
+    cloud->token = a.text("cloud-token");
+    for (const QChar ch : qAsConst(cloud->token)) {
+        if (ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f)
+            return QStringLiteral("--cloud-token may not hold spaces or control characters");
+    }
+    cloud->deviceCode = a.text("device-code");
+    if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
+        return QStringLiteral(
+            "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
+            .arg(Values::printable(cloud->deviceCode));
+    cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
+    return QString();
+}
+
+// The session the options describe; the reason when they do not fit together.
+QString sessionOptions(const Arguments& a, SessionOptions* s)
+{
+    if (a.isSet("ip") && a.isSet("usb"))
+        return QStringLiteral("--ip and --usb name two machines; give one");
+    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty())
+        return QStringLiteral("--ip wants an address");
+    if (a.isSet("usb"))
+        s->target = MachineTarget::usb(a.text("usb"));
+    else if (a.isSet("ip"))
+        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
+    else if (a.isSet("port"))
+        return QStringLiteral("--port needs --ip");
+    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded)
+        return QStringLiteral(
+            "--speed is for the embedded simulator; a machine cuts at its own speed");
+    s->pluginDir = a.text("plugin-dir");
+    s->heartbeatSeconds = int(a.number("heartbeat", 0));
+    s->simulator.speedMmPerSecond = a.number("speed", 0);
+    // Progress worth watching: the embedded machine reports four times a second.
+    s->simulator.reportIntervalMs = 250;
+    s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
+    s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
+    s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
+    return cloudOptions(a, &s->cloud);
+}
+
+struct Context;
+
+struct Command {
+    QString name;
+    QString synopsis;
+    QString summary;
+    QString description;
+    QList<Option> options;
+    int (*run)(Context&);
+
+    // "job FILE.plt [--copies N]"
+    QString call() const { return (name + QLatin1Char(' ') + synopsis).trimmed(); }
+};
+
+const Option jsonOption { "json", QString(), "Print the result as JSON." };
+const Option rawOption { "raw", QString(),
+    "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
+
+const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
+    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
+
+QString copiesText(qint64 copies)
+{
+    return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
+}
+
+QString jsonText(
+    const QJsonValue& value, QJsonDocument::JsonFormat format = QJsonDocument::Indented)
+{
+    const QJsonDocument document
+        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    return QString::fromUtf8(document.toJson(format));
+}
+
+// What a command runs with: its arguments, the output, and the session once it is opened.
+struct Context {
+    const Command& command;
+    Arguments args;
+    Console console;
+    SessionOptions options;
+    std::unique_ptr<Session> session;
+    bool cloudTried = false;
+    bool infoRead = false;
+
+    explicit Context(const Command& c)
+        : command(c)
+    { }
+    ZRDeviceInterface* device() const { return session->device(); }
+
+    int usage(const QString& text)
+    {
+        console.error(QStringLiteral("%1; see zrhost %2 --help").arg(text, command.name));
+        return ExitUsage;
+    }
+
+    int open()
+    {
+        if (session)
+            return ExitOk;
+        session.reset(new Session);
+        if (!session->open(options)) {
+            console.error(
+                QStringLiteral("cannot load the device plugin: %1").arg(session->errorString()));
+            return ExitNoPlugin;
+        }
+        QObject::connect(
+            session.get(), &Session::notice, [this](const QString& line) { console.note(line); });
+        QObject::connect(session.get(), &Session::answeringChanged, [this](bool answering) {
+            console.error(answering ? QStringLiteral("the machine answers again")
+                                    : QStringLiteral("machine not answering"));
+        });
+        return ExitOk;
+    }
+
+    int connectMachine()
+    {
+        if (const int opened = open())
+            return opened;
+        if (session->isUp())
+            return ExitOk;
+        session->connectMachine();
+        if (waitUntil([this] { return session->link() != Session::Connecting; }))
+            return ExitInterrupted;
+        if (!session->isUp()) {
+            console.error(
+                QStringLiteral("cannot reach the machine: %1").arg(session->errorString()));
+            return session->linkOpened() ? ExitFailed : ExitNoMachine;
+        }
+        // The simulator's log is a diagnostic like the device's: for --verbose.
+        if (session->embedded())
+            QObject::connect(session->embedded(), &SimMachine::logLine,
+                [](const QString& line) { qInfo().noquote() << "simulator:" << line; });
+        console.note(QStringLiteral("Connected to %1.").arg(session->machineName()));
+        return ExitOk;
+    }
+
+    // Connects, then attaches the cloud service when one is asked for.
+    int connect()
+    {
+        const int connected = connectMachine();
+        return connected ? connected : attachCloud();
+    }
+
+    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
+    int finish(Reply* reply)
+    {
+        waitUntil([reply] { return reply->isFinished(); }, -1, [reply] { reply->cancel(); });
+        const Result& result = reply->result();
+        if (result.outcome != Result::Done && result.outcome != Result::Stopped)
+            console.error(result.reason);
+        // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
+        static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
+            ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
+        if (result.outcome == Result::Stopped && interruptCount > 0)
+            return ExitInterrupted;
+        return codes[result.outcome];
+    }
+
+    // Reads the parameters, the machine information once only.
+    int read(QStringList names)
+    {
+        if (infoRead)
+            names.removeAll(QStringLiteral("DEVICE_INFO"));
+        const int code = finish(session->send(Request::of(Request::Read, names)));
+        infoRead = infoRead || (code == ExitOk && names.contains(QStringLiteral("DEVICE_INFO")));
+        return code;
+    }
+
+    int readInfo() { return infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" }); }
+
+    int showInfo()
+    {
+        const int code = readInfo();
+        if (code == ExitOk)
+            printParameters({ { QString(), infoShown } });
+        return code;
+    }
+
+    int attachCloud()
+    {
+        if (!options.cloud.isSet() || cloudTried)
+            return ExitOk;
+        cloudTried = true;
+        if (!session->startCloud()) {
+            console.error(QStringLiteral("cloud: %1; going on without the cloud service")
+                              .arg(session->errorString()));
+            return ExitOk;
+        }
+        Cloud* cloud = session->cloud();
+        QObject::connect(
+            cloud, &Cloud::notice, [this](const QString& line) { console.note(line); });
+        QObject::connect(cloud, &Cloud::problem,
+            [this](const QString& line) { console.error(QStringLiteral("cloud: ") + line); });
+        QObject::connect(
+            cloud, &Cloud::result, [this](const QString& text) { console.print(text); });
+        // The device registers with what it knows of its machine: board, firmware, number.
+        if (const int info = readInfo())
+            return info == ExitFailed ? ExitOk : info;
+        cloud->attach(device());
+        return waitUntil([cloud] { return cloud->isSettled(); }) ? ExitInterrupted : ExitOk;
+    }
+
+    // The cut file named on the command line, or the exit code of why there is none.
+    int cutFile(CutFile* file)
+    {
+        QString error;
+        *file = CutFile::read(args.positional.first(), &error);
+        if (file->isValid())
+            return ExitOk;
+        console.error(error);
+        return ExitUsage;
+    }
+
+    // The named parameters with their members, as a table or as JSON.
+    void printParameters(const QList<QPair<QString, QList<QByteArray>>>& sections)
+    {
+        const bool raw = args.isSet("raw");
+        const bool commands = args.isSet("commands");
+        QJsonArray array;
+        QList<QStringList> rows;
+        QList<QByteArray> shown;
+        for (const auto& section : sections) {
+            const QList<Values::Entry> entries = Values::tree(device(), section.second, &shown);
+            if (entries.isEmpty())
+                continue;
+            if (!section.first.isEmpty())
+                rows.append({ (rows.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
+                    + QLatin1Char(':') });
+            rows.append({ "NAME", "LABEL", "VALUE", "UNIT" });
+            if (commands)
+                rows.last().append(QStringLiteral("COMMAND"));
+            for (const Values::Entry& entry : entries) {
+                ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
+                const bool group = !Values::members(device(), entry.name).isEmpty();
+                const QString value = group ? QString() : Values::shown(p, raw);
+                const QString label = Values::printable(p->label().trimmed());
+                const QString unit = raw ? QString() : Values::printable(p->uint());
+                array.append(
+                    QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
+                        { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
+                        { "unit", unit }, { "depth", entry.depth } });
+                rows.append({ QString(entry.depth * 2, QLatin1Char(' ')) + entry.name, label, value,
+                    unit });
+                if (commands)
+                    rows.last().append(commandText(p));
+            }
+        }
+        console.print(
+            args.isSet("json") ? jsonText(array) : columns(rows, args.isSet("full") ? -1 : 2, 40));
+    }
+
+    static QString commandText(ZRDeviceProperty* p)
+    {
+        if (p->cmd_type() == ZRDeviceInterface::UnCMD)
+            return QStringLiteral("-");
+        const auto number = [](int n) { return n ? QString::number(n) : QStringLiteral("-"); };
+        const char* kind
+            = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceCMDType>().valueToKey(p->cmd_type());
+        return QStringLiteral("%1 %2/%3%4")
+            .arg(QString::fromLatin1(kind), number(p->get_cmd_int()), number(p->set_cmd_int()),
+                p->cmd_len() > 1 ? QStringLiteral(" ×%1").arg(p->cmd_len()) : QString());
+    }
+};
+
+int runList(Context& c)
+{
+    if (const int code = c.args.isSet("read") ? c.connect() : c.open())
+        return code;
+    ZRDeviceInterface* device = c.device();
+    if (c.args.isSet("read")) {
+        if (const int code = c.read(device->sysProperty() + device->userProperty()))
+            return code;
+    }
+    QList<QByteArray> others;
+    for (const QByteArray& name : Values::names(device)) {
+        if (Values::groupOf(device, name).isEmpty())
+            others.append(name);
+    }
+    c.printParameters(
+        { { QStringLiteral("System parameters"), Values::latin1(device->sysProperty()) },
+            { QStringLiteral("User parameters"), Values::latin1(device->userProperty()) },
+            { QStringLiteral("Other parameters"), others } });
+    return ExitOk;
+}
+
+int runInfo(Context& c)
+{
+    const int code = c.connect();
+    return code ? code : c.showInfo();
+}
+
+int runGet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("get needs at least one parameter name"));
+    if (const int code = c.open())
+        return code;
+    QStringList names;
+    for (const QString& name : qAsConst(c.args.positional))
+        names.append(name.toUpper());
+    const Request request = Request::of(Request::Read, names);
+    QString error;
+    if (c.session->check(request, &error) != Result::Done)
+        return c.usage(error);
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(request);
+    if (const int code = c.finish(reply))
+        return code;
+    for (const QString& name : reply->result().local)
+        c.console.note(QStringLiteral(
+            "%1 cannot be read from the machine: the value shown is the device's own")
+                           .arg(name));
+    c.printParameters({ { QString(), Values::latin1(names) } });
+    return ExitOk;
+}
+
+int runSet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("set needs at least one NAME=VALUE"));
+    if (const int code = c.open())
+        return code;
+    // Every value is checked before anything is sent, so that a typing error sends nothing.
+    Request request = Request::of(Request::Write);
+    request.raw = c.args.isSet("raw");
+    for (const QString& argument : qAsConst(c.args.positional)) {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return c.usage(
+                QStringLiteral("\"%1\" is not NAME=VALUE").arg(Values::printable(argument)));
+        request.names.append(argument.left(equals).trimmed().toUpper());
+        request.values.append(argument.mid(equals + 1));
+    }
+    QString error;
+    if (c.session->check(request, &error) != Result::Done) {
+        c.console.error(error);
+        return ExitUsage;
+    }
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(request);
+    const int code = c.finish(reply);
+    const Result& result = reply->result();
+    for (const QString& name : qAsConst(request.names)) {
+        if (result.refused.contains(name) || result.unanswered.contains(name)
+            || (result.outcome != Result::Done && result.outcome != Result::Refused
+                && result.outcome != Result::NoAnswer))
+            continue;
+        ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
+        const QString unit
+            = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
+        c.console.line(QStringLiteral("%1 = %2%3  (%4)")
+                           .arg(name, Values::shown(p, request.raw), unit,
+                               result.local.contains(name)
+                                   ? QStringLiteral("sent; the machine's answer cannot be seen")
+                                   : QStringLiteral("confirmed")));
+    }
+    return code;
+}
+
+int runJob(Context& c)
+{
+    Console& console = c.console;
+    if (c.args.positional.size() != 1)
+        return c.usage(QStringLiteral("job needs one cut file"));
+    CutFile file;
+    if (const int code = c.cutFile(&file))
+        return code;
+    if (const int code = c.connectMachine())
+        return code;
+    if (const int code = console.quiet || console.json ? ExitOk : c.showInfo())
+        return code;
+    if (const int code = c.attachCloud())
+        return code;
+    const int copies = int(c.args.number("copies", 1));
+    const double perCopy = file.outline().penDownLengthMm();
+    console.note(QStringLiteral("Cutting %1: %2 × %3 mm, %4 mm to cut, %5.")
+                     .arg(file.name(), QString::number(file.outline().widthMm(), 'f', 1),
+                         QString::number(file.outline().heightMm(), 'f', 1),
+                         QString::number(perCopy, 'f', 1), copiesText(copies)));
+
+    Request request = Request::of(Request::Job);
+    request.file = c.args.positional.first();
+    request.copies = copies;
+    Reply* reply = c.session->send(request);
+    QObject::connect(reply, &Reply::progress,
+        [&](const TaskReport& report) { console.showProgress(report, file.name()); });
+    // Keys act only on a terminal; a stop asks first.
+    std::unique_ptr<TerminalKeys> keys;
+    bool confirming = false;
+    if (!console.quiet && !console.json && Console::isTerminal(STDIN_FILENO)) {
+        keys.reset(new TerminalKeys("prsyn", [&](char key) {
+            const bool confirmed = confirming && key == 'y';
+            confirming = key == 's';
+            if (key == 'p' || key == 'r')
+                c.session->send(Request::of(key == 'p' ? Request::Pause : Request::Resume))
+                    ->deleteLater();
+            else if (confirming)
+                console.note(
+                    QStringLiteral("Stop the job? Press y to stop, any other key to go on."));
+            else if (confirmed)
+                reply->cancel();
+        }));
+        console.note(QStringLiteral("Keys: p pause, r resume, s stop (Ctrl-C stops too)."));
+    }
+    const int code = c.finish(reply);
+    keys.reset();
+    console.endProgress();
+
+    const Result& result = reply->result();
+    const bool finished = result.outcome == Result::Done;
+    const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
+    if (console.json) {
+        static const char* outcomes[] = { "finished", "stopped", "link-lost", "refused", "busy",
+            "no-answer", "out-of-range", "read-only", "unknown", "cancelled" };
+        console.print(jsonText(QJsonObject { { "outcome", outcomes[result.outcome] },
+            { "file", file.name() }, { "copies", copies },
+            { "finished", double(result.last.finished) }, { "percent", result.last.percent },
+            { "machine_seconds", double(result.last.seconds) },
+            { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
+            { "record", result.record }, { "reason", result.reason } }));
+    } else {
+        static const QHash<int, QString> what { { Result::Done, "Job finished" },
+            { Result::Stopped, "Job stopped" }, { Result::LinkLost, "Link lost" },
+            { Result::Busy, "Job not started" }, { Result::Cancelled, "Stop not confirmed" } };
+        if (result.outcome == Result::LinkLost)
+            console.note(QStringLiteral("The machine may still be cutting; the task record is as "
+                                        "the last report left it."));
+        console.line(QStringLiteral("Task record: %1")
+                         .arg(Values::printable(jsonText(result.record, QJsonDocument::Compact))));
+        console.line(QStringLiteral(
+            "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
+                         .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
+                             QString::number(result.last.finished), copiesText(copies), file.name(),
+                             QString::number(result.elapsedMs / 1000.0, 'f', 1),
+                             QString::number(result.last.seconds),
+                             finished ? QString() : QStringLiteral("about "),
+                             QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
+    }
+    if (const SimMachine* simulated = c.session->embedded()) {
+        const SimCounters& counted = simulated->counters();
+        console.note(
+            QStringLiteral("Simulator counted: %1 cut, %2 mm cut, jobs: %3 finished, %4 stopped; "
+                           "%5 frames received.")
+                .arg(copiesText(counted.copiesCut), QString::number(counted.pathCutMm, 'f', 1),
+                    QString::number(counted.jobsFinished), QString::number(counted.jobsStopped),
+                    QString::number(counted.framesReceived)));
+    }
+    if (Cloud* cloud = c.session->cloud()) {
+        cloud->reportJob(finished || result.outcome == Result::Stopped, result.last.finished);
+        waitUntil([cloud] { return cloud->isJobReported(); });
+    }
+    return code;
+}
+
+int runControl(Context& c, Request::Kind kind)
+{
+    if (c.options.target.kind == MachineTarget::Embedded)
+        return c.usage(
+            QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
+                           "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
+                .arg(c.command.name));
+    if (const int code = c.connect())
+        return code;
+    Reply* reply = c.session->send(Request::of(kind));
+    if (const int code = c.finish(reply))
+        return code;
+    const TaskReport& seen = reply->result().last;
+    c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
+                       .arg(seen.statusText(), Values::printable(seen.fileName),
+                           QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
+                           copiesText(seen.copies)));
+    return ExitOk;
+}
+
+QString position(const QPointF& mm)
+{
+    return QStringLiteral("(%1, %2) mm").arg(mm.x(), 0, 'f', 1).arg(mm.y(), 0, 'f', 1);
+}
+
+int runJog(Context& c)
+{
+    const QStringList& a = c.args.positional;
+    const QString axis = a.value(0).toLower();
+    const int sign = a.value(1) == QLatin1String("+") ? 1
+        : a.value(1) == QLatin1String("-")            ? -1
+                                                      : 0;
+    if (a.size() != 2 || (axis != QLatin1String("x") && axis != QLatin1String("y")) || sign == 0)
+        return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
+    const int ms = int(c.args.number("ms", 500));
+    if (const int code = c.connect())
+        return code;
+    const SimMachine* simulated = c.session->embedded();
+    const QPointF before = simulated ? simulated->headPosition() : QPointF();
+    Request move = Request::of(Request::Jog);
+    (axis == QLatin1String("x") ? move.x : move.y) = sign;
+    Reply* moving = c.session->send(move);
+    int code = c.finish(moving);
+    QElapsedTimer clock;
+    clock.start();
+    const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
+    const qint64 moved = qMin(clock.elapsed(), qint64(ms));
+    // Whatever became of the move, the head is told to stop unless the machine said no to it.
+    const Result::Outcome outcome = moving->result().outcome;
+    if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
+        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
+            c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
+            return stopped;
+        }
+    }
+    if (code != ExitOk)
+        return code;
+    c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
+                       .arg(axis, a.value(1), QString::number(early ? moved : ms),
+                           early ? QStringLiteral(" (stopped early)") : QString()));
+    if (simulated)
+        c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
+                           .arg(position(before), position(simulated->headPosition())));
+    return early ? ExitInterrupted : ExitOk;
+}
+
+int runOrigin(Context& c)
+{
+    const QString what = c.args.positional.value(0, QStringLiteral("set"));
+    const bool set = what == QLatin1String("set");
+    if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
+        return c.usage(QStringLiteral("origin wants set or back"));
+    if (const int code = c.connect())
+        return code;
+    if (const int code
+        = c.finish(c.session->send(Request::of(set ? Request::Origin : Request::BackToOrigin))))
+        return code;
+    c.console.line(set ? QStringLiteral("Origin set at the head.")
+                       : QStringLiteral("Head back at the origin."));
+    return ExitOk;
+}
+
+int runMonitor(Context& c)
+{
+    if (const int code = c.open())
+        return code;
+    // Listening starts before connecting, so that the link's own status line is shown.
+    const QMetaEnum kinds = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>();
+    QObject listening; // the printing ends with this command, though the device goes on
+    QObject::connect(c.device(), &ZRDeviceInterface::message, &listening,
+        [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
+            const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            const QString name = QString::fromLatin1(kinds.valueToKey(kind));
+            QJsonObject json { { "time", time }, { "kind", name }, { "text", text } };
+            QString shown = Values::printable(text);
+            TaskReport report;
+            if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report)) {
+                shown = Console::progressLine(report, Values::printable(report.fileName)).mid(33);
+                json.insert("status", report.statusText());
+                json.insert("file", report.fileName);
+                json.insert("copies", double(report.copies));
+                json.insert("finished", double(report.finished));
+                json.insert("percent", report.percent);
+                json.insert("seconds_left", double(report.secondsLeft()));
+            }
+            c.console.print(c.args.isSet("json")
+                    ? jsonText(json, QJsonDocument::Compact) + QLatin1Char('\n')
+                    : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
+        });
+    if (const int code = c.connect())
+        return code;
+    c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
+    const double seconds = c.args.number("seconds", -1);
+    Session* session = c.session.get();
+    waitUntil([session] { return !session->isUp(); }, seconds > 0 ? int(seconds * 1000) : -1);
+    return session->isUp() ? ExitOk : ExitLinkLost;
+}
+
+int runPreview(Context& c)
+{
+    if (c.args.positional.size() != 1 || !c.args.isSet("output"))
+        return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
+    CutFile file;
+    if (const int code = c.cutFile(&file))
+        return code;
+    const QByteArray png = file.previewPng(int(c.args.number("size", 256)));
+    QFile out(c.args.text("output"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.flush()) {
+        c.console.error(
+            QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+        return ExitFailed;
+    }
+    const QImage image = QImage::fromData(png);
+    const QJsonObject info = file.fileInfo();
+    c.console.line(
+        QStringLiteral("Wrote %1 (%2 × %3 px): %4 × %5 mm, %6 mm to cut.")
+            .arg(out.fileName(), QString::number(image.width()), QString::number(image.height()),
+                QString::number(info.value("width").toInt()),
+                QString::number(info.value("heigth").toInt()),
+                QString::number(info.value("path_length").toInt())));
+    return ExitOk;
+}
+
+// The panel: an application of its own, with its translations, window and session. Without a
+// display it says so and ends with 1.
+int runPanelCommand(Context& c)
+{
+    // Without a display the platform would abort the program.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
+        && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
+        c.console.error(QStringLiteral("the panel needs a display, and DISPLAY is not set; start "
+                                       "it on a desktop (QT_QPA_PLATFORM=offscreen draws without "
+                                       "one)"));
+        return ExitFailed;
+    }
+    static int argc = 1;
+    static char name[] = "zrhost";
+    static char* argv[] = { name, nullptr };
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrhost"));
+    QTranslator translator;
+    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+        QCoreApplication::installTranslator(&translator);
+    if (const int code = c.open())
+        return code;
+    Session& session = *c.session;
+    PanelWindow window;
+    Panel panel(&session, &window);
+    window.setWindowTitle(
+        QCoreApplication::translate("Panel", "%1 parameter panel")
+            .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
+    window.show();
+    // The head must not keep moving after the window is gone.
+    QObject::connect(&app, &QApplication::lastWindowClosed, &session,
+        [&session] { session.device()->move(0, 0); });
+    const MachineTarget& target = c.options.target;
+    window.address->setText(target.address);
+    window.usbPath->setText(target.usbPath);
+    (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
+    window.port->setValue(target.port);
+    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded)
+        session.connectMachine();
+    int code = ExitOk;
+    // With --screenshot: once the values are read and painted, or after a long while.
+    const auto save = [&](bool read) {
+        code = window.grab().save(c.args.text("screenshot")) && read ? ExitOk : ExitFailed;
+        app.exit(code);
+    };
+    if (c.args.isSet("screenshot")) {
+        QObject::connect(&panel, &Panel::readFinished, &app,
+            [&](bool read) { QTimer::singleShot(300, &app, [&save, read] { save(read); }); });
+        QTimer::singleShot(20000, &app, [&save] { save(false); });
+    }
+    app.exec();
+    return code;
+}
+
+// clang-format off
+const QList<Command>& commands()
+{
+    static const QList<Command> table {
+        { "list", "[--read]", "print the parameters with labels, values and units",
+          "Prints every parameter of a device built by the plugin: the system and user parameters first, each group\n"
+          "with its members beneath it, then all the others. Without --read nothing is connected and the values are\n"
+          "the device's defaults.",
+          { { "read", QString(), "Connect first and read the system and user parameters from the machine." },
+            { "commands", QString(), "Add the command that reads and writes each parameter (kind get/set)." },
+            { "full", QString(), "Do not shorten long values." }, rawOption, jsonOption }, runList },
+        { "info", QString(), "connect and show the machine information",
+          "Connects, reads the machine's information (model, numbers, board, firmware, configuration, unique id)\n"
+          "and prints it.", { jsonOption }, runInfo },
+        { "get", "NAME...", "read parameters from the machine and print them",
+          "Reads the named parameters from the machine and prints them. A group is read member by member; a\n"
+          "parameter the machine reports within a group (FIRMWARE in DEVICE_INFO) through the group. A machine\n"
+          "that does not answer is an error (exit 1): nothing is printed as if it had been read.",
+          { rawOption, jsonOption }, runGet },
+        { "set", "NAME=VALUE...", "write parameters to the machine and wait for its answers",
+          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
+          "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
+          "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
+        { "job", "FILE.plt [--copies N]", "cut a file with progress; keys p, r, s pause, resume, stop",
+          "Runs a cutting job: connects, reads the machine's state (a machine busy with another job is an error\n"
+          "naming it), sends the copies and the cut data, follows this job's progress reports with the time left\n"
+          "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
+          "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
+          "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
+          "cloud service the device registers first and posts its work record when the task is closed.",
+          { { "copies", "n", "Copies to cut (default 1).", 1, 9999 }, jsonOption }, runJob },
+        { "pause", QString(), "pause the job the machine is running",
+          "Pauses the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
+        { "resume", QString(), "resume the job the machine is running",
+          "Resumes the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
+        { "stop", QString(), "stop the job the machine is running",
+          "Stops the job a machine given by --ip or --usb is running and waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
+        { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
+          "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
+          "not jog: that is an error. Ctrl-C stops at once.",
+          { { "ms", "ms", "How long to move (default 500).", 1, 10000 } }, runJog },
+        { "origin", "[set|back]", "set the origin at the head, or move the head back to it",
+          "Sets the origin where the head is (set, the default) or moves the head back to it (back). Not while\n"
+          "the machine is cutting.", {}, runOrigin },
+        { "monitor", QString(), "print the device's messages until Ctrl-C",
+          "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
+          "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
+          { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
+        { "preview", "FILE.plt -o OUT.png", "write the preview picture of a cut file",
+          "Writes the preview a job hands the device: what the file cuts, dark on white. Needs no machine.",
+          { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
+            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } }, runPreview },
+        { "panel", QString(), "open the parameter panel window",
+          "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
+          "pause, resume and stop, and a log. With --ip, --usb or --simulator it connects at start.",
+          { { "simulator", QString(), "Start the embedded simulator and connect to it." },
+            { "screenshot", "file", "Once the values are read, save the window as file and quit." } }, runPanelCommand },
+    };
+    return table;
+}
+// clang-format on
+
+QString mainHelp()
+{
+    QList<QStringList> rows;
+    for (const Command& command : commands())
+        rows.append({ QStringLiteral("  ") + command.call(), command.summary });
+    const Option version { "version", QString(), "Show the version." };
+    return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
+
+The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
+drives the machine through a device. Without --ip or --usb it starts the project's simulated
+machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) the device registers with
+a cloud service; what fails with the service is told and does not stop the command.
+
+Commands:
+)") + columns(rows)
+        + QStringLiteral("\nOptions of every command:\n") + optionLines(commonOptions() << version)
+        + QLatin1Char('\n') + QString::fromLatin1(exitCodes)
+        + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
+}
+
+QString commandHelp(const Command& command)
+{
+    return QStringLiteral("Usage: zrhost %1 [options]\n\n%2\n\n")
+               .arg(command.call(), command.description)
+        + (command.options.isEmpty() ? QString()
+                                     : QStringLiteral("Options:\n") + optionLines(command.options))
+        + QStringLiteral(
+            "\nWhere the machine is, the cloud service and the output: zrhost --help.\n\n")
+        + QString::fromLatin1(exitCodes);
+}
+
+int write(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    return stream == stdout ? int(ExitOk) : int(ExitUsage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QString name = arguments.value(0);
+    if (name == QLatin1String("--version"))
+        return write(stdout, QStringLiteral("zrhost %1\n").arg(QStringLiteral(ZRHOST_VERSION)));
+    if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+        return write(stdout, mainHelp());
+    if (name.isEmpty())
+        return write(stderr, QStringLiteral("zrhost: no command given; see zrhost --help\n"));
+    const Command* command = nullptr;
+    for (const Command& candidate : commands())
+        command = candidate.name == name ? &candidate : command;
+    if (!command)
+        return write(stderr,
+            QStringLiteral("zrhost: there is no command \"%1\"; see zrhost --help\n")
+                .arg(Values::printable(name)));
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h")))
+        return write(stdout, commandHelp(*command));
+
+    Context c(*command);
+    QString error;
+    if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
+        || !(error = sessionOptions(c.args, &c.options)).isEmpty())
+        return write(
+            stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    // A command whose synopsis names no argument takes none.
+    if (!c.args.positional.isEmpty()
+        && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))
+        return write(stderr,
+            QStringLiteral("zrhost %1: %1 takes no arguments; see zrhost %1 --help\n").arg(name));
+    c.console.quiet = c.args.isSet("quiet");
+    verboseOutput = c.args.isSet("verbose");
+    c.console.json = c.args.isSet("json");
+    c.console.progress = !c.args.isSet("no-progress") && !c.console.json;
+    qInstallMessageHandler(messageHandler);
+    // The panel is a window with an application of its own.
+    if (name == QLatin1String("panel"))
+        return command->run(c);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+    const int code = command->run(c);
+    if (code == ExitOk && c.options.cloud.isSet() && !c.cloudTried)
+        c.console.error(
+            QStringLiteral("%1 does not connect to a machine, so no cloud service was used")
+                .arg(name));
+    // What is still on its way to the machine leaves before the link closes.
+    if (c.session && c.session->isUp())
+        waitUntil([] { return false; }, 100);
+    return code;
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "zrdeviceinterface.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+// Where the host's cloud service is and who the machine is to it: a service given by address,
+// or the project's local service started inside the host. Nothing is attached when neither is.
+struct CloudOptions {
+    QUrl httpBase; // resources live under it
+    QString wsBase; // ending in '/': devices append their code and "/Device/"
+    QString token; // sent as a bearer token; the embedded service requires it
+    QString deviceCode; // empty: the machine number read from the machine
+    bool embedded = false;
+    int requestTimeoutMs = 5000;
+
+    bool isSet() const { return embedded || !httpBase.isEmpty(); }
+
+    // A device code goes into the service's addresses as it is: letters, digits, '-', '_' and
+    // '.', at most 64 of them.
+    static bool isValidDeviceCode(const QString& code)
+    {
+        static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
+        return allowed.match(code).hasMatch();
+    }
+};
+
+class CloudService;
+class CorvaneCloud;
+class HostCloudClient;
+
+// A device's cloud service as the host attaches it: the client (and, when asked, the project's
+// local service inside the program) handed to the device, whose own registration does the work;
+// the host only watches the requests go by and the device's record ("DEVICE_CLOUD"), and tells
+// the person what happened (notice) and what failed (problem). A failing service never stops
+// the host's work. Nothing here waits: isSettled() and isJobReported() say when a step is over.
+class Cloud : public QObject {
+    Q_OBJECT
+public:
+    explicit Cloud(const CloudOptions& options, QObject* parent = nullptr);
+    ~Cloud() override;
+
+    // Starts the embedded service when asked and builds the client. False with errorString().
+    bool start();
+    QString errorString() const { return m_error; }
+
+    // Hands the client to a device whose machine information has been read: the device
+    // registers, and once registered its remote channel is opened.
+    void attach(ZRDeviceInterface* device);
+    // Registration and channel have come to an end, one way or the other.
+    bool isSettled() const { return m_settled; }
+    bool isRegistered() const { return m_registered; }
+
+    // After a job: tells what became of the work record the device posted when the task was
+    // closed (or why there is none), and with the embedded service what it collected.
+    void reportJob(bool taskClosed, qint64 copiesFinished);
+    bool isJobReported() const { return m_jobReported; }
+
+    CorvaneCloud* client() const;
+    CloudService* embeddedService() const { return m_service.get(); }
+
+signals:
+    void notice(const QString& line);
+    void problem(const QString& line);
+    // The work record and the reports, as a command's result.
+    void result(const QString& text);
+
+private:
+    friend class HostCloudClient;
+    void onReply(const QString& path, const QByteArray& method, int status, bool usable,
+        const QString& outcome);
+    void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
+    void onTimeout();
+    void check();
+    void checkJob();
+    void settle(const QString& failure);
+
+    CloudOptions m_options;
+    // The service goes after the client, so that the client's last requests are aborted.
+    std::unique_ptr<CloudService> m_service;
+    std::unique_ptr<HostCloudClient> m_client;
+    QPointer<ZRDeviceInterface> m_device;
+    QString m_code;
+    QString m_error;
+    QTimer m_deadline;
+
+    int m_outstanding = 0;
+    QStringList m_registeredProblems; // told once the registration is through
+    bool m_created = false;
+    bool m_registered = false;
+    bool m_settled = false;
+    enum { NoChannel, Opening, Open, Closed } m_channel = NoChannel;
+    int m_reportsSent = 0;
+
+    bool m_jobPending = false;
+    bool m_jobReported = false;
+    QJsonObject m_workRecord; // as the device posted it; empty until then
+    QString m_workRecordOutcome; // empty until answered
+    bool m_workRecordTaken = false;
+    QString m_noRecord;
+};

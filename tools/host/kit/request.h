@@ -1,0 +1,88 @@
+#pragma once
+
+#include "protocol.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// One thing a host asks of the machine, as plain values.
+struct Request {
+    enum Kind { Read, Write, Job, Pause, Resume, Stop, Jog, Origin, BackToOrigin };
+
+    Kind kind = Read;
+    QStringList names; // Read, Write
+    QStringList values; // Write: one text per name, in display units unless raw
+    bool raw = false; // Write: the values are the machine's numbers
+    QString file; // Job: the cut file
+    int copies = 1; // Job
+    int x = 0; // Jog: -1, 0 or +1 for each axis; both 0 stop
+    int y = 0;
+
+    static Request of(Kind kind, const QStringList& names = QStringList())
+    {
+        Request request;
+        request.kind = kind;
+        request.names = names;
+        return request;
+    }
+};
+
+// How a request ended, as plain values.
+struct Result {
+    enum Outcome {
+        Done,
+        Stopped, // Job: the machine confirmed the stop
+        LinkLost, // the link went down, or the machine went silent past the bound
+        Refused, // the machine said no, or cannot do it now
+        Busy, // the machine is running another job
+        NoAnswer, // nothing within the time-out
+        OutOfRange, // a value does not fit, or a cut file that cannot be cut
+        ReadOnly, // a value the machine takes nothing for
+        Unknown, // no such parameter
+        Cancelled,
+    };
+
+    Outcome outcome = Done;
+    QString reason; // for the user, when not Done
+    QStringList unanswered; // Read, Write: names without an answer
+    QStringList refused; // Write: names the machine said no to
+    QStringList local; // Read: names the machine cannot be asked for; Write: sent unconfirmed
+    TaskReport last; // Job and task control: the machine's last report of the job
+    QJsonObject record; // Job: the task record as the last report left it
+    qint64 elapsedMs = 0;
+};
+
+// The one answer to one request: it ends exactly once with finished(), and a job reports its
+// progress on the way. The session owns it until it has finished; then the caller does (delete
+// it, or let it go with deleteLater()).
+class Reply : public QObject {
+    Q_OBJECT
+public:
+    const Request& request() const { return m_request; }
+    const Result& result() const { return m_result; }
+    bool isFinished() const { return m_finished; }
+    // A job: asks the machine to stop, and ends once it has confirmed (a second call ends the
+    // wait at once, the stop unconfirmed). Anything else ends at once as Cancelled; what was sent
+    // stays sent.
+    void cancel();
+
+signals:
+    void progress(const TaskReport& report);
+    void finished();
+    void cancelRequested();
+
+private:
+    friend class Session;
+    Reply(const Request& request, QObject* session)
+        : QObject(session)
+        , m_request(request)
+    { }
+    void finish(Result::Outcome outcome, const QString& reason = QString());
+
+    Request m_request;
+    Result m_result;
+    bool m_finished = false;
+    bool m_internal = false; // the session's own: the greeting and the heartbeat
+};

@@ -1,0 +1,810 @@
+#include "session.h"
+
+#include "simmachine.h"
+#include "simtcpfront.h"
+#include "values.h"
+#include "zrcommoninterface.h"
+#include "zrdeviceproperty.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTcpSocket>
+
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int pollMs = 5;
+constexpr int watchdogMs = 250;
+// Periods without an answer before the machine is shown as not answering.
+constexpr int missedBeats = 3;
+
+// A value no answer can give the parameter: a frame never carries an STX, a one-register
+// reply never the top of a 32-bit number, no decimal text a NaN.
+QVariant markFor(const QVariant& value)
+{
+    switch (value.userType()) {
+    case QMetaType::UInt:
+        return std::numeric_limits<uint>::max();
+    case QMetaType::Int:
+        return std::numeric_limits<int>::min();
+    case QMetaType::Double:
+        return std::numeric_limits<double>::quiet_NaN();
+    default:
+        return QString(QChar(2));
+    }
+}
+
+bool isMarked(const QVariant& value, const QVariant& mark)
+{
+    if (value.userType() != mark.userType())
+        return false;
+    return mark.userType() == QMetaType::Double ? std::isnan(value.toDouble()) : value == mark;
+}
+
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0);
+}
+
+const QString notConnected = QStringLiteral("not connected to a machine");
+
+} // namespace
+
+bool Session::Watch::isAnswered() const
+{
+    return byStatus ? status >= 0 : !isMarked(parameter->value(), mark);
+}
+
+void Session::Watch::restore() const
+{
+    if (!isAnswered() || (byStatus && status != 0))
+        parameter->setValue(old);
+}
+
+QStringList Session::Exchange::heard() const
+{
+    QStringList names;
+    for (const Watch& watch : watches) {
+        if (watch.isAnswered())
+            names.append(watch.name);
+    }
+    return names;
+}
+
+void Reply::cancel()
+{
+    if (m_finished)
+        return;
+    if (m_request.kind == Request::Job)
+        emit cancelRequested();
+    else
+        finish(Result::Cancelled, QStringLiteral("cancelled"));
+}
+
+void Reply::finish(Result::Outcome outcome, const QString& reason)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_result.outcome = outcome;
+    if (!reason.isEmpty())
+        m_result.reason = reason;
+    emit finished();
+}
+
+Session::Session(QObject* parent)
+    : QObject(parent)
+{
+    m_connectDeadline.setSingleShot(true);
+    connect(&m_connectDeadline, &QTimer::timeout, this, [this] {
+        fail(QStringLiteral("no machine answered at %1 within %2 s")
+                 .arg(m_target.describe(), seconds(m_options.connectTimeoutMs)));
+    });
+    m_poll.setInterval(pollMs);
+    connect(&m_poll, &QTimer::timeout, this, &Session::poll);
+    connect(&m_heartbeat, &QTimer::timeout, this, &Session::beat);
+    m_watchdog.setInterval(watchdogMs);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        const qint64 silent = m_sinceLife.elapsed();
+        const bool lost = silent > m_options.lostAfterMs;
+        if (m_answering
+            && (lost || silent > missedBeats * heartbeatMs() + m_options.replyTimeoutMs)) {
+            m_answering = false;
+            emit answeringChanged(false);
+        }
+        if (lost)
+            endAll(Result::LinkLost,
+                QStringLiteral("the machine has not answered for %1 s").arg(seconds(silent)));
+    });
+    m_job.deadline.setSingleShot(true);
+    connect(&m_job.deadline, &QTimer::timeout, this, [this] {
+        endJob(Result::NoAnswer,
+            m_job.stopping
+                ? QStringLiteral("the machine did not confirm the stop")
+                : QStringLiteral("no progress report: the machine did not start the job"));
+    });
+}
+
+Session::~Session()
+{
+    // The members go in reverse order: the timers first, then the device, which closes its link
+    // while the machine is still there and before its cloud client; the simulator's port holds a
+    // link into the simulator.
+    if (m_device)
+        disconnect(m_device.get(), nullptr, this, nullptr);
+}
+
+// The plugin is loaded the way any host does: the first Qt plugin in the folder (or else in the
+// build tree's plugins/ beside bin/, then the installed plugin folder) that declares the device
+// interface; its instance is the factory of devices.
+bool Session::open(const SessionOptions& options)
+{
+    m_options = options;
+    const QString programs = QCoreApplication::applicationDirPath();
+    const QStringList folders = !options.pluginDir.isEmpty()
+        ? QStringList { options.pluginDir }
+        : QStringList { QDir::cleanPath(programs + QStringLiteral("/../plugins")),
+              QDir::cleanPath(programs + QStringLiteral("/" ZRDEVICE_PLUGIN_DIR_FROM_BIN)) };
+    QString why;
+    for (const QString& path : folders) {
+        const QDir dir(path);
+        for (const QString& file : dir.entryList(QDir::Files, QDir::Name)) {
+            if (m_factory || !QLibrary::isLibrary(file))
+                continue;
+            m_loader.setFileName(dir.filePath(file));
+            // The metadata names the interface without loading the library.
+            if (m_loader.metaData().value(QStringLiteral("IID")).toString()
+                != QLatin1String(ZRDeviceInterface_iid))
+                continue;
+            m_factory = qobject_cast<ZRDeviceInterface*>(m_loader.instance());
+            if (!m_factory)
+                why = QStringLiteral(" (%1)").arg(m_loader.errorString());
+        }
+    }
+    if (!m_factory) {
+        m_error = QStringLiteral("no device plugin in %1%2")
+                      .arg(folders.join(QStringLiteral(", ")), why);
+        return false;
+    }
+    attachDevice();
+    if (!m_device)
+        m_error = QStringLiteral("the plugin %1 built no device").arg(m_loader.fileName());
+    return m_device != nullptr;
+}
+
+void Session::attachDevice()
+{
+    m_device.reset(m_factory->initInstance());
+    if (!m_device)
+        return;
+    ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
+    if (m_options.heartbeatSeconds > 0 && heartbeat)
+        heartbeat->setValue(m_options.heartbeatSeconds);
+    connect(m_device.get(), &ZRDeviceInterface::message, this, &Session::onMessage);
+    // A command's status answer goes to the write waiting for it.
+    for (const QByteArray& name : Values::names(m_device.get())) {
+        ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
+        connect(parameter, &ZRDeviceProperty::retStatus, this, [this, parameter](int status) {
+            if (!m_current)
+                return;
+            for (Watch& watch : m_current->watches) {
+                if (watch.parameter == parameter && watch.byStatus)
+                    watch.status = status;
+            }
+        });
+    }
+}
+
+void Session::connectMachine()
+{
+    MachineTarget target = m_options.target;
+    if (target.kind == MachineTarget::Embedded) {
+        SimOptions simulator = m_options.simulator;
+        if (m_options.heartbeatSeconds > 0)
+            simulator.heartbeatSeconds = m_options.heartbeatSeconds;
+        m_simulatorPort.reset();
+        m_simulator.reset(new SimMachine(simulator));
+        m_simulatorPort.reset(new SimTcpFront(m_simulator.get()));
+        if (!m_simulatorPort->listen()) {
+            m_link = Connecting;
+            return fail(QStringLiteral("the simulator cannot listen on 127.0.0.1: %1")
+                            .arg(m_simulatorPort->errorString()));
+        }
+        target = MachineTarget::tcp(QStringLiteral("127.0.0.1"), m_simulatorPort->port());
+    }
+    connectTo(target);
+}
+
+void Session::connectTo(const MachineTarget& target)
+{
+    m_target = target;
+    m_error.clear();
+    m_opened = false;
+    setLink(Connecting);
+    if (target.kind == MachineTarget::Usb) {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(target.usbPath).constData(), &info) != 0)
+            return fail(QStringLiteral("there is no USB device %1").arg(target.usbPath));
+        if (!S_ISCHR(info.st_mode))
+            return fail(QStringLiteral("%1 is not a device (a USB port is a character device such "
+                                       "as /dev/ttyACM0)")
+                            .arg(target.usbPath));
+        m_device->setUSBPath(target.usbPath);
+    } else {
+        if (ZRDeviceProperty* port = m_device->property_ptr("TCP_PORT"))
+            port->setValue(int(target.port));
+        m_device->setIPAddress(target.address);
+    }
+    m_connectDeadline.start(m_options.connectTimeoutMs);
+    if (!m_device->connectDevice())
+        fail(QStringLiteral("the device did not start a connection to %1").arg(target.describe()));
+}
+
+void Session::fail(const QString& reason)
+{
+    if (m_link != Connecting)
+        return;
+    m_connectDeadline.stop();
+    m_error = reason;
+    setLink(Failed);
+    endAll(Result::LinkLost, reason);
+    emit failed(reason);
+}
+
+void Session::setLink(Link link)
+{
+    if (m_link == link)
+        return;
+    m_link = link;
+    if (link != Up) {
+        m_heartbeat.stop();
+        m_watchdog.stop();
+    }
+    emit linkChanged(link);
+}
+
+void Session::closeLink(const QList<QByteArray>& keep)
+{
+    QList<QPair<QByteArray, QVariant>> carried;
+    for (const QByteArray& name : keep) {
+        if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
+            carried.append({ name, parameter->value() });
+    }
+    // Closed first, so that the heartbeat's reads end too before their values go.
+    m_connectDeadline.stop();
+    setLink(Closed);
+    endAll(Result::LinkLost, QStringLiteral("the link was closed"));
+    disconnect(m_device.get(), nullptr, this, nullptr);
+    m_device.reset();
+    attachDevice();
+    for (const auto& value : qAsConst(carried))
+        m_device->property_ptr(value.first.constData())->setValue(value.second);
+}
+
+QString Session::machineName() const
+{
+    if (m_simulator)
+        return QStringLiteral("the embedded simulator (%1)").arg(m_target.describe());
+    return m_target.describe();
+}
+
+void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text)
+{
+    if (kind == ZRDeviceInterface::DevStatus) {
+        if (Protocol::isLinkUp(text))
+            onLinkUp();
+        else if (Protocol::isLinkDown(text))
+            onLinkDown(text);
+        return;
+    }
+    lifeSign();
+    TaskReport report;
+    if (kind != ZRDeviceInterface::DevTasK || !TaskReport::parse(text, &report))
+        return;
+    m_state = report;
+    if (!m_jobsSeen.contains(report.fileName))
+        m_jobsSeen.append(report.fileName);
+    emit this->report(report);
+    onJobReport(report);
+    for (const QPointer<Reply>& control : qAsConst(m_controls)) {
+        if (!control)
+            continue;
+        const Request::Kind wanted = control->request().kind;
+        if ((wanted == Request::Pause && report.status == TaskReport::Paused)
+            || (wanted == Request::Resume && report.status == TaskReport::Cutting)
+            || (wanted == Request::Stop && report.isOver())) {
+            control->m_result.last = report;
+            control->finish(Result::Done);
+        }
+    }
+}
+
+void Session::onLinkUp()
+{
+    // The session keeps the heartbeat itself, so that it sees the answers.
+    if (auto* core = qobject_cast<ZRCommonInterface*>(m_device.get()))
+        core->heartbeat_switch(false);
+    m_opened = true;
+    m_sinceUp.start();
+    m_sinceLife.start();
+    m_state = TaskReport();
+    m_answering = true;
+    // The greeting: the heartbeat read, or written when the options set it.
+    Request greeting = Request::of(Request::Read, { QStringLiteral("HEARTBEAT") });
+    if (m_options.heartbeatSeconds > 0) {
+        greeting.kind = Request::Write;
+        greeting.raw = true;
+        greeting.values = QStringList { QString::number(m_options.heartbeatSeconds) };
+    }
+    Reply* reply = enqueue(greeting, true);
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
+        if (m_link != Connecting)
+            return;
+        if (reply->result().outcome != Result::Done)
+            return fail(QStringLiteral("%1 opened, but no machine answered within %2 s")
+                            .arg(m_target.describe(), seconds(m_options.replyTimeoutMs)));
+        m_connectDeadline.stop();
+        setLink(Up);
+        m_watchdog.start();
+        beat();
+    });
+}
+
+void Session::onLinkDown(const QString& line)
+{
+    if (m_link == Connecting && m_opened)
+        return fail(QStringLiteral("the link to %1 went down (%2)").arg(m_target.describe(), line));
+    if (m_link == Connecting) {
+        const auto* socket = m_device->findChild<QTcpSocket*>();
+        const QString why = socket && socket->error() != QAbstractSocket::UnknownSocketError
+            ? socket->errorString()
+            : line;
+        return fail(QStringLiteral("%1: %2").arg(m_target.describe(), why));
+    }
+    if (m_link != Up)
+        return;
+    setLink(Lost);
+    endAll(Result::LinkLost, QStringLiteral("the link to the machine went down (%1)").arg(line));
+}
+
+Reply* Session::send(const Request& request)
+{
+    const bool isControl = request.kind == Request::Pause || request.kind == Request::Resume
+        || request.kind == Request::Stop;
+    if (request.kind != Request::Job && !isControl)
+        return enqueue(request);
+    auto* reply = new Reply(request, this);
+    // Begun from the event loop, so that the caller can connect to the reply first.
+    QTimer::singleShot(0, reply, [this, reply, isControl] {
+        if (isControl)
+            control(reply);
+        else
+            startJob(reply);
+    });
+    return reply;
+}
+
+Reply* Session::enqueue(const Request& request, bool internal)
+{
+    auto* reply = new Reply(request, this);
+    reply->m_internal = internal;
+    m_queue.append(reply);
+    QTimer::singleShot(0, this, &Session::startNext);
+    return reply;
+}
+
+void Session::startNext()
+{
+    while (!m_current && !m_queue.isEmpty()) {
+        Reply* reply = m_queue.first();
+        if (reply && !reply->isFinished() && !reply->m_internal && m_link != Up)
+            reply->finish(Result::LinkLost, notConnected);
+        if (!reply || reply->isFinished()) {
+            m_queue.removeFirst();
+            continue;
+        }
+        // Jogging and origin moves wait until the machine has had time to report a job.
+        const Request::Kind kind = reply->request().kind;
+        const bool moves
+            = kind == Request::Jog || kind == Request::Origin || kind == Request::BackToOrigin;
+        if (moves && stateWaitMs() > 0)
+            return QTimer::singleShot(stateWaitMs(), this, &Session::startNext);
+        m_queue.removeFirst();
+        std::unique_ptr<Exchange> exchange(new Exchange);
+        exchange->reply = reply;
+        if (!prepare(*exchange))
+            continue;
+        m_current = std::move(exchange);
+        m_current->clock.start();
+        for (const QByteArray& frame : qAsConst(m_current->frames))
+            m_device->sendCMD(frame);
+        m_poll.start();
+    }
+}
+
+Result::Outcome Session::check(
+    const Request& request, QString* reason, QVector<QVariant>* values) const
+{
+    QVector<QVariant> stored(request.names.size());
+    for (int i = 0; i < request.names.size(); ++i) {
+        const QByteArray name = request.names.at(i).toLatin1();
+        if (request.kind == Request::Read && !m_device->property_ptr(name.constData())) {
+            *reason = QStringLiteral("no such parameter: %1 (see zrhost list)")
+                          .arg(Values::printable(request.names.at(i)));
+            return Result::Unknown;
+        }
+        const Result::Outcome fault = request.kind != Request::Write
+            ? Result::Done
+            : Values::checkWrite(
+                m_device.get(), name, request.values.value(i), request.raw, &stored[i], reason);
+        if (fault != Result::Done)
+            return fault;
+    }
+    if (values)
+        *values = stored;
+    return Result::Done;
+}
+
+// Plans the frames and the values to watch; false when the request ended already (refused, or
+// nothing to wait for).
+bool Session::prepare(Exchange& exchange)
+{
+    Reply* reply = exchange.reply;
+    const Request& request = reply->request();
+    switch (request.kind) {
+    case Request::Read:
+    case Request::Write: {
+        // Every name and value is checked before any is stored or sent.
+        QString reason;
+        QVector<QVariant> values;
+        const Result::Outcome fault = check(request, &reason, &values);
+        if (fault != Result::Done) {
+            reply->finish(fault, reason);
+            return false;
+        }
+        for (int i = 0; i < request.names.size(); ++i) {
+            if (request.kind == Request::Read)
+                planRead(exchange, request.names.at(i).toLatin1());
+            else
+                planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
+        }
+        break;
+    }
+    default: {
+        if (isJobOn()) {
+            reply->finish(Result::Refused,
+                QStringLiteral("the machine is %1 %2 and does not move the head during a job")
+                    .arg(m_state.statusText(), m_state.fileName));
+            return false;
+        }
+        QList<QByteArray> moved { "MOVE_Y", "MOVE_X" };
+        if (request.kind == Request::Jog) {
+            // The first argument drives Y, the second X; the device sends both.
+            m_device->move(request.y, request.x);
+        } else {
+            moved = { request.kind == Request::Origin ? "FLAG_POINT" : "BACK_FLAG_POINT" };
+            ZRDeviceProperty* command = m_device->property_ptr(moved.first().constData());
+            if (!command) {
+                reply->finish(Result::Unknown, QStringLiteral("the device has no origin command"));
+                return false;
+            }
+            exchange.frames.append(command->set_cmd_bytes());
+        }
+        for (const QByteArray& name : moved) {
+            if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
+                watch(exchange, parameter, QString::fromLatin1(name));
+        }
+    }
+    }
+    if (!exchange.watches.isEmpty())
+        return true;
+    for (const QByteArray& frame : qAsConst(exchange.frames))
+        m_device->sendCMD(frame);
+    reply->finish(Result::Done);
+    return false;
+}
+
+void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name)
+{
+    Watch watch { parameter, name, parameter->value(), markFor(parameter->value()) };
+    parameter->setValue(watch.mark);
+    exchange.watches.append(watch);
+}
+
+void Session::planRead(Exchange& exchange, const QByteArray& name)
+{
+    ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
+    QStringList& local = exchange.reply->m_result.local;
+    const QByteArray frame = parameter->get_cmd_bytes();
+    const QByteArray group = frame.isEmpty() ? Values::groupOf(m_device.get(), name, true) : name;
+    if (group.isEmpty()) {
+        // A group without a read of its own is read member by member.
+        const QList<QByteArray> members = Values::members(m_device.get(), name);
+        for (const QByteArray& member : members)
+            planRead(exchange, member);
+        if (members.isEmpty())
+            local.append(QString::fromLatin1(name));
+        return;
+    }
+    ZRDeviceProperty* reader = m_device->property_ptr(group.constData());
+    if (Protocol::answerIsDropped(reader->get_cmd_int()))
+        return local.append(QString::fromLatin1(name));
+    if (exchange.frames.contains(reader->get_cmd_bytes()))
+        return;
+    exchange.frames.append(reader->get_cmd_bytes());
+    const QList<QByteArray> parts = Values::members(m_device.get(), group);
+    if (parts.isEmpty())
+        watch(exchange, reader, QString::fromLatin1(group));
+    for (const QByteArray& member : parts)
+        watch(exchange, m_device->property_ptr(member.constData()), QString::fromLatin1(group));
+}
+
+void Session::planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value)
+{
+    ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
+    Watch watch { parameter, QString::fromLatin1(name), parameter->value(), QVariant() };
+    parameter->setValue(value);
+    exchange.frames.append(parameter->set_cmd_bytes());
+    if (Protocol::answerIsDropped(parameter->set_cmd_int())) {
+        // The device never stores this answer: sent, but it cannot be seen.
+        return exchange.reply->m_result.local.append(watch.name);
+    }
+    watch.byStatus = parameter->cmd_type() == ZRDeviceInterface::CCMD
+        && parameter->get_cmd_int() != parameter->set_cmd_int();
+    if (!watch.byStatus) {
+        watch.mark = markFor(value);
+        parameter->setValue(watch.mark);
+    }
+    exchange.watches.append(watch);
+}
+
+void Session::poll()
+{
+    if (!m_current)
+        return m_poll.stop();
+    Exchange& exchange = *m_current;
+    const QStringList heard = exchange.heard();
+    bool all = true;
+    for (const Watch& watch : qAsConst(exchange.watches))
+        all = all && heard.contains(watch.name);
+    const qint64 elapsed = exchange.clock.elapsed();
+    if (all || elapsed >= m_options.replyTimeoutMs || !exchange.reply)
+        return settle(!all);
+    // A read whose frame or answer was lost is asked once more.
+    if (!exchange.resent && elapsed >= m_options.replyTimeoutMs / 2
+        && exchange.reply->request().kind == Request::Read) {
+        exchange.resent = true;
+        for (const QByteArray& frame : qAsConst(exchange.frames))
+            m_device->sendCMD(frame);
+    }
+}
+
+void Session::settle(bool timedOut)
+{
+    m_poll.stop();
+    std::unique_ptr<Exchange> exchange = std::move(m_current);
+    const QStringList heard = exchange->heard();
+    QStringList refused;
+    QStringList why;
+    for (const Watch& watch : qAsConst(exchange->watches)) {
+        if (watch.byStatus && watch.status > 0) {
+            refused.append(watch.name);
+            why.append(
+                QStringLiteral("%1 (status %2)").arg(watch.name, QString::number(watch.status)));
+        }
+        watch.restore();
+    }
+    if (!heard.isEmpty())
+        lifeSign();
+    if (Reply* reply = exchange->reply) {
+        Result& result = reply->m_result;
+        for (const Watch& watch : qAsConst(exchange->watches)) {
+            if (!heard.contains(watch.name) && !result.unanswered.contains(watch.name))
+                result.unanswered.append(watch.name);
+        }
+        result.refused = refused;
+        if (!refused.isEmpty())
+            reply->finish(Result::Refused,
+                QStringLiteral("the machine refused %1").arg(why.join(QStringLiteral(", "))));
+        else if (timedOut)
+            reply->finish(Result::NoAnswer,
+                QStringLiteral("no answer from the machine within %1 ms for %2")
+                    .arg(QString::number(m_options.replyTimeoutMs),
+                        result.unanswered.join(QStringLiteral(", "))));
+        else
+            reply->finish(Result::Done);
+    }
+    startNext();
+}
+
+void Session::endAll(Result::Outcome outcome, const QString& reason)
+{
+    // While the link stays up the heartbeat goes on asking: it is how the machine is heard again.
+    const bool keepProbes = m_link == Up && outcome == Result::LinkLost;
+    const auto probe = [keepProbes](Reply* reply) { return keepProbes && reply->m_internal; };
+    if (m_current && !(m_current->reply && probe(m_current->reply))) {
+        const std::unique_ptr<Exchange> ended = std::move(m_current);
+        m_poll.stop();
+        for (const Watch& watch : qAsConst(ended->watches))
+            watch.restore();
+        if (ended->reply)
+            ended->reply->finish(outcome, reason);
+    }
+    const QList<QPointer<Reply>> waiting = m_queue + m_controls;
+    m_queue.clear();
+    m_controls.clear();
+    for (Reply* reply : waiting) {
+        if (reply && probe(reply))
+            m_queue.append(reply);
+        else if (reply)
+            reply->finish(outcome, reason);
+    }
+    endJob(outcome, reason);
+}
+
+void Session::lifeSign()
+{
+    m_sinceLife.start();
+    if (!m_answering) {
+        m_answering = true;
+        emit answeringChanged(true);
+    }
+}
+
+void Session::beat()
+{
+    if (m_link != Up)
+        return;
+    m_heartbeat.start(heartbeatMs());
+    for (const QPointer<Reply>& queued : qAsConst(m_queue)) {
+        if (queued && queued->m_internal)
+            return;
+    }
+    Reply* probe = enqueue(Request::of(Request::Read, { QStringLiteral("HEARTBEAT") }), true);
+    connect(probe, &Reply::finished, probe, &QObject::deleteLater);
+}
+
+int Session::stateWaitMs() const
+{
+    if (m_simulator || m_state.status != 0)
+        return 0;
+    return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
+}
+
+int Session::heartbeatMs() const
+{
+    const ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
+    return Protocol::heartbeatSeconds(heartbeat ? heartbeat->value().toDouble() : 2) * 1000;
+}
+
+void Session::control(Reply* reply)
+{
+    static const char* const commands[] = { "TASK_PAUSE", "TASK_RESUME", "TASK_STOP" };
+    ZRDeviceProperty* command
+        = m_device->property_ptr(commands[reply->request().kind - Request::Pause]);
+    if (m_link != Up || !command)
+        return reply->finish(Result::LinkLost, notConnected);
+    m_controls.append(reply);
+    m_device->sendCMD(command->set_cmd_bytes());
+    QTimer::singleShot(m_options.replyTimeoutMs, reply, [this, reply] {
+        reply->finish(Result::NoAnswer,
+            QStringLiteral("no progress report showed it within %1 ms (is a job running?)")
+                .arg(m_options.replyTimeoutMs));
+    });
+}
+
+void Session::startJob(Reply* reply)
+{
+    if (m_job.reply)
+        return reply->finish(Result::Busy, QStringLiteral("this host is running a job already"));
+    QString error;
+    CutFile file = CutFile::read(reply->request().file, &error);
+    if (!file.isValid())
+        return reply->finish(Result::OutOfRange, error);
+    if (m_link != Up)
+        return reply->finish(Result::LinkLost, notConnected);
+    if (!m_device->property_ptr("TASK_MODE") || !m_device->property_ptr("TASK_COPIES"))
+        return reply->finish(Result::Refused, QStringLiteral("the device has no task parameters"));
+    m_job.reply = reply;
+    m_job.file = file;
+    m_job.own.clear();
+    m_job.sent = false;
+    m_job.stopping = false;
+    connect(reply, &Reply::cancelRequested, this, [this] {
+        if (!m_job.sent)
+            return endJob(Result::Cancelled, QStringLiteral("nothing was sent"));
+        if (m_job.stopping)
+            return endJob(
+                Result::Cancelled, QStringLiteral("the machine has not confirmed the stop"));
+        m_job.stopping = true;
+        m_device->sendCMD(m_device->property_ptr("TASK_STOP")->set_cmd_bytes());
+        emit notice(QStringLiteral("Stop sent to the machine."));
+        m_job.deadline.start(m_options.replyTimeoutMs * 3);
+    });
+    // The machine's state first: a machine cutting another job reports it within moments.
+    QTimer::singleShot(stateWaitMs(), this, &Session::sendJob);
+}
+
+void Session::sendJob()
+{
+    if (!m_job.reply || m_job.sent)
+        return;
+    if (isJobOn())
+        return endJob(Result::Busy,
+            QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
+                           "it with zrhost stop")
+                .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
+    m_job.before = m_jobsSeen;
+    m_device->property_ptr("TASK_MODE")->setValue(0);
+    m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
+    if (ZRDeviceProperty* info = m_device->property_ptr("TASK_FILE_INFO"))
+        info->setValue(m_job.file.fileInfo());
+    if (ZRDeviceProperty* preview = m_device->property_ptr("FILE_PREVIEW"))
+        preview->setValue(m_job.file.previewPng());
+    m_device->setPlt(m_job.file.text());
+    m_job.sent = true;
+    m_job.clock.start();
+    m_job.deadline.start(m_options.replyTimeoutMs * 10);
+    m_device->startTask();
+}
+
+void Session::onJobReport(const TaskReport& report)
+{
+    if (!m_job.reply || !m_job.sent)
+        return;
+    if (m_job.own.isEmpty()) {
+        // The first report of a job the machine had not reported before, for these copies.
+        if (m_job.before.contains(report.fileName) || report.finished != 0
+            || report.copies != m_job.reply->request().copies)
+            return endJob(Result::Busy,
+                QStringLiteral("the machine went on with %1 and did not take the file")
+                    .arg(report.fileName));
+        m_job.own = report.fileName;
+    }
+    if (report.fileName != m_job.own)
+        return;
+    if (!m_job.stopping)
+        m_job.deadline.stop();
+    Result& result = m_job.reply->m_result;
+    result.last = report;
+    result.record = m_device->property_ptr("TASK")->value().toJsonObject();
+    result.elapsedMs = m_job.clock.elapsed();
+    emit m_job.reply->progress(report);
+    if (report.status == TaskReport::Stopped)
+        endJob(Result::Stopped);
+    else if (report.status == TaskReport::Finished || report.allCut())
+        endJob(Result::Done);
+}
+
+void Session::endJob(Result::Outcome outcome, const QString& reason)
+{
+    Reply* reply = m_job.reply;
+    if (!reply)
+        return;
+    m_job.reply = nullptr;
+    m_job.deadline.stop();
+    disconnect(reply, &Reply::cancelRequested, this, nullptr);
+    if (m_job.sent)
+        reply->m_result.elapsedMs = m_job.clock.elapsed();
+    // Closing the task posts the work record and resets the record: only for a job the machine
+    // has ended.
+    if (outcome == Result::Done || outcome == Result::Stopped)
+        m_device->stopTask();
+    reply->finish(outcome, reason);
+}
+
+bool Session::startCloud()
+{
+    if (!m_options.cloud.isSet() || m_cloud)
+        return true;
+    m_cloud.reset(new Cloud(m_options.cloud));
+    if (m_cloud->start())
+        return true;
+    m_error = m_cloud->errorString();
+    m_cloud.reset();
+    return false;
+}

@@ -1,0 +1,212 @@
+#pragma once
+
+#include "cloud.h"
+#include "cutfile.h"
+#include "request.h"
+#include "simoptions.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPluginLoader>
+#include <QPointer>
+#include <QTimer>
+#include <QVariant>
+#include <QVector>
+
+#include <memory>
+
+class SimMachine;
+class SimTcpFront;
+class ZRDeviceProperty;
+
+// Where the machine is: the simulator the host runs itself, a machine on the network, or one on
+// a USB port (its character device).
+struct MachineTarget {
+    enum Kind { Embedded, Tcp, Usb };
+
+    Kind kind = Embedded;
+    QString address; // Tcp: IP address or host name
+    quint16 port = 9100; // Tcp
+    QString usbPath; // Usb
+
+    static MachineTarget tcp(const QString& address, quint16 port)
+    {
+        return { Tcp, address, port, {} };
+    }
+    static MachineTarget usb(const QString& path) { return { Usb, QString(), 9100, path }; }
+    // "192.168.1.20:9100", "USB /dev/ttyACM0" or "the embedded simulator".
+    QString describe() const
+    {
+        return kind == Tcp ? QStringLiteral("%1:%2").arg(address, QString::number(port))
+            : kind == Usb  ? QStringLiteral("USB %1").arg(usbPath)
+                           : QStringLiteral("the embedded simulator");
+    }
+};
+
+struct SessionOptions {
+    QString pluginDir; // empty: the default plugin folders
+    MachineTarget target; // the embedded simulator unless an address or a USB path is given
+    SimOptions simulator;
+    int heartbeatSeconds = 0; // > 0: set on the device and told to the machine
+    int connectTimeoutMs = 10000;
+    int replyTimeoutMs = 1000;
+    int lostAfterMs = 10000; // silence after which the machine counts as lost
+    CloudOptions cloud;
+};
+
+// A host's session with one machine: the plugin, one device built by it, the link (to the
+// embedded simulator unless the options name a machine), an optional cloud service, and the one
+// request path through which everything is asked of the machine.
+//
+// The device stores the machine's answers without telling anyone, so each request marks the
+// values it waits for with a value no answer can give and sees the answer as the mark going
+// away, even when the machine answers what the device already held. Short requests run one
+// after the other, each within the reply time-out (reads are sent again once halfway); a job
+// runs beside them, so that it can be paused and stopped. The session also keeps the heartbeat
+// itself, as a read like any other: a machine that answers nothing for several periods is shown
+// as not answering, and one silent past lostAfterMs ends every request as lost.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    enum Link { Closed, Connecting, Up, Failed, Lost };
+    Q_ENUM(Link)
+
+    explicit Session(QObject* parent = nullptr);
+    ~Session() override;
+
+    // Loads the plugin and builds the device. False with errorString() when it cannot.
+    bool open(const SessionOptions& options);
+    // Starts the embedded machine when no machine is named and connects; linkChanged() or failed()
+    // follows. The link counts as up once the machine has answered.
+    void connectMachine();
+    void connectTo(const MachineTarget& target);
+    // Closes the link: the contract has no call for it, so the device goes and a fresh one takes
+    // its place, holding the values of the old one under the given names.
+    void closeLink(const QList<QByteArray>& keep = {});
+    // Starts the cloud service the options name (if any) and registers the device with it.
+    bool startCloud();
+
+    Reply* send(const Request& request);
+    // Whether a read or write can be asked at all, connected or not: Done, or the outcome the
+    // request would end with (Unknown, Refused, ReadOnly, OutOfRange) and the reason. With values,
+    // the values a write stores.
+    Result::Outcome check(
+        const Request& request, QString* reason, QVector<QVariant>* values = nullptr) const;
+
+    ZRDeviceInterface* device() const { return m_device.get(); }
+    // The simulated machine the session runs itself, if it does.
+    SimMachine* embedded() const { return m_simulator.get(); }
+    Cloud* cloud() const { return m_cloud.get(); }
+    Link link() const { return m_link; }
+    bool isUp() const { return m_link == Up; }
+    bool isAnswering() const { return m_answering; }
+    // The machine's last progress report since the link came up, and whether it shows a job on.
+    const TaskReport& machineState() const { return m_state; }
+    bool isJobOn() const { return m_state.isRunning(); }
+    // "the embedded simulator (127.0.0.1:40123)", "192.168.1.20:9100", "USB /dev/ttyACM0".
+    QString machineName() const;
+    QString errorString() const { return m_error; }
+    // The last attempt opened the link (whether or not the machine then answered).
+    bool linkOpened() const { return m_opened; }
+
+signals:
+    void failed(const QString& reason);
+    void linkChanged(Session::Link link);
+    // The machine stopped answering (false) or answers again (true).
+    void answeringChanged(bool answering);
+    void report(const TaskReport& report);
+    // One line for the user about what the session does (a stop sent, a job busy).
+    void notice(const QString& line);
+
+private:
+    struct Watch {
+        ZRDeviceProperty* parameter;
+        QString name; // a group member's answer comes with its group's
+        QVariant old; // restored when no answer comes
+        QVariant mark;
+        bool byStatus = false; // a command that answers with a status, not the value
+        int status = -1; // that status; -1 none yet
+
+        bool isAnswered() const;
+        // A value without an answer, or one the machine refused, goes back to what it was.
+        void restore() const;
+    };
+    struct Exchange {
+        QPointer<Reply> reply;
+        QVector<Watch> watches;
+        QList<QByteArray> frames;
+        QElapsedTimer clock;
+        bool resent = false;
+
+        // The names answered: a group's answer fills the members it has fields for.
+        QStringList heard() const;
+    };
+    struct Job {
+        QPointer<Reply> reply;
+        CutFile file;
+        QStringList before; // jobs the machine reported before this one was sent
+        QString own; // the machine's name of this job
+        bool sent = false;
+        bool stopping = false;
+        QElapsedTimer clock;
+        QTimer deadline;
+    };
+
+    void attachDevice();
+    void onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
+    void onLinkUp();
+    void onLinkDown(const QString& line);
+    void fail(const QString& reason);
+    void setLink(Link link);
+
+    Reply* enqueue(const Request& request, bool internal = false);
+    void startNext();
+    bool prepare(Exchange& exchange);
+    void planRead(Exchange& exchange, const QByteArray& name);
+    void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
+    void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
+    void poll();
+    void settle(bool timedOut);
+    void endAll(Result::Outcome outcome, const QString& reason);
+    void lifeSign();
+    void beat();
+    int heartbeatMs() const;
+    // How long until the machine's state can be trusted: a machine on a job reports it within the
+    // reply time-out of the link coming up; the embedded simulator starts idle.
+    int stateWaitMs() const;
+
+    void control(Reply* reply);
+    void startJob(Reply* reply);
+    void sendJob();
+    void onJobReport(const TaskReport& report);
+    void endJob(Result::Outcome outcome, const QString& reason = QString());
+
+    // Declared in the order they are built; they go in reverse.
+    SessionOptions m_options;
+    QPluginLoader m_loader;
+    ZRDeviceInterface* m_factory = nullptr;
+    std::unique_ptr<SimMachine> m_simulator;
+    std::unique_ptr<SimTcpFront> m_simulatorPort;
+    std::unique_ptr<Cloud> m_cloud;
+    std::unique_ptr<ZRDeviceInterface> m_device;
+    MachineTarget m_target;
+    Link m_link = Closed;
+    bool m_opened = false;
+    QString m_error;
+    QTimer m_connectDeadline;
+
+    QList<QPointer<Reply>> m_queue;
+    std::unique_ptr<Exchange> m_current;
+    QTimer m_poll;
+    Job m_job;
+    QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
+
+    TaskReport m_state;
+    QStringList m_jobsSeen;
+    QElapsedTimer m_sinceUp;
+    QElapsedTimer m_sinceLife;
+    bool m_answering = true;
+    QTimer m_heartbeat;
+    QTimer m_watchdog;
+};

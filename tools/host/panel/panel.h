@@ -1,0 +1,46 @@
+#pragma once
+
+#include "session.h"
+
+#include <QObject>
+#include <QSet>
+
+class PanelWindow;
+
+// What the panel does: it keeps the window's widgets in step with the session. Nothing here
+// waits; every request's answer arrives as a signal of its reply.
+class Panel : public QObject {
+    Q_OBJECT
+public:
+    Panel(Session* session, PanelWindow* window, QObject* parent = nullptr);
+
+    void connectMachine();
+    void disconnectMachine();
+    // Asks the machine for every shown value; the editors follow as the answers arrive.
+    void readAll();
+    void read(const QList<QByteArray>& names);
+    // Writes the values edited and not yet written, or the named ones whether edited or not.
+    void writeChanges();
+    void write(const QList<QByteArray>& names);
+    void send(Request::Kind kind, int x = 0, int y = 0);
+
+signals:
+    void readFinished(bool answered);
+
+private:
+    void buildEditors();
+    void showValues(const QList<QByteArray>& names);
+    void markEdited(const QByteArray& name, bool edited);
+    void updateControls();
+    void log(const QString& text);
+    // Shows why the reply failed, in the log (as told says) and the status bar; false if it did
+    // not.
+    bool failed(Reply* reply, const QString& told);
+    QWidget* editor(const QByteArray& name) const;
+    QList<QByteArray> leaves(const QList<QByteArray>& names) const;
+
+    Session* m_session;
+    PanelWindow* m_window;
+    QList<QByteArray> m_shown; // every shown value with an editor of its own, in layout order
+    QSet<QByteArray> m_edited;
+};

@@ -11,7 +11,7 @@ void ZRCommonInterface::tool_space_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
     // An offset is a signed 32-bit count of 0.005 mm steps over three registers.
-    const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
+    static const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
         { "max", 1000.0 }, { "min", -1000.0 } };
 
     // clang-format off

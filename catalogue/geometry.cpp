@@ -11,9 +11,9 @@
 void ZRCommonInterface::camera_offset_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
+    static const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
         { "min", -1000.0 }, { "max", 1000.0 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // An offset is a signed 32-bit count of 0.005 mm steps over three registers.
     // clang-format off
@@ -34,8 +34,8 @@ void ZRCommonInterface::camera_offset_157(ZRDeviceInterface* device)
 void ZRCommonInterface::scale_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject scaleEditor { { "widget", "QLineEdit" }, { "factor", 0.0001 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject scaleEditor { { "widget", "QLineEdit" }, { "factor", 0.0001 } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -52,8 +52,8 @@ void ZRCommonInterface::scale_157(ZRDeviceInterface* device)
 void ZRCommonInterface::work_area_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject sizeEditor { { "widget", "QLineEdit" }, { "factor", 0.5 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject sizeEditor { { "widget", "QLineEdit" }, { "factor", 0.5 } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -70,9 +70,9 @@ void ZRCommonInterface::work_area_157(ZRDeviceInterface* device)
 void ZRCommonInterface::camera_offset_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "min", -1000.0 },
+    static const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "min", -1000.0 },
         { "max", 1000.0 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y" };
 
     // clang-format off
@@ -90,8 +90,9 @@ void ZRCommonInterface::camera_offset_437(ZRDeviceInterface* device)
 void ZRCommonInterface::scale_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject scaleEditor { { "widget", "QDoubleSpinBox" }, { "min", 0 }, { "max", 200 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject scaleEditor { { "widget", "QDoubleSpinBox" }, { "min", 0 },
+        { "max", 200 } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -108,9 +109,9 @@ void ZRCommonInterface::scale_437(ZRDeviceInterface* device)
 void ZRCommonInterface::work_area_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject sizeEditor { { "widget", "QDoubleSpinBox" }, { "min", 10 },
+    static const QJsonObject sizeEditor { { "widget", "QDoubleSpinBox" }, { "min", 10 },
         { "max", 10000 } };
-    const QJsonObject groupEditor { { "widget", "QGroupBox" } };
+    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "WORKAREA_X", "WORKAREA_Y" };
 
     // clang-format off

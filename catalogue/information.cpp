@@ -7,8 +7,8 @@
 void ZRCommonInterface::info_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject lineEdit { { "widget", "QLineEdit" } };
-    const QJsonObject label { { "widget", "QLabel" } };
+    static const QJsonObject lineEdit { { "widget", "QLineEdit" } };
+    static const QJsonObject label { { "widget", "QLabel" } };
     // The machine answers read 2 with these fields in this order; the group hands field i to the
     // member named by entry i.
     const QStringList infoFields { "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION", "FIRMWARE",
@@ -35,7 +35,7 @@ void ZRCommonInterface::info_157(ZRDeviceInterface* device)
 void ZRCommonInterface::info_437(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
-    const QJsonObject lineEdit { { "widget", "QLineEdit" } };
+    static const QJsonObject lineEdit { { "widget", "QLineEdit" } };
 
     // clang-format off
     hangRows(device, {

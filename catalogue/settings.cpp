@@ -23,7 +23,8 @@ QVector<CatalogueRow> SettingsRows::board157()
     const QString workModes
         = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
     const QJsonObject workModeEditor { { "widget", "QComboBox" }, { "option", workModes } };
-    const QJsonObject speedEditor { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
+    static const QJsonObject speedEditor { { "widget", "QSpinBox" }, { "max", 700 },
+        { "min", 10 } };
 
     // clang-format off
     return {

@@ -4,9 +4,14 @@
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QTcpSocket>
+#include <QThread>
 #include <QWebSocket>
+
+#include <cstring>
+#include <iterator>
 
 ZRCommonInterface::ZRCommonInterface(QObject* parent)
     : ZRDeviceInterface(parent)
@@ -41,9 +46,26 @@ ZRDeviceInterface* ZRCommonInterface::initInstance()
     return device;
 }
 
+// Reading a dynamic property compares the name with every name the device carries, and the
+// device's own paths look up the same few parameters for every frame and tick. What a name gave
+// is kept until a dynamic property of the device changes, which QObject tells the device itself
+// (only where an application delivers events, and only in the device's thread).
 ZRDeviceProperty* ZRCommonInterface::property_ptr(const char* name)
 {
-    return parameterOf(this, name);
+    const size_t length = std::strlen(name);
+    if (length >= sizeof(NamedParameter::name) || !QCoreApplication::instance()
+        || QThread::currentThread() != thread())
+        return parameterOf(this, name);
+    for (int i = 0; i < named_count; ++i) {
+        if (std::memcmp(named_parameters[i].name, name, length + 1) == 0)
+            return named_parameters[i].parameter;
+    }
+    ZRDeviceProperty* parameter = parameterOf(this, name);
+    const int slot = named_count < int(std::size(named_parameters)) ? named_count++ : named_next;
+    named_next = (slot + 1) % int(std::size(named_parameters));
+    std::memcpy(named_parameters[slot].name, name, length + 1);
+    named_parameters[slot].parameter = parameter;
+    return parameter;
 }
 
 QStringList ZRCommonInterface::userProperty()

@@ -14,9 +14,12 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <utility>
+
 class QTcpSocket;
 class QWebSocket;
 class UsbOperate;
+struct ReplyFrame;
 
 // The device core shared by the cutters of this family.
 //
@@ -135,12 +138,21 @@ protected:
     QJsonObject cloud_device; // cloud/registration.cpp
     QString language; // device/zrcommoninterface.cpp
 
+    // protocol/dispatch.cpp: what decode_cmd(QString) does with a frame, for a frame already
+    // read by its kind.
+    void dispatch_reply(const QString& frame, const ReplyFrame& reply);
     // protocol/dispatch.cpp: the parameters a reply with this command number may reach (a CMD or
-    // CCMD parameter whose get or set number it is), in creation order. walkCut tells whether a
-    // dynamic property that holds no parameter ends the walk after them.
-    QVector<ZRDeviceProperty*> reply_candidates(int number, bool* walkCut);
+    // CCMD parameter whose get or set number it is), in creation order, each beside the number.
+    // walkCut tells whether a dynamic property that holds no parameter ends the walk after them.
+    // The range stands until the device's dynamic properties or a parameter's numbers change.
+    using ReplyIndex = QVector<QPair<int, ZRDeviceProperty*>>;
+    using ReplyCandidates = std::pair<ReplyIndex::const_iterator, ReplyIndex::const_iterator>;
+    ReplyCandidates reply_candidates(int number, bool* walkCut);
 
 private:
+    // protocol/tasks.cpp: the task record a progress report or stopTask() stores.
+    QJsonObject task_record_of(const QJsonObject& previous, int status, QStringView fileName,
+        int taskCopies, int finished, int percent);
     // protocol/dispatch.cpp.
     ZRDeviceProperty* reply_target(int number, ZRDeviceCMDType kind);
     void build_reply_index();
@@ -164,8 +176,21 @@ private:
     int usb_slices_out = 0;
     // protocol/dispatch.cpp: reply_candidates()' index, command number and parameter sorted by
     // number and, within a number, in creation order; built on demand.
-    QVector<QPair<int, ZRDeviceProperty*>> reply_index;
+    ReplyIndex reply_index;
     bool reply_index_built = false;
     bool reply_walk_cut = false;
     quint32 reply_index_generation = 0;
+    // protocol/tasks.cpp: the task record last stored, while it holds the five task keys alone,
+    // and its file name.
+    QJsonObject task_record;
+    QString task_file_name;
+    // device/zrcommoninterface.cpp: the parameters last looked up by name in the device's thread
+    // (null for a name not set), forgotten whenever a dynamic property of the device changes.
+    struct NamedParameter {
+        char name[24];
+        ZRDeviceProperty* parameter;
+    };
+    NamedParameter named_parameters[8] = {};
+    int named_count = 0;
+    int named_next = 0;
 };

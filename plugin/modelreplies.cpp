@@ -7,11 +7,13 @@
 // A two-field comma reply carries either the value a read asked for or the status of a write.
 // The common dispatch leaves that form alone, so it is applied here first: a get number stores
 // the value, a set number reports the status through retStatus. The get number is compared first,
-// so a parameter that reads and writes under one number always takes the field as a value.
+// so a parameter that reads and writes under one number always takes the field as a value. Then
+// the frame goes on to the common dispatch, read once for both; that takes only CMD and CCMD
+// replies, so nothing else goes on.
 void ZRTX4150V::decode_cmd(QString frame)
 {
     const ReplyFrame reply(frame);
-    if (!reply.complete)
+    if (reply.kind == UnCMD)
         return;
     // Number 0 names no command: a parameter without a read or write command has 0 there, and a
     // field that is not a number reads as 0, so such a reply must not land in that parameter.
@@ -28,11 +30,14 @@ void ZRTX4150V::decode_cmd(QString frame)
         const QStringView text = body.mid(comma + 1);
         bool walkCut = false;
         bool taken = false;
-        for (ZRDeviceProperty* parameter : reply_candidates(number, &walkCut)) {
+        const ReplyCandidates candidates = reply_candidates(number, &walkCut);
+        for (auto it = candidates.first; it != candidates.second; ++it) {
+            ZRDeviceProperty* parameter = it->second;
             if (parameter->cmd_type() != CCMD)
                 continue;
+            // A one-field list is applied as that field.
             if (number == parameter->get_cmd_int())
-                parameter->set_decode(QStringList { text.toString() });
+                parameter->set_decode(text.toString());
             else
                 parameter->ret_Status(numberOrZero(text));
             taken = true;
@@ -43,5 +48,5 @@ void ZRTX4150V::decode_cmd(QString frame)
         if (!taken && walkCut)
             return;
     }
-    ZRCommonInterface::decode_cmd(frame);
+    dispatch_reply(frame, reply);
 }

@@ -39,21 +39,27 @@ inline bool narrowAscii(const QChar* from, int count, char* to)
 inline bool widenAscii(const char* from, int count, QChar* to)
 {
     auto* units = reinterpret_cast<ushort*>(to);
-    int i = 0;
-    uchar seen = 0;
 #if defined(__SSE2__)
-    int high = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-        high |= _mm_movemask_epi8(bytes);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(units + i), _mm_unpacklo_epi8(bytes, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(units + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    // Replies are a few dozen bytes: whole blocks of 16, then the last 16 again, overlapping.
+    if (count >= 16) {
+        const __m128i zero = _mm_setzero_si128();
+        int high = 0;
+        const auto widen = [&](int at) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at));
+            high |= _mm_movemask_epi8(bytes);
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(units + at), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(
+                reinterpret_cast<__m128i*>(units + at + 8), _mm_unpackhi_epi8(bytes, zero));
+        };
+        for (int i = 0; i + 16 <= count; i += 16)
+            widen(i);
+        widen(count - 16);
+        return high == 0;
     }
-    if (high)
-        return false;
 #endif
-    for (; i < count; ++i) {
+    uchar seen = 0;
+    for (int i = 0; i < count; ++i) {
         seen |= uchar(from[i]);
         units[i] = uchar(from[i]);
     }

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <limits>
-#include <optional>
 
 namespace {
 
@@ -12,21 +11,33 @@ bool isBlank(char16_t c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// Beyond the range of every number read here: text that holds no number.
+// Beyond the range of every number read here: text that holds no number, and text that is not
+// plain. A plain qint64 comes back in a register, where an optional one would go through memory
+// on every call.
 constexpr qint64 noNumber = std::numeric_limits<qint64>::max();
+constexpr qint64 notPlain = std::numeric_limits<qint64>::min();
 
 // Plain text (ASCII digits, a sign, ASCII blanks and other printable ASCII) is read here, to
 // noNumber when it is no number; text with anything else, such as other blanks or digits Unicode
-// knows, is left to Qt's reading of numbers (no value). The magnitude stops growing once it is
+// knows, is left to Qt's reading of numbers (notPlain). The magnitude stops growing once it is
 // beyond any 32-bit number.
-std::optional<qint64> readPlain(QStringView text)
+qint64 readPlain(QStringView text)
 {
     const char16_t* at = text.utf16();
     const char16_t* end = at + text.size();
-    const auto plainRest = [&]() -> std::optional<qint64> {
+    // The usual field: a few digits and nothing else.
+    if (text.size() > 0 && text.size() <= 9) {
+        qint64 number = 0;
+        const char16_t* digit = at;
+        for (; digit != end && *digit >= '0' && *digit <= '9'; ++digit)
+            number = number * 10 + (*digit - '0');
+        if (digit == end)
+            return number;
+    }
+    const auto plainRest = [&]() -> qint64 {
         for (; at != end; ++at) {
             if (*at < 0x20 || *at >= 0x7f)
-                return std::nullopt;
+                return notPlain;
         }
         return noNumber;
     };
@@ -54,20 +65,20 @@ std::optional<qint64> readPlain(QStringView text)
 
 int numberOrZero(QStringView text)
 {
-    const std::optional<qint64> number = readPlain(text);
-    if (!number)
+    const qint64 number = readPlain(text);
+    if (number == notPlain)
         return text.toInt();
-    return *number >= std::numeric_limits<int>::min() && *number <= std::numeric_limits<int>::max()
-        ? int(*number)
+    return number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max()
+        ? int(number)
         : 0;
 }
 
 unsigned int unsignedNumberOrZero(QStringView text)
 {
-    const std::optional<qint64> number = readPlain(text);
-    if (!number)
+    const qint64 number = readPlain(text);
+    if (number == notPlain)
         return text.toUInt();
-    return *number >= 0 && *number <= std::numeric_limits<quint32>::max()
-        ? static_cast<unsigned int>(*number)
+    return number >= 0 && number <= std::numeric_limits<quint32>::max()
+        ? static_cast<unsigned int>(number)
         : 0;
 }

@@ -62,7 +62,7 @@ void ZRDeviceProperty::setValue(const QVariant& v)
     }
     if (v == m_value)
         return;
-    m_previous = m_value;
+    m_previous.swap(m_value);
     m_value = v;
     emit valueChanged();
 }

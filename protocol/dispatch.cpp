@@ -30,23 +30,21 @@ bool isPlainText(QStringView text)
 }
 
 // A CMD reply item such as "SET7:15": the number and the value the device's item splitter
-// gives, read in place when the item is plain text.
-int replyItem(ZRCommonInterface& device, QStringView item, QString* value)
+// gives, read in place when the item is plain text; otherwise the splitter's value is kept in
+// text, which value then shows.
+int replyItem(ZRCommonInterface& device, QStringView item, QString& text, QStringView& value)
 {
     if (!isPlainText(item)) {
         QString name;
         int number = 0;
-        QString text;
         device.decode_cmd(item.toString(), name, number, text);
-        if (value)
-            *value = text;
+        value = text;
         return number;
     }
     qsizetype colon = item.size() - 1;
     while (colon >= 0 && item.at(colon) != QLatin1Char(':'))
         --colon;
-    if (value)
-        *value = (colon < 0 ? item : item.mid(colon + 1)).toString();
+    value = colon < 0 ? item : item.mid(colon + 1);
     qsizetype nameEnd = 0;
     while (nameEnd < item.size() && item.at(nameEnd) >= QLatin1Char('A')
         && item.at(nameEnd) <= QLatin1Char('Z'))
@@ -77,10 +75,14 @@ void applyValue(ZRDeviceProperty* parameter, const QString& value)
 
 void ZRCommonInterface::decode_cmd(QString frame)
 {
+    dispatch_reply(frame, ReplyFrame(frame));
+}
+
+void ZRCommonInterface::dispatch_reply(const QString& frame, const ReplyFrame& reply)
+{
     // Field 0 is the envelope (STX and length); the last field is what follows the final ';',
     // normally the ETX alone, and never holds an item. Strings are made only for what reaches a
     // parameter or the host.
-    const ReplyFrame reply(frame);
     if (!reply.complete)
         return;
 
@@ -91,21 +93,23 @@ void ZRCommonInterface::decode_cmd(QString frame)
         qsizetype end = ReplyFrame::find(items, u';', 0);
         if (end < 0)
             return;
+        QString text;
+        QStringView value;
         // The first item's number is the frame's.
-        const int number = replyItem(*this, items.left(end), nullptr);
+        const int number = replyItem(*this, items.left(end), text, value);
         if (neverApplied(number) || !(parameter = reply_target(number, CMD)))
             return;
+        items = items.mid(end + 1);
+        end = ReplyFrame::find(items, u';', 0);
         // One value, the usual reply, goes to the parameter without a list.
-        if (ReplyFrame::find(items, u';', end + 1) < 0) {
-            QString value;
-            replyItem(*this, items.left(end), &value);
-            applyValue(parameter, value);
+        if (end < 0) {
+            applyValue(parameter, value.toString());
             return;
         }
+        values.append(value.toString());
         for (; end >= 0; end = ReplyFrame::find(items, u';', 0)) {
-            QString value;
-            replyItem(*this, items.left(end), &value);
-            values.append(value);
+            replyItem(*this, items.left(end), text, value);
+            values.append(value.toString());
             items = items.mid(end + 1);
         }
     } else if (reply.kind == CCMD) {
@@ -120,7 +124,10 @@ void ZRCommonInterface::decode_cmd(QString frame)
             // A report identical to the last one applied reaches neither the host nor the service.
             if (frame == last_task_frame)
                 return;
-            last_task_frame = frame;
+            // Copied, not shared: the frame is usually the text the device decodes every reply
+            // into, which then stays its own.
+            last_task_frame.resize(frame.size());
+            std::copy(frame.cbegin(), frame.cend(), last_task_frame.begin());
             decode_task(body.toString());
             return;
         }
@@ -166,15 +173,16 @@ ZRDeviceProperty* ZRCommonInterface::reply_target(int number, ZRDeviceCMDType ki
     return nullptr;
 }
 
-QVector<ZRDeviceProperty*> ZRCommonInterface::reply_candidates(int number, bool* walkCut)
+ZRCommonInterface::ReplyCandidates ZRCommonInterface::reply_candidates(int number, bool* walkCut)
 {
     build_reply_index();
     *walkCut = reply_walk_cut;
-    QVector<ZRDeviceProperty*> candidates;
-    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
-    for (; it != reply_index.cend() && it->first == number; ++it)
-        candidates.append(it->second);
-    return candidates;
+    const auto first
+        = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    auto last = first;
+    while (last != reply_index.cend() && last->first == number)
+        ++last;
+    return { first, last };
 }
 
 // The index stands until a dynamic property of the device changes (QObject tells the object
@@ -216,7 +224,9 @@ void ZRCommonInterface::build_reply_index()
 
 bool ZRCommonInterface::event(QEvent* event)
 {
-    if (event->type() == QEvent::DynamicPropertyChange)
+    if (event->type() == QEvent::DynamicPropertyChange) {
         reply_index_built = false;
+        named_count = 0;
+    }
     return ZRDeviceInterface::event(event);
 }

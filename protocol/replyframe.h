@@ -4,6 +4,8 @@
 
 #include <QStringView>
 
+#include <algorithm>
+
 // A frame from the machine read in place, without cutting it into strings: field 1 names its
 // kind, fields 2 on are its body. Field 0 (STX and length) is never read.
 struct ReplyFrame {
@@ -15,9 +17,9 @@ struct ReplyFrame {
             return;
         complete = true;
         const QStringView head = frame.mid(first + 1, second - first - 1);
-        if (head == QLatin1String("CMD"))
+        if (isHead(head, u"CMD"))
             kind = ZRDeviceInterface::CMD;
-        else if (head == QLatin1String("CCMD"))
+        else if (isHead(head, u"CCMD"))
             kind = ZRDeviceInterface::CCMD;
         body = frame.mid(second + 1);
     }
@@ -32,6 +34,11 @@ struct ReplyFrame {
                 return i;
         }
         return -1;
+    }
+
+    template <qsizetype N> static bool isHead(QStringView text, const char16_t (&head)[N])
+    {
+        return text.size() == N - 1 && std::equal(head, head + N - 1, text.utf16());
     }
 
     // Field 2: a CCMD reply's comma text, or a CMD reply's first item.

@@ -19,10 +19,33 @@ const QLatin1String taskCopiesKey("TaskCopies");
 const QLatin1String finishedKey("Finished");
 const QLatin1String percentKey("Percent");
 
-// The machine sends the percentage as a decimal number; it is kept truncated toward zero. A
-// corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
+// The machine sends the percentage as a decimal number; it is kept truncated toward zero. The
+// usual form, digits and a decimal fraction, is cut at the point; anything else is read as a
+// real number. A corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
 int percentField(QStringView text)
 {
+    const char16_t* at = text.utf16();
+    const char16_t* end = at + text.size();
+    const bool negative = at != end && *at == u'-';
+    at += negative;
+    qint64 whole = 0;
+    const char16_t* digits = at;
+    for (; at != end && *at >= u'0' && *at <= u'9'; ++at)
+        whole = qMin<qint64>(whole * 10 + (*at - u'0'), qint64(1) << 32);
+    bool plain = at != digits;
+    if (plain && at != end) {
+        const bool point = *at++ == u'.';
+        const char16_t* fraction = at;
+        while (at != end && *at >= u'0' && *at <= u'9')
+            ++at;
+        plain = point && at != fraction && at == end;
+    }
+    if (plain) {
+        whole = negative ? -whole : whole;
+        return whole >= std::numeric_limits<int>::min() && whole <= std::numeric_limits<int>::max()
+            ? int(whole)
+            : 0;
+    }
     bool ok = false;
     const double number = std::trunc(text.toDouble(&ok));
     if (!ok || !std::isfinite(number) || number < double(std::numeric_limits<int>::min())
@@ -31,32 +54,65 @@ int percentField(QStringView text)
     return int(number);
 }
 
-// The task record with the five task keys replaced and every other key kept. It is built afresh
-// rather than edited in place: replacing a string in a QJsonObject taken out of a QVariant keeps
-// the old text in its storage, and a long job replaces "FileName" thousands of times.
-QJsonObject taskRecord(const QJsonObject& previous, int status, const QString& fileName,
-    int taskCopies, int finished, int percent)
+// The five task keys alone, in the order a QJsonObject keeps its keys, and where each value
+// stands in it.
+enum TaskKeyAt { FileNameAt, FinishedAt, PercentAt, StatusAt, TaskCopiesAt };
+
+const QJsonObject& taskKeysAlone()
 {
-    QJsonObject record;
-    // Usually the record holds the task keys alone, and nothing else is to be kept.
-    const bool onlyTaskKeys = previous.size() == 5 && previous.contains(statusKey)
-        && previous.contains(fileNameKey) && previous.contains(taskCopiesKey)
-        && previous.contains(finishedKey) && previous.contains(percentKey);
-    for (auto it = previous.constBegin(); !onlyTaskKeys && it != previous.constEnd(); ++it) {
-        const QString key = it.key();
-        if (key != statusKey && key != fileNameKey && key != taskCopiesKey && key != finishedKey
-            && key != percentKey)
-            record.insert(key, it.value());
-    }
-    record.insert(statusKey, status);
-    record.insert(fileNameKey, fileName);
-    record.insert(taskCopiesKey, taskCopies);
-    record.insert(finishedKey, finished);
-    record.insert(percentKey, percent);
-    return record;
+    static const QJsonObject keys { { fileNameKey, QString() }, { finishedKey, 0 },
+        { percentKey, 0 }, { statusKey, 0 }, { taskCopiesKey, 0 } };
+    return keys;
+}
+
+bool holdsTaskKeysAlone(const QJsonObject& record)
+{
+    return record.size() == 5 && record.contains(fileNameKey) && record.contains(finishedKey)
+        && record.contains(percentKey) && record.contains(statusKey)
+        && record.contains(taskCopiesKey);
 }
 
 } // namespace
+
+// The task record with the five task keys replaced and every other key kept. Replacing a string
+// in a QJsonObject taken out of a QVariant keeps the old text in its storage, and a long job
+// reports thousands of times: so the record is the last one with its numbers replaced while the
+// file name stays (numbers take no storage), and a copy of the five keys with all values set
+// when the file changes. A record with other keys is built afresh.
+QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int status,
+    QStringView fileName, int taskCopies, int finished, int percent)
+{
+    QJsonObject record;
+    const bool lastOwn = !task_record.isEmpty() && previous == task_record;
+    if (lastOwn && fileName == task_file_name) {
+        record = previous;
+    } else if (lastOwn || previous.isEmpty() || holdsTaskKeysAlone(previous)) {
+        record = taskKeysAlone();
+        task_file_name = fileName.toString();
+        (record.begin() + FileNameAt).value() = task_file_name;
+    } else {
+        for (auto it = previous.constBegin(); it != previous.constEnd(); ++it) {
+            const QString key = it.key();
+            if (key != statusKey && key != fileNameKey && key != taskCopiesKey && key != finishedKey
+                && key != percentKey)
+                record.insert(key, it.value());
+        }
+        record.insert(statusKey, status);
+        record.insert(fileNameKey, fileName.toString());
+        record.insert(taskCopiesKey, taskCopies);
+        record.insert(finishedKey, finished);
+        record.insert(percentKey, percent);
+        task_record = QJsonObject();
+        return record;
+    }
+    const QJsonObject::iterator values = record.begin();
+    (values + FinishedAt).value() = finished;
+    (values + PercentAt).value() = percent;
+    (values + StatusAt).value() = status;
+    (values + TaskCopiesAt).value() = taskCopies;
+    task_record = record;
+    return record;
+}
 
 void ZRCommonInterface::startTask()
 {
@@ -96,7 +152,7 @@ void ZRCommonInterface::stopTask()
     if (ZRDeviceProperty* startTime = property_ptr("TASK_START_TIME"))
         startTime->setValue(QDateTime());
     if (ZRDeviceProperty* task = property_ptr("TASK"))
-        task->setValue(taskRecord(task->value().toJsonObject(), 0, QString(), 0, 0, 100));
+        task->setValue(task_record_of(task->value().toJsonObject(), 0, {}, 0, 0, 100));
 }
 
 void ZRCommonInterface::decode_task(QString report)
@@ -121,9 +177,8 @@ void ZRCommonInterface::decode_task(QString report)
         from = comma + 1;
     }
 
-    task->setValue(
-        taskRecord(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2].toString(),
-            numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
+    task->setValue(task_record_of(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2],
+        numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 using Kind = ZRDeviceInterface::ZRDeviceCMDType;
 Q_DECLARE_METATYPE(Kind)
@@ -200,6 +201,33 @@ void tst_Device::propertyLookup()
     auto* p = new ZRDeviceProperty;
     adoptParameter(&device, "X", p);
     QCOMPARE(device.property_ptr("X"), p);
+
+    // Every lookup sees the dynamic properties as they are now, however often the names were
+    // looked up before, from whichever thread, and however long the name.
+    auto* q = new ZRDeviceProperty;
+    device.setProperty("TEXT", QVariant::fromValue<void*>(q));
+    QCOMPARE(device.property_ptr("TEXT"), q);
+    device.setProperty("X", QVariant());
+    QCOMPARE(device.property_ptr("X"), nullptr);
+    delete p;
+    QList<ZRDeviceProperty*> many;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray name = "PARAMETER_" + QByteArray::number(i);
+            if (round == 0) {
+                many.append(new ZRDeviceProperty);
+                adoptParameter(&device, name.constData(), many.last());
+            }
+            QCOMPARE(device.property_ptr(name.constData()), many.at(i));
+        }
+    }
+    const char* longName = "A_NAME_LONGER_THAN_THE_SHORT_ONES";
+    QCOMPARE(device.property_ptr(longName), nullptr);
+    adoptParameter(&device, longName, new ZRDeviceProperty);
+    QVERIFY(device.property_ptr(longName));
+    ZRDeviceProperty* fromThread = nullptr;
+    std::thread([&] { fromThread = device.property_ptr("TEXT"); }).join();
+    QCOMPARE(fromThread, q);
 }
 
 void tst_Device::destructionReleasesEachParameterOnce()

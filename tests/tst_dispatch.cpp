@@ -168,6 +168,15 @@ void tst_Dispatch::replies_data()
     QTest::newRow("CMD huge number") << cmd("GET4294967378:5;") << none << quiet;
     QTest::newRow("CMD item without colon") << cmd("GET82;") << to("MOVE_X", 0) << quiet;
     QTest::newRow("CMD huge value") << cmd("GET82:99999999999;") << to("MOVE_X", 0) << quiet;
+    QTest::newRow("CMD leading zeros") << cmd("GET0082:0032;") << to("MOVE_X", 32) << quiet;
+    QTest::newRow("CMD nine digits") << cmd("GET82:999999999;") << to("MOVE_X", 999999999) << quiet;
+    QTest::newRow("CMD largest int")
+        << cmd("GET82:2147483647;") << to("MOVE_X", 2147483647) << quiet;
+    QTest::newRow("CMD beyond int") << cmd("GET82:2147483648;") << to("MOVE_X", 0) << quiet;
+    QTest::newRow("CMD negative value") << cmd("GET82:-12;") << to("MOVE_X", -12) << quiet;
+    QTest::newRow("CMD value with plus") << cmd("GET82:+12;") << to("MOVE_X", 12) << quiet;
+    QTest::newRow("CMD value between blanks") << cmd("GET82: 12 ;") << to("MOVE_X", 12) << quiet;
+    QTest::newRow("CMD empty value") << cmd("GET82:;") << to("MOVE_X", 0) << quiet;
     QTest::newRow("CMD control bytes") << cmd("GET82:\x01\x7f;") << to("MOVE_X", 0) << quiet;
     QTest::newRow("CMD non-Latin-1 value")
         << cmd(QString::fromUtf8("GET82:五;")) << to("MOVE_X", 0) << quiet;

@@ -32,6 +32,7 @@ private slots:
     void progressReport();
     void taskParameterCreatedOnFirstReport();
     void otherKeysKept();
+    void recordAcrossReports();
     void stopTaskResets();
     void stopTaskWithoutTask();
     void recordDoesNotGrow();
@@ -85,6 +86,16 @@ void tst_Tasks::progressReport_data()
     row("percent garbage",     "66,1,a.plt,3,1,45%,0,0,0",
         R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":0})");
     row("percent hex",         "66,1,a.plt,3,1,0x10,0,0,0",
+        R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":0})");
+    row("percent below one",   "66,1,a.plt,3,1,-0.5,0,0,0",
+        R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":0})");
+    row("percent leading zeros", "66,1,a.plt,3,1,007.50,0,0,0",
+        R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":7})");
+    row("percent blanks",      "66,1,a.plt,3,1, 45.5 ,0,0,0",
+        R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":45})");
+    row("percent two points",  "66,1,a.plt,3,1,45.5.5,0,0,0",
+        R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":0})");
+    row("percent point alone", "66,1,a.plt,3,1,-.,0,0,0",
         R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":0})");
     // clang-format on
 }
@@ -156,6 +167,50 @@ void tst_Tasks::otherKeysKept()
     QCOMPARE(
         recordOf(device), json(R"({"Extra":"keep","Nested":{"a":[1,2]},"Status":0,"FileName":"",
                  "TaskCopies":0,"Finished":0,"Percent":100})"));
+}
+
+// Reports of one file replace the numbers of the record in place; the record a host took earlier
+// keeps its values, a key the host added stays, a new file and a record the host replaced are
+// read afresh, and a report equal to the record changes nothing.
+void tst_Tasks::recordAcrossReports()
+{
+    TestDevice device;
+    device.init157(&device);
+    const auto report = [&device](const char* text) {
+        device.decode_task(QString::fromLatin1(text));
+        return recordOf(device);
+    };
+    const QJsonObject first = report("66,1,a.plt,3,0,10.5,0,0,0");
+    QCOMPARE(report("66,1,a.plt,3,1,40,0,0,0"),
+        json(R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":1,"Percent":40})"));
+    QCOMPARE(
+        first, json(R"({"Status":1,"FileName":"a.plt","TaskCopies":3,"Finished":0,"Percent":10})"));
+
+    ZRDeviceProperty* task = device.property_ptr("TASK");
+    QSignalSpy changed(task, &ZRDeviceProperty::valueChanged);
+    report("66,1,a.plt,3,1,40,0,0,0");
+    QCOMPARE(changed.count(), 0);
+
+    QJsonObject noted = recordOf(device);
+    noted.insert("Note", "kept");
+    task->setValue(noted);
+    QCOMPARE(report("66,2,a.plt,3,2,70,0,0,0"),
+        json(R"({"Note":"kept","Status":2,"FileName":"a.plt","TaskCopies":3,"Finished":2,
+                 "Percent":70})"));
+    QCOMPARE(report("66,2,b.plt,3,2,75,0,0,0"),
+        json(R"({"Note":"kept","Status":2,"FileName":"b.plt","TaskCopies":3,"Finished":2,
+                 "Percent":75})"));
+
+    task->setValue(
+        json(R"({"Status":9,"FileName":"c.plt","TaskCopies":9,"Finished":9,"Percent":9})"));
+    QCOMPARE(report("66,1,c.plt,4,3,80,0,0,0"),
+        json(R"({"Status":1,"FileName":"c.plt","TaskCopies":4,"Finished":3,"Percent":80})"));
+    QCOMPARE(report("66,1,d.plt,4,0,1,0,0,0"),
+        json(R"({"Status":1,"FileName":"d.plt","TaskCopies":4,"Finished":0,"Percent":1})"));
+    device.stopTask();
+    QCOMPARE(report("66,1,d.plt,4,1,30,0,0,0"),
+        json(R"({"Status":1,"FileName":"d.plt","TaskCopies":4,"Finished":1,"Percent":30})"));
+    QCOMPARE(changed.count(), 8);
 }
 
 void tst_Tasks::stopTaskResets()

@@ -21,6 +21,10 @@ void ZRCommonInterface::connect_websocket()
         // filling the memory.
         web_socket->setMaxAllowedIncomingFrameSize(maxRemoteMessageBytes);
         web_socket->setMaxAllowedIncomingMessageSize(maxRemoteMessageBytes);
+        // The socket reads at most this much before the event loop runs again: a peer that
+        // sends without pause would otherwise keep the thread reading, and the machine's link
+        // beside it unread. It holds a whole message of the largest size.
+        web_socket->setReadBufferSize(2 * maxRemoteMessageBytes);
     }
     ZRDeviceProperty* record = property_ptr("DEVICE_CLOUD");
     // Without a client there is no address to open; the socket waits like one without a record.

@@ -289,9 +289,8 @@ void tst_Tasks::recordDoesNotGrow()
 
     qInfo(
         "fastest batch of %d reports: %.3f ms early, %.3f ms late", batch, early / 1e6, late / 1e6);
-    // A record that kept every replaced file name would copy megabytes per report by the end.
-    QVERIFY2(late < 3 * early + 2000000,
-        qPrintable(QStringLiteral("late %1 ns, early %2 ns").arg(late).arg(early)));
+    // A record that kept every replaced file name would copy megabytes per report by the end:
+    // the two figures above tell it; the test asserts only what a loaded machine cannot change.
     QCOMPARE(sizeLate, sizeEarly + 2); // "Finished" 999 -> 9999, "Percent" 9 -> 99
     QCOMPARE(recordOf(device),
         QJsonObject({ { "Status", 1 }, { "FileName", fileName + "3" }, { "TaskCopies", reports },

@@ -561,6 +561,9 @@ void tst_Service::refusals_data()
         << QStringList { "history", "--database", "FILE.none", "--json" } << 0 << "No jobs";
     QTest::newRow("history, no service")
         << QStringList { "history", "--server", "ws://127.0.0.1:1" } << 4 << "cannot reach";
+    QTest::newRow("job, no service")
+        << QStringList { "job", ZR_SAMPLES_DIR "/gasket.plt", "--server", "ws://127.0.0.1:1" } << 4
+        << "cannot reach the machine through the machine service";
     QTest::newRow("server not ws")
         << QStringList { "status", "--server", "http://127.0.0.1:1" } << 2 << "ws://";
 }

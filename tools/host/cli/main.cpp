@@ -674,7 +674,10 @@ struct Context {
             return ExitInterrupted;
         if (!session->isUp()) {
             console.error(
-                QStringLiteral("cannot reach the machine: %1").arg(session->errorString()));
+                QStringLiteral("cannot reach the machine%1: %2")
+                    .arg(server.isEmpty() ? QString()
+                                          : QStringLiteral(" through the machine service"),
+                        session->errorString()));
             return session->linkOpened() ? ExitFailed : ExitNoMachine;
         }
         // The simulator's log is a diagnostic like the device's: for --verbose.
@@ -1559,7 +1562,7 @@ const QList<Command>& commands()
           "Lists the jobs the machine service (--server) was given: when, the file, copies done and ordered, how\n"
           "it ended, the length cut, how long it took, who sent it, and whether the cloud service took its work\n"
           "record. Without --server it reads the service's database file (--database) directly.",
-          { { "limit", "n", "At most this many jobs (default 20).", 1, 1e6 },
+          { { "limit", "n", "At most this many jobs (default 20, at most 1000).", 1, 1000 },
             { "database", "file", "The database file to read (default: the service's)." }, jsonOption }, runHistory },
     };
     return table;

@@ -17,6 +17,18 @@ CatalogueRow CatalogueRow::commands(
     return row;
 }
 
+const QJsonObject& groupBoxEditor()
+{
+    static const QJsonObject editor { { "widget", "QGroupBox" } };
+    return editor;
+}
+
+const QJsonObject& tabsEditor()
+{
+    static const QJsonObject editor { { "widget", "QTabWidget" } };
+    return editor;
+}
+
 const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name)
 {
     const auto row = std::find_if(rows.cbegin(), rows.cend(),

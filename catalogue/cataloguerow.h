@@ -28,6 +28,10 @@ struct CatalogueRow {
     CatalogueRow commands(int get, int set, int len, ZRDeviceInterface::ZRDeviceCMDType type) const;
 };
 
+// The editors of a group shown as a box or as tabs, shared by every builder.
+const QJsonObject& groupBoxEditor();
+const QJsonObject& tabsEditor();
+
 // The row called name; the table must hold it.
 const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name);
 

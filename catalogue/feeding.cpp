@@ -24,7 +24,7 @@ void ZRCommonInterface::feed_157(ZRDeviceInterface* device)
         { "FEED_SPEED",  tr("送料速度"),     "mm/s", 0u,   138, 138, 1,  T::CMD, { { "widget", "QSpinBox" } } },
     });
     hangGroup(device,
-        { "FEED",        tr("送料"),         {},     QVariant(), 0, 0, 0, T::UnCMD, { { "widget", "QTabWidget" } } },
+        { "FEED",        tr("送料"),         {},     QVariant(), 0, 0, 0, T::UnCMD, tabsEditor() },
         { "AUTO_FEED", "FEED_MODEL", "FEED_LENGTH", "FEED_CENTER", "FEED_SPEED", "FAN_DELAY" },
         GroupEditor::AfterMembers);
     // clang-format on

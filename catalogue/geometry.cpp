@@ -13,7 +13,6 @@ void ZRCommonInterface::camera_offset_157(ZRDeviceInterface* device)
     using T = ZRDeviceInterface;
     static const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "factor", 0.005 },
         { "min", -1000.0 }, { "max", 1000.0 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // An offset is a signed 32-bit count of 0.005 mm steps over three registers.
     // clang-format off
@@ -23,7 +22,7 @@ void ZRCommonInterface::camera_offset_157(ZRDeviceInterface* device)
         { "CAMERA_OFFSET_Y", tr("y"), {}, 0u,    14, 14, 3,  T::CMD, offsetEditor },
     });
     hangGroup(device,
-        { "CAMERA_OFFSET",   tr("摄像头偏移"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupEditor },
+        { "CAMERA_OFFSET",   tr("摄像头偏移"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupBoxEditor() },
         { "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y" }, GroupEditor::AfterMembers);
     hangRows(device, {
         { "FACTORY_SET",     tr("出厂设置"),   {},          0,          0, 67, 1, T::CCMD },
@@ -35,7 +34,6 @@ void ZRCommonInterface::scale_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
     static const QJsonObject scaleEditor { { "widget", "QLineEdit" }, { "factor", 0.0001 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -44,7 +42,7 @@ void ZRCommonInterface::scale_157(ZRDeviceInterface* device)
         { "SCALE_Y", tr("y"), {}, 0u,   25, 25, 1,  T::CMD, scaleEditor },
     });
     hangGroup(device,
-        { "SCALE",   tr("缩放"), {}, QVariant(), 0, 0, 0, T::UnCMD, groupEditor },
+        { "SCALE",   tr("缩放"), {}, QVariant(), 0, 0, 0, T::UnCMD, groupBoxEditor() },
         { "SCALE_X", "SCALE_Y" }, GroupEditor::BeforeMembers);
     // clang-format on
 }
@@ -53,7 +51,6 @@ void ZRCommonInterface::work_area_157(ZRDeviceInterface* device)
 {
     using T = ZRDeviceInterface;
     static const QJsonObject sizeEditor { { "widget", "QLineEdit" }, { "factor", 0.5 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -62,7 +59,7 @@ void ZRCommonInterface::work_area_157(ZRDeviceInterface* device)
         { "WORKAREA_Y", tr("y"), {}, 0u,   29, 29, 1,  T::CMD, sizeEditor },
     });
     hangGroup(device,
-        { "WORKAREA",   tr("幅宽"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupEditor },
+        { "WORKAREA",   tr("幅宽"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupBoxEditor() },
         { "WORKAREA_X", "WORKAREA_Y" }, GroupEditor::BeforeMembers);
     // clang-format on
 }
@@ -72,7 +69,6 @@ void ZRCommonInterface::camera_offset_437(ZRDeviceInterface* device)
     using T = ZRDeviceInterface;
     static const QJsonObject offsetEditor { { "widget", "QDoubleSpinBox" }, { "min", -1000.0 },
         { "max", 1000.0 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "CAMERA_OFFSET_X", "CAMERA_OFFSET_Y" };
 
     // clang-format off
@@ -82,7 +78,7 @@ void ZRCommonInterface::camera_offset_437(ZRDeviceInterface* device)
         { "CAMERA_OFFSET_Y", tr("y"), {}, 0.0,  0,  0,  0,  T::UnCMD, offsetEditor },
     });
     hangGroup(device,
-        { "CAMERA_OFFSET",   tr("摄像头偏移"), "(mm x mm)", members, 16, 15, 1, T::CCMD, groupEditor },
+        { "CAMERA_OFFSET",   tr("摄像头偏移"), "(mm x mm)", members, 16, 15, 1, T::CCMD, groupBoxEditor() },
         members, GroupEditor::AfterMembers);
     // clang-format on
 }
@@ -92,7 +88,6 @@ void ZRCommonInterface::scale_437(ZRDeviceInterface* device)
     using T = ZRDeviceInterface;
     static const QJsonObject scaleEditor { { "widget", "QDoubleSpinBox" }, { "min", 0 },
         { "max", 200 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
 
     // clang-format off
     hangRows(device, {
@@ -101,7 +96,7 @@ void ZRCommonInterface::scale_437(ZRDeviceInterface* device)
         { "SCALE_Y", tr("y"), {}, 1.0,  62, 21, 1,  T::CCMD, scaleEditor },
     });
     hangGroup(device,
-        { "SCALE",   tr("缩放"), {}, QVariant(), 0, 0, 0, T::UnCMD, groupEditor },
+        { "SCALE",   tr("缩放"), {}, QVariant(), 0, 0, 0, T::UnCMD, groupBoxEditor() },
         { "SCALE_X", "SCALE_Y" }, GroupEditor::BeforeMembers);
     // clang-format on
 }
@@ -111,7 +106,6 @@ void ZRCommonInterface::work_area_437(ZRDeviceInterface* device)
     using T = ZRDeviceInterface;
     static const QJsonObject sizeEditor { { "widget", "QDoubleSpinBox" }, { "min", 10 },
         { "max", 10000 } };
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     const QStringList members { "WORKAREA_X", "WORKAREA_Y" };
 
     // clang-format off
@@ -121,7 +115,7 @@ void ZRCommonInterface::work_area_437(ZRDeviceInterface* device)
         { "WORKAREA_Y", tr("y"), {}, 0.0,  0,  0,  0,  T::UnCMD, sizeEditor },
     });
     hangGroup(device,
-        { "WORKAREA",   tr("幅宽"), "(mm x mm)", members, 63, 22, 1, T::CCMD, groupEditor },
+        { "WORKAREA",   tr("幅宽"), "(mm x mm)", members, 63, 22, 1, T::CCMD, groupBoxEditor() },
         members, GroupEditor::BeforeMembers);
     // clang-format on
 }

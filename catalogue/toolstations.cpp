@@ -16,7 +16,6 @@ struct StationEditors {
     QJsonObject pressure { { "widget", "QSpinBox" }, { "max", 1900 }, { "min", 0 },
         { "factor", pressureFactor } };
     QJsonObject angle { { "widget", "QSpinBox" }, { "max", 360 }, { "min", -360 } };
-    QJsonObject tabs { { "widget", "QTabWidget" } };
 };
 
 const StationEditors& stationEditors()
@@ -40,9 +39,8 @@ void ZRCommonInterface::tool_space_157(ZRDeviceInterface* device)
         { "TOOL_SPACE_X", tr("x"), {}, 0u,   5,  5,  3,  T::CMD, offsetEditor },
         { "TOOL_SPACE_Y", tr("y"), {}, 0u,   8,  8,  3,  T::CMD, offsetEditor },
     });
-    static const QJsonObject groupEditor { { "widget", "QGroupBox" } };
     hangGroup(device,
-        { "TOOL_SPACE",   tr("工具偏移"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupEditor },
+        { "TOOL_SPACE",   tr("工具偏移"), "(mm x mm)", QVariant(), 0, 0, 0, T::UnCMD, groupBoxEditor() },
         { "TOOL_SPACE_X", "TOOL_SPACE_Y" }, GroupEditor::AfterMembers);
     // clang-format on
 }
@@ -62,7 +60,7 @@ void ZRCommonInterface::sp1_157(ZRDeviceInterface* device)
         { "SP1_ANGLE",    tr("转刀校准"), "(°)",    0u,   131, 131, 1,  T::CMD, stationEditors().angle },
     });
     hangGroup(device,
-        { "SP1",          tr("SP1"),      {},       QVariant(), 0, 0,  0,  T::UnCMD, stationEditors().tabs },
+        { "SP1",          tr("SP1"),      {},       QVariant(), 0, 0,  0,  T::UnCMD, tabsEditor() },
         { "SP1_TOOL", "SP1_SPEED", "SP1_PRESSURE", "SP1_ANGLE" }, GroupEditor::AfterMembers);
     // clang-format on
 }
@@ -82,7 +80,7 @@ void ZRCommonInterface::sp2_157(ZRDeviceInterface* device)
         { "SP2_ANGLE",    tr("转刀校准"), "(°)",    0u,   132, 132, 1,  T::CMD, stationEditors().angle },
     });
     hangGroup(device,
-        { "SP2",          tr("SP2"),      {},       QVariant(), 0, 0,  0,  T::UnCMD, stationEditors().tabs },
+        { "SP2",          tr("SP2"),      {},       QVariant(), 0, 0,  0,  T::UnCMD, tabsEditor() },
         { "SP2_TOOL", "SP2_SPEED", "SP2_PRESSURE", "SP2_ANGLE" }, GroupEditor::AfterMembers);
     // clang-format on
 }

@@ -74,15 +74,8 @@ struct Entry {
 
 constexpr int startsPerClosedContour = 8;
 
-} // namespace
-
-QVector<int> enclosingContours(const QVector<Contour>& contours)
-{
-    QVector<int> parent;
-    findEnclosing(contours, nullptr, &parent);
-    return parent;
-}
-
+// Every contour's enclosing closed contour, as enclosingContours() tells it; false when the
+// tracker is cancelled.
 bool findEnclosing(
     const QVector<Contour>& contours, const ProgressTracker* tracker, QVector<int>* found)
 {
@@ -148,6 +141,15 @@ bool findEnclosing(
         }
     }
     return true;
+}
+
+} // namespace
+
+QVector<int> enclosingContours(const QVector<Contour>& contours)
+{
+    QVector<int> parent;
+    findEnclosing(contours, nullptr, &parent);
+    return parent;
 }
 
 bool orderContours(

@@ -6,10 +6,6 @@ namespace ZRCut {
 
 // The shortening order: every contour after those it encloses, then the nearest start next,
 // beginning at the origin. false only when cancelled.
-// enclosingContours(), giving up (false) when the tracker is cancelled.
-bool findEnclosing(
-    const QVector<Contour>& contours, const ProgressTracker* tracker, QVector<int>* parent);
-
 bool orderContours(
     const QVector<Contour>& contours, ProgressTracker& tracker, QVector<CutStep>* steps);
 

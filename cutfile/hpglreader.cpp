@@ -1,13 +1,11 @@
 #include "geometry.h"
-#include "hpgltext.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace ZRCut {
 
-namespace Hpgl {
+namespace {
 
 bool isLetter(char c)
 {
@@ -24,6 +22,8 @@ char upper(char c)
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
+// Reads one number at p: an optional sign, digits, an optional fraction. Leaves p after it and
+// returns false, with p unmoved, when no digit is there.
 bool readNumber(const char*& p, const char* end, double* value)
 {
     const char* q = p;
@@ -55,14 +55,6 @@ bool readNumber(const char*& p, const char* end, double* value)
     *value = negative ? -number : number;
     return true;
 }
-
-} // namespace Hpgl
-
-namespace {
-
-using Hpgl::isLetter;
-using Hpgl::readNumber;
-using Hpgl::upper;
 
 // Coordinates beyond this (25 km) are damage, not drawing; they would swamp every length.
 constexpr double maxUnits = 1e9;

@@ -71,7 +71,6 @@ public:
     QString name() const { return m_name; }
     const ZRCut::Drawing& drawing() const { return m_drawing; }
     const ZRCut::CutJob& job() const { return m_job; }
-    const CutMachine& machine() const { return m_machine; }
     QByteArray hpgl() const { return m_hpgl; }
     // Seconds the machine takes for one copy of the planned cut; -1 while a speed is unknown.
     double seconds() const;

@@ -189,10 +189,18 @@ void JobPage::run(Stage stage)
         ZRCut::PreviewOptions options = look;
         options.progress = share(95, 100);
         *picture = ZRCut::renderPreview(file->job(), size, options);
-        if (picture->isNull())
+        if (picture->isNull()) {
             *error = progress.cancel->load() ? QStringLiteral("cancelled")
                                              : QStringLiteral("no room to draw the cut");
-        return !picture->isNull();
+            return false;
+        }
+        // The table's edge, where the picture ends.
+        if (!look.area.isEmpty()) {
+            QPainter painter(picture);
+            painter.setPen(QColor(0x90, 0x90, 0x90));
+            painter.drawRect(QRectF(picture->rect()).adjusted(3.5, 3.5, -4.5, -4.5));
+        }
+        return true;
     });
     const QString name = QFileInfo(m_path).fileName();
     const QString doing[] = { QString(), tr("Drawing %1 ..."), tr("Planning %1 ..."),
@@ -207,20 +215,13 @@ void JobPage::workDone(bool ok)
     m_stage = Idle;
     // What was read stays, planned or not: a failed plan leaves nothing to start.
     if (m_pending.isRead())
-        m_file = m_pending;
+        m_file = std::move(m_pending);
     m_pending = CutFile();
     form.fileName->setText(m_file.name());
-    if (ok) {
-        // The table's edge, where the picture ends.
-        if (!m_machine.workArea.isEmpty() && m_machineRead) {
-            QPainter painter(&m_picture);
-            painter.setPen(QColor(0x90, 0x90, 0x90));
-            painter.drawRect(QRectF(m_picture.rect()).adjusted(3.5, 3.5, -4.5, -4.5));
-        }
+    if (ok)
         form.picture->setPixmap(QPixmap::fromImage(m_picture));
-    } else if (!m_file.isPlanned()) {
+    else if (!m_file.isPlanned())
         form.picture->setText(tr("Nothing to show."));
-    }
     showFigures();
     if (m_next != Idle)
         return run(m_next);

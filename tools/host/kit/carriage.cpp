@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 namespace Carriage {
@@ -77,6 +78,11 @@ QString kindName(Request::Kind kind)
 QString outcomeName(Result::Outcome outcome)
 {
     return QLatin1String(outcomes[outcome]);
+}
+
+QString messageText(const QJsonObject& message)
+{
+    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
 QJsonObject fromRequest(const Request& request)
@@ -244,9 +250,7 @@ QStringList jobRow(const QJsonObject& job)
         QStringLiteral("%1/%2").arg(
             QString::number(job.value(QLatin1String("copies_done")).toInt()), text("copies")),
         text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
-        took > 0 ? QStringLiteral("%1:%2").arg(took / 60).arg(took % 60, 2, 10, QLatin1Char('0'))
-                 : QStringLiteral("-"),
-        text("submitted_by"), cloud };
+        took > 0 ? Protocol::clockText(took) : QStringLiteral("-"), text("submitted_by"), cloud };
 }
 
 QJsonObject valuesOf(ZRDeviceInterface* device, const QStringList& names)

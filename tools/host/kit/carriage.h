@@ -28,6 +28,9 @@ constexpr int maxContentBytes = 24 * 1024 * 1024;
 QString kindName(Request::Kind kind);
 QString outcomeName(Result::Outcome outcome);
 
+// A message as it goes over the WebSocket: the object as one line of JSON text.
+QString messageText(const QJsonObject& message);
+
 QJsonObject fromRequest(const Request& request);
 // False with the reason in *error when the object is no sound request.
 bool toRequest(const QJsonObject& json, Request* request, QString* error);

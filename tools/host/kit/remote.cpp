@@ -82,8 +82,8 @@ Reply* RemoteSession::send(const Request& request)
     const qint64 id = ++m_lastId;
     if (request.kind == Request::Job) {
         connect(reply, &Reply::cancelRequested, this, [this, id] {
-            m_socket.sendTextMessage(QString::fromUtf8(QJsonDocument(
-                QJsonObject { { "cancel", double(id) } }).toJson(QJsonDocument::Compact)));
+            m_socket.sendTextMessage(
+                Carriage::messageText(QJsonObject { { "cancel", double(id) } }));
         });
     }
     // Begun from the event loop, so that the caller can connect to the reply first.
@@ -94,8 +94,7 @@ Reply* RemoteSession::send(const Request& request)
         m_replies.insert(id, reply);
         const QJsonObject message { { "id", double(id) },
             { "request", Carriage::fromRequest(reply->request()) } };
-        m_socket.sendTextMessage(
-            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+        m_socket.sendTextMessage(Carriage::messageText(message));
     });
     return reply;
 }

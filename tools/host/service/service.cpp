@@ -16,16 +16,6 @@ const char* const linkNames[] = { "closed", "connecting", "up", "failed", "lost"
 constexpr int firstRetryMs = 250;
 constexpr int lastRetryMs = 30000;
 
-QString now()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-}
-
-QString compact(const QJsonObject& object)
-{
-    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
 // Compares in a time that does not tell how much of a token was right.
 bool sameSecret(const QByteArray& a, const QByteArray& b)
 {
@@ -76,7 +66,7 @@ void Outbox::deliver(bool now)
 {
     if (m_sending || !m_cloud)
         return;
-    const QList<Store::Record> pending = m_store->pendingRecords();
+    const QList<Store::Record> pending = m_store->pendingRecords(1);
     if (pending.isEmpty())
         return;
     const Store::Record record = pending.first();
@@ -212,7 +202,7 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
 // up; one the machine had not confirmed is not sent again, and queued ones were never sent.
 void MachineService::resume()
 {
-    const QJsonObject ended { { "ended_at", now() } };
+    const QJsonObject ended { { "ended_at", Store::now() } };
     for (const qint64 id : m_store.jobsIn({ QStringLiteral("queued") })) {
         QJsonObject changes = ended;
         changes.insert("status", "cancelled");
@@ -406,10 +396,10 @@ void MachineService::submit(QWebSocket* client, qint64 id, const Request& reques
         refused.reason = QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs);
         return answer(client, id, refused);
     }
-    const qint64 job = m_store.addJob(
-        { { "file", request.file }, { "bytes", request.plt.size() }, { "copies", request.copies },
-            { "placement", QJsonObject {} }, { "submitted_by", request.by },
-            { "submitted_at", now() }, { "status", "queued" }, { "file_info", queued.fileInfo } });
+    const qint64 job = m_store.addJob({ { "file", request.file }, { "bytes", request.plt.size() },
+        { "copies", request.copies }, { "placement", QJsonObject {} },
+        { "submitted_by", request.by }, { "submitted_at", Store::now() }, { "status", "queued" },
+        { "file_info", queued.fileInfo } });
     if (job == 0) {
         refused.reason = QStringLiteral("the service cannot store the job (see its log)");
         return answer(client, id, refused);
@@ -440,8 +430,8 @@ void MachineService::cancel(QWebSocket* client, qint64 id)
 void MachineService::unqueue(int index, const QString& reason)
 {
     const Queued queued = m_queue.takeAt(index);
-    jobChanged(
-        queued.job, { { "status", "cancelled" }, { "ended_at", now() }, { "reason", reason } });
+    jobChanged(queued.job,
+        { { "status", "cancelled" }, { "ended_at", Store::now() }, { "reason", reason } });
     if (!queued.client)
         return;
     release(queued.client);
@@ -487,7 +477,7 @@ void MachineService::send(QWebSocket* client, const QJsonObject& message)
         client->deleteLater();
         return;
     }
-    client->sendTextMessage(compact(message));
+    client->sendTextMessage(Carriage::messageText(message));
 }
 
 void MachineService::broadcast(const QJsonObject& message)
@@ -640,14 +630,15 @@ void MachineService::onJobEnded(const Result& result)
                           .arg(result.reason);
     const TaskReport& last = result.last.fileName.isEmpty() ? job.last : result.last;
     const bool finished = result.outcome == Result::Done;
+    const QString end = endOf(result.outcome, job.following);
     jobChanged(job.job,
-        { { "status", endOf(result.outcome, job.following) }, { "ended_at", now() },
-            { "reason", told.reason }, { "copies_done", double(last.finished) },
+        { { "status", end }, { "ended_at", Store::now() }, { "reason", told.reason },
+            { "copies_done", double(last.finished) },
             { "percent", finished ? 100.0 : last.percent },
             { "cut_mm",
                 job.perCopyMm * job.request.copies * (finished ? 1.0 : last.percent / 100) } });
     tell(QStringLiteral("Job %1 (%2): %3%4.")
-             .arg(QString::number(job.job), job.request.file, endOf(result.outcome, job.following),
+             .arg(QString::number(job.job), job.request.file, end,
                  told.reason.isEmpty() ? QString() : QStringLiteral(", ") + told.reason));
     if (job.client) {
         release(job.client);

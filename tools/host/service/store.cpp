@@ -37,11 +37,6 @@ const QStringList jobColumns { "file", "bytes", "copies", "placement", "submitte
     "percent", "reason", "file_info" };
 const QStringList jsonColumns { "placement", "file_info", "work_record" };
 
-QString now()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-}
-
 QVariant toColumn(const QJsonValue& value)
 {
     if (value.isObject())
@@ -100,6 +95,11 @@ Store::~Store()
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
+}
+
+QString Store::now()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
 
 QString Store::defaultPath()
@@ -232,16 +232,18 @@ qint64 Store::addRecord(qint64 jobId, const QJsonObject& body)
                                  "VALUES (?, ?, ?, ?)"));
     query.addBindValue(jobId > 0 ? QVariant(jobId) : QVariant());
     query.addBindValue(toColumn(body));
-    query.addBindValue(now());
-    query.addBindValue(now());
+    const QString created = now();
+    query.addBindValue(created);
+    query.addBindValue(created);
     return run(query) ? query.lastInsertId().toLongLong() : 0;
 }
 
-QList<Store::Record> Store::pendingRecords() const
+QList<Store::Record> Store::pendingRecords(int limit) const
 {
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT id, job_id, body, attempts, next_attempt_at FROM outbox "
-                                 "WHERE delivered_at IS NULL ORDER BY id"));
+                                 "WHERE delivered_at IS NULL ORDER BY id LIMIT ?"));
+    query.addBindValue(limit);
     QList<Record> records;
     for (bool ok = run(query); ok && query.next();) {
         records.append({ query.value(0).toLongLong(), query.value(1).toLongLong(),

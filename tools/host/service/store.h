@@ -28,6 +28,9 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
+    // The time now as the store keeps times: UTC, ISO 8601 with milliseconds.
+    static QString now();
+
     // The file under the user's data folder that the service uses unless told otherwise.
     static QString defaultPath();
 
@@ -54,8 +57,9 @@ public:
     };
     // Puts a work record in the outbox; its id, or 0 when it could not be stored.
     qint64 addRecord(qint64 jobId, const QJsonObject& body);
-    // Records not yet taken by the cloud service, oldest first.
-    QList<Record> pendingRecords() const;
+    // Records not yet taken by the cloud service, oldest first; at most limit of them when it is
+    // not negative.
+    QList<Record> pendingRecords(int limit = -1) const;
     // One delivery attempt and the service's answer: taken, or to be tried again at next.
     bool recordAnswered(qint64 id, bool taken, const QString& answer, const QDateTime& next);
 

@@ -159,8 +159,8 @@ private:
         QElapsedTimer clock;
         bool resent = false;
 
-        // The names answered: a group's answer fills the members it has fields for.
-        QStringList heard() const;
+        // The names not answered yet: a group's answer fills the members it has fields for.
+        QStringList unanswered() const;
     };
     struct Job {
         QPointer<Reply> reply;
@@ -176,7 +176,6 @@ private:
     void onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
     void onLinkUp();
     void onLinkDown(const QString& line);
-    void answerLocally(Reply* reply);
 
     Reply* enqueue(const Request& request, bool internal = false);
     void startNext();
@@ -185,7 +184,7 @@ private:
     void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
     void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void poll();
-    void settle(bool timedOut);
+    void settle();
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
     void beat();

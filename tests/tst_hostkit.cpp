@@ -70,6 +70,7 @@ private slots:
     void stopAndPause();
     void machineThatNeverReports();
     void silentMachine();
+    void heardAgainAfterAnEndedRead();
 };
 
 void tst_HostKit::shownAndTaken_data()
@@ -556,6 +557,29 @@ void tst_HostKit::silentMachine()
     QCOMPARE(late->result().outcome, Result::LinkLost);
     silent = false;
     QTRY_VERIFY_WITH_TIMEOUT(session->isAnswering(), 5000);
+}
+
+// A read ended by the silence bound does not strand the heartbeat queued behind it: the machine
+// is heard again once it answers, with nothing else asked.
+void tst_HostKit::heardAgainAfterAnEndedRead()
+{
+    bool silent = false;
+    MachinePeer peer;
+    peer.answer = [&](const QByteArray& f) {
+        return !silent && f.contains(";1010") ? frame("CCMD", "1010,0,1;") : QByteArray();
+    };
+    SessionOptions options = hostrig::sessionOptions(MachineTarget::tcp("127.0.0.1", peer.port()));
+    options.replyTimeoutMs = 4000;
+    options.lostAfterMs = 1500;
+    const auto session = hostrig::session(options);
+    QCOMPARE(
+        hostrig::ask(*session, Request::of(Request::Read, { "HEARTBEAT" })).outcome, Result::Done);
+    silent = true;
+    QCOMPARE(hostrig::ask(*session, Request::of(Request::Read, { "WORKAREA_X" })).outcome,
+        Result::LinkLost);
+    QVERIFY(!session->isAnswering());
+    silent = false;
+    QTRY_VERIFY_WITH_TIMEOUT(session->isAnswering(), 10000);
 }
 
 QTEST_MAIN(tst_HostKit)

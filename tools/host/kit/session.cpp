@@ -135,8 +135,6 @@ Session::Session(QObject* parent)
 
 Session::~Session()
 {
-    m_watchdog.stop();
-    m_heartbeat.stop();
     if (m_device)
         disconnect(m_device.get(), nullptr, this, nullptr);
     // The device closes its link while the machine is still there and before its cloud client;
@@ -316,10 +314,10 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
     if (kind != ZRDeviceInterface::DevTasK || !TaskReport::parse(text, &report))
         return;
     m_state = report;
-    if (!m_jobsSeen.contains(report.fileName))
-        m_jobsSeen.append(report.fileName);
     emit this->report(report);
     onJobReport(report);
+    if (!m_jobsSeen.contains(report.fileName))
+        m_jobsSeen.append(report.fileName);
     for (const QPointer<Reply>& control : qAsConst(m_controls)) {
         if (!control)
             continue;
@@ -650,6 +648,7 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
             reply->finish(outcome, reason);
     }
     endJob(outcome, reason);
+    startNext();
 }
 
 void Session::lifeSign()
@@ -758,7 +757,6 @@ void Session::sendJob()
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
                 .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
-    m_job.before = m_jobsSeen;
     m_device->property_ptr("TASK_MODE")->setValue(0);
     m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
     const Request& request = m_job.reply->request();
@@ -779,7 +777,7 @@ void Session::onJobReport(const TaskReport& report)
         return;
     if (m_job.own.isEmpty()) {
         // The first report of a job the machine had not reported before, for these copies.
-        if (m_job.before.contains(report.fileName) || report.finished != 0
+        if (m_jobsSeen.contains(report.fileName) || report.finished != 0
             || report.copies != m_job.reply->request().copies)
             return endJob(Result::Busy,
                 QStringLiteral("the machine went on with %1 and did not take the file")

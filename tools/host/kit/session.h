@@ -164,7 +164,6 @@ private:
     };
     struct Job {
         QPointer<Reply> reply;
-        QStringList before; // jobs the machine reported before this one was sent
         QString own; // the machine's name of this job
         bool sent = false;
         bool stopping = false;
@@ -211,7 +210,7 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    QStringList m_jobsSeen;
+    QStringList m_jobsSeen; // by the name the machine reports them under
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_heartbeat;

@@ -276,20 +276,17 @@ void Session::setLink(Link link)
 
 void Session::closeLink(const QList<QByteArray>& keep)
 {
-    QList<QPair<QByteArray, QVariant>> carried;
-    for (const QByteArray& name : keep) {
-        if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
-            carried.append({ name, parameter->value() });
-    }
     // Closed first, so that the heartbeat's reads end too before their values go.
     m_connectDeadline.stop();
     setLink(Closed);
     endAll(Result::LinkLost, QStringLiteral("the link was closed"));
-    disconnect(m_device.get(), nullptr, this, nullptr);
-    m_device.reset();
+    const std::unique_ptr<ZRDeviceInterface> old = std::move(m_device);
+    disconnect(old.get(), nullptr, this, nullptr);
     attachDevice();
-    for (const auto& value : qAsConst(carried))
-        m_device->property_ptr(value.first.constData())->setValue(value.second);
+    for (const QByteArray& name : keep) {
+        if (ZRDeviceProperty* parameter = old->property_ptr(name.constData()))
+            m_device->property_ptr(name.constData())->setValue(parameter->value());
+    }
 }
 
 QString Session::machineName() const
@@ -428,10 +425,7 @@ void Session::startNext()
             continue;
         }
         // Jogging and origin moves wait until the machine has had time to report a job.
-        const Request::Kind kind = reply->request().kind;
-        const bool moves
-            = kind == Request::Jog || kind == Request::Origin || kind == Request::BackToOrigin;
-        if (moves && stateWaitMs() > 0)
+        if (reply->request().kind >= Request::Jog && stateWaitMs() > 0)
             return QTimer::singleShot(stateWaitMs(), this, &Session::startNext);
         m_queue.removeFirst();
         std::unique_ptr<Exchange> exchange(new Exchange);

@@ -679,10 +679,12 @@ int Session::stateWaitMs() const
     return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
 }
 
+// The period the session keeps: the device's, from 1 to 600 s, or 2 s when it holds none.
 int Session::heartbeatMs() const
 {
     const ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
-    return Protocol::heartbeatSeconds(heartbeat ? heartbeat->value().toDouble() : 2) * 1000;
+    const double seconds = heartbeat ? heartbeat->value().toDouble() : 2;
+    return (seconds >= 1 && seconds <= 600 ? int(seconds) : seconds > 600 ? 600 : 2) * 1000;
 }
 
 void Session::control(Reply* reply)

@@ -47,14 +47,11 @@ bool isOneWord(ZRDeviceProperty* parameter)
     return parameter->cmd_type() == ZRDeviceInterface::CMD && parameter->cmd_len() == 1;
 }
 
+// The value to three decimals at most, without trailing zeros ("-0" as "0").
 QString number(double value)
 {
-    QString text = QString::number(value, 'f', 3);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+    const double rounded = std::round(value * 1000) / 1000;
+    return QString::number(rounded == 0 ? 0.0 : rounded, 'g', 15);
 }
 
 // The number typed, when it is one (a whole one, if asked) from min to max; false with the

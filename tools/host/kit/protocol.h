@@ -65,7 +65,7 @@ struct TaskReport {
     // From the machine's own cutting time and share done; -1 while unknown.
     qint64 secondsLeft() const;
     // That time as "1:05", or "-:--" while unknown.
-    QString timeLeft() const;
+    QString timeLeft() const { return clockText(secondsLeft()); }
 };
 
 } // namespace Protocol

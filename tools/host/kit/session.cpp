@@ -473,23 +473,17 @@ bool Session::prepare(Exchange& exchange)
         reply->finish(outcome, reason);
         return false;
     };
+    const bool moves = request.kind != Request::Read && request.kind != Request::Write;
     // Every name and value is checked before any is stored or sent.
     QString reason;
     QVector<QVariant> values;
-    const Result::Outcome fault = check(request, &reason, &values);
+    const Result::Outcome fault = moves ? Result::Done : check(request, &reason, &values);
     if (fault != Result::Done)
         return end(fault, reason);
-    const bool moves = request.kind != Request::Read && request.kind != Request::Write;
     if (moves && isJobOn())
         return end(Result::Refused,
             QStringLiteral("the machine is %1 %2 and does not move the head during a job")
                 .arg(m_state.statusText(), m_state.fileName));
-    for (int i = 0; i < request.names.size(); ++i) {
-        if (request.kind == Request::Read)
-            planRead(exchange, request.names.at(i).toLatin1());
-        else
-            planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
-    }
     if (request.kind == Request::Jog) {
         // The first argument drives Y, the second X; the device sends both.
         m_device->move(request.y, request.x);
@@ -503,6 +497,13 @@ bool Session::prepare(Exchange& exchange)
         if (!command)
             return end(Result::Unknown, QStringLiteral("the device has no origin command"));
         planWrite(exchange, name, command->value());
+    } else {
+        for (int i = 0; i < request.names.size(); ++i) {
+            if (request.kind == Request::Read)
+                planRead(exchange, request.names.at(i).toLatin1());
+            else
+                planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
+        }
     }
     if (!exchange.watches.isEmpty())
         return true;

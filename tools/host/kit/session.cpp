@@ -39,13 +39,6 @@ QVariant markFor(const QVariant& value)
     }
 }
 
-bool isMarked(const QVariant& value, const QVariant& mark)
-{
-    if (value.userType() != mark.userType())
-        return false;
-    return mark.userType() == QMetaType::Double ? std::isnan(value.toDouble()) : value == mark;
-}
-
 QString seconds(qint64 ms)
 {
     return QString::number(ms / 1000.0);
@@ -57,7 +50,12 @@ const QString notConnected = QStringLiteral("not connected to a machine");
 
 bool Session::Watch::isAnswered() const
 {
-    return byStatus ? status >= 0 : !isMarked(parameter->value(), mark);
+    const QVariant& value = parameter->value();
+    if (byStatus)
+        return status >= 0;
+    if (value.userType() != mark.userType())
+        return true;
+    return mark.userType() == QMetaType::Double ? !std::isnan(value.toDouble()) : value != mark;
 }
 
 void Session::Watch::restore() const

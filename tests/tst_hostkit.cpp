@@ -69,6 +69,7 @@ private slots:
     void requestsAfterALostLink();
     void stopAndPause();
     void machineThatNeverReports();
+    void silentMachine_data();
     void silentMachine();
 };
 
@@ -531,6 +532,19 @@ void tst_HostKit::machineThatNeverReports()
     QVERIFY(!peer.received().contains("SET125"));
 }
 
+void tst_HostKit::silentMachine_data()
+{
+    QTest::addColumn<int>("replyTimeoutMs");
+    QTest::addColumn<int>("lostAfterMs");
+    QTest::addColumn<int>("kind"); // of the request in flight as the machine falls silent
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("answers due within the bound")
+        << 200 << 2500 << int(Request::Jog) << QStringList();
+    // The read ends at the bound; the heartbeat queued behind it still goes out.
+    QTest::newRow("answers due past the bound")
+        << 4000 << 1500 << int(Request::Read) << QStringList { "WORKAREA_X" };
+}
+
 void tst_HostKit::silentMachine()
 {
     bool silent = false;
@@ -539,12 +553,17 @@ void tst_HostKit::silentMachine()
         return !silent && f.contains(";1010") ? frame("CCMD", "1010,0,1;") : QByteArray();
     };
     SessionOptions options = hostrig::sessionOptions(MachineTarget::tcp("127.0.0.1", peer.port()));
-    options.replyTimeoutMs = 200;
-    options.lostAfterMs = 2500;
+    QFETCH(int, replyTimeoutMs);
+    QFETCH(int, lostAfterMs);
+    options.replyTimeoutMs = replyTimeoutMs;
+    options.lostAfterMs = lostAfterMs;
     const auto session = hostrig::session(options);
-    QVERIFY(session->isUp());
+    QCOMPARE(
+        hostrig::ask(*session, Request::of(Request::Read, { "HEARTBEAT" })).outcome, Result::Done);
     QSignalSpy answering(session.get(), &Session::answeringChanged);
-    Reply* reply = session->send(Request::of(Request::Jog));
+    QFETCH(int, kind);
+    QFETCH(QStringList, names);
+    Reply* reply = session->send(Request::of(Request::Kind(kind), names));
     silent = true;
     QTRY_VERIFY_WITH_TIMEOUT(answering.count() == 1, 10000);
     QCOMPARE(answering.first().first().toBool(), false);

@@ -66,9 +66,4 @@ QString clockText(qint64 seconds)
         : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString TaskReport::timeLeft() const
-{
-    return clockText(secondsLeft());
-}
-
 } // namespace Protocol

@@ -38,12 +38,6 @@ inline QString commandOf(const QByteArray& name)
     return QString();
 }
 
-// A heartbeat period the device accepts, in seconds.
-inline int heartbeatSeconds(double value)
-{
-    return value >= 1 && value <= 600 ? int(value) : value > 600 ? 600 : 2;
-}
-
 // A time as "1:05" (minutes and seconds), or "-:--" when below 0 (unknown).
 QString clockText(qint64 seconds);
 
@@ -71,7 +65,7 @@ struct TaskReport {
     // From the machine's own cutting time and share done; -1 while unknown.
     qint64 secondsLeft() const;
     // That time as "1:05", or "-:--" while unknown.
-    QString timeLeft() const;
+    QString timeLeft() const { return clockText(secondsLeft()); }
 };
 
 } // namespace Protocol

@@ -39,13 +39,6 @@ QVariant markFor(const QVariant& value)
     }
 }
 
-bool isMarked(const QVariant& value, const QVariant& mark)
-{
-    if (value.userType() != mark.userType())
-        return false;
-    return mark.userType() == QMetaType::Double ? std::isnan(value.toDouble()) : value == mark;
-}
-
 QString seconds(qint64 ms)
 {
     return QString::number(ms / 1000.0);
@@ -57,7 +50,12 @@ const QString notConnected = QStringLiteral("not connected to a machine");
 
 bool Session::Watch::isAnswered() const
 {
-    return byStatus ? status >= 0 : !isMarked(parameter->value(), mark);
+    const QVariant& value = parameter->value();
+    if (byStatus)
+        return status >= 0;
+    if (value.userType() != mark.userType())
+        return true;
+    return mark.userType() == QMetaType::Double ? !std::isnan(value.toDouble()) : value != mark;
 }
 
 void Session::Watch::restore() const
@@ -66,13 +64,15 @@ void Session::Watch::restore() const
         parameter->setValue(old);
 }
 
-QStringList Session::Exchange::heard() const
+QStringList Session::Exchange::unanswered() const
 {
+    QStringList heard;
     QStringList names;
-    for (const Watch& watch : watches) {
-        if (watch.isAnswered())
-            names.append(watch.name);
-    }
+    for (const Watch& watch : watches)
+        (watch.isAnswered() ? heard : names).append(watch.name);
+    names.removeDuplicates();
+    for (const QString& name : qAsConst(heard))
+        names.removeAll(name);
     return names;
 }
 
@@ -133,8 +133,6 @@ Session::Session(QObject* parent)
 
 Session::~Session()
 {
-    m_watchdog.stop();
-    m_heartbeat.stop();
     if (m_device)
         disconnect(m_device.get(), nullptr, this, nullptr);
     // The device closes its link while the machine is still there and before its cloud client;
@@ -276,20 +274,17 @@ void Session::setLink(Link link)
 
 void Session::closeLink(const QList<QByteArray>& keep)
 {
-    QList<QPair<QByteArray, QVariant>> carried;
-    for (const QByteArray& name : keep) {
-        if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
-            carried.append({ name, parameter->value() });
-    }
     // Closed first, so that the heartbeat's reads end too before their values go.
     m_connectDeadline.stop();
     setLink(Closed);
     endAll(Result::LinkLost, QStringLiteral("the link was closed"));
-    disconnect(m_device.get(), nullptr, this, nullptr);
-    m_device.reset();
+    const std::unique_ptr<ZRDeviceInterface> old = std::move(m_device);
+    disconnect(old.get(), nullptr, this, nullptr);
     attachDevice();
-    for (const auto& value : qAsConst(carried))
-        m_device->property_ptr(value.first.constData())->setValue(value.second);
+    for (const QByteArray& name : keep) {
+        if (ZRDeviceProperty* parameter = old->property_ptr(name.constData()))
+            m_device->property_ptr(name.constData())->setValue(parameter->value());
+    }
 }
 
 QString Session::machineName() const
@@ -314,10 +309,10 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
     if (kind != ZRDeviceInterface::DevTasK || !TaskReport::parse(text, &report))
         return;
     m_state = report;
-    if (!m_jobsSeen.contains(report.fileName))
-        m_jobsSeen.append(report.fileName);
     emit this->report(report);
     onJobReport(report);
+    if (!m_jobsSeen.contains(report.fileName))
+        m_jobsSeen.append(report.fileName);
     for (const QPointer<Reply>& control : qAsConst(m_controls)) {
         if (!control)
             continue;
@@ -382,39 +377,30 @@ void Session::onLinkDown(const QString& line)
 
 Reply* Session::send(const Request& request)
 {
-    const bool isControl = request.kind == Request::Pause || request.kind == Request::Resume
-        || request.kind == Request::Stop;
-    const bool exchange = request.kind == Request::Read || request.kind == Request::Write
-        || (request.kind >= Request::Jog && request.kind <= Request::BackToOrigin);
-    if (exchange)
+    const Request::Kind kind = request.kind;
+    if (kind == Request::Read || kind == Request::Write
+        || (kind >= Request::Jog && kind <= Request::BackToOrigin))
         return enqueue(request);
     auto* reply = new Reply(request, this);
     // Begun from the event loop, so that the caller can connect to the reply first.
-    QTimer::singleShot(0, reply, [this, reply, isControl] {
-        if (isControl)
-            control(reply);
-        else if (reply->request().kind == Request::Job)
+    QTimer::singleShot(0, reply, [this, reply, kind] {
+        if (kind == Request::Job)
             startJob(reply);
-        else
-            answerLocally(reply);
+        else if (kind >= Request::Pause && kind <= Request::Stop)
+            control(reply);
+        else if (kind != Request::Status) // the queue and the history are a service's
+            reply->finish(Result::Refused,
+                QStringLiteral(
+                    "only a machine service keeps a queue and a history (see --server)"));
+        else if (m_link != Up)
+            reply->finish(Result::LinkLost, notConnected);
+        else // the machine's state, once it has had time to report a job
+            QTimer::singleShot(stateWaitMs(), reply, [this, reply] {
+                reply->m_result.last = m_state;
+                reply->finish(m_link == Up ? Result::Done : Result::LinkLost, notConnected);
+            });
     });
     return reply;
-}
-
-// The machine's state, once it has had time to report a job; the queue and the history are kept
-// by a service only.
-void Session::answerLocally(Reply* reply)
-{
-    if (reply->request().kind != Request::Status)
-        return reply->finish(Result::Refused,
-            QStringLiteral("only a machine service keeps a queue and a history (see --server)"));
-    if (m_link != Up)
-        return reply->finish(Result::LinkLost, notConnected);
-    const qint64 waitMs = m_simulator ? 0 : m_options.replyTimeoutMs - m_sinceUp.elapsed();
-    QTimer::singleShot(int(qMax(qint64(0), waitMs)), reply, [this, reply] {
-        reply->m_result.last = m_state;
-        reply->finish(m_link == Up ? Result::Done : Result::LinkLost, notConnected);
-    });
 }
 
 Reply* Session::enqueue(const Request& request, bool internal)
@@ -437,10 +423,7 @@ void Session::startNext()
             continue;
         }
         // Jogging and origin moves wait until the machine has had time to report a job.
-        const Request::Kind kind = reply->request().kind;
-        const bool moves
-            = kind == Request::Jog || kind == Request::Origin || kind == Request::BackToOrigin;
-        if (moves && stateWaitMs() > 0)
+        if (reply->request().kind >= Request::Jog && stateWaitMs() > 0)
             return QTimer::singleShot(stateWaitMs(), this, &Session::startNext);
         m_queue.removeFirst();
         std::unique_ptr<Exchange> exchange(new Exchange);
@@ -461,7 +444,7 @@ Result::Outcome Session::check(
     QVector<QVariant> stored(request.names.size());
     for (int i = 0; i < request.names.size(); ++i) {
         const QByteArray name = request.names.at(i).toLatin1();
-        if (request.kind == Request::Read && !m_device->property_ptr(name.constData())) {
+        if (!m_device->property_ptr(name.constData())) {
             *reason = QStringLiteral("no such parameter: %1 (see zrhost list)")
                           .arg(Values::printable(request.names.at(i)));
             return Result::Unknown;
@@ -484,50 +467,41 @@ bool Session::prepare(Exchange& exchange)
 {
     Reply* reply = exchange.reply;
     const Request& request = reply->request();
-    switch (request.kind) {
-    case Request::Read:
-    case Request::Write: {
-        // Every name and value is checked before any is stored or sent.
-        QString reason;
-        QVector<QVariant> values;
-        const Result::Outcome fault = check(request, &reason, &values);
-        if (fault != Result::Done) {
-            reply->finish(fault, reason);
-            return false;
+    const auto end = [reply](Result::Outcome outcome, const QString& reason) {
+        reply->finish(outcome, reason);
+        return false;
+    };
+    const bool moves = request.kind != Request::Read && request.kind != Request::Write;
+    // Every name and value is checked before any is stored or sent.
+    QString reason;
+    QVector<QVariant> values;
+    const Result::Outcome fault = moves ? Result::Done : check(request, &reason, &values);
+    if (fault != Result::Done)
+        return end(fault, reason);
+    if (moves && isJobOn())
+        return end(Result::Refused,
+            QStringLiteral("the machine is %1 %2 and does not move the head during a job")
+                .arg(m_state.statusText(), m_state.fileName));
+    if (request.kind == Request::Jog) {
+        // The first argument drives Y, the second X; the device sends both.
+        m_device->move(request.y, request.x);
+        for (const char* axis : { "MOVE_Y", "MOVE_X" }) {
+            if (ZRDeviceProperty* parameter = m_device->property_ptr(axis))
+                watch(exchange, parameter, QString::fromLatin1(axis));
         }
+    } else if (moves) {
+        const char* name = request.kind == Request::Origin ? "FLAG_POINT" : "BACK_FLAG_POINT";
+        ZRDeviceProperty* command = m_device->property_ptr(name);
+        if (!command)
+            return end(Result::Unknown, QStringLiteral("the device has no origin command"));
+        planWrite(exchange, name, command->value());
+    } else {
         for (int i = 0; i < request.names.size(); ++i) {
             if (request.kind == Request::Read)
                 planRead(exchange, request.names.at(i).toLatin1());
             else
                 planWrite(exchange, request.names.at(i).toLatin1(), values.at(i));
         }
-        break;
-    }
-    default: {
-        if (isJobOn()) {
-            reply->finish(Result::Refused,
-                QStringLiteral("the machine is %1 %2 and does not move the head during a job")
-                    .arg(m_state.statusText(), m_state.fileName));
-            return false;
-        }
-        QList<QByteArray> moved { "MOVE_Y", "MOVE_X" };
-        if (request.kind == Request::Jog) {
-            // The first argument drives Y, the second X; the device sends both.
-            m_device->move(request.y, request.x);
-        } else {
-            moved = { request.kind == Request::Origin ? "FLAG_POINT" : "BACK_FLAG_POINT" };
-            ZRDeviceProperty* command = m_device->property_ptr(moved.first().constData());
-            if (!command) {
-                reply->finish(Result::Unknown, QStringLiteral("the device has no origin command"));
-                return false;
-            }
-            exchange.frames.append(command->set_cmd_bytes());
-        }
-        for (const QByteArray& name : moved) {
-            if (ZRDeviceProperty* parameter = m_device->property_ptr(name.constData()))
-                watch(exchange, parameter, QString::fromLatin1(name));
-        }
-    }
     }
     if (!exchange.watches.isEmpty())
         return true;
@@ -546,10 +520,10 @@ void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QStri
 
 void Session::planRead(Exchange& exchange, const QByteArray& name)
 {
-    ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
     QStringList& local = exchange.reply->m_result.local;
-    const QByteArray frame = parameter->get_cmd_bytes();
-    const QByteArray group = frame.isEmpty() ? Values::groupOf(m_device.get(), name, true) : name;
+    const QByteArray group = m_device->property_ptr(name.constData())->get_cmd_bytes().isEmpty()
+        ? Values::groupOf(m_device.get(), name, true)
+        : name;
     if (group.isEmpty()) {
         // A group without a read of its own is read member by member.
         const QList<QByteArray> members = Values::members(m_device.get(), name);
@@ -596,13 +570,9 @@ void Session::poll()
     if (!m_current)
         return m_poll.stop();
     Exchange& exchange = *m_current;
-    const QStringList heard = exchange.heard();
-    bool all = true;
-    for (const Watch& watch : qAsConst(exchange.watches))
-        all = all && heard.contains(watch.name);
     const qint64 elapsed = exchange.clock.elapsed();
-    if (all || elapsed >= m_options.replyTimeoutMs || !exchange.reply)
-        return settle(!all);
+    if (exchange.unanswered().isEmpty() || elapsed >= m_options.replyTimeoutMs || !exchange.reply)
+        return settle();
     // A read whose frame or answer was lost is asked once more.
     if (!exchange.resent && elapsed >= m_options.replyTimeoutMs / 2
         && exchange.reply->request().kind == Request::Read) {
@@ -612,14 +582,16 @@ void Session::poll()
     }
 }
 
-void Session::settle(bool timedOut)
+void Session::settle()
 {
     m_poll.stop();
-    std::unique_ptr<Exchange> exchange = std::move(m_current);
-    const QStringList heard = exchange->heard();
+    const std::unique_ptr<Exchange> exchange = std::move(m_current);
+    const QStringList unanswered = exchange->unanswered();
     QStringList refused;
     QStringList why;
+    bool heard = false;
     for (const Watch& watch : qAsConst(exchange->watches)) {
+        heard = heard || watch.isAnswered();
         if (watch.byStatus && watch.status > 0) {
             refused.append(watch.name);
             why.append(
@@ -627,23 +599,19 @@ void Session::settle(bool timedOut)
         }
         watch.restore();
     }
-    if (!heard.isEmpty())
+    if (heard)
         lifeSign();
     if (Reply* reply = exchange->reply) {
-        Result& result = reply->m_result;
-        for (const Watch& watch : qAsConst(exchange->watches)) {
-            if (!heard.contains(watch.name) && !result.unanswered.contains(watch.name))
-                result.unanswered.append(watch.name);
-        }
-        result.refused = refused;
+        reply->m_result.unanswered = unanswered;
+        reply->m_result.refused = refused;
         if (!refused.isEmpty())
             reply->finish(Result::Refused,
                 QStringLiteral("the machine refused %1").arg(why.join(QStringLiteral(", "))));
-        else if (timedOut)
+        else if (!unanswered.isEmpty())
             reply->finish(Result::NoAnswer,
                 QStringLiteral("no answer from the machine within %1 ms for %2")
                     .arg(QString::number(m_options.replyTimeoutMs),
-                        result.unanswered.join(QStringLiteral(", "))));
+                        unanswered.join(QStringLiteral(", "))));
         else
             reply->finish(Result::Done);
     }
@@ -673,6 +641,7 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
             reply->finish(outcome, reason);
     }
     endJob(outcome, reason);
+    startNext();
 }
 
 void Session::lifeSign()
@@ -709,10 +678,12 @@ int Session::stateWaitMs() const
     return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
 }
 
+// The period the session keeps: the device's, from 1 to 600 s, or 2 s when it holds none.
 int Session::heartbeatMs() const
 {
     const ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
-    return Protocol::heartbeatSeconds(heartbeat ? heartbeat->value().toDouble() : 2) * 1000;
+    const double seconds = heartbeat ? heartbeat->value().toDouble() : 2;
+    return (seconds >= 1 && seconds <= 600 ? int(seconds) : seconds > 600 ? 600 : 2) * 1000;
 }
 
 void Session::control(Reply* reply)
@@ -781,7 +752,6 @@ void Session::sendJob()
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
                 .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
-    m_job.before = m_jobsSeen;
     m_device->property_ptr("TASK_MODE")->setValue(0);
     m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
     const Request& request = m_job.reply->request();
@@ -802,7 +772,7 @@ void Session::onJobReport(const TaskReport& report)
         return;
     if (m_job.own.isEmpty()) {
         // The first report of a job the machine had not reported before, for these copies.
-        if (m_job.before.contains(report.fileName) || report.finished != 0
+        if (m_jobsSeen.contains(report.fileName) || report.finished != 0
             || report.copies != m_job.reply->request().copies)
             return endJob(Result::Busy,
                 QStringLiteral("the machine went on with %1 and did not take the file")

@@ -159,12 +159,11 @@ private:
         QElapsedTimer clock;
         bool resent = false;
 
-        // The names answered: a group's answer fills the members it has fields for.
-        QStringList heard() const;
+        // The names not answered yet: a group's answer fills the members it has fields for.
+        QStringList unanswered() const;
     };
     struct Job {
         QPointer<Reply> reply;
-        QStringList before; // jobs the machine reported before this one was sent
         QString own; // the machine's name of this job
         bool sent = false;
         bool stopping = false;
@@ -176,7 +175,6 @@ private:
     void onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
     void onLinkUp();
     void onLinkDown(const QString& line);
-    void answerLocally(Reply* reply);
 
     Reply* enqueue(const Request& request, bool internal = false);
     void startNext();
@@ -185,7 +183,7 @@ private:
     void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
     void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void poll();
-    void settle(bool timedOut);
+    void settle();
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
     void beat();
@@ -212,7 +210,7 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    QStringList m_jobsSeen;
+    QStringList m_jobsSeen; // by the name the machine reports them under
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_heartbeat;

@@ -47,14 +47,11 @@ bool isOneWord(ZRDeviceProperty* parameter)
     return parameter->cmd_type() == ZRDeviceInterface::CMD && parameter->cmd_len() == 1;
 }
 
+// The value to three decimals at most, without trailing zeros ("-0" as "0").
 QString number(double value)
 {
-    QString text = QString::number(value, 'f', 3);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    return text == QLatin1String("-0") ? QStringLiteral("0") : text;
+    const double rounded = std::round(value * 1000) / 1000;
+    return QString::number(rounded == 0 ? 0.0 : rounded, 'g', 15);
 }
 
 // The number typed, when it is one (a whole one, if asked) from min to max; false with the
@@ -178,11 +175,6 @@ Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, co
     ZRDeviceProperty* parameter = device->property_ptr(name.constData());
     const QString shownName = QString::fromLatin1(name);
     const QList<QByteArray> parts = members(device, name);
-    if (!parameter) {
-        *error
-            = QStringLiteral("no such parameter: %1 (see zrhost list)").arg(printable(shownName));
-        return Result::Unknown;
-    }
     if (!Protocol::commandOf(name).isEmpty()) {
         *error = QStringLiteral("%1 is a command to the machine, not a setting: use zrhost %2")
                      .arg(shownName, Protocol::commandOf(name));
@@ -257,7 +249,7 @@ QVariant fromText(ZRDeviceProperty* parameter, const QString& text, bool raw, QS
 {
     const Editor editor = editorOf(parameter);
     if (editor.kind == QLatin1String("QComboBox") && !raw) {
-        double index = editor.items.indexOf(text);
+        double index = -1;
         for (int i = 0; index < 0 && i < editor.items.size(); ++i) {
             if (editor.items.at(i).trimmed().compare(text.trimmed(), Qt::CaseInsensitive) == 0)
                 index = i;
@@ -287,7 +279,6 @@ QVariant fromText(ZRDeviceProperty* parameter, const QString& text, bool raw, QS
 QString printable(const QString& text)
 {
     QString result;
-    result.reserve(text.size());
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));

@@ -33,8 +33,8 @@ QList<Entry> tree(
     ZRDeviceInterface* device, const QList<QByteArray>& names, QList<QByteArray>* shown = nullptr);
 QList<QByteArray> latin1(const QStringList& names);
 
-// Whether text can be written to the named parameter through "set" (Done), and the value it
-// makes; else Unknown, Refused (not a setting), ReadOnly or OutOfRange with the reason in *error.
+// Whether text can be written through "set" to name, one of the device's parameters (Done), and
+// the value it makes; else Refused (not a setting), ReadOnly or OutOfRange, the reason in *error.
 Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
     bool raw, QVariant* value, QString* error);
 

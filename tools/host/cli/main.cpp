@@ -1,5 +1,4 @@
-// zrhost, the project's host for the ZR-TX4150V device plugin: its terminal, its options, and its
-// commands as one table of name, synopsis, options and run function over the host kit.
+// zrhost: the host kit's command line, its commands one table of name, synopsis, options and run.
 
 #include "carriage.h"
 #include "cloud.h"
@@ -15,7 +14,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -97,7 +95,7 @@ int displayWidth(const QString& text)
 
 QString elide(const QString& text, int width)
 {
-    if (width <= 0 || displayWidth(text) <= width)
+    if (displayWidth(text) <= width)
         return text;
     QString result;
     int used = 0;
@@ -128,12 +126,9 @@ QSocketNotifier* interruptNotifier()
         || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
         return notifier;
     notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
+    // glibc's signal() restarts interrupted calls, as the event loop wants.
     for (const int signal : { SIGINT, SIGTERM })
-        sigaction(signal, &action, nullptr);
+        std::signal(signal, onSignal);
     return notifier;
 }
 
@@ -146,7 +141,6 @@ public:
     bool json = false;
     bool progress = true;
 
-    static bool isTerminal(int fd) { return ::isatty(fd) == 1; }
     void print(const QString& text) { write(false, text); }
     void line(const QString& text) { print(text + QLatin1Char('\n')); }
     void note(const QString& text)
@@ -169,22 +163,18 @@ public:
                 QString::number(report.copies), report.timeLeft(), report.statusText(), fileName);
     }
 
-    // A job's progress: on a terminal one line redrawn in place, otherwise a line whenever the
-    // status or the copies change or the job moves on by a tenth.
-    void showProgress(const TaskReport& report, const QString& fileName)
+    // Progress: on a terminal one line redrawn in place, otherwise a line whenever key changes.
+    void show(const QString& text, const QString& key)
     {
-        showLine(progressLine(report, fileName),
-            QStringLiteral("%1/%2/%3")
-                .arg(report.status)
-                .arg(report.finished)
-                .arg(int(report.percent / 10)));
-    }
-
-    // Work on a cut file, in the same way: "Reading nest.plt   40 %".
-    void showStage(const QString& what, int percent)
-    {
-        showLine(QStringLiteral("%1 %2 %").arg(what).arg(percent, 4),
-            what + QString::number(percent / 10));
+        if (!progress || quiet)
+            return;
+        if (::isatty(STDOUT_FILENO)) {
+            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
+            m_open = true;
+        } else if (key != m_lastShown) {
+            write(false, text + QLatin1Char('\n'));
+        }
+        m_lastShown = key;
     }
 
     void endProgress()
@@ -196,19 +186,6 @@ public:
     }
 
 private:
-    void showLine(const QString& text, const QString& key)
-    {
-        if (!progress || quiet)
-            return;
-        if (isTerminal(STDOUT_FILENO)) {
-            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
-            m_open = true;
-        } else if (key != m_lastShown) {
-            write(false, text + QLatin1Char('\n'));
-        }
-        m_lastShown = key;
-    }
-
     void write(bool error, const QString& text, bool redraw = false)
     {
         if (!redraw)
@@ -352,8 +329,6 @@ struct Option {
     double min = 0; // a number when min < max
     double max = 0;
     QChar letter {}; // a short form, such as 'q'
-
-    bool isNumber() const { return min < max; }
 };
 
 // The options of one command line, parsed against the options the command takes. Numbers are
@@ -389,9 +364,10 @@ public:
             if (!parser.isSet(option.name))
                 continue;
             const QString value = parser.value(option.name);
-            bool ok = true;
-            const double number = option.isNumber() ? value.toDouble(&ok) : 0;
-            if (option.isNumber() && (!ok || !(number >= option.min && number <= option.max))) {
+            bool ok = false;
+            const double number = value.toDouble(&ok);
+            if (option.min < option.max
+                && (!ok || !(number >= option.min && number <= option.max))) {
                 *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
                              .arg(option.name, QString::number(option.min),
                                  QString::number(option.max), Values::printable(value));
@@ -473,16 +449,15 @@ QList<Option> cutOptions()
 }
 // clang-format on
 
-// The address in --name, if it has one of the schemes and a host; else the error in *error.
-QUrl address(const Arguments& a, const char* name, const QStringList& schemes, const char* wanted,
-    QString* error)
+// The address given as --name, if it has one of the schemes and a host; else the error in *error.
+QUrl address(const QString& text, const char* name, const QStringList& schemes,
+    const QString& wanted, QString* error)
 {
-    const QUrl url(a.text(name), QUrl::StrictMode);
+    const QUrl url(text, QUrl::StrictMode);
     if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
         && !url.hasFragment())
         return url;
-    *error = QStringLiteral("--%1 wants %2, not \"%3\"")
-                 .arg(name, wanted, Values::printable(a.text(name)));
+    *error = QStringLiteral("--%1 wants %2, not \"%3\"").arg(name, wanted, Values::printable(text));
     return QUrl();
 }
 
@@ -508,10 +483,10 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
     }
     QString error;
     if (a.isSet("cloud"))
-        cloud->httpBase = address(a, "cloud", { "http", "https" },
+        cloud->httpBase = address(a.text("cloud"), "cloud", { "http", "https" },
             "an http:// or https:// address such as http://127.0.0.1:8700/api/", &error);
     if (a.isSet("cloud-ws") && error.isEmpty()) {
-        QUrl ws = address(a, "cloud-ws", { "ws", "wss" },
+        QUrl ws = address(a.text("cloud-ws"), "cloud-ws", { "ws", "wss" },
             "a ws:// or wss:// address such as ws://127.0.0.1:8701/api/", &error);
         // The device appends its code without a separator; the base is a folder.
         if (!ws.path().endsWith(QLatin1Char('/')))
@@ -570,20 +545,19 @@ QString serverOptions(const Arguments& a, QUrl* server, QString* token)
     *token = a.isSet("token") ? a.text("token") : qEnvironmentVariable("ZRHOST_TOKEN");
     if (!a.isSet("server") && (given.isEmpty() || a.isSet("ip") || a.isSet("usb")))
         return QString();
-    const QUrl url(given, QUrl::StrictMode);
-    if (!url.isValid()
-        || (url.scheme() != QLatin1String("ws") && url.scheme() != QLatin1String("wss"))
-        || url.host().isEmpty())
-        return QStringLiteral(
-            "--server wants a ws:// address such as ws://127.0.0.1:%1, not \"%2\"")
-            .arg(QString::number(ServiceOptions::defaultPort), Values::printable(given));
+    QString error;
+    *server = address(given, "server", { "ws", "wss" },
+        QStringLiteral("a ws:// address such as ws://127.0.0.1:%1")
+            .arg(ServiceOptions::defaultPort),
+        &error);
+    if (!error.isEmpty())
+        return error;
     for (const char* name : { "ip", "usb", "speed", "heartbeat", "cloud", "cloud-embedded" }) {
         if (a.isSet(name))
             return QStringLiteral("--%1 is for the machine service (zrhost serve), which holds the "
                                   "machine; not for a command given --server")
                 .arg(name);
     }
-    *server = url;
     return QString();
 }
 
@@ -605,20 +579,16 @@ const Option jsonOption { "json", QString(), "Print the result as JSON." };
 const Option rawOption { "raw", QString(),
     "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
 
-const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
-    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
-
 QString copiesText(qint64 copies)
 {
     return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
 }
 
-QString jsonText(
-    const QJsonValue& value, QJsonDocument::JsonFormat format = QJsonDocument::Indented)
+QString jsonText(const QJsonValue& value)
 {
-    const QJsonDocument document
-        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    return QString::fromUtf8(document.toJson(format));
+    return QString::fromUtf8(
+        (value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject()))
+            .toJson());
 }
 
 // What a command runs with: its arguments, the output, and the session once it is opened.
@@ -673,11 +643,9 @@ struct Context {
         if (waitUntil([this] { return session->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (!session->isUp()) {
-            console.error(
-                QStringLiteral("cannot reach the machine%1: %2")
-                    .arg(server.isEmpty() ? QString()
-                                          : QStringLiteral(" through the machine service"),
-                        session->errorString()));
+            const char* through = server.isEmpty() ? "" : " through the machine service";
+            console.error(QStringLiteral("cannot reach the machine%1: %2")
+                              .arg(through, session->errorString()));
             return session->linkOpened() ? ExitFailed : ExitNoMachine;
         }
         // The simulator's log is a diagnostic like the device's: for --verbose.
@@ -746,7 +714,9 @@ struct Context {
     {
         const int code = readInfo();
         if (code == ExitOk)
-            printParameters({ { QString(), infoShown } });
+            printParameters({ { QString(),
+                { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION",
+                    "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" } } });
         return code;
     }
 
@@ -780,14 +750,18 @@ struct Context {
     {
         CutWork work;
         bool ok = false;
-        QObject::connect(&work, &CutWork::progress, &work,
-            [&](int percent) { console.showStage(what, percent); });
+        // "Reading nest.plt   40 %", a line for each tenth where it cannot be redrawn.
+        const auto stage = [&](int percent) {
+            console.show(QStringLiteral("%1 %2 %").arg(what).arg(percent, 4),
+                what + QString::number(percent / 10));
+        };
+        QObject::connect(&work, &CutWork::progress, &work, stage);
         QObject::connect(&work, &CutWork::finished, &work, [&](bool done) { ok = done; });
-        console.showStage(what, 0);
+        stage(0);
         work.start(job);
         waitUntil([&] { return !work.isRunning(); }, -1, [&] { work.cancel(); });
         if (ok)
-            console.showStage(what, 100);
+            stage(100);
         console.endProgress();
         if (work.isCancelled())
             return ExitInterrupted;
@@ -1023,12 +997,18 @@ int runJob(Context& c)
     const double perCopy = file.job().cutLengthMm;
     console.note(QStringLiteral("Cutting %1 of %2.").arg(copiesText(copies), file.name()));
     Reply* reply = c.session->send(file.request(copies));
-    QObject::connect(reply, &Reply::progress,
-        [&](const TaskReport& report) { console.showProgress(report, file.name()); });
+    // A line whenever the status or the copies change or the job moves on by a tenth.
+    QObject::connect(reply, &Reply::progress, [&](const TaskReport& report) {
+        console.show(Console::progressLine(report, file.name()),
+            QStringLiteral("%1/%2/%3")
+                .arg(report.status)
+                .arg(report.finished)
+                .arg(int(report.percent / 10)));
+    });
     // Keys act only on a terminal; a stop asks first.
     std::unique_ptr<TerminalKeys> keys;
     bool confirming = false;
-    if (!console.quiet && !console.json && Console::isTerminal(STDIN_FILENO)) {
+    if (!console.quiet && !console.json && ::isatty(STDIN_FILENO)) {
         keys.reset(new TerminalKeys("prsyn", [&](char key) {
             const bool confirmed = confirming && key == 'y';
             confirming = key == 's';
@@ -1051,9 +1031,9 @@ int runJob(Context& c)
     const bool finished = result.outcome == Result::Done;
     const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
     if (console.json) {
-        static const char* outcomes[] = { "finished", "stopped", "link-lost", "refused", "busy",
-            "no-answer", "out-of-range", "read-only", "unknown", "cancelled" };
-        console.print(jsonText(QJsonObject { { "outcome", outcomes[result.outcome] },
+        console.print(jsonText(QJsonObject {
+            { "outcome",
+                finished ? QStringLiteral("finished") : Carriage::outcomeName(result.outcome) },
             { "file", file.name() }, { "copies", copies },
             { "finished", double(result.last.finished) }, { "percent", result.last.percent },
             { "machine_seconds", double(result.last.seconds) },
@@ -1067,7 +1047,7 @@ int runJob(Context& c)
             console.note(QStringLiteral("The machine may still be cutting; the task record is as "
                                         "the last report left it."));
         console.line(QStringLiteral("Task record: %1")
-                         .arg(Values::printable(jsonText(result.record, QJsonDocument::Compact))));
+                         .arg(Values::printable(Carriage::messageText(result.record))));
         console.line(QStringLiteral(
             "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
                          .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
@@ -1122,10 +1102,7 @@ int runJog(Context& c)
 {
     const QStringList& a = c.args.positional;
     const QString axis = a.value(0).toLower();
-    const int sign = a.value(1) == QLatin1String("+") ? 1
-        : a.value(1) == QLatin1String("-")            ? -1
-                                                      : 0;
-    if (a.size() != 2 || (axis != QLatin1String("x") && axis != QLatin1String("y")) || sign == 0)
+    if (a.size() != 2 || (axis != "x" && axis != "y") || (a[1] != "+" && a[1] != "-"))
         return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
     const int ms = int(c.args.number("ms", 500));
     if (const int code = c.connect())
@@ -1133,7 +1110,7 @@ int runJog(Context& c)
     const SimMachine* simulated = c.session->embedded();
     const QPointF before = simulated ? simulated->headPosition() : QPointF();
     Request move = Request::of(Request::Jog);
-    (axis == QLatin1String("x") ? move.x : move.y) = sign;
+    (axis == "x" ? move.x : move.y) = a[1] == "+" ? 1 : -1;
     Reply* moving = c.session->send(move);
     int code = c.finish(moving);
     QElapsedTimer clock;
@@ -1199,7 +1176,7 @@ int runMonitor(Context& c)
                 json.insert("seconds_left", double(report.secondsLeft()));
             }
             c.console.print(c.args.isSet("json")
-                    ? jsonText(json, QJsonDocument::Compact) + QLatin1Char('\n')
+                    ? Carriage::messageText(json) + QLatin1Char('\n')
                     : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
         });
     if (const int code = c.connect())
@@ -1296,15 +1273,13 @@ int runPanelCommand(Context& c)
         machineOnly->setEnabled(c.server.isEmpty());
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();
-    int code = ExitOk;
     // With --screenshot: once the values are read and painted, or the file drawn, or the job
     // cut; or after a long while.
-    const auto save = [&](bool done) {
-        code = window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed;
-        app.exit(code);
+    const auto saveSoon = [&](bool done) {
+        QTimer::singleShot(300, &app, [&, done] {
+            app.exit(window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed);
+        });
     };
-    const auto saveSoon
-        = [&](bool done) { QTimer::singleShot(300, &app, [&save, done] { save(done); }); };
     const bool cut = c.args.isSet("cut");
     if (c.args.isSet("screenshot")) {
         if (cut)
@@ -1314,7 +1289,7 @@ int runPanelCommand(Context& c)
             QObject::connect(&jobs, &JobPage::planned, &app, saveSoon);
         else
             QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
-        QTimer::singleShot(cut ? 120000 : 20000, &app, [&save] { save(false); });
+        QTimer::singleShot(cut ? 120000 : 20000, &app, [&saveSoon] { saveSoon(false); });
     }
     QMetaObject::Connection cutOnce;
     if (!c.args.positional.isEmpty()) {
@@ -1328,8 +1303,7 @@ int runPanelCommand(Context& c)
                 jobs.start();
             });
     }
-    app.exec();
-    return code;
+    return app.exec();
 }
 
 // Jobs of the service's queue or history, one to a row.

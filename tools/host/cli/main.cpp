@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -35,9 +36,9 @@
 #include <locale.h>
 #include <memory>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <wchar.h>
 
 namespace {
@@ -108,28 +109,14 @@ QString elide(const QString& text, int width)
     return result + QChar(0x2026);
 }
 
-// Ctrl-C and SIGTERM reach the event loop through a socket pair: the handler only writes a
-// byte, which is all a signal handler may safely do.
-int signalSocket[2] = { -1, -1 };
-int interruptCount = 0;
+// Ctrl-C and SIGTERM are only counted by the handler, which is all it may safely do; waitUntil()
+// takes them from the count.
+std::atomic<int> signalsCaught { 0 };
+int interruptCount = 0; // those waitUntil() has taken
 
 void onSignal(int)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &byte, 1);
-}
-
-QSocketNotifier* interruptNotifier()
-{
-    static QSocketNotifier* notifier = nullptr;
-    if (notifier
-        || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
-        return notifier;
-    notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
-    // glibc's signal() restarts interrupted calls, as the event loop wants.
-    for (const int signal : { SIGINT, SIGTERM })
-        std::signal(signal, onSignal);
-    return notifier;
+    ++signalsCaught;
 }
 
 // zrhost's output. Results go to standard output, errors to standard error with the program's
@@ -236,25 +223,24 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     const std::function<void()>& onInterrupt = {})
 {
+    static bool counting = false;
+    if (!std::exchange(counting, true)) {
+        // glibc's signal() restarts the calls a signal interrupts.
+        for (const int signal : { SIGINT, SIGTERM })
+            std::signal(signal, onSignal);
+    }
     QEventLoop loop;
     QTimer poll;
     QElapsedTimer clock;
     bool interrupted = false;
-    if (QSocketNotifier* notifier = interruptNotifier()) {
-        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
-            for (char byte; ::read(signalSocket[0], &byte, 1) == 1;) {
-                ++interruptCount;
-                if (onInterrupt)
-                    onInterrupt();
-                else
-                    interrupted = true;
-            }
-            if (interrupted)
-                loop.quit();
-        });
-    }
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
+        for (; interruptCount < signalsCaught; ++interruptCount) {
+            if (onInterrupt)
+                onInterrupt();
+            else
+                interrupted = true;
+        }
+        if (interrupted || done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
             loop.quit();
     });
     clock.start();

@@ -119,9 +119,8 @@ void onSignal(int)
     ++signalsCaught;
 }
 
-// zrhost's output. Results go to standard output, errors to standard error with the program's
-// name; notes (what is going on) are left out under --quiet and go to standard error under
-// --json, so that standard output holds the JSON alone.
+// zrhost's output: results to standard output, errors to standard error; notes (what is going on)
+// are left out under --quiet and go to standard error under --json, which keeps stdout JSON alone.
 class Console {
 public:
     bool quiet = false;
@@ -187,9 +186,8 @@ private:
     QString m_lastShown;
 };
 
-// Rows in aligned columns, each line ending in '\n'; a row of one cell is a line of its own (a
-// section title). Widths are counted in terminal cells, so Chinese and Japanese labels line up
-// with Latin ones. Cells of column `elided` longer than `width` cells are cut, with "…" at the end.
+// Rows in aligned columns (a row of one cell is a title line), widths in terminal cells so that
+// wide characters line up. Cells of column `elided` longer than `width` cells end in "…".
 QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
 {
     QList<QStringList> cells = rows;
@@ -209,7 +207,6 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
             const int pad = c + 1 < row.size() ? widths[c] + 2 - displayWidth(row[c]) : 0;
             line += row[c] + QString(pad, QLatin1Char(' '));
         }
-        // Trailing blanks of empty last cells serve nobody.
         while (line.endsWith(QLatin1Char(' ')))
             line.chop(1);
         text += line + QLatin1Char('\n');
@@ -250,11 +247,9 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     return interrupted;
 }
 
-// Key presses on the terminal the program was started from, while a job runs: the terminal stops
-// waiting for Enter and stops echoing, and each of the given keys goes to pressed. Anything else
-// is typing meant for what comes after the job: it is put back on the terminal's input and keys
-// are off from then on, so nothing of it is lost. Ctrl-C still interrupts. The terminal gets its
-// settings back when the object goes. Nothing happens when standard input is not a terminal.
+// Key presses on the terminal that is standard input (if it is one), without Enter or echo: each of
+// the given keys goes to pressed. Anything else is typing for what comes after the job: it is put
+// back on the terminal's input and keys are off from then on. Settings come back with the object.
 class TerminalKeys {
 public:
     TerminalKeys(const QByteArray& keys, const std::function<void(char)>& pressed)
@@ -642,8 +637,9 @@ struct Context {
         return ExitOk;
     }
 
-    // Through a machine service: attached to it, whether or not it has the machine now.
-    int attachService()
+    // Attaches to the machine service, whether or not it has the machine now, then asks it as
+    // ask() asks the machine.
+    int askService(const Request& request, Result* result)
     {
         if (server.isEmpty())
             return usage(QStringLiteral("%1 works through a machine service; give --server")
@@ -656,7 +652,7 @@ struct Context {
                 [remote] { return remote->isAttached() || remote->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (remote->isAttached())
-            return ExitOk;
+            return finish(session->send(request), result);
         console.error(
             QStringLiteral("cannot reach the machine service: %1").arg(session->errorString()));
         return ExitNoMachine;
@@ -669,32 +665,41 @@ struct Context {
         return connected ? connected : attachCloud();
     }
 
-    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
-    int finish(Reply* reply)
+    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code, and
+    // the result in *result.
+    int finish(Reply* reply, Result* result = nullptr)
     {
         waitUntil([reply] { return reply->isFinished(); }, -1, [reply] { reply->cancel(); });
-        const Result& result = reply->result();
-        if (result.outcome != Result::Done && result.outcome != Result::Stopped)
-            console.error(result.reason);
+        const Result::Outcome outcome = reply->result().outcome;
+        if (outcome != Result::Done && outcome != Result::Stopped)
+            console.error(reply->result().reason);
+        if (result)
+            *result = reply->result();
         // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
         static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
             ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
-        if (result.outcome == Result::Stopped && interruptCount > 0)
-            return ExitInterrupted;
-        return codes[result.outcome];
+        return outcome == Result::Stopped && interruptCount > 0 ? ExitInterrupted : codes[outcome];
     }
 
-    // Reads the parameters, the machine information once only.
-    int read(QStringList names)
+    // Connects, sends the request and waits for its end, as finish().
+    int ask(const Request& request, Result* result = nullptr)
     {
-        if (infoRead)
-            names.removeAll(QStringLiteral("DEVICE_INFO"));
-        const int code = finish(session->send(Request::of(Request::Read, names)));
-        infoRead = infoRead || (code == ExitOk && names.contains(QStringLiteral("DEVICE_INFO")));
+        const int code = connect();
+        return code ? code : finish(session->send(request), result);
+    }
+
+    int read(const QStringList& names)
+    {
+        return finish(session->send(Request::of(Request::Read, names)));
+    }
+
+    // The machine's information, read once though info and the cloud service both want it.
+    int readInfo()
+    {
+        const int code = infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" });
+        infoRead = code == ExitOk;
         return code;
     }
-
-    int readInfo() { return infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" }); }
 
     int showInfo()
     {
@@ -730,8 +735,8 @@ struct Context {
         return waitUntil([cloud] { return cloud->isSettled(); }) ? ExitInterrupted : ExitOk;
     }
 
-    // Work on a cut file, off this thread so that the link and Ctrl-C are heard meanwhile, with
-    // a progress line; Ctrl-C cancels it. Tells what went wrong; the exit code.
+    // Work on a cut file off this thread, with a progress line; Ctrl-C cancels it. Tells what
+    // went wrong; the exit code.
     int work(const QString& what, const CutWork::Work& job)
     {
         CutWork work;
@@ -766,13 +771,12 @@ struct Context {
             });
     }
 
-    // The file placed and ordered for the machine's table and station (and written for it),
-    // the figures told.
+    // Places and orders the file for the machine's table and station (and writes it), tells
+    // figures.
     int planCut(CutFile* file, bool write)
     {
         const int station = int(args.number("station", 1));
-        if (const int code
-            = finish(session->send(Request::of(Request::Read, CutMachine::names(station)))))
+        if (const int code = read(CutMachine::names(station)))
             return code;
         CutSettings settings;
         ZRCut::Placement& placement = settings.placement;
@@ -817,7 +821,7 @@ struct Context {
     void printParameters(const QList<QPair<QString, QList<QByteArray>>>& sections)
     {
         const bool raw = args.isSet("raw");
-        const bool commands = args.isSet("commands");
+        const int cells = args.isSet("commands") ? 5 : 4; // COMMAND only with --commands
         QJsonArray array;
         QList<QStringList> rows;
         QList<QByteArray> shown;
@@ -828,9 +832,7 @@ struct Context {
             if (!section.first.isEmpty())
                 rows.append({ (rows.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
                     + QLatin1Char(':') });
-            rows.append({ "NAME", "LABEL", "VALUE", "UNIT" });
-            if (commands)
-                rows.last().append(QStringLiteral("COMMAND"));
+            rows.append(QStringList { "NAME", "LABEL", "VALUE", "UNIT", "COMMAND" }.mid(0, cells));
             for (const Values::Entry& entry : entries) {
                 ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
                 const bool group = !Values::members(device(), entry.name).isEmpty();
@@ -841,10 +843,9 @@ struct Context {
                     QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
                         { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
                         { "unit", unit }, { "depth", entry.depth } });
-                rows.append({ QString(entry.depth * 2, QLatin1Char(' ')) + entry.name, label, value,
-                    unit });
-                if (commands)
-                    rows.last().append(commandText(p));
+                const QStringList row { QString(entry.depth * 2, QLatin1Char(' ')) + entry.name,
+                    label, value, unit, commandText(p) };
+                rows.append(row.mid(0, cells));
             }
         }
         console.print(
@@ -904,12 +905,10 @@ int runGet(Context& c)
     QString error;
     if (c.session->check(request, &error) != Result::Done)
         return c.usage(error);
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(request, &result))
         return code;
-    Reply* reply = c.session->send(request);
-    if (const int code = c.finish(reply))
-        return code;
-    for (const QString& name : reply->result().local)
+    for (const QString& name : qAsConst(result.local))
         c.console.note(QStringLiteral(
             "%1 cannot be read from the machine: the value shown is the device's own")
                            .arg(name));
@@ -941,9 +940,8 @@ int runSet(Context& c)
     }
     if (const int code = c.connect())
         return code;
-    Reply* reply = c.session->send(request);
-    const int code = c.finish(reply);
-    const Result& result = reply->result();
+    Result result;
+    const int code = c.ask(request, &result);
     for (const QString& name : qAsConst(request.names)) {
         if (result.refused.contains(name) || result.unanswered.contains(name)
             || (result.outcome != Result::Done && result.outcome != Result::Refused
@@ -1066,12 +1064,10 @@ int runControl(Context& c, Request::Kind kind)
             QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
                            "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
                 .arg(c.command.name));
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(Request::of(kind), &result))
         return code;
-    Reply* reply = c.session->send(Request::of(kind));
-    if (const int code = c.finish(reply))
-        return code;
-    const TaskReport& seen = reply->result().last;
+    const TaskReport& seen = result.last;
     c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
                        .arg(seen.statusText(), Values::printable(seen.fileName),
                            QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
@@ -1097,16 +1093,16 @@ int runJog(Context& c)
     const QPointF before = simulated ? simulated->headPosition() : QPointF();
     Request move = Request::of(Request::Jog);
     (axis == "x" ? move.x : move.y) = a[1] == "+" ? 1 : -1;
-    Reply* moving = c.session->send(move);
-    int code = c.finish(moving);
+    Result moving;
+    const int code = c.ask(move, &moving);
     QElapsedTimer clock;
     clock.start();
     const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
     const qint64 moved = qMin(clock.elapsed(), qint64(ms));
     // Whatever became of the move, the head is told to stop unless the machine said no to it.
-    const Result::Outcome outcome = moving->result().outcome;
+    const Result::Outcome outcome = moving.outcome;
     if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
-        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
+        if (const int stopped = c.ask(Request::of(Request::Jog))) {
             c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
             return stopped;
         }
@@ -1128,10 +1124,7 @@ int runOrigin(Context& c)
     const bool set = what == QLatin1String("set");
     if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
         return c.usage(QStringLiteral("origin wants set or back"));
-    if (const int code = c.connect())
-        return code;
-    if (const int code
-        = c.finish(c.session->send(Request::of(set ? Request::Origin : Request::BackToOrigin))))
+    if (const int code = c.ask(Request::of(set ? Request::Origin : Request::BackToOrigin)))
         return code;
     c.console.line(set ? QStringLiteral("Origin set at the head.")
                        : QStringLiteral("Head back at the origin."));
@@ -1169,10 +1162,9 @@ int runMonitor(Context& c)
         return code;
     c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
     const double seconds = c.args.number("seconds", -1);
-    Session* session = c.session.get();
     // Through a service the link comes back by itself; it ends when the service is gone.
-    const auto gone = [session] {
-        return session->link() == Session::Lost || session->link() == Session::Failed;
+    const auto gone = [&c] {
+        return c.session->link() == Session::Lost || c.session->link() == Session::Failed;
     };
     waitUntil(gone, seconds > 0 ? int(seconds * 1000) : -1);
     return gone() ? ExitLinkLost : ExitOk;
@@ -1277,18 +1269,17 @@ int runPanelCommand(Context& c)
             QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
         QTimer::singleShot(cut ? 120000 : 20000, &app, [&saveSoon] { saveSoon(false); });
     }
-    QMetaObject::Connection cutOnce;
-    if (!c.args.positional.isEmpty()) {
-        jobs.open(c.args.positional.first());
-        // Cut once, as soon as the file is drawn and the machine can take it.
-        if (cut)
-            cutOnce = QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs, &cutOnce] {
-                if (!jobs.form.start->isEnabled())
-                    return;
-                QObject::disconnect(cutOnce);
+    // With --cut: cut once, as soon as the file is drawn and the machine can take it.
+    bool started = false;
+    if (cut)
+        QObject::connect(&jobs, &JobPage::planned, &jobs, [&] {
+            if (!started && jobs.form.start->isEnabled()) {
+                started = true;
                 jobs.start();
-            });
-    }
+            }
+        });
+    if (!c.args.positional.isEmpty())
+        jobs.open(c.args.positional.first());
     return app.exec();
 }
 
@@ -1354,12 +1345,10 @@ int runHistory(Context& c)
 {
     QJsonArray jobs;
     if (!c.server.isEmpty()) {
-        if (const int code = c.attachService())
+        Result result;
+        if (const int code = c.askService(Request::of(Request::History), &result))
             return code;
-        Reply* reply = c.session->send(Request::of(Request::History));
-        if (const int code = c.finish(reply))
-            return code;
-        jobs = reply->result().jobs;
+        jobs = result.jobs;
     } else {
         const QString path
             = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
@@ -1384,12 +1373,9 @@ int runHistory(Context& c)
 
 int runStatus(Context& c)
 {
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(Request::of(Request::Status), &result))
         return code;
-    Reply* reply = c.session->send(Request::of(Request::Status));
-    if (const int code = c.finish(reply))
-        return code;
-    const Result& result = reply->result();
     const TaskReport& state = result.last;
     if (c.args.isSet("json")) {
         c.console.print(jsonText(QJsonObject { { "machine", c.session->machineName() },
@@ -1423,15 +1409,13 @@ int runQueue(Context& c)
     if (!ok || !placed || request.job < 1 || request.position < 1 || a.size() != (move ? 3 : 2)
         || (!move && a.value(0) != QLatin1String("cancel")))
         return c.usage(QStringLiteral("queue wants move ID PLACE, or cancel ID"));
-    if (const int code = c.attachService())
-        return code;
-    Reply* reply = c.session->send(request);
-    if (const int code = c.finish(reply))
+    Result result;
+    if (const int code = c.askService(request, &result))
         return code;
     c.console.line(move
             ? QStringLiteral("Job %1 moved to place %2.").arg(request.job).arg(request.position)
             : QStringLiteral("Job %1 taken out of the queue.").arg(request.job));
-    c.console.print(jobTable(reply->result().jobs));
+    c.console.print(jobTable(result.jobs));
     return ExitOk;
 }
 

@@ -73,8 +73,6 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& te
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-constexpr int barWidth = 30;
-
 // Terminal cells taken by one code point, as the C library's UTF-8 locale knows them: two for
 // the East Asian wide and full-width characters, none for combining marks and format characters.
 int cellsOf(uint code)
@@ -139,6 +137,7 @@ public:
     // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
     static QString progressLine(const TaskReport& report, const QString& fileName)
     {
+        constexpr int barWidth = 30;
         const int filled = int(std::floor(report.percent / 100.0 * barWidth));
         // The copy being cut, or the last one once all are done.
         const qint64 copy = qMin(report.finished + (report.status == TaskReport::Finished ? 0 : 1),
@@ -314,15 +313,16 @@ struct Option {
 
 // The options of one command line, parsed against the options the command takes. Numbers are
 // checked against their limits here, with one error text for all.
-class Arguments {
-public:
-    bool isSet(const QString& name) const { return m_values.contains(name); }
-    QString text(const QString& name) const { return m_values.value(name); }
+struct Arguments {
+    QHash<QString, QString> values; // the options given, by name
+    QStringList positional;
+
+    bool isSet(const QString& name) const { return values.contains(name); }
+    QString text(const QString& name) const { return values.value(name); }
     double number(const QString& name, double fallback) const
     {
-        return isSet(name) ? m_values.value(name).toDouble() : fallback;
+        return isSet(name) ? values.value(name).toDouble() : fallback;
     }
-    QStringList positional;
 
     bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error)
     {
@@ -354,13 +354,10 @@ public:
                                  QString::number(option.max), Values::printable(value));
                 return false;
             }
-            m_values.insert(option.name, value);
+            values.insert(option.name, value);
         }
         return true;
     }
-
-private:
-    QHash<QString, QString> m_values;
 };
 
 // The options as the help shows them, one to a line.
@@ -608,8 +605,7 @@ struct Context {
         QObject::connect(
             session.get(), &Session::notice, [this](const QString& line) { console.note(line); });
         QObject::connect(session.get(), &Session::answeringChanged, [this](bool answering) {
-            console.error(answering ? QStringLiteral("the machine answers again")
-                                    : QStringLiteral("machine not answering"));
+            console.error(answering ? "the machine answers again" : "machine not answering");
         });
         return ExitOk;
     }
@@ -950,11 +946,11 @@ int runSet(Context& c)
         ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
         const QString unit
             = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
-        c.console.line(QStringLiteral("%1 = %2%3  (%4)")
-                           .arg(name, Values::shown(p, request.raw), unit,
-                               result.local.contains(name)
-                                   ? QStringLiteral("sent; the machine's answer cannot be seen")
-                                   : QStringLiteral("confirmed")));
+        c.console.line(
+            QStringLiteral("%1 = %2%3  (%4)")
+                .arg(name, Values::shown(p, request.raw), unit,
+                    result.local.contains(name) ? "sent; the machine's answer cannot be seen"
+                                                : "confirmed"));
     }
     return code;
 }
@@ -1037,8 +1033,7 @@ int runJob(Context& c)
                          .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
                              QString::number(result.last.finished), copiesText(copies), file.name(),
                              QString::number(result.elapsedMs / 1000.0, 'f', 1),
-                             QString::number(result.last.seconds),
-                             finished ? QString() : QStringLiteral("about "),
+                             QString::number(result.last.seconds), finished ? "" : "about ",
                              QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
     }
     if (const SimMachine* simulated = c.session->embedded()) {
@@ -1111,7 +1106,7 @@ int runJog(Context& c)
         return code;
     c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
                        .arg(axis, a.value(1), QString::number(early ? moved : ms),
-                           early ? QStringLiteral(" (stopped early)") : QString()));
+                           early ? " (stopped early)" : ""));
     if (simulated)
         c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
                            .arg(position(before), position(simulated->headPosition())));
@@ -1126,8 +1121,7 @@ int runOrigin(Context& c)
         return c.usage(QStringLiteral("origin wants set or back"));
     if (const int code = c.ask(Request::of(set ? Request::Origin : Request::BackToOrigin)))
         return code;
-    c.console.line(set ? QStringLiteral("Origin set at the head.")
-                       : QStringLiteral("Head back at the origin."));
+    c.console.line(set ? "Origin set at the head." : "Head back at the origin.");
     return ExitOk;
 }
 
@@ -1386,8 +1380,7 @@ int runStatus(Context& c)
     }
     c.console.line(QStringLiteral("Machine: %1, %2.")
                        .arg(c.session->machineName(),
-                           c.session->isAnswering() ? QStringLiteral("answering")
-                                                    : QStringLiteral("not answering")));
+                           c.session->isAnswering() ? "answering" : "not answering"));
     c.console.line(state.status == 0
             ? QStringLiteral("No job reported since the link came up.")
             : QStringLiteral("Job: %1").arg(
@@ -1518,7 +1511,6 @@ QString mainHelp()
     QList<QStringList> rows;
     for (const Command& command : commands())
         rows.append({ QStringLiteral("  ") + command.call(), command.summary });
-    const Option version { "version", QString(), "Show the version." };
     return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
 
 The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
@@ -1528,7 +1520,8 @@ a cloud service; what fails with the service is told and does not stop the comma
 
 Commands:
 )") + columns(rows)
-        + QStringLiteral("\nOptions of every command:\n") + optionLines(commonOptions() << version)
+        + QStringLiteral("\nOptions of every command:\n")
+        + optionLines(commonOptions() << Option { "version", QString(), "Show the version." })
         + QLatin1Char('\n') + QString::fromLatin1(exitCodes)
         + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
 }

@@ -38,7 +38,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-#include <utility>
 #include <wchar.h>
 
 namespace {
@@ -219,12 +218,6 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     const std::function<void()>& onInterrupt = {})
 {
-    static bool counting = false;
-    if (!std::exchange(counting, true)) {
-        // glibc's signal() restarts the calls a signal interrupts.
-        for (const int signal : { SIGINT, SIGTERM })
-            std::signal(signal, onSignal);
-    }
     QEventLoop loop;
     QTimer poll;
     QElapsedTimer clock;
@@ -564,9 +557,9 @@ QString copiesText(qint64 copies)
 
 QString jsonText(const QJsonValue& value)
 {
-    return QString::fromUtf8(
-        (value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject()))
-            .toJson());
+    const QJsonDocument document
+        = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    return QString::fromUtf8(document.toJson());
 }
 
 // What a command runs with: its arguments, the output, and the session once it is opened.
@@ -996,12 +989,11 @@ int runJob(Context& c)
                 c.session->send(Request::of(key == 'p' ? Request::Pause : Request::Resume))
                     ->deleteLater();
             else if (confirming)
-                console.note(
-                    QStringLiteral("Stop the job? Press y to stop, any other key to go on."));
+                console.note("Stop the job? Press y to stop, any other key to go on.");
             else if (confirmed)
                 reply->cancel();
         }));
-        console.note(QStringLiteral("Keys: p pause, r resume, s stop (Ctrl-C stops too)."));
+        console.note("Keys: p pause, r resume, s stop (Ctrl-C stops too).");
     }
     const int code = c.finish(reply);
     keys.reset();
@@ -1097,7 +1089,7 @@ int runJog(Context& c)
     // Whatever became of the move, the head is told to stop unless the machine said no to it.
     const Result::Outcome outcome = moving.outcome;
     if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
-        if (const int stopped = c.ask(Request::of(Request::Jog))) {
+        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
             c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
             return stopped;
         }
@@ -1590,6 +1582,9 @@ int main(int argc, char** argv)
         return command->run(c);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+    // glibc's signal() restarts the calls a signal interrupts.
+    for (const int signal : { SIGINT, SIGTERM })
+        std::signal(signal, onSignal);
     const int code = command->run(c);
     if (code == ExitOk && c.options.cloud.isSet() && !c.cloudTried)
         c.console.error(

@@ -106,8 +106,7 @@ QString elide(const QString& text, int width)
     return result + QChar(0x2026);
 }
 
-// Ctrl-C and SIGTERM are only counted by the handler, which is all it may safely do; waitUntil()
-// takes them from the count.
+// Ctrl-C and SIGTERM are only counted here (all a handler may safely do); waitUntil() takes them.
 std::atomic<int> signalsCaught { 0 };
 int interruptCount = 0; // those waitUntil() has taken
 
@@ -626,8 +625,7 @@ struct Context {
         return ExitOk;
     }
 
-    // Attaches to the machine service, whether or not it has the machine now, then asks it as
-    // ask() asks the machine.
+    // Attaches to the machine service (whether or not it has the machine), then asks as ask() does.
     int askService(const Request& request, Result* result)
     {
         if (server.isEmpty())
@@ -654,8 +652,7 @@ struct Context {
         return connected ? connected : attachCloud();
     }
 
-    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code, and
-    // the result in *result.
+    // Waits for the reply (Ctrl-C cancels it) and tells what went wrong; the exit code, *result.
     int finish(Reply* reply, Result* result = nullptr)
     {
         waitUntil([reply] { return reply->isFinished(); }, -1, [reply] { reply->cancel(); });
@@ -760,8 +757,7 @@ struct Context {
             });
     }
 
-    // Places and orders the file for the machine's table and station (and writes it), tells
-    // figures.
+    // Places and orders the file for the table and station, tells the figures, and writes it.
     int planCut(CutFile* file, bool write)
     {
         const int station = int(args.number("station", 1));
@@ -1187,8 +1183,7 @@ int runPreview(Context& c)
     return ExitOk;
 }
 
-// The panel: an application of its own, with its translations, window and session. Without a
-// display it says so and ends with 1.
+// The panel, an application of its own; without a display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
     if (c.args.positional.size() > 1)

@@ -185,11 +185,10 @@ private:
 
 // Rows in aligned columns (a row of one cell is a title line), widths in terminal cells so that
 // wide characters line up. Cells of column `elided` longer than `width` cells end in "…".
-QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
+QString columns(QList<QStringList> rows, int elided = -1, int width = 0)
 {
-    QList<QStringList> cells = rows;
     QVector<int> widths;
-    for (QStringList& row : cells) {
+    for (QStringList& row : rows) {
         for (int c = 0; row.size() > 1 && c < row.size(); ++c) {
             if (c == elided)
                 row[c] = elide(row[c], width);
@@ -198,7 +197,7 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
         }
     }
     QString text;
-    for (const QStringList& row : qAsConst(cells)) {
+    for (const QStringList& row : qAsConst(rows)) {
         QString line;
         for (int c = 0; c < row.size(); ++c) {
             const int pad = c + 1 < row.size() ? widths[c] + 2 - displayWidth(row[c]) : 0;

@@ -1157,7 +1157,6 @@ int runPreview(Context& c)
         return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
     CutFile file;
     QImage image;
-    const int size = int(c.args.number("size", 256));
     if (const int code = c.readCut(&file))
         return code;
     if (const int code = c.connect())
@@ -1166,7 +1165,7 @@ int runPreview(Context& c)
         return code;
     if (const int code = c.work(QStringLiteral("Drawing %1").arg(file.name()),
             [&](const ZRCut::Progress& progress, QString* error) {
-                image = file.picture(size, true, progress);
+                image = file.picture(int(c.args.number("size", 256)), true, progress);
                 if (image.isNull())
                     *error = QStringLiteral("no room to draw the cut");
                 return !image.isNull();

@@ -1,5 +1,4 @@
-// zrhost, the project's host for the ZR-TX4150V device plugin: its terminal, its options, and its
-// commands as one table of name, synopsis, options and run function over the host kit.
+// zrhost: the host kit's command line, its commands one table of name, synopsis, options and run.
 
 #include "carriage.h"
 #include "cloud.h"
@@ -15,7 +14,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDateTime>
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -30,6 +28,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include <atomic>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -37,7 +36,6 @@
 #include <locale.h>
 #include <memory>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <wchar.h>
@@ -74,8 +72,6 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& te
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-constexpr int barWidth = 30;
-
 // Terminal cells taken by one code point, as the C library's UTF-8 locale knows them: two for
 // the East Asian wide and full-width characters, none for combining marks and format characters.
 int cellsOf(uint code)
@@ -97,7 +93,7 @@ int displayWidth(const QString& text)
 
 QString elide(const QString& text, int width)
 {
-    if (width <= 0 || displayWidth(text) <= width)
+    if (displayWidth(text) <= width)
         return text;
     QString result;
     int used = 0;
@@ -110,43 +106,23 @@ QString elide(const QString& text, int width)
     return result + QChar(0x2026);
 }
 
-// Ctrl-C and SIGTERM reach the event loop through a socket pair: the handler only writes a
-// byte, which is all a signal handler may safely do.
-int signalSocket[2] = { -1, -1 };
-int interruptCount = 0;
+// Ctrl-C and SIGTERM are only counted here (all a handler may safely do); waitUntil() takes them.
+std::atomic<int> signalsCaught { 0 };
+int interruptCount = 0; // those waitUntil() has taken
 
 void onSignal(int)
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalSocket[1], &byte, 1);
+    ++signalsCaught;
 }
 
-QSocketNotifier* interruptNotifier()
-{
-    static QSocketNotifier* notifier = nullptr;
-    if (notifier
-        || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0)
-        return notifier;
-    notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : { SIGINT, SIGTERM })
-        sigaction(signal, &action, nullptr);
-    return notifier;
-}
-
-// zrhost's output. Results go to standard output, errors to standard error with the program's
-// name; notes (what is going on) are left out under --quiet and go to standard error under
-// --json, so that standard output holds the JSON alone.
+// zrhost's output: results to standard output, errors to standard error; notes (what is going on)
+// are left out under --quiet and go to standard error under --json, which keeps stdout JSON alone.
 class Console {
 public:
     bool quiet = false;
     bool json = false;
     bool progress = true;
 
-    static bool isTerminal(int fd) { return ::isatty(fd) == 1; }
     void print(const QString& text) { write(false, text); }
     void line(const QString& text) { print(text + QLatin1Char('\n')); }
     void note(const QString& text)
@@ -159,6 +135,7 @@ public:
     // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
     static QString progressLine(const TaskReport& report, const QString& fileName)
     {
+        constexpr int barWidth = 30;
         const int filled = int(std::floor(report.percent / 100.0 * barWidth));
         // The copy being cut, or the last one once all are done.
         const qint64 copy = qMin(report.finished + (report.status == TaskReport::Finished ? 0 : 1),
@@ -169,22 +146,18 @@ public:
                 QString::number(report.copies), report.timeLeft(), report.statusText(), fileName);
     }
 
-    // A job's progress: on a terminal one line redrawn in place, otherwise a line whenever the
-    // status or the copies change or the job moves on by a tenth.
-    void showProgress(const TaskReport& report, const QString& fileName)
+    // Progress: on a terminal one line redrawn in place, otherwise a line whenever key changes.
+    void show(const QString& text, const QString& key)
     {
-        showLine(progressLine(report, fileName),
-            QStringLiteral("%1/%2/%3")
-                .arg(report.status)
-                .arg(report.finished)
-                .arg(int(report.percent / 10)));
-    }
-
-    // Work on a cut file, in the same way: "Reading nest.plt   40 %".
-    void showStage(const QString& what, int percent)
-    {
-        showLine(QStringLiteral("%1 %2 %").arg(what).arg(percent, 4),
-            what + QString::number(percent / 10));
+        if (!progress || quiet)
+            return;
+        if (::isatty(STDOUT_FILENO)) {
+            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
+            m_open = true;
+        } else if (key != m_lastShown) {
+            write(false, text + QLatin1Char('\n'));
+        }
+        m_lastShown = key;
     }
 
     void endProgress()
@@ -196,19 +169,6 @@ public:
     }
 
 private:
-    void showLine(const QString& text, const QString& key)
-    {
-        if (!progress || quiet)
-            return;
-        if (isTerminal(STDOUT_FILENO)) {
-            write(false, QStringLiteral("\r") + text + QStringLiteral("\x1b[K"), true);
-            m_open = true;
-        } else if (key != m_lastShown) {
-            write(false, text + QLatin1Char('\n'));
-        }
-        m_lastShown = key;
-    }
-
     void write(bool error, const QString& text, bool redraw = false)
     {
         if (!redraw)
@@ -223,14 +183,12 @@ private:
     QString m_lastShown;
 };
 
-// Rows in aligned columns, each line ending in '\n'; a row of one cell is a line of its own (a
-// section title). Widths are counted in terminal cells, so Chinese and Japanese labels line up
-// with Latin ones. Cells of column `elided` longer than `width` cells are cut, with "…" at the end.
-QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
+// Rows in aligned columns (a row of one cell is a title line), widths in terminal cells so that
+// wide characters line up. Cells of column `elided` longer than `width` cells end in "…".
+QString columns(QList<QStringList> rows, int elided = -1, int width = 0)
 {
-    QList<QStringList> cells = rows;
     QVector<int> widths;
-    for (QStringList& row : cells) {
+    for (QStringList& row : rows) {
         for (int c = 0; row.size() > 1 && c < row.size(); ++c) {
             if (c == elided)
                 row[c] = elide(row[c], width);
@@ -239,13 +197,12 @@ QString columns(const QList<QStringList>& rows, int elided = -1, int width = 0)
         }
     }
     QString text;
-    for (const QStringList& row : qAsConst(cells)) {
+    for (const QStringList& row : qAsConst(rows)) {
         QString line;
         for (int c = 0; c < row.size(); ++c) {
             const int pad = c + 1 < row.size() ? widths[c] + 2 - displayWidth(row[c]) : 0;
             line += row[c] + QString(pad, QLatin1Char(' '));
         }
-        // Trailing blanks of empty last cells serve nobody.
         while (line.endsWith(QLatin1Char(' ')))
             line.chop(1);
         text += line + QLatin1Char('\n');
@@ -263,21 +220,14 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     QTimer poll;
     QElapsedTimer clock;
     bool interrupted = false;
-    if (QSocketNotifier* notifier = interruptNotifier()) {
-        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
-            for (char byte; ::read(signalSocket[0], &byte, 1) == 1;) {
-                ++interruptCount;
-                if (onInterrupt)
-                    onInterrupt();
-                else
-                    interrupted = true;
-            }
-            if (interrupted)
-                loop.quit();
-        });
-    }
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
+        for (; interruptCount < signalsCaught; ++interruptCount) {
+            if (onInterrupt)
+                onInterrupt();
+            else
+                interrupted = true;
+        }
+        if (interrupted || done() || (timeoutMs >= 0 && clock.hasExpired(timeoutMs)))
             loop.quit();
     });
     clock.start();
@@ -287,11 +237,9 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     return interrupted;
 }
 
-// Key presses on the terminal the program was started from, while a job runs: the terminal stops
-// waiting for Enter and stops echoing, and each of the given keys goes to pressed. Anything else
-// is typing meant for what comes after the job: it is put back on the terminal's input and keys
-// are off from then on, so nothing of it is lost. Ctrl-C still interrupts. The terminal gets its
-// settings back when the object goes. Nothing happens when standard input is not a terminal.
+// Key presses on the terminal that is standard input (if it is one), without Enter or echo: each of
+// the given keys goes to pressed. Anything else is typing for what comes after the job: it is put
+// back on the terminal's input and keys are off from then on. Settings come back with the object.
 class TerminalKeys {
 public:
     TerminalKeys(const QByteArray& keys, const std::function<void(char)>& pressed)
@@ -352,21 +300,20 @@ struct Option {
     double min = 0; // a number when min < max
     double max = 0;
     QChar letter {}; // a short form, such as 'q'
-
-    bool isNumber() const { return min < max; }
 };
 
 // The options of one command line, parsed against the options the command takes. Numbers are
 // checked against their limits here, with one error text for all.
-class Arguments {
-public:
-    bool isSet(const QString& name) const { return m_values.contains(name); }
-    QString text(const QString& name) const { return m_values.value(name); }
+struct Arguments {
+    QHash<QString, QString> values; // the options given, by name
+    QStringList positional;
+
+    bool isSet(const QString& name) const { return values.contains(name); }
+    QString text(const QString& name) const { return values.value(name); }
     double number(const QString& name, double fallback) const
     {
-        return isSet(name) ? m_values.value(name).toDouble() : fallback;
+        return isSet(name) ? values.value(name).toDouble() : fallback;
     }
-    QStringList positional;
 
     bool parse(const QStringList& arguments, const QList<Option>& allowed, QString* error)
     {
@@ -389,21 +336,19 @@ public:
             if (!parser.isSet(option.name))
                 continue;
             const QString value = parser.value(option.name);
-            bool ok = true;
-            const double number = option.isNumber() ? value.toDouble(&ok) : 0;
-            if (option.isNumber() && (!ok || !(number >= option.min && number <= option.max))) {
+            bool ok = false;
+            const double number = value.toDouble(&ok);
+            if (option.min < option.max
+                && (!ok || !(number >= option.min && number <= option.max))) {
                 *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
                              .arg(option.name, QString::number(option.min),
                                  QString::number(option.max), Values::printable(value));
                 return false;
             }
-            m_values.insert(option.name, value);
+            values.insert(option.name, value);
         }
         return true;
     }
-
-private:
-    QHash<QString, QString> m_values;
 };
 
 // The options as the help shows them, one to a line.
@@ -473,16 +418,15 @@ QList<Option> cutOptions()
 }
 // clang-format on
 
-// The address in --name, if it has one of the schemes and a host; else the error in *error.
-QUrl address(const Arguments& a, const char* name, const QStringList& schemes, const char* wanted,
-    QString* error)
+// The address given as --name, if it has one of the schemes and a host; else the error in *error.
+QUrl address(const QString& text, const char* name, const QStringList& schemes,
+    const QString& wanted, QString* error)
 {
-    const QUrl url(a.text(name), QUrl::StrictMode);
+    const QUrl url(text, QUrl::StrictMode);
     if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
         && !url.hasFragment())
         return url;
-    *error = QStringLiteral("--%1 wants %2, not \"%3\"")
-                 .arg(name, wanted, Values::printable(a.text(name)));
+    *error = QStringLiteral("--%1 wants %2, not \"%3\"").arg(name, wanted, Values::printable(text));
     return QUrl();
 }
 
@@ -508,10 +452,10 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
     }
     QString error;
     if (a.isSet("cloud"))
-        cloud->httpBase = address(a, "cloud", { "http", "https" },
+        cloud->httpBase = address(a.text("cloud"), "cloud", { "http", "https" },
             "an http:// or https:// address such as http://127.0.0.1:8700/api/", &error);
     if (a.isSet("cloud-ws") && error.isEmpty()) {
-        QUrl ws = address(a, "cloud-ws", { "ws", "wss" },
+        QUrl ws = address(a.text("cloud-ws"), "cloud-ws", { "ws", "wss" },
             "a ws:// or wss:// address such as ws://127.0.0.1:8701/api/", &error);
         // The device appends its code without a separator; the base is a folder.
         if (!ws.path().endsWith(QLatin1Char('/')))
@@ -570,20 +514,19 @@ QString serverOptions(const Arguments& a, QUrl* server, QString* token)
     *token = a.isSet("token") ? a.text("token") : qEnvironmentVariable("ZRHOST_TOKEN");
     if (!a.isSet("server") && (given.isEmpty() || a.isSet("ip") || a.isSet("usb")))
         return QString();
-    const QUrl url(given, QUrl::StrictMode);
-    if (!url.isValid()
-        || (url.scheme() != QLatin1String("ws") && url.scheme() != QLatin1String("wss"))
-        || url.host().isEmpty())
-        return QStringLiteral(
-            "--server wants a ws:// address such as ws://127.0.0.1:%1, not \"%2\"")
-            .arg(QString::number(ServiceOptions::defaultPort), Values::printable(given));
+    QString error;
+    *server = address(given, "server", { "ws", "wss" },
+        QStringLiteral("a ws:// address such as ws://127.0.0.1:%1")
+            .arg(ServiceOptions::defaultPort),
+        &error);
+    if (!error.isEmpty())
+        return error;
     for (const char* name : { "ip", "usb", "speed", "heartbeat", "cloud", "cloud-embedded" }) {
         if (a.isSet(name))
             return QStringLiteral("--%1 is for the machine service (zrhost serve), which holds the "
                                   "machine; not for a command given --server")
                 .arg(name);
     }
-    *server = url;
     return QString();
 }
 
@@ -605,20 +548,16 @@ const Option jsonOption { "json", QString(), "Print the result as JSON." };
 const Option rawOption { "raw", QString(),
     "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
 
-const QList<QByteArray> infoShown { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID",
-    "PCB_VERSION", "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" };
-
 QString copiesText(qint64 copies)
 {
     return copies == 1 ? QStringLiteral("1 copy") : QStringLiteral("%1 copies").arg(copies);
 }
 
-QString jsonText(
-    const QJsonValue& value, QJsonDocument::JsonFormat format = QJsonDocument::Indented)
+QString jsonText(const QJsonValue& value)
 {
     const QJsonDocument document
         = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    return QString::fromUtf8(document.toJson(format));
+    return QString::fromUtf8(document.toJson());
 }
 
 // What a command runs with: its arguments, the output, and the session once it is opened.
@@ -657,8 +596,7 @@ struct Context {
         QObject::connect(
             session.get(), &Session::notice, [this](const QString& line) { console.note(line); });
         QObject::connect(session.get(), &Session::answeringChanged, [this](bool answering) {
-            console.error(answering ? QStringLiteral("the machine answers again")
-                                    : QStringLiteral("machine not answering"));
+            console.error(answering ? "the machine answers again" : "machine not answering");
         });
         return ExitOk;
     }
@@ -673,11 +611,9 @@ struct Context {
         if (waitUntil([this] { return session->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (!session->isUp()) {
-            console.error(
-                QStringLiteral("cannot reach the machine%1: %2")
-                    .arg(server.isEmpty() ? QString()
-                                          : QStringLiteral(" through the machine service"),
-                        session->errorString()));
+            const char* through = server.isEmpty() ? "" : " through the machine service";
+            console.error(QStringLiteral("cannot reach the machine%1: %2")
+                              .arg(through, session->errorString()));
             return session->linkOpened() ? ExitFailed : ExitNoMachine;
         }
         // The simulator's log is a diagnostic like the device's: for --verbose.
@@ -688,8 +624,8 @@ struct Context {
         return ExitOk;
     }
 
-    // Through a machine service: attached to it, whether or not it has the machine now.
-    int attachService()
+    // Attaches to the machine service (whether or not it has the machine), then asks as ask() does.
+    int askService(const Request& request, Result* result)
     {
         if (server.isEmpty())
             return usage(QStringLiteral("%1 works through a machine service; give --server")
@@ -702,7 +638,7 @@ struct Context {
                 [remote] { return remote->isAttached() || remote->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (remote->isAttached())
-            return ExitOk;
+            return finish(session->send(request), result);
         console.error(
             QStringLiteral("cannot reach the machine service: %1").arg(session->errorString()));
         return ExitNoMachine;
@@ -715,38 +651,48 @@ struct Context {
         return connected ? connected : attachCloud();
     }
 
-    // Waits for the reply's end; Ctrl-C cancels it. Tells what went wrong; the exit code.
-    int finish(Reply* reply)
+    // Waits for the reply (Ctrl-C cancels it) and tells what went wrong; the exit code, *result.
+    int finish(Reply* reply, Result* result = nullptr)
     {
         waitUntil([reply] { return reply->isFinished(); }, -1, [reply] { reply->cancel(); });
-        const Result& result = reply->result();
-        if (result.outcome != Result::Done && result.outcome != Result::Stopped)
-            console.error(result.reason);
+        const Result::Outcome outcome = reply->result().outcome;
+        if (outcome != Result::Done && outcome != Result::Stopped)
+            console.error(reply->result().reason);
+        if (result)
+            *result = reply->result();
         // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
         static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
             ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
-        if (result.outcome == Result::Stopped && interruptCount > 0)
-            return ExitInterrupted;
-        return codes[result.outcome];
+        return outcome == Result::Stopped && interruptCount > 0 ? ExitInterrupted : codes[outcome];
     }
 
-    // Reads the parameters, the machine information once only.
-    int read(QStringList names)
+    // Connects, sends the request and waits for its end, as finish().
+    int ask(const Request& request, Result* result = nullptr)
     {
-        if (infoRead)
-            names.removeAll(QStringLiteral("DEVICE_INFO"));
-        const int code = finish(session->send(Request::of(Request::Read, names)));
-        infoRead = infoRead || (code == ExitOk && names.contains(QStringLiteral("DEVICE_INFO")));
+        const int code = connect();
+        return code ? code : finish(session->send(request), result);
+    }
+
+    int read(const QStringList& names)
+    {
+        return finish(session->send(Request::of(Request::Read, names)));
+    }
+
+    // The machine's information, read once though info and the cloud service both want it.
+    int readInfo()
+    {
+        const int code = infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" });
+        infoRead = code == ExitOk;
         return code;
     }
-
-    int readInfo() { return infoRead ? int(ExitOk) : read({ "DEVICE_INFO", "DEVICE_UNIQUE_ID" }); }
 
     int showInfo()
     {
         const int code = readInfo();
         if (code == ExitOk)
-            printParameters({ { QString(), infoShown } });
+            printParameters({ { QString(),
+                { "DEVICE_MODEL_NAME", "DEVICE_MODEL", "DEVICE_ID", "PCB_ID", "PCB_VERSION",
+                    "FIRMWARE", "DEVICE_CONFIG_NO", "DEVICE_UNIQUE_ID" } } });
         return code;
     }
 
@@ -774,20 +720,24 @@ struct Context {
         return waitUntil([cloud] { return cloud->isSettled(); }) ? ExitInterrupted : ExitOk;
     }
 
-    // Work on a cut file, off this thread so that the link and Ctrl-C are heard meanwhile, with
-    // a progress line; Ctrl-C cancels it. Tells what went wrong; the exit code.
+    // Work on a cut file off this thread, with a progress line; Ctrl-C cancels it. Tells what
+    // went wrong; the exit code.
     int work(const QString& what, const CutWork::Work& job)
     {
         CutWork work;
         bool ok = false;
-        QObject::connect(&work, &CutWork::progress, &work,
-            [&](int percent) { console.showStage(what, percent); });
+        // "Reading nest.plt   40 %", a line for each tenth where it cannot be redrawn.
+        const auto stage = [&](int percent) {
+            console.show(QStringLiteral("%1 %2 %").arg(what).arg(percent, 4),
+                what + QString::number(percent / 10));
+        };
+        QObject::connect(&work, &CutWork::progress, &work, stage);
         QObject::connect(&work, &CutWork::finished, &work, [&](bool done) { ok = done; });
-        console.showStage(what, 0);
+        stage(0);
         work.start(job);
         waitUntil([&] { return !work.isRunning(); }, -1, [&] { work.cancel(); });
         if (ok)
-            console.showStage(what, 100);
+            stage(100);
         console.endProgress();
         if (work.isCancelled())
             return ExitInterrupted;
@@ -806,13 +756,11 @@ struct Context {
             });
     }
 
-    // The file placed and ordered for the machine's table and station (and written for it),
-    // the figures told.
+    // Places and orders the file for the table and station, tells the figures, and writes it.
     int planCut(CutFile* file, bool write)
     {
         const int station = int(args.number("station", 1));
-        if (const int code
-            = finish(session->send(Request::of(Request::Read, CutMachine::names(station)))))
+        if (const int code = read(CutMachine::names(station)))
             return code;
         CutSettings settings;
         ZRCut::Placement& placement = settings.placement;
@@ -857,7 +805,7 @@ struct Context {
     void printParameters(const QList<QPair<QString, QList<QByteArray>>>& sections)
     {
         const bool raw = args.isSet("raw");
-        const bool commands = args.isSet("commands");
+        const int cells = args.isSet("commands") ? 5 : 4; // COMMAND only with --commands
         QJsonArray array;
         QList<QStringList> rows;
         QList<QByteArray> shown;
@@ -868,9 +816,7 @@ struct Context {
             if (!section.first.isEmpty())
                 rows.append({ (rows.isEmpty() ? QString() : QStringLiteral("\n")) + section.first
                     + QLatin1Char(':') });
-            rows.append({ "NAME", "LABEL", "VALUE", "UNIT" });
-            if (commands)
-                rows.last().append(QStringLiteral("COMMAND"));
+            rows.append(QStringList { "NAME", "LABEL", "VALUE", "UNIT", "COMMAND" }.mid(0, cells));
             for (const Values::Entry& entry : entries) {
                 ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
                 const bool group = !Values::members(device(), entry.name).isEmpty();
@@ -881,10 +827,9 @@ struct Context {
                     QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
                         { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
                         { "unit", unit }, { "depth", entry.depth } });
-                rows.append({ QString(entry.depth * 2, QLatin1Char(' ')) + entry.name, label, value,
-                    unit });
-                if (commands)
-                    rows.last().append(commandText(p));
+                const QStringList row { QString(entry.depth * 2, QLatin1Char(' ')) + entry.name,
+                    label, value, unit, commandText(p) };
+                rows.append(row.mid(0, cells));
             }
         }
         console.print(
@@ -944,12 +889,10 @@ int runGet(Context& c)
     QString error;
     if (c.session->check(request, &error) != Result::Done)
         return c.usage(error);
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(request, &result))
         return code;
-    Reply* reply = c.session->send(request);
-    if (const int code = c.finish(reply))
-        return code;
-    for (const QString& name : reply->result().local)
+    for (const QString& name : qAsConst(result.local))
         c.console.note(QStringLiteral(
             "%1 cannot be read from the machine: the value shown is the device's own")
                            .arg(name));
@@ -981,9 +924,8 @@ int runSet(Context& c)
     }
     if (const int code = c.connect())
         return code;
-    Reply* reply = c.session->send(request);
-    const int code = c.finish(reply);
-    const Result& result = reply->result();
+    Result result;
+    const int code = c.ask(request, &result);
     for (const QString& name : qAsConst(request.names)) {
         if (result.refused.contains(name) || result.unanswered.contains(name)
             || (result.outcome != Result::Done && result.outcome != Result::Refused
@@ -992,11 +934,11 @@ int runSet(Context& c)
         ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
         const QString unit
             = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
-        c.console.line(QStringLiteral("%1 = %2%3  (%4)")
-                           .arg(name, Values::shown(p, request.raw), unit,
-                               result.local.contains(name)
-                                   ? QStringLiteral("sent; the machine's answer cannot be seen")
-                                   : QStringLiteral("confirmed")));
+        c.console.line(
+            QStringLiteral("%1 = %2%3  (%4)")
+                .arg(name, Values::shown(p, request.raw), unit,
+                    result.local.contains(name) ? "sent; the machine's answer cannot be seen"
+                                                : "confirmed"));
     }
     return code;
 }
@@ -1023,12 +965,18 @@ int runJob(Context& c)
     const double perCopy = file.job().cutLengthMm;
     console.note(QStringLiteral("Cutting %1 of %2.").arg(copiesText(copies), file.name()));
     Reply* reply = c.session->send(file.request(copies));
-    QObject::connect(reply, &Reply::progress,
-        [&](const TaskReport& report) { console.showProgress(report, file.name()); });
+    // A line whenever the status or the copies change or the job moves on by a tenth.
+    QObject::connect(reply, &Reply::progress, [&](const TaskReport& report) {
+        console.show(Console::progressLine(report, file.name()),
+            QStringLiteral("%1/%2/%3")
+                .arg(report.status)
+                .arg(report.finished)
+                .arg(int(report.percent / 10)));
+    });
     // Keys act only on a terminal; a stop asks first.
     std::unique_ptr<TerminalKeys> keys;
     bool confirming = false;
-    if (!console.quiet && !console.json && Console::isTerminal(STDIN_FILENO)) {
+    if (!console.quiet && !console.json && ::isatty(STDIN_FILENO)) {
         keys.reset(new TerminalKeys("prsyn", [&](char key) {
             const bool confirmed = confirming && key == 'y';
             confirming = key == 's';
@@ -1036,12 +984,11 @@ int runJob(Context& c)
                 c.session->send(Request::of(key == 'p' ? Request::Pause : Request::Resume))
                     ->deleteLater();
             else if (confirming)
-                console.note(
-                    QStringLiteral("Stop the job? Press y to stop, any other key to go on."));
+                console.note("Stop the job? Press y to stop, any other key to go on.");
             else if (confirmed)
                 reply->cancel();
         }));
-        console.note(QStringLiteral("Keys: p pause, r resume, s stop (Ctrl-C stops too)."));
+        console.note("Keys: p pause, r resume, s stop (Ctrl-C stops too).");
     }
     const int code = c.finish(reply);
     keys.reset();
@@ -1051,9 +998,9 @@ int runJob(Context& c)
     const bool finished = result.outcome == Result::Done;
     const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
     if (console.json) {
-        static const char* outcomes[] = { "finished", "stopped", "link-lost", "refused", "busy",
-            "no-answer", "out-of-range", "read-only", "unknown", "cancelled" };
-        console.print(jsonText(QJsonObject { { "outcome", outcomes[result.outcome] },
+        console.print(jsonText(QJsonObject {
+            { "outcome",
+                finished ? QStringLiteral("finished") : Carriage::outcomeName(result.outcome) },
             { "file", file.name() }, { "copies", copies },
             { "finished", double(result.last.finished) }, { "percent", result.last.percent },
             { "machine_seconds", double(result.last.seconds) },
@@ -1067,14 +1014,13 @@ int runJob(Context& c)
             console.note(QStringLiteral("The machine may still be cutting; the task record is as "
                                         "the last report left it."));
         console.line(QStringLiteral("Task record: %1")
-                         .arg(Values::printable(jsonText(result.record, QJsonDocument::Compact))));
+                         .arg(Values::printable(Carriage::messageText(result.record))));
         console.line(QStringLiteral(
             "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
                          .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
                              QString::number(result.last.finished), copiesText(copies), file.name(),
                              QString::number(result.elapsedMs / 1000.0, 'f', 1),
-                             QString::number(result.last.seconds),
-                             finished ? QString() : QStringLiteral("about "),
+                             QString::number(result.last.seconds), finished ? "" : "about ",
                              QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
     }
     if (const SimMachine* simulated = c.session->embedded()) {
@@ -1100,12 +1046,10 @@ int runControl(Context& c, Request::Kind kind)
             QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
                            "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
                 .arg(c.command.name));
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(Request::of(kind), &result))
         return code;
-    Reply* reply = c.session->send(Request::of(kind));
-    if (const int code = c.finish(reply))
-        return code;
-    const TaskReport& seen = reply->result().last;
+    const TaskReport& seen = result.last;
     c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
                        .arg(seen.statusText(), Values::printable(seen.fileName),
                            QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
@@ -1122,10 +1066,7 @@ int runJog(Context& c)
 {
     const QStringList& a = c.args.positional;
     const QString axis = a.value(0).toLower();
-    const int sign = a.value(1) == QLatin1String("+") ? 1
-        : a.value(1) == QLatin1String("-")            ? -1
-                                                      : 0;
-    if (a.size() != 2 || (axis != QLatin1String("x") && axis != QLatin1String("y")) || sign == 0)
+    if (a.size() != 2 || (axis != "x" && axis != "y") || (a[1] != "+" && a[1] != "-"))
         return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
     const int ms = int(c.args.number("ms", 500));
     if (const int code = c.connect())
@@ -1133,15 +1074,15 @@ int runJog(Context& c)
     const SimMachine* simulated = c.session->embedded();
     const QPointF before = simulated ? simulated->headPosition() : QPointF();
     Request move = Request::of(Request::Jog);
-    (axis == QLatin1String("x") ? move.x : move.y) = sign;
-    Reply* moving = c.session->send(move);
-    int code = c.finish(moving);
+    (axis == "x" ? move.x : move.y) = a[1] == "+" ? 1 : -1;
+    Result moving;
+    const int code = c.ask(move, &moving);
     QElapsedTimer clock;
     clock.start();
     const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
     const qint64 moved = qMin(clock.elapsed(), qint64(ms));
     // Whatever became of the move, the head is told to stop unless the machine said no to it.
-    const Result::Outcome outcome = moving->result().outcome;
+    const Result::Outcome outcome = moving.outcome;
     if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
         if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
             c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
@@ -1152,7 +1093,7 @@ int runJog(Context& c)
         return code;
     c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
                        .arg(axis, a.value(1), QString::number(early ? moved : ms),
-                           early ? QStringLiteral(" (stopped early)") : QString()));
+                           early ? " (stopped early)" : ""));
     if (simulated)
         c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
                            .arg(position(before), position(simulated->headPosition())));
@@ -1165,13 +1106,9 @@ int runOrigin(Context& c)
     const bool set = what == QLatin1String("set");
     if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
         return c.usage(QStringLiteral("origin wants set or back"));
-    if (const int code = c.connect())
+    if (const int code = c.ask(Request::of(set ? Request::Origin : Request::BackToOrigin)))
         return code;
-    if (const int code
-        = c.finish(c.session->send(Request::of(set ? Request::Origin : Request::BackToOrigin))))
-        return code;
-    c.console.line(set ? QStringLiteral("Origin set at the head.")
-                       : QStringLiteral("Head back at the origin."));
+    c.console.line(set ? "Origin set at the head." : "Head back at the origin.");
     return ExitOk;
 }
 
@@ -1199,17 +1136,16 @@ int runMonitor(Context& c)
                 json.insert("seconds_left", double(report.secondsLeft()));
             }
             c.console.print(c.args.isSet("json")
-                    ? jsonText(json, QJsonDocument::Compact) + QLatin1Char('\n')
+                    ? Carriage::messageText(json) + QLatin1Char('\n')
                     : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
         });
     if (const int code = c.connect())
         return code;
     c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
     const double seconds = c.args.number("seconds", -1);
-    Session* session = c.session.get();
     // Through a service the link comes back by itself; it ends when the service is gone.
-    const auto gone = [session] {
-        return session->link() == Session::Lost || session->link() == Session::Failed;
+    const auto gone = [&c] {
+        return c.session->link() == Session::Lost || c.session->link() == Session::Failed;
     };
     waitUntil(gone, seconds > 0 ? int(seconds * 1000) : -1);
     return gone() ? ExitLinkLost : ExitOk;
@@ -1221,7 +1157,6 @@ int runPreview(Context& c)
         return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
     CutFile file;
     QImage image;
-    const int size = int(c.args.number("size", 256));
     if (const int code = c.readCut(&file))
         return code;
     if (const int code = c.connect())
@@ -1230,7 +1165,7 @@ int runPreview(Context& c)
         return code;
     if (const int code = c.work(QStringLiteral("Drawing %1").arg(file.name()),
             [&](const ZRCut::Progress& progress, QString* error) {
-                image = file.picture(size, true, progress);
+                image = file.picture(int(c.args.number("size", 256)), true, progress);
                 if (image.isNull())
                     *error = QStringLiteral("no room to draw the cut");
                 return !image.isNull();
@@ -1246,8 +1181,7 @@ int runPreview(Context& c)
     return ExitOk;
 }
 
-// The panel: an application of its own, with its translations, window and session. Without a
-// display it says so and ends with 1.
+// The panel, an application of its own; without a display it says so and ends with 1.
 int runPanelCommand(Context& c)
 {
     if (c.args.positional.size() > 1)
@@ -1296,15 +1230,13 @@ int runPanelCommand(Context& c)
         machineOnly->setEnabled(c.server.isEmpty());
     if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
         session.connectMachine();
-    int code = ExitOk;
     // With --screenshot: once the values are read and painted, or the file drawn, or the job
     // cut; or after a long while.
-    const auto save = [&](bool done) {
-        code = window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed;
-        app.exit(code);
+    const auto saveSoon = [&](bool done) {
+        QTimer::singleShot(300, &app, [&, done] {
+            app.exit(window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed);
+        });
     };
-    const auto saveSoon
-        = [&](bool done) { QTimer::singleShot(300, &app, [&save, done] { save(done); }); };
     const bool cut = c.args.isSet("cut");
     if (c.args.isSet("screenshot")) {
         if (cut)
@@ -1314,22 +1246,20 @@ int runPanelCommand(Context& c)
             QObject::connect(&jobs, &JobPage::planned, &app, saveSoon);
         else
             QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
-        QTimer::singleShot(cut ? 120000 : 20000, &app, [&save] { save(false); });
+        QTimer::singleShot(cut ? 120000 : 20000, &app, [&saveSoon] { saveSoon(false); });
     }
-    QMetaObject::Connection cutOnce;
-    if (!c.args.positional.isEmpty()) {
-        jobs.open(c.args.positional.first());
-        // Cut once, as soon as the file is drawn and the machine can take it.
-        if (cut)
-            cutOnce = QObject::connect(&jobs, &JobPage::planned, &jobs, [&jobs, &cutOnce] {
-                if (!jobs.form.start->isEnabled())
-                    return;
-                QObject::disconnect(cutOnce);
+    // With --cut: cut once, as soon as the file is drawn and the machine can take it.
+    bool started = false;
+    if (cut)
+        QObject::connect(&jobs, &JobPage::planned, &jobs, [&] {
+            if (!started && jobs.form.start->isEnabled()) {
+                started = true;
                 jobs.start();
-            });
-    }
-    app.exec();
-    return code;
+            }
+        });
+    if (!c.args.positional.isEmpty())
+        jobs.open(c.args.positional.first());
+    return app.exec();
 }
 
 // Jobs of the service's queue or history, one to a row.
@@ -1394,12 +1324,10 @@ int runHistory(Context& c)
 {
     QJsonArray jobs;
     if (!c.server.isEmpty()) {
-        if (const int code = c.attachService())
+        Result result;
+        if (const int code = c.askService(Request::of(Request::History), &result))
             return code;
-        Reply* reply = c.session->send(Request::of(Request::History));
-        if (const int code = c.finish(reply))
-            return code;
-        jobs = reply->result().jobs;
+        jobs = result.jobs;
     } else {
         const QString path
             = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
@@ -1424,12 +1352,9 @@ int runHistory(Context& c)
 
 int runStatus(Context& c)
 {
-    if (const int code = c.connect())
+    Result result;
+    if (const int code = c.ask(Request::of(Request::Status), &result))
         return code;
-    Reply* reply = c.session->send(Request::of(Request::Status));
-    if (const int code = c.finish(reply))
-        return code;
-    const Result& result = reply->result();
     const TaskReport& state = result.last;
     if (c.args.isSet("json")) {
         c.console.print(jsonText(QJsonObject { { "machine", c.session->machineName() },
@@ -1440,8 +1365,7 @@ int runStatus(Context& c)
     }
     c.console.line(QStringLiteral("Machine: %1, %2.")
                        .arg(c.session->machineName(),
-                           c.session->isAnswering() ? QStringLiteral("answering")
-                                                    : QStringLiteral("not answering")));
+                           c.session->isAnswering() ? "answering" : "not answering"));
     c.console.line(state.status == 0
             ? QStringLiteral("No job reported since the link came up.")
             : QStringLiteral("Job: %1").arg(
@@ -1463,15 +1387,13 @@ int runQueue(Context& c)
     if (!ok || !placed || request.job < 1 || request.position < 1 || a.size() != (move ? 3 : 2)
         || (!move && a.value(0) != QLatin1String("cancel")))
         return c.usage(QStringLiteral("queue wants move ID PLACE, or cancel ID"));
-    if (const int code = c.attachService())
-        return code;
-    Reply* reply = c.session->send(request);
-    if (const int code = c.finish(reply))
+    Result result;
+    if (const int code = c.askService(request, &result))
         return code;
     c.console.line(move
             ? QStringLiteral("Job %1 moved to place %2.").arg(request.job).arg(request.position)
             : QStringLiteral("Job %1 taken out of the queue.").arg(request.job));
-    c.console.print(jobTable(reply->result().jobs));
+    c.console.print(jobTable(result.jobs));
     return ExitOk;
 }
 
@@ -1574,7 +1496,6 @@ QString mainHelp()
     QList<QStringList> rows;
     for (const Command& command : commands())
         rows.append({ QStringLiteral("  ") + command.call(), command.summary });
-    const Option version { "version", QString(), "Show the version." };
     return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
 
 The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
@@ -1584,7 +1505,8 @@ a cloud service; what fails with the service is told and does not stop the comma
 
 Commands:
 )") + columns(rows)
-        + QStringLiteral("\nOptions of every command:\n") + optionLines(commonOptions() << version)
+        + QStringLiteral("\nOptions of every command:\n")
+        + optionLines(commonOptions() << Option { "version", QString(), "Show the version." })
         + QLatin1Char('\n') + QString::fromLatin1(exitCodes)
         + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
 }
@@ -1653,6 +1575,9 @@ int main(int argc, char** argv)
         return command->run(c);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+    // glibc's signal() restarts the calls a signal interrupts.
+    for (const int signal : { SIGINT, SIGTERM })
+        std::signal(signal, onSignal);
     const int code = command->run(c);
     if (code == ExitOk && c.options.cloud.isSet() && !c.cloudTried)
         c.console.error(

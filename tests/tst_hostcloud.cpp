@@ -177,6 +177,7 @@ void tst_HostCloud::failingServiceLetsTheJobRun_data()
 
     // clang-format off
     QTest::newRow("lookup 500")       << "device" << QByteArray("GET") << "500" << "" << false << false << "the device lookup (GET device) got HTTP 500 Internal Server Error";
+    QTest::newRow("lookup 500, escapes") << "device" << QByteArray("GET") << "500:{\"error\":\"a\\u001b[2Jb\"}" << "" << false << false << "the device lookup (GET device) got HTTP 500 Internal Server Error (a\\x1b[2Jb)";
     QTest::newRow("lookup silent")    << "device" << QByteArray("GET") << "hold" << "" << false << false << "the device lookup (GET device) got no answer within 0.3 s";
     QTest::newRow("lookup closed")    << "device" << QByteArray("GET") << "close" << "" << false << false << "the device lookup (GET device) got no response";
     QTest::newRow("service refused")  << "" << QByteArray() << "" << "refused" << false << false << "got no response (Connection refused)";

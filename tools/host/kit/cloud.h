@@ -36,7 +36,6 @@ struct CloudOptions {
 
 class CloudService;
 class CorvaneCloud;
-class HostCloudClient;
 
 // A device's cloud service as the host attaches it: the client (and, when asked, the project's
 // local service inside the program) handed to the device, whose own registration does the work;
@@ -57,13 +56,13 @@ public:
     // registers, and once registered its remote channel is opened.
     void attach(ZRDeviceInterface* device);
     // Registration and channel have come to an end, one way or the other.
-    bool isSettled() const { return m_settled; }
-    bool isRegistered() const { return m_registered; }
+    bool isSettled() const { return m_state != Attaching && m_state != Opening; }
+    bool isRegistered() const { return m_state >= Registered; }
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.
     void reportJob(bool taskClosed, qint64 copiesFinished);
-    bool isJobReported() const { return m_jobReported; }
+    bool isJobReported() const { return m_job == JobReported; }
 
     // Work records the device posts go to sink rather than to the service: a machine service
     // keeps them in its outbox and delivers them with postWorkRecord until the service takes them.
@@ -71,7 +70,7 @@ public:
     void postWorkRecord(const QJsonObject& body,
         const std::function<void(bool taken, const QString& answer)>& done);
 
-    CorvaneCloud* client() const;
+    CorvaneCloud* client() const { return m_client.get(); }
     CloudService* embeddedService() const { return m_service.get(); }
 
 signals:
@@ -91,27 +90,24 @@ private:
     void settle(const QString& failure);
 
     CloudOptions m_options;
-    // The service goes after the client, so that the client's last requests are aborted.
-    std::unique_ptr<CloudService> m_service;
-    std::unique_ptr<HostCloudClient> m_client;
     QPointer<ZRDeviceInterface> m_device;
     QString m_code;
     QString m_error;
     QTimer m_deadline;
 
+    // The registration, then the remote channel (Registered: none to open).
+    enum State { Attaching, Failed, Registered, Opening, Open, Closed } m_state = Attaching;
     int m_outstanding = 0;
     QStringList m_registeredProblems; // told once the registration is through
     bool m_created = false;
-    bool m_registered = false;
-    bool m_settled = false;
-    enum { NoChannel, Opening, Open, Closed } m_channel = NoChannel;
     int m_reportsSent = 0;
 
-    bool m_jobPending = false;
-    bool m_jobReported = false;
+    enum { NoJob, JobPending, JobReported } m_job = NoJob;
     QJsonObject m_workRecord; // as the device posted it; empty until then
     QString m_workRecordOutcome; // empty until answered
     bool m_workRecordTaken = false;
-    QString m_noRecord;
     std::function<void(const QJsonObject&)> m_hold;
+    // Last, so that they go first: the client, aborting its requests, and then the service.
+    std::unique_ptr<CloudService> m_service;
+    std::unique_ptr<CorvaneCloud> m_client;
 };

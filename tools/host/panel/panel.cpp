@@ -46,15 +46,17 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
         [this] { read(m_session->device()->sysProperty() + m_session->device()->userProperty()); });
     connect(w->writeChanges, &QAction::triggered, this, [this] { write(edited()); });
     connect(w->writeField, &QAction::triggered, this, [this] {
+        // An editor is named after its parameter.
         for (QWidget* focus = QApplication::focusWidget(); focus; focus = focus->parentWidget()) {
-            if (focus->property("parameter").isValid())
-                return write({ focus->property("parameter").toByteArray() });
+            if (m_shown.contains(focus->objectName().toLatin1()))
+                return write({ focus->objectName().toLatin1() });
         }
     });
     // A jog button moves the head along the axes its "jog" property names while it is held.
     for (QPushButton* jog : w->jogBox->findChildren<QPushButton*>()) {
         const QPoint axes = jog->property("jog").toPoint();
-        connect(jog, &QPushButton::pressed, this, [this, axes] { send(Request::Jog, axes); });
+        connect(jog, &QPushButton::pressed, this,
+            [this, axes] { send(Request::Jog, axes.x(), axes.y()); });
         connect(jog, &QPushButton::released, this, [this] { send(Request::Jog); });
     }
     connect(w->setOrigin, &QPushButton::clicked, this, [this] {
@@ -135,7 +137,6 @@ void Panel::buildEditors()
         if (!Values::members(device, name).isEmpty())
             continue;
         m_shown.append(name);
-        editor->setProperty("parameter", name);
         editor->setToolTip(QString::fromLatin1(name));
         QVariant unused;
         QString error;
@@ -280,11 +281,11 @@ void Panel::write(const QList<QByteArray>& names)
     });
 }
 
-void Panel::send(Request::Kind kind, const QPoint& axes)
+void Panel::send(Request::Kind kind, int x, int y)
 {
     Request request = Request::of(kind);
-    request.x = axes.x();
-    request.y = axes.y();
+    request.x = x;
+    request.y = y;
     Reply* reply = m_session->send(request);
     connect(reply, &Reply::finished, this, [this, reply] { failed(reply, QStringLiteral("%1")); });
 }

@@ -3,7 +3,6 @@
 #include "session.h"
 
 #include <QObject>
-#include <QPoint>
 
 class PanelWindow;
 
@@ -25,7 +24,7 @@ private:
     void read(const QStringList& names);
     // Writes what the named editors hold.
     void write(const QList<QByteArray>& names);
-    void send(Request::Kind kind, const QPoint& axes = QPoint());
+    void send(Request::Kind kind, int x = 0, int y = 0);
     void readHistory();
     void showValues(const QList<QByteArray>& names);
     void markEdited(const QByteArray& name, bool edited);

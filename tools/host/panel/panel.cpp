@@ -108,9 +108,6 @@ void Panel::buildEditors()
                 parameter->create_ui_ctrl(columns[i], name, true);
         }
     }
-    // Text from the machine is shown as it is, never as markup.
-    for (QLabel* label : m_window->parameters->findChildren<QLabel*>())
-        label->setTextFormat(Qt::PlainText);
     m_shown.clear();
     for (const Values::Entry& entry : Values::tree(device, Values::latin1(lists[0] + lists[1]))) {
         const QByteArray name = entry.name;
@@ -144,12 +141,10 @@ void Panel::buildEditors()
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
         QLineEdit* line = lineOf(editor);
         if (fault == Result::ReadOnly || fault == Result::Refused) {
-            // Nothing can write it: shown as text, not as a box to type in (line and spin boxes
-            // both have these properties; the window's style sheet clears the background).
-            if (line) {
-                editor->setProperty("readOnly", true);
-                editor->setProperty("frame", false);
-            }
+            // Nothing can write it: shown as text, not as a box to type in (properties of line and
+            // spin boxes, whose background the window's style sheet then clears).
+            editor->setProperty("readOnly", true);
+            editor->setProperty("frame", false);
             editor->setFocusPolicy(Qt::NoFocus);
             continue;
         }
@@ -254,11 +249,11 @@ void Panel::read(const QStringList& names)
 {
     Reply* reply = m_session->send(Request::of(Request::Read, names));
     connect(reply, &Reply::finished, this, [this, reply, names] {
-        reply->deleteLater();
         // A read shows the machine's values: unwritten edits give way.
         showValues(leaves(Values::latin1(names)));
-        const bool answered = reply->result().outcome == Result::Done;
-        log(answered ? tr("Read finished.") : tr("Read: %1").arg(reply->result().reason));
+        const bool answered = !failed(reply, tr("Read: %1"));
+        if (answered)
+            log(tr("Read finished."));
         emit readFinished(answered);
     });
 }

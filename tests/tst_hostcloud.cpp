@@ -152,7 +152,7 @@ void tst_HostCloud::embeddedServiceWithToken()
     CloudRun run;
     QVERIFY(run.attach(options));
     CloudService* service = run.cloud()->embeddedService();
-    QCOMPARE(run.cloud()->client()->baseUrl(), service->httpBase());
+    QCOMPARE(run.cloud()->baseUrl(), service->httpBase());
     // Without a device code the machine number is the code: "4150" in base 36.
     QCOMPARE(service->requests("device_model", "PATCH").first().json,
         QJsonObject({ { "code", 188100 } }));
@@ -269,6 +269,8 @@ void tst_HostCloud::deviceCode_data()
         << "the machine reported no machine number; give --device-code";
     QTest::newRow("unusable") << "TX 4150/1"
                               << "\"TX 4150/1\" cannot serve as the device code";
+    QTest::newRow("control characters") << "TX\x1b[2J"
+                                        << "\"TX\\x1b[2J\" cannot serve as the device code";
 }
 
 void tst_HostCloud::deviceCode()

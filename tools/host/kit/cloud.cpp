@@ -1,7 +1,6 @@
 #include "cloud.h"
 
 #include "cloudservice.h"
-#include "corvanecloud.h"
 #include "values.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
@@ -15,85 +14,46 @@ namespace {
 const char WorkRecords[] = "device_work_records";
 constexpr int reportsSettleMs = 1000;
 
+// "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the service's
+// own words as plain text, "HTTP 200 OK, its body cut short", "no answer within 5 s", "no
+// response (Connection refused)".
+QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
+{
+    if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
+    if (status == 0)
+        return reply->errorString().isEmpty()
+            ? QStringLiteral("no response")
+            : QStringLiteral("no response (%1)").arg(Values::printable(reply->errorString()));
+    QString text = QStringLiteral("HTTP %1 %2")
+                       .arg(QString::number(status),
+                           reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+                       .trimmed();
+    const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
+    const QString said = QJsonDocument::fromJson(body)[QLatin1String("error")].toString();
+    if (status >= 400 && !said.isEmpty())
+        text += QStringLiteral(" (%1)").arg(said.left(200));
+    if (CorvaneCloud::replyTooLarge(reply))
+        text += QStringLiteral(", its body over %1 KiB and not read")
+                    .arg(QString::number(CorvaneCloud::maxReplyBytes / 1024));
+    else if (!usable && status >= 200 && status < 300)
+        text += QStringLiteral(", its body cut short");
+    if (status == 401 || status == 403)
+        text += QStringLiteral(", check --cloud-token");
+    return Values::printable(text);
+}
+
 } // namespace
 
-// The SDK's client, telling the cloud about every request its device makes and what each got.
-// A lookup that gets no response at all is not handed to the device: the device would wait 10 s
-// in an event loop of its own and ask again, for as long as no response comes.
-class HostCloudClient : public CorvaneCloud {
-public:
-    HostCloudClient(Cloud* cloud, const QUrl& httpBase, const QString& wsBase)
-        : CorvaneCloud(httpBase, wsBase)
-        , m_cloud(cloud)
-    { }
-
-    void customRequest(const QString& path, QByteArray method, QJsonObject body,
-        std::function<void(QNetworkReply*, bool)> handler) override
-    {
-        if (QThread::currentThread() != thread())
-            return CorvaneCloud::customRequest(path, method, body, handler);
-        if (path == QLatin1String(WorkRecords) && method == "POST") {
-            if (m_cloud->m_hold)
-                return m_cloud->m_hold(body);
-            m_cloud->m_workRecord = body;
-        }
-        ++m_cloud->m_outstanding;
-        QPointer<Cloud> cloud(m_cloud);
-        const int timeoutMs = requestTimeout();
-        CorvaneCloud::customRequest(path, method, body,
-            [cloud, path, method, handler, timeoutMs](QNetworkReply* reply, bool usable) {
-                const int status
-                    = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                const QString outcome = outcomeOf(reply, status, usable, timeoutMs);
-                if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
-                    handler(reply, usable);
-                if (cloud)
-                    cloud->onReply(path, method, status, usable, outcome);
-            });
-    }
-
-    // "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the
-    // service's own words as plain text, "HTTP 200 OK, its body cut short", "no answer within
-    // 5 s", "no response (Connection refused)".
-    static QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
-    {
-        if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
-            return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
-        if (status == 0)
-            return reply->errorString().isEmpty()
-                ? QStringLiteral("no response")
-                : QStringLiteral("no response (%1)").arg(Values::printable(reply->errorString()));
-        QString text
-            = QStringLiteral("HTTP %1 %2")
-                  .arg(QString::number(status),
-                      reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                  .trimmed();
-        const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
-        const QString said = QJsonDocument::fromJson(body)[QLatin1String("error")].toString();
-        if (status >= 400 && !said.isEmpty())
-            text += QStringLiteral(" (%1)").arg(said.left(200));
-        if (replyTooLarge(reply))
-            text += QStringLiteral(", its body over %1 KiB and not read")
-                        .arg(QString::number(maxReplyBytes / 1024));
-        else if (!usable && status >= 200 && status < 300)
-            text += QStringLiteral(", its body cut short");
-        if (status == 401 || status == 403)
-            text += QStringLiteral(", check --cloud-token");
-        return Values::printable(text);
-    }
-
-private:
-    Cloud* m_cloud;
-};
-
 Cloud::Cloud(const CloudOptions& options, QObject* parent)
-    : QObject(parent)
+    : CorvaneCloud(parent)
     , m_options(options)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &Cloud::onTimeout);
 }
 
+// Requests still running are aborted, without their handlers, once the members are gone.
 Cloud::~Cloud() = default;
 
 bool Cloud::start()
@@ -106,13 +66,12 @@ bool Cloud::start()
                           .arg(m_service->errorString());
             return false;
         }
-        m_options.httpBase = m_service->httpBase();
-        m_options.wsBase = m_service->wsBase();
         connect(m_service.get(), &CloudService::reportReceived, this, &Cloud::checkJob);
     }
-    m_client.reset(new HostCloudClient(this, m_options.httpBase, m_options.wsBase));
-    m_client->setBearerToken(m_options.token);
-    m_client->setRequestTimeout(m_options.requestTimeoutMs);
+    setBaseUrl(m_service ? m_service->httpBase() : m_options.httpBase);
+    setWs(m_service ? m_service->wsBase() : m_options.wsBase);
+    setBearerToken(m_options.token);
+    setRequestTimeout(m_options.requestTimeoutMs);
     return true;
 }
 
@@ -122,29 +81,27 @@ void Cloud::attach(ZRDeviceInterface* device)
     ZRDeviceProperty* number = device->property_ptr("DEVICE_ID");
     if (code.isEmpty() && number)
         code = number->value().toString();
-    QString why;
-    if (code.isEmpty())
-        why = QStringLiteral("no device code: the machine reported no machine number; give "
-                             "--device-code");
-    else if (!CloudOptions::isValidDeviceCode(code))
-        why = QStringLiteral("the machine number \"%1\" cannot serve as the device code (letters, "
-                             "digits, '-', '_' and '.' only); give --device-code")
-                  .arg(code.left(80));
-    else if (!device->property_ptr("DEVICE_CLOUD"))
-        why = QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register");
-    if (!why.isEmpty()) {
+    const auto giveUp = [this](const QString& why) {
         m_state = Failed;
         emit problem(why + QStringLiteral("; going on without the cloud service"));
-        return;
-    }
+    };
+    if (code.isEmpty())
+        return giveUp(QStringLiteral("no device code: the machine reported no machine number; "
+                                     "give --device-code"));
+    if (!CloudOptions::isValidDeviceCode(code))
+        return giveUp(QStringLiteral("the machine number \"%1\" cannot serve as the device code "
+                                     "(letters, digits, '-', '_' and '.' only); give --device-code")
+                          .arg(Values::printable(code.left(80))));
+    if (!device->property_ptr("DEVICE_CLOUD"))
+        return giveUp(
+            QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register"));
     m_device = device;
     m_code = code;
     connect(device, &ZRDeviceInterface::message, this, &Cloud::onDeviceMessage);
-    const QString channel = m_client->ws().isEmpty()
-        ? QStringLiteral("no WebSocket base")
-        : QStringLiteral("WebSocket %1").arg(m_client->ws());
+    const QString channel = ws().isEmpty() ? QStringLiteral("no WebSocket base")
+                                           : QStringLiteral("WebSocket %1").arg(ws());
     emit notice(QStringLiteral("Cloud service: %1 (%2)%3.")
-                    .arg(m_client->baseUrl().toString(), channel,
+                    .arg(baseUrl().toString(), channel,
                         m_service ? QStringLiteral(", started in this program") : QString()));
     emit notice(QStringLiteral("Registering device code %1%2 with the cloud service.")
                     .arg(code,
@@ -152,17 +109,39 @@ void Cloud::attach(ZRDeviceInterface* device)
                                                        : QString()));
     // The model query, the lookup, then the creation or the update: two rounds at most.
     m_deadline.start(2 * m_options.requestTimeoutMs + 1000);
-    device->setCorvaneCloud(m_client.get(), code);
+    device->setCorvaneCloud(this, code);
 }
 
 void Cloud::postWorkRecord(
     const QJsonObject& body, const std::function<void(bool taken, const QString& answer)>& done)
 {
-    const int timeoutMs = m_client->requestTimeout();
-    m_client->CorvaneCloud::customRequest(QLatin1String(WorkRecords), "POST", body,
-        [done, timeoutMs](QNetworkReply* reply, bool usable) {
+    CorvaneCloud::customRequest(
+        QLatin1String(WorkRecords), "POST", body, [this, done](QNetworkReply* reply, bool usable) {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            done(usable, HostCloudClient::outcomeOf(reply, status, usable, timeoutMs));
+            done(usable, outcomeOf(reply, status, usable, requestTimeout()));
+        });
+}
+
+// A lookup that gets no response at all is not handed to the device: the device would wait 10 s
+// in an event loop of its own and ask again, for as long as no response comes.
+void Cloud::customRequest(const QString& path, QByteArray method, QJsonObject body,
+    std::function<void(QNetworkReply*, bool)> handler)
+{
+    if (QThread::currentThread() != thread())
+        return CorvaneCloud::customRequest(path, method, body, handler);
+    if (path == QLatin1String(WorkRecords) && method == "POST") {
+        if (m_hold)
+            return m_hold(body);
+        m_workRecord = body;
+    }
+    ++m_outstanding;
+    CorvaneCloud::customRequest(
+        path, method, body, [this, path, method, handler](QNetworkReply* reply, bool usable) {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            const QString outcome = outcomeOf(reply, status, usable, requestTimeout());
+            if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
+                handler(reply, usable);
+            onReply(path, method, status, usable, outcome);
         });
 }
 
@@ -218,7 +197,7 @@ void Cloud::settle(const QString& failure)
         return;
     m_state = Failed;
     m_deadline.stop();
-    m_client->abortRequests();
+    abortRequests();
     emit problem(QStringLiteral("device code %1 is not registered: %2; going on without the cloud "
                                 "service")
                      .arg(m_code, failure));
@@ -245,14 +224,13 @@ void Cloud::check()
     for (const QString& line : qAsConst(m_registeredProblems))
         emit problem(line);
     auto* core = qobject_cast<ZRCommonInterface*>(m_device.data());
-    if (m_client->ws().isEmpty() || !core) {
+    if (ws().isEmpty() || !core) {
         m_deadline.stop();
         emit notice(QStringLiteral("No WebSocket base (--cloud-ws): the remote channel stays "
                                    "closed and runtime reports are not sent."));
         return;
     }
-    emit notice(
-        QStringLiteral("Opening the remote channel %1%2/Device/.").arg(m_client->ws(), m_code));
+    emit notice(QStringLiteral("Opening the remote channel %1%2/Device/.").arg(ws(), m_code));
     m_state = Opening;
     m_deadline.start(m_options.requestTimeoutMs);
     core->connect_websocket();
@@ -272,18 +250,16 @@ void Cloud::checkJob()
     m_deadline.stop();
     m_job = JobReported;
     if (!m_workRecord.isEmpty() && m_workRecordOutcome.isEmpty()) {
-        m_client->abortRequests();
+        abortRequests();
         emit problem(QStringLiteral("the cloud service did not answer the work record in time"));
     } else if (!m_workRecordOutcome.isEmpty() && !m_workRecordTaken) {
         emit problem(QStringLiteral("the cloud service did not take the work record (POST %1): %2")
                          .arg(QLatin1String(WorkRecords), m_workRecordOutcome));
     } else if (m_workRecordTaken) {
-        // With the embedded service, what it received rather than what was sent.
-        QJsonObject shown = m_workRecord;
-        if (m_service) {
-            const QList<CloudRequest> received = m_service->requests(WorkRecords, "POST");
-            shown = received.isEmpty() ? QJsonObject() : received.last().json;
-        }
+        // With the embedded service, what it stored rather than what was sent.
+        const QJsonObject shown = m_service && !m_service->workRecords().isEmpty()
+            ? m_service->workRecords().last()
+            : m_workRecord;
         emit result(QStringLiteral("%1 (%2):\n%3\n")
                         .arg(m_service ? QStringLiteral("Work record the cloud service received")
                                        : QStringLiteral("Work record posted to the cloud service"),
@@ -299,7 +275,7 @@ void Cloud::checkJob()
 
 void Cloud::reportJob(bool taskClosed, qint64 copiesFinished)
 {
-    if (!m_client || m_job != NoJob)
+    if (m_job != NoJob)
         return;
     m_job = JobPending;
     if (m_workRecord.isEmpty()) {

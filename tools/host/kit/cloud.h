@@ -1,9 +1,9 @@
 #pragma once
 
+#include "corvanecloud.h"
 #include "zrdeviceinterface.h"
 
 #include <QJsonObject>
-#include <QObject>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QString>
@@ -35,20 +35,19 @@ struct CloudOptions {
 };
 
 class CloudService;
-class CorvaneCloud;
 
-// A device's cloud service as the host attaches it: the client (and, when asked, the project's
-// local service inside the program) handed to the device, whose own registration does the work;
-// the host only watches the requests go by and the device's record ("DEVICE_CLOUD"), and tells
-// the person what happened (notice) and what failed (problem). A failing service never stops
-// the host's work. Nothing here waits: isSettled() and isJobReported() say when a step is over.
-class Cloud : public QObject {
+// The SDK's client as the host hands it to a device (with, when asked, the project's local
+// service inside the program): the device's own registration does the work; the host watches the
+// requests go by and the device's record ("DEVICE_CLOUD") and tells the person what happened
+// (notice) and what failed (problem). A failing service never stops the host's work. Nothing here
+// waits: isSettled() and isJobReported() say when a step is over.
+class Cloud : public CorvaneCloud {
     Q_OBJECT
 public:
     explicit Cloud(const CloudOptions& options, QObject* parent = nullptr);
     ~Cloud() override;
 
-    // Starts the embedded service when asked and builds the client. False with errorString().
+    // Starts the embedded service when asked and addresses the client. False with errorString().
     bool start();
     QString errorString() const { return m_error; }
 
@@ -70,8 +69,11 @@ public:
     void postWorkRecord(const QJsonObject& body,
         const std::function<void(bool taken, const QString& answer)>& done);
 
-    CorvaneCloud* client() const { return m_client.get(); }
     CloudService* embeddedService() const { return m_service.get(); }
+
+    // Every request the device makes, counted and told what it got.
+    void customRequest(const QString& path, QByteArray method, QJsonObject body,
+        std::function<void(QNetworkReply*, bool)> handler) override;
 
 signals:
     void notice(const QString& line);
@@ -80,7 +82,6 @@ signals:
     void result(const QString& text);
 
 private:
-    friend class HostCloudClient;
     void onReply(const QString& path, const QByteArray& method, int status, bool usable,
         const QString& outcome);
     void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
@@ -90,6 +91,7 @@ private:
     void settle(const QString& failure);
 
     CloudOptions m_options;
+    std::unique_ptr<CloudService> m_service;
     QPointer<ZRDeviceInterface> m_device;
     QString m_code;
     QString m_error;
@@ -107,7 +109,4 @@ private:
     QString m_workRecordOutcome; // empty until answered
     bool m_workRecordTaken = false;
     std::function<void(const QJsonObject&)> m_hold;
-    // Last, so that they go first: the client, aborting its requests, and then the service.
-    std::unique_ptr<CloudService> m_service;
-    std::unique_ptr<CorvaneCloud> m_client;
 };

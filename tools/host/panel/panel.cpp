@@ -54,9 +54,8 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
     });
     // A jog button moves the head along the axes its "jog" property names while it is held.
     for (QPushButton* jog : w->jogBox->findChildren<QPushButton*>()) {
-        const QPoint axes = jog->property("jog").toPoint();
-        connect(jog, &QPushButton::pressed, this,
-            [this, axes] { send(Request::Jog, axes.x(), axes.y()); });
+        const QPoint xy = jog->property("jog").toPoint();
+        connect(jog, &QPushButton::pressed, this, [=] { send(Request::Jog, xy.x(), xy.y()); });
         connect(jog, &QPushButton::released, this, [this] { send(Request::Jog); });
     }
     connect(w->setOrigin, &QPushButton::clicked, this, [this] {
@@ -139,7 +138,6 @@ void Panel::buildEditors()
         QString error;
         const Result::Outcome fault
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
-        QLineEdit* line = lineOf(editor);
         if (fault == Result::ReadOnly || fault == Result::Refused) {
             // Nothing can write it: shown as text, not as a box to type in (properties of line and
             // spin boxes, whose background the window's style sheet then clears).
@@ -154,7 +152,7 @@ void Panel::buildEditors()
         else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
             box->setRange(-9999999, 9999999);
         editor->setMinimumWidth(90);
-        if (line)
+        if (QLineEdit* line = lineOf(editor))
             connect(line, &QLineEdit::textEdited, this, [this, name] { markEdited(name, true); });
         if (auto* combo = qobject_cast<QComboBox*>(editor))
             connect(combo, qOverload<int>(&QComboBox::activated), this,
@@ -167,9 +165,8 @@ void Panel::buildEditors()
 QWidget* Panel::editor(const QByteArray& name) const
 {
     ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
-    const QVariant slot = parameter ? parameter->property("UI_CTRL") : QVariant();
-    return slot.userType() == QMetaType::VoidStar ? static_cast<QWidget*>(slot.value<void*>())
-                                                  : nullptr;
+    return parameter ? static_cast<QWidget*>(parameter->property("UI_CTRL").value<void*>())
+                     : nullptr;
 }
 
 QList<QByteArray> Panel::edited() const
@@ -307,8 +304,7 @@ void Panel::updateControls()
     // Jogging and origin moves need an idle machine.
     for (QGroupBox* moves : { w->jogBox, w->originBox })
         moves->setEnabled(up && !m_session->isJobOn());
-    for (QPushButton* button : { w->pause, w->resume, w->stop })
-        button->setEnabled(up);
+    w->taskButtons->setEnabled(up);
     const QString states[] = { tr("Not connected"), tr("Connecting ..."),
         tr("Connected to %1").arg(m_session->machineName()), tr("Not connected"), tr("Link lost") };
     w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
@@ -341,13 +337,11 @@ void Panel::showJob(const QJsonObject& job, bool atEnd)
 {
     QTableWidget* table = m_window->history;
     const QStringList cells = Carriage::jobRow(job);
-    int row = 0;
-    while (row < table->rowCount() && table->item(row, 0)->text() != cells.first())
-        ++row;
-    if (row == table->rowCount()) {
-        row = atEnd ? row : 0;
+    const QModelIndexList found = table->model()->match(
+        table->model()->index(0, 0), Qt::DisplayRole, cells.first(), 1, Qt::MatchExactly);
+    const int row = found.isEmpty() ? (atEnd ? table->rowCount() : 0) : found.first().row();
+    if (found.isEmpty())
         table->insertRow(row);
-    }
     for (int column = 0; column < cells.size(); ++column)
         table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
 }

@@ -31,8 +31,7 @@ private:
     void updateControls();
     void log(const QString& text);
     void showJob(const QJsonObject& job, bool atEnd = false);
-    // Shows why the reply failed, in the log (as told says) and the status bar; false if it did
-    // not.
+    // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
     QWidget* editor(const QByteArray& name) const;
     // The shown values with unwritten edits, and those among names (a group: its members).

@@ -1,6 +1,5 @@
 #include "cloud.h"
 
-#include "cloudservice.h"
 #include "values.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
@@ -52,9 +51,6 @@ Cloud::Cloud(const CloudOptions& options, QObject* parent)
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &Cloud::onTimeout);
 }
-
-// Requests still running are aborted, without their handlers, once the members are gone.
-Cloud::~Cloud() = default;
 
 bool Cloud::start()
 {

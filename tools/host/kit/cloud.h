@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloudservice.h"
 #include "corvanecloud.h"
 #include "zrdeviceinterface.h"
 
@@ -34,8 +35,6 @@ struct CloudOptions {
     }
 };
 
-class CloudService;
-
 // The SDK's client as the host hands it to a device (with, when asked, the project's local
 // service inside the program): the device's own registration does the work; the host watches the
 // requests go by and the device's record ("DEVICE_CLOUD") and tells the person what happened
@@ -45,7 +44,6 @@ class Cloud : public CorvaneCloud {
     Q_OBJECT
 public:
     explicit Cloud(const CloudOptions& options, QObject* parent = nullptr);
-    ~Cloud() override;
 
     // Starts the embedded service when asked and addresses the client. False with errorString().
     bool start();

@@ -11,7 +11,14 @@
 class PanelWindow : public QMainWindow, public Ui::PanelWindow {
     Q_OBJECT
 public:
-    explicit PanelWindow(QWidget* parent = nullptr);
+    explicit PanelWindow(QWidget* parent = nullptr)
+        : QMainWindow(parent)
+        , link(new QLabel)
+    {
+        setupUi(this);
+        link->setTextFormat(Qt::PlainText);
+        statusBar()->addPermanentWidget(link);
+    }
 
     QLabel* link;
 };

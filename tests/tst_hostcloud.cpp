@@ -152,7 +152,7 @@ void tst_HostCloud::embeddedServiceWithToken()
     CloudRun run;
     QVERIFY(run.attach(options));
     CloudService* service = run.cloud()->embeddedService();
-    QCOMPARE(run.cloud()->client()->baseUrl(), service->httpBase());
+    QCOMPARE(run.cloud()->baseUrl(), service->httpBase());
     // Without a device code the machine number is the code: "4150" in base 36.
     QCOMPARE(service->requests("device_model", "PATCH").first().json,
         QJsonObject({ { "code", 188100 } }));
@@ -177,6 +177,7 @@ void tst_HostCloud::failingServiceLetsTheJobRun_data()
 
     // clang-format off
     QTest::newRow("lookup 500")       << "device" << QByteArray("GET") << "500" << "" << false << false << "the device lookup (GET device) got HTTP 500 Internal Server Error";
+    QTest::newRow("lookup 500, escapes") << "device" << QByteArray("GET") << "500:{\"error\":\"a\\u001b[2Jb\"}" << "" << false << false << "the device lookup (GET device) got HTTP 500 Internal Server Error (a\\x1b[2Jb)";
     QTest::newRow("lookup silent")    << "device" << QByteArray("GET") << "hold" << "" << false << false << "the device lookup (GET device) got no answer within 0.3 s";
     QTest::newRow("lookup closed")    << "device" << QByteArray("GET") << "close" << "" << false << false << "the device lookup (GET device) got no response";
     QTest::newRow("service refused")  << "" << QByteArray() << "" << "refused" << false << false << "got no response (Connection refused)";
@@ -268,6 +269,8 @@ void tst_HostCloud::deviceCode_data()
         << "the machine reported no machine number; give --device-code";
     QTest::newRow("unusable") << "TX 4150/1"
                               << "\"TX 4150/1\" cannot serve as the device code";
+    QTest::newRow("control characters") << "TX\x1b[2J"
+                                        << "\"TX\\x1b[2J\" cannot serve as the device code";
 }
 
 void tst_HostCloud::deviceCode()

@@ -135,7 +135,7 @@ void tst_Panel::layout()
     QTest::qWait(50);
     // Every control is on the screen at 1024 × 768.
     for (QWidget* control : { static_cast<QWidget*>(m_window->connectButton),
-             static_cast<QWidget*>(m_window->stop), static_cast<QWidget*>(m_window->jog[2]),
+             static_cast<QWidget*>(m_window->stop), static_cast<QWidget*>(m_window->jogXPlus),
              static_cast<QWidget*>(m_window->disconnectButton) }) {
         const QRect at(control->mapTo(m_window.get(), QPoint()), control->size());
         QVERIFY2(m_window->rect().contains(at), qPrintable(control->objectName()));
@@ -148,7 +148,7 @@ void tst_Panel::layout()
     // What the machine sends is shown as text, never as markup.
     for (QLabel* label : m_window->findChildren<QLabel*>())
         QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->text()));
-    QVERIFY(!m_window->jog[0]->isEnabled() && !m_window->writeChanges->isEnabled());
+    QVERIFY(!m_window->jogYPlus->isEnabled() && !m_window->writeChanges->isEnabled());
 }
 
 void tst_Panel::readsAndMarksEdits()
@@ -255,11 +255,11 @@ void tst_Panel::movesWaitForTheCut()
 {
     QVERIFY(connectPanel());
     m_peer->send(frame("CCMD", "66,1,<img src=\"/dev/zero\">%1%2,2,0,5.0,3,0,0;"));
-    QTRY_VERIFY(!m_window->jog[0]->isEnabled());
+    QTRY_VERIFY(!m_window->jogYPlus->isEnabled());
     QVERIFY(!m_window->setOrigin->isEnabled() && m_window->stop->isEnabled());
     QVERIFY(m_window->task->text().startsWith("<img src=\"/dev/zero\">%1%2\n"));
     m_peer->send(frame("CCMD", "66,3,x.plt,2,2,100.0,9,0,0;"));
-    QTRY_VERIFY(m_window->jog[0]->isEnabled());
+    QTRY_VERIFY(m_window->jogYPlus->isEnabled());
     // A machine that stops answering is shown as such.
     m_peer->answer = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT(

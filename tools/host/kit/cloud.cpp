@@ -1,7 +1,6 @@
 #include "cloud.h"
 
-#include "cloudservice.h"
-#include "corvanecloud.h"
+#include "values.h"
 #include "zrcommoninterface.h"
 #include "zrdeviceproperty.h"
 
@@ -14,105 +13,47 @@ namespace {
 const char WorkRecords[] = "device_work_records";
 constexpr int reportsSettleMs = 1000;
 
+// "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the service's
+// own words as plain text, "HTTP 200 OK, its body cut short", "no answer within 5 s", "no
+// response (Connection refused)".
+QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
+{
+    if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
+    if (status == 0)
+        return reply->errorString().isEmpty()
+            ? QStringLiteral("no response")
+            : QStringLiteral("no response (%1)").arg(Values::printable(reply->errorString()));
+    QString text = QStringLiteral("HTTP %1 %2")
+                       .arg(QString::number(status),
+                           reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+                       .trimmed();
+    const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
+    const QString said = QJsonDocument::fromJson(body)[QLatin1String("error")].toString();
+    if (status >= 400 && !said.isEmpty())
+        text += QStringLiteral(" (%1)").arg(said.left(200));
+    if (CorvaneCloud::replyTooLarge(reply))
+        text += QStringLiteral(", its body over %1 KiB and not read")
+                    .arg(QString::number(CorvaneCloud::maxReplyBytes / 1024));
+    else if (!usable && status >= 200 && status < 300)
+        text += QStringLiteral(", its body cut short");
+    if (status == 401 || status == 403)
+        text += QStringLiteral(", check --cloud-token");
+    return Values::printable(text);
+}
+
 } // namespace
 
-// The SDK's client, telling the cloud about every request its device makes and what each got.
-// A lookup that gets no response at all is not handed to the device: the device would wait 10 s
-// in an event loop of its own and ask again, for as long as no response comes.
-class HostCloudClient : public CorvaneCloud {
-public:
-    HostCloudClient(Cloud* cloud, const QUrl& httpBase, const QString& wsBase)
-        : CorvaneCloud(httpBase, wsBase)
-        , m_cloud(cloud)
-    { }
-
-    void customRequest(const QString& path, QByteArray method, QJsonObject body,
-        std::function<void(QNetworkReply*, bool)> handler) override
-    {
-        if (QThread::currentThread() != thread())
-            return CorvaneCloud::customRequest(path, method, body, handler);
-        if (path == QLatin1String(WorkRecords) && method == "POST" && m_cloud->m_hold)
-            return m_cloud->m_hold(body);
-        ++m_cloud->m_outstanding;
-        if (path == QLatin1String(WorkRecords) && method == "POST") {
-            m_cloud->m_workRecord = body;
-        }
-        QPointer<Cloud> cloud(m_cloud);
-        const int timeoutMs = requestTimeout();
-        CorvaneCloud::customRequest(path, method, body,
-            [cloud, path, method, handler, timeoutMs](QNetworkReply* reply, bool usable) {
-                const int status
-                    = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                const QString outcome = outcomeOf(reply, status, usable, timeoutMs);
-                if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
-                    handler(reply, usable);
-                if (cloud)
-                    cloud->onReply(path, method, status, usable, outcome);
-            });
-    }
-
-    // "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the
-    // service's own words, "HTTP 200 OK, its body cut short", "no answer within 5 s",
-    // "no response (Connection refused)".
-    static QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
-    {
-        if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
-            return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
-        if (status == 0)
-            return reply->errorString().isEmpty()
-                ? QStringLiteral("no response")
-                : QStringLiteral("no response (%1)").arg(reply->errorString());
-        QString text
-            = QStringLiteral("HTTP %1 %2")
-                  .arg(QString::number(status),
-                      reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                  .trimmed();
-        const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
-        const QString said = QJsonDocument::fromJson(body)
-                                 .object()
-                                 .value(QLatin1String("error"))
-                                 .toString()
-                                 .left(200);
-        if (status >= 400 && !said.isEmpty())
-            text += QStringLiteral(" (%1)").arg(said);
-        if (replyTooLarge(reply))
-            text += QStringLiteral(", its body over %1 KiB and not read")
-                        .arg(QString::number(maxReplyBytes / 1024));
-        else if (!usable && status >= 200 && status < 300)
-            text += QStringLiteral(", its body cut short");
-        if (status == 401 || status == 403)
-            text += QStringLiteral(", check --cloud-token");
-        return text;
-    }
-
-private:
-    Cloud* m_cloud;
-};
-
 Cloud::Cloud(const CloudOptions& options, QObject* parent)
-    : QObject(parent)
+    : CorvaneCloud(parent)
     , m_options(options)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &Cloud::onTimeout);
 }
 
-Cloud::~Cloud()
-{
-    // The client goes first, while everything its last answers touch is still here.
-    m_client.reset();
-    m_service.reset();
-}
-
-CorvaneCloud* Cloud::client() const
-{
-    return m_client.get();
-}
-
 bool Cloud::start()
 {
-    QUrl httpBase = m_options.httpBase;
-    QString wsBase = m_options.wsBase;
     if (m_options.embedded) {
         m_service.reset(new CloudService);
         m_service->setRequiredToken(m_options.token);
@@ -121,13 +62,12 @@ bool Cloud::start()
                           .arg(m_service->errorString());
             return false;
         }
-        httpBase = m_service->httpBase();
-        wsBase = m_service->wsBase();
         connect(m_service.get(), &CloudService::reportReceived, this, &Cloud::checkJob);
     }
-    m_client.reset(new HostCloudClient(this, httpBase, wsBase));
-    m_client->setBearerToken(m_options.token);
-    m_client->setRequestTimeout(m_options.requestTimeoutMs);
+    setBaseUrl(m_service ? m_service->httpBase() : m_options.httpBase);
+    setWs(m_service ? m_service->wsBase() : m_options.wsBase);
+    setBearerToken(m_options.token);
+    setRequestTimeout(m_options.requestTimeoutMs);
     return true;
 }
 
@@ -137,29 +77,27 @@ void Cloud::attach(ZRDeviceInterface* device)
     ZRDeviceProperty* number = device->property_ptr("DEVICE_ID");
     if (code.isEmpty() && number)
         code = number->value().toString();
-    QString why;
-    if (code.isEmpty())
-        why = QStringLiteral("no device code: the machine reported no machine number; give "
-                             "--device-code");
-    else if (!CloudOptions::isValidDeviceCode(code))
-        why = QStringLiteral("the machine number \"%1\" cannot serve as the device code (letters, "
-                             "digits, '-', '_' and '.' only); give --device-code")
-                  .arg(code.left(80));
-    else if (!device->property_ptr("DEVICE_CLOUD"))
-        why = QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register");
-    if (!why.isEmpty()) {
-        m_settled = true;
+    const auto giveUp = [this](const QString& why) {
+        m_state = Failed;
         emit problem(why + QStringLiteral("; going on without the cloud service"));
-        return;
-    }
+    };
+    if (code.isEmpty())
+        return giveUp(QStringLiteral("no device code: the machine reported no machine number; "
+                                     "give --device-code"));
+    if (!CloudOptions::isValidDeviceCode(code))
+        return giveUp(QStringLiteral("the machine number \"%1\" cannot serve as the device code "
+                                     "(letters, digits, '-', '_' and '.' only); give --device-code")
+                          .arg(Values::printable(code.left(80))));
+    if (!device->property_ptr("DEVICE_CLOUD"))
+        return giveUp(
+            QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register"));
     m_device = device;
     m_code = code;
     connect(device, &ZRDeviceInterface::message, this, &Cloud::onDeviceMessage);
-    const QString channel = m_client->ws().isEmpty()
-        ? QStringLiteral("no WebSocket base")
-        : QStringLiteral("WebSocket %1").arg(m_client->ws());
+    const QString channel = ws().isEmpty() ? QStringLiteral("no WebSocket base")
+                                           : QStringLiteral("WebSocket %1").arg(ws());
     emit notice(QStringLiteral("Cloud service: %1 (%2)%3.")
-                    .arg(m_client->baseUrl().toString(), channel,
+                    .arg(baseUrl().toString(), channel,
                         m_service ? QStringLiteral(", started in this program") : QString()));
     emit notice(QStringLiteral("Registering device code %1%2 with the cloud service.")
                     .arg(code,
@@ -167,29 +105,50 @@ void Cloud::attach(ZRDeviceInterface* device)
                                                        : QString()));
     // The model query, the lookup, then the creation or the update: two rounds at most.
     m_deadline.start(2 * m_options.requestTimeoutMs + 1000);
-    device->setCorvaneCloud(m_client.get(), code);
+    device->setCorvaneCloud(this, code);
 }
 
 void Cloud::postWorkRecord(
     const QJsonObject& body, const std::function<void(bool taken, const QString& answer)>& done)
 {
-    const int timeoutMs = m_client->requestTimeout();
-    m_client->CorvaneCloud::customRequest(QLatin1String(WorkRecords), "POST", body,
-        [done, timeoutMs](QNetworkReply* reply, bool usable) {
+    CorvaneCloud::customRequest(
+        QLatin1String(WorkRecords), "POST", body, [this, done](QNetworkReply* reply, bool usable) {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            done(usable, HostCloudClient::outcomeOf(reply, status, usable, timeoutMs));
+            done(usable, outcomeOf(reply, status, usable, requestTimeout()));
+        });
+}
+
+// A lookup that gets no response at all is not handed to the device: the device would wait 10 s
+// in an event loop of its own and ask again, for as long as no response comes.
+void Cloud::customRequest(const QString& path, QByteArray method, QJsonObject body,
+    std::function<void(QNetworkReply*, bool)> handler)
+{
+    if (QThread::currentThread() != thread())
+        return CorvaneCloud::customRequest(path, method, body, handler);
+    if (path == QLatin1String(WorkRecords) && method == "POST") {
+        if (m_hold)
+            return m_hold(body);
+        m_workRecord = body;
+    }
+    ++m_outstanding;
+    CorvaneCloud::customRequest(
+        path, method, body, [this, path, method, handler](QNetworkReply* reply, bool usable) {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            const QString outcome = outcomeOf(reply, status, usable, requestTimeout());
+            if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
+                handler(reply, usable);
+            onReply(path, method, status, usable, outcome);
         });
 }
 
 void Cloud::onTimeout()
 {
-    if (m_settled)
-        return checkJob();
-    if (m_channel != Opening)
+    if (m_state == Attaching)
         return settle(QStringLiteral("the registration did not finish within %1 s")
                           .arg(m_deadline.interval() / 1000.0));
-    m_channel = Closed;
-    m_settled = true;
+    if (m_state != Opening)
+        return checkJob();
+    m_state = Closed;
     emit problem(QStringLiteral("the remote channel did not open within %1 s; runtime reports "
                                 "will not reach the service")
                      .arg(m_options.requestTimeoutMs / 1000.0));
@@ -230,11 +189,11 @@ void Cloud::onReply(
 // answer that never ends stops costing memory and a connection.
 void Cloud::settle(const QString& failure)
 {
-    if (m_settled || m_registered)
+    if (m_state != Attaching)
         return;
-    m_settled = true;
+    m_state = Failed;
     m_deadline.stop();
-    m_client->abortRequests();
+    abortRequests();
     emit problem(QStringLiteral("device code %1 is not registered: %2; going on without the cloud "
                                 "service")
                      .arg(m_code, failure));
@@ -243,7 +202,7 @@ void Cloud::settle(const QString& failure)
 // Once the device's requests are answered: is it registered, and then the channel opened.
 void Cloud::check()
 {
-    if (m_registered || m_settled || !m_device || m_outstanding > 0)
+    if (m_state != Attaching || !m_device || m_outstanding > 0)
         return checkJob();
     // The device's record of its registration tells the id and the model id it was given.
     const QJsonObject record = m_device->property_ptr("DEVICE_CLOUD")->value().toJsonObject();
@@ -251,7 +210,7 @@ void Cloud::check()
     const int model = record.value(QLatin1String("device_model")).toInt(-1);
     if (id <= 0)
         return settle(QStringLiteral("the service's answers held no device id"));
-    m_registered = true;
+    m_state = Registered;
     emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
                     .arg(QString::number(id),
                         model >= 0 ? QStringLiteral("model id %1").arg(model)
@@ -261,16 +220,14 @@ void Cloud::check()
     for (const QString& line : qAsConst(m_registeredProblems))
         emit problem(line);
     auto* core = qobject_cast<ZRCommonInterface*>(m_device.data());
-    if (m_client->ws().isEmpty() || !core) {
-        m_settled = true;
+    if (ws().isEmpty() || !core) {
         m_deadline.stop();
         emit notice(QStringLiteral("No WebSocket base (--cloud-ws): the remote channel stays "
                                    "closed and runtime reports are not sent."));
         return;
     }
-    emit notice(
-        QStringLiteral("Opening the remote channel %1%2/Device/.").arg(m_client->ws(), m_code));
-    m_channel = Opening;
+    emit notice(QStringLiteral("Opening the remote channel %1%2/Device/.").arg(ws(), m_code));
+    m_state = Opening;
     m_deadline.start(m_options.requestTimeoutMs);
     core->connect_websocket();
 }
@@ -279,37 +236,33 @@ void Cloud::check()
 // them.
 void Cloud::checkJob()
 {
-    if (!m_jobPending || m_jobReported)
+    if (m_job != JobPending)
         return;
     const bool recordAnswered = m_workRecord.isEmpty() || !m_workRecordOutcome.isEmpty();
-    const bool reportsIn = !m_service || m_channel == NoChannel
-        || m_service->reports(m_code).size() >= m_reportsSent;
+    const bool reportsIn
+        = !m_service || m_state < Opening || m_service->reports(m_code).size() >= m_reportsSent;
     if (!(recordAnswered && reportsIn) && m_deadline.isActive())
         return;
     m_deadline.stop();
-    m_jobReported = true;
-    if (!m_noRecord.isEmpty()) {
-        emit notice(QStringLiteral("No work record was posted: %1.").arg(m_noRecord));
-    } else if (m_workRecordOutcome.isEmpty()) {
-        m_client->abortRequests();
+    m_job = JobReported;
+    if (!m_workRecord.isEmpty() && m_workRecordOutcome.isEmpty()) {
+        abortRequests();
         emit problem(QStringLiteral("the cloud service did not answer the work record in time"));
-    } else if (!m_workRecordTaken) {
+    } else if (!m_workRecordOutcome.isEmpty() && !m_workRecordTaken) {
         emit problem(QStringLiteral("the cloud service did not take the work record (POST %1): %2")
                          .arg(QLatin1String(WorkRecords), m_workRecordOutcome));
-    } else {
-        // With the embedded service, what it received rather than what was sent.
-        const QList<CloudRequest> received
-            = m_service ? m_service->requests(WorkRecords, "POST") : QList<CloudRequest>();
-        const QJsonObject shown = !m_service ? m_workRecord
-            : received.isEmpty()             ? QJsonObject()
-                                             : received.last().json;
+    } else if (m_workRecordTaken) {
+        // With the embedded service, what it stored rather than what was sent.
+        const QJsonObject shown = m_service && !m_service->workRecords().isEmpty()
+            ? m_service->workRecords().last()
+            : m_workRecord;
         emit result(QStringLiteral("%1 (%2):\n%3\n")
                         .arg(m_service ? QStringLiteral("Work record the cloud service received")
                                        : QStringLiteral("Work record posted to the cloud service"),
                             m_workRecordOutcome,
                             QString::fromUtf8(QJsonDocument(shown).toJson()).trimmed()));
     }
-    if (m_service && m_channel != NoChannel)
+    if (m_service && m_state >= Opening)
         emit result(QStringLiteral("Runtime reports the cloud service collected on the channel: %1 "
                                    "(the device sent %2).\n")
                         .arg(QString::number(m_service->reports(m_code).size()),
@@ -318,16 +271,17 @@ void Cloud::checkJob()
 
 void Cloud::reportJob(bool taskClosed, qint64 copiesFinished)
 {
-    if (!m_client || m_jobPending || m_jobReported)
+    if (m_job != NoJob)
         return;
+    m_job = JobPending;
     if (m_workRecord.isEmpty()) {
-        m_noRecord = !m_registered
+        const QString why = !isRegistered()
             ? QStringLiteral("the device is not registered with the cloud service")
             : !taskClosed         ? QStringLiteral("the task was not closed")
             : copiesFinished == 0 ? QStringLiteral("no copy was finished")
                                   : QStringLiteral("the device had nothing to record");
+        emit notice(QStringLiteral("No work record was posted: %1.").arg(why));
     }
-    m_jobPending = true;
     m_deadline.start(m_options.requestTimeoutMs + reportsSettleMs);
     checkJob();
 }
@@ -336,21 +290,19 @@ void Cloud::onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QStri
 {
     // The device passes each progress report on to the channel right after this message.
     if (kind == ZRDeviceInterface::DevTasK)
-        m_reportsSent += m_channel == Open;
-    if (kind != ZRDeviceInterface::DevStatus || !text.startsWith(QLatin1String("WEB SOCKET ")))
+        m_reportsSent += m_state == Open;
+    if (kind != ZRDeviceInterface::DevStatus || !text.startsWith(QLatin1String("WEB SOCKET "))
+        || m_state < Opening)
         return;
     emit notice(QStringLiteral("Cloud channel: %1").arg(text));
-    const bool wasOpen = m_channel == Open;
-    const bool opening = m_channel == Opening;
-    m_channel = text == QLatin1String("WEB SOCKET CONNECTED.") ? Open : Closed;
-    if (opening) {
-        m_settled = true;
+    const State was = m_state;
+    m_state = text == QLatin1String("WEB SOCKET CONNECTED.") ? Open : Closed;
+    if (was == Opening)
         m_deadline.stop();
-    }
-    if (opening && m_channel != Open)
+    if (was == Opening && m_state == Closed)
         emit problem(QStringLiteral("the remote channel did not open (check --cloud-ws); runtime "
                                     "reports will not reach the service"));
-    else if (wasOpen && m_channel == Closed)
+    else if (was == Open && m_state == Closed)
         emit problem(QStringLiteral("the remote channel closed; the device does not reopen it, so "
                                     "further runtime reports are lost"));
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "cloudservice.h"
+#include "corvanecloud.h"
 #include "zrdeviceinterface.h"
 
 #include <QJsonObject>
-#include <QObject>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QString>
@@ -34,22 +35,17 @@ struct CloudOptions {
     }
 };
 
-class CloudService;
-class CorvaneCloud;
-class HostCloudClient;
-
-// A device's cloud service as the host attaches it: the client (and, when asked, the project's
-// local service inside the program) handed to the device, whose own registration does the work;
-// the host only watches the requests go by and the device's record ("DEVICE_CLOUD"), and tells
-// the person what happened (notice) and what failed (problem). A failing service never stops
-// the host's work. Nothing here waits: isSettled() and isJobReported() say when a step is over.
-class Cloud : public QObject {
+// The SDK's client as the host hands it to a device (with, when asked, the project's local
+// service inside the program): the device's own registration does the work; the host watches the
+// requests go by and the device's record ("DEVICE_CLOUD") and tells the person what happened
+// (notice) and what failed (problem). A failing service never stops the host's work. Nothing here
+// waits: isSettled() and isJobReported() say when a step is over.
+class Cloud : public CorvaneCloud {
     Q_OBJECT
 public:
     explicit Cloud(const CloudOptions& options, QObject* parent = nullptr);
-    ~Cloud() override;
 
-    // Starts the embedded service when asked and builds the client. False with errorString().
+    // Starts the embedded service when asked and addresses the client. False with errorString().
     bool start();
     QString errorString() const { return m_error; }
 
@@ -57,13 +53,13 @@ public:
     // registers, and once registered its remote channel is opened.
     void attach(ZRDeviceInterface* device);
     // Registration and channel have come to an end, one way or the other.
-    bool isSettled() const { return m_settled; }
-    bool isRegistered() const { return m_registered; }
+    bool isSettled() const { return m_state != Attaching && m_state != Opening; }
+    bool isRegistered() const { return m_state >= Registered; }
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.
     void reportJob(bool taskClosed, qint64 copiesFinished);
-    bool isJobReported() const { return m_jobReported; }
+    bool isJobReported() const { return m_job == JobReported; }
 
     // Work records the device posts go to sink rather than to the service: a machine service
     // keeps them in its outbox and delivers them with postWorkRecord until the service takes them.
@@ -71,8 +67,11 @@ public:
     void postWorkRecord(const QJsonObject& body,
         const std::function<void(bool taken, const QString& answer)>& done);
 
-    CorvaneCloud* client() const;
     CloudService* embeddedService() const { return m_service.get(); }
+
+    // Every request the device makes, counted and told what it got.
+    void customRequest(const QString& path, QByteArray method, QJsonObject body,
+        std::function<void(QNetworkReply*, bool)> handler) override;
 
 signals:
     void notice(const QString& line);
@@ -81,7 +80,6 @@ signals:
     void result(const QString& text);
 
 private:
-    friend class HostCloudClient;
     void onReply(const QString& path, const QByteArray& method, int status, bool usable,
         const QString& outcome);
     void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
@@ -91,27 +89,22 @@ private:
     void settle(const QString& failure);
 
     CloudOptions m_options;
-    // The service goes after the client, so that the client's last requests are aborted.
     std::unique_ptr<CloudService> m_service;
-    std::unique_ptr<HostCloudClient> m_client;
     QPointer<ZRDeviceInterface> m_device;
     QString m_code;
     QString m_error;
     QTimer m_deadline;
 
+    // The registration, then the remote channel (Registered: none to open).
+    enum State { Attaching, Failed, Registered, Opening, Open, Closed } m_state = Attaching;
     int m_outstanding = 0;
     QStringList m_registeredProblems; // told once the registration is through
     bool m_created = false;
-    bool m_registered = false;
-    bool m_settled = false;
-    enum { NoChannel, Opening, Open, Closed } m_channel = NoChannel;
     int m_reportsSent = 0;
 
-    bool m_jobPending = false;
-    bool m_jobReported = false;
+    enum { NoJob, JobPending, JobReported } m_job = NoJob;
     QJsonObject m_workRecord; // as the device posted it; empty until then
     QString m_workRecordOutcome; // empty until answered
     bool m_workRecordTaken = false;
-    QString m_noRecord;
     std::function<void(const QJsonObject&)> m_hold;
 };

@@ -5,33 +5,15 @@
 #include "values.h"
 #include "zrdeviceproperty.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QComboBox>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaEnum>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScrollArea>
-#include <QSpinBox>
-#include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QTime>
 
 namespace {
-
-QWidget* editorOf(ZRDeviceProperty* parameter)
-{
-    const QVariant slot = parameter ? parameter->property("UI_CTRL") : QVariant();
-    return slot.userType() == QMetaType::VoidStar ? static_cast<QWidget*>(slot.value<void*>())
-                                                  : nullptr;
-}
 
 // The line an editor is typed in: the editor itself, or a spin box's.
 QLineEdit* lineOf(QWidget* editor)
@@ -40,14 +22,12 @@ QLineEdit* lineOf(QWidget* editor)
     return line ? line : editor->findChild<QLineEdit*>();
 }
 
-// What the editor shows, in the editors' units.
+// What the editor shows, in the editors' units: a list's index, or the text typed.
 QString editorText(QWidget* editor)
 {
     if (auto* combo = qobject_cast<QComboBox*>(editor))
         return QString::number(combo->currentIndex());
-    if (auto* spin = qobject_cast<QAbstractSpinBox*>(editor))
-        return spin->text();
-    QLineEdit* line = qobject_cast<QLineEdit*>(editor);
+    QLineEdit* line = lineOf(editor);
     return line ? line->text() : QString();
 }
 
@@ -62,19 +42,21 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
     connect(w->connectButton, &QPushButton::clicked, this, &Panel::connectMachine);
     connect(w->address, &QLineEdit::returnPressed, this, &Panel::connectMachine);
     connect(w->disconnectButton, &QPushButton::clicked, this, &Panel::disconnectMachine);
-    connect(w->readAll, &QAction::triggered, this, &Panel::readAll);
-    connect(w->writeChanges, &QAction::triggered, this, &Panel::writeChanges);
+    connect(w->readAll, &QAction::triggered, this,
+        [this] { read(m_session->device()->sysProperty() + m_session->device()->userProperty()); });
+    connect(w->writeChanges, &QAction::triggered, this, [this] { write(edited()); });
     connect(w->writeField, &QAction::triggered, this, [this] {
+        // An editor is named after its parameter.
         for (QWidget* focus = QApplication::focusWidget(); focus; focus = focus->parentWidget()) {
-            if (focus->property("parameter").isValid())
-                return write({ focus->property("parameter").toByteArray() });
+            if (m_shown.contains(focus->objectName().toLatin1()))
+                return write({ focus->objectName().toLatin1() });
         }
     });
-    const int axes[][2] = { { 0, 1 }, { -1, 0 }, { 1, 0 }, { 0, -1 } };
-    for (int i = 0; i < 4; ++i) {
-        connect(w->jog[i], &QPushButton::pressed, this,
-            [this, i, axes] { send(Request::Jog, axes[i][0], axes[i][1]); });
-        connect(w->jog[i], &QPushButton::released, this, [this] { send(Request::Jog); });
+    // A jog button moves the head along the axes its "jog" property names while it is held.
+    for (QPushButton* jog : w->jogBox->findChildren<QPushButton*>()) {
+        const QPoint xy = jog->property("jog").toPoint();
+        connect(jog, &QPushButton::pressed, this, [=] { send(Request::Jog, xy.x(), xy.y()); });
+        connect(jog, &QPushButton::released, this, [this] { send(Request::Jog); });
     }
     connect(w->setOrigin, &QPushButton::clicked, this, [this] {
         if (QMessageBox::question(m_window, tr("Set origin"),
@@ -88,11 +70,11 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
     connect(w->stop, &QPushButton::clicked, this, [this] { send(Request::Stop); });
 
     connect(session, &Session::linkChanged, this, [this](Session::Link link) {
+        updateControls();
         if (link == Session::Up) {
-            readAll();
+            m_window->readAll->trigger();
             readHistory();
         }
-        updateControls();
     });
     connect(session, &Session::message, this, [this](int kind, const QString& text) {
         // The kind may come from a service: one this panel does not know is shown by number.
@@ -116,24 +98,20 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
 void Panel::buildEditors()
 {
     ZRDeviceInterface* device = m_session->device();
-    m_window->clearParameters();
     QWidget* columns[] = { m_window->machineParameters, m_window->settingParameters };
     const QStringList lists[] = { device->sysProperty(), device->userProperty() };
     for (int i = 0; i < 2; ++i) {
+        qDeleteAll(columns[i]->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
         for (const QString& name : lists[i]) {
             if (ZRDeviceProperty* parameter = device->property_ptr(name.toLatin1().constData()))
                 parameter->create_ui_ctrl(columns[i], name, true);
         }
     }
-    // Text from the machine is shown as it is, never as markup.
-    for (QLabel* label : m_window->parameters->findChildren<QLabel*>())
-        label->setTextFormat(Qt::PlainText);
     m_shown.clear();
-    m_edited.clear();
     for (const Values::Entry& entry : Values::tree(device, Values::latin1(lists[0] + lists[1]))) {
         const QByteArray name = entry.name;
         ZRDeviceProperty* parameter = device->property_ptr(name.constData());
-        QWidget* editor = editorOf(parameter);
+        QWidget* editor = this->editor(name);
         if (!editor)
             continue;
         // A right click on a row reads or writes that value (a group: its members) alone.
@@ -146,7 +124,7 @@ void Panel::buildEditors()
             QMenu menu;
             const QString what
                 = QStringLiteral("%1 (%2)").arg(parameter->label().trimmed(), QLatin1String(name));
-            menu.addAction(tr("Read %1").arg(what), this, [=] { read({ name }); })
+            menu.addAction(tr("Read %1").arg(what), this, [=] { read({ QLatin1String(name) }); })
                 ->setEnabled(m_session->isUp());
             menu.addAction(tr("Write %1").arg(what), this, [=] { write(leaves({ name })); })
                 ->setEnabled(m_session->isUp());
@@ -155,24 +133,16 @@ void Panel::buildEditors()
         if (!Values::members(device, name).isEmpty())
             continue;
         m_shown.append(name);
-        editor->setProperty("parameter", name);
         editor->setToolTip(QString::fromLatin1(name));
         QVariant unused;
         QString error;
         const Result::Outcome fault
             = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
-        QLineEdit* line = lineOf(editor);
-        auto* spin = qobject_cast<QAbstractSpinBox*>(editor);
         if (fault == Result::ReadOnly || fault == Result::Refused) {
-            // Nothing can write it: shown as text, not as a box to type in.
-            if (spin) {
-                spin->setReadOnly(true);
-                spin->setFrame(false);
-            } else if (line) {
-                line->setReadOnly(true);
-                line->setFrame(false);
-                line->setStyleSheet(QStringLiteral("background: transparent"));
-            }
+            // Nothing can write it: shown as text, not as a box to type in (properties of line and
+            // spin boxes, whose background the window's style sheet then clears).
+            editor->setProperty("readOnly", true);
+            editor->setProperty("frame", false);
             editor->setFocusPolicy(Qt::NoFocus);
             continue;
         }
@@ -182,7 +152,7 @@ void Panel::buildEditors()
         else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
             box->setRange(-9999999, 9999999);
         editor->setMinimumWidth(90);
-        if (line)
+        if (QLineEdit* line = lineOf(editor))
             connect(line, &QLineEdit::textEdited, this, [this, name] { markEdited(name, true); });
         if (auto* combo = qobject_cast<QComboBox*>(editor))
             connect(combo, qOverload<int>(&QComboBox::activated), this,
@@ -190,6 +160,23 @@ void Panel::buildEditors()
     }
     showValues(m_shown);
     updateControls();
+}
+
+QWidget* Panel::editor(const QByteArray& name) const
+{
+    ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
+    return parameter ? static_cast<QWidget*>(parameter->property("UI_CTRL").value<void*>())
+                     : nullptr;
+}
+
+QList<QByteArray> Panel::edited() const
+{
+    QList<QByteArray> found;
+    for (const QByteArray& name : m_shown) {
+        if (editor(name)->property("edited").toBool())
+            found.append(name);
+    }
+    return found;
 }
 
 QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
@@ -200,11 +187,6 @@ QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
             found.append(entry.name);
     }
     return found;
-}
-
-QWidget* Panel::editor(const QByteArray& name) const
-{
-    return editorOf(m_session->device()->property_ptr(name.constData()));
 }
 
 void Panel::showValues(const QList<QByteArray>& names)
@@ -219,13 +201,10 @@ void Panel::showValues(const QList<QByteArray>& names)
     }
 }
 
+// The window's style sheet marks an edited editor; polished anew, it follows the property.
 void Panel::markEdited(const QByteArray& name, bool edited)
 {
     QWidget* shown = editor(name);
-    if (edited)
-        m_edited.insert(name);
-    else
-        m_edited.remove(name);
     shown->setProperty("edited", edited);
     shown->style()->unpolish(shown);
     shown->style()->polish(shown);
@@ -249,7 +228,7 @@ void Panel::disconnectMachine()
 {
     // What the editors hold, edits included, stays on show with the fresh device.
     QList<QPair<QByteArray, QString>> typed;
-    for (const QByteArray& name : qAsConst(m_edited))
+    for (const QByteArray& name : edited())
         typed.append({ name, editorText(editor(name)) });
     m_session->closeLink(m_shown);
     buildEditors();
@@ -263,42 +242,23 @@ void Panel::disconnectMachine()
     log(tr("Disconnected."));
 }
 
-void Panel::readAll()
+void Panel::read(const QStringList& names)
 {
-    ZRDeviceInterface* device = m_session->device();
-    read(Values::latin1(device->sysProperty() + device->userProperty()));
-}
-
-void Panel::read(const QList<QByteArray>& names)
-{
-    QStringList asked;
-    for (const QByteArray& name : names)
-        asked.append(QString::fromLatin1(name));
-    Reply* reply = m_session->send(Request::of(Request::Read, asked));
+    Reply* reply = m_session->send(Request::of(Request::Read, names));
     connect(reply, &Reply::finished, this, [this, reply, names] {
-        reply->deleteLater();
         // A read shows the machine's values: unwritten edits give way.
-        showValues(leaves(names));
-        const bool answered = reply->result().outcome == Result::Done;
-        log(answered ? tr("Read finished.") : tr("Read: %1").arg(reply->result().reason));
+        showValues(leaves(Values::latin1(names)));
+        const bool answered = !failed(reply, tr("Read: %1"));
+        if (answered)
+            log(tr("Read finished."));
         emit readFinished(answered);
     });
 }
 
-void Panel::writeChanges()
-{
-    QList<QByteArray> edited;
-    for (const QByteArray& name : qAsConst(m_shown)) {
-        if (m_edited.contains(name))
-            edited.append(name);
-    }
-    if (edited.isEmpty())
-        return log(tr("Nothing changed, nothing written."));
-    write(edited);
-}
-
 void Panel::write(const QList<QByteArray>& names)
 {
+    if (names.isEmpty())
+        return log(tr("Nothing changed, nothing written."));
     Request request = Request::of(Request::Write);
     for (const QByteArray& name : names) {
         request.names.append(QString::fromLatin1(name));
@@ -337,17 +297,14 @@ void Panel::updateControls()
     PanelWindow* w = m_window;
     const bool up = m_session->isUp();
     const Session::Link link = m_session->link();
-    // Jogging and origin moves need an idle machine.
-    const bool canMove = up && !m_session->isJobOn();
     w->connectButton->setEnabled(!up && link != Session::Connecting);
     w->disconnectButton->setEnabled(link != Session::Closed);
     for (QAction* action : { w->readAll, w->writeChanges, w->writeField })
         action->setEnabled(up);
-    for (QPushButton* button :
-        { w->jog[0], w->jog[1], w->jog[2], w->jog[3], w->setOrigin, w->backToOrigin })
-        button->setEnabled(canMove);
-    for (QPushButton* button : { w->pause, w->resume, w->stop })
-        button->setEnabled(up);
+    // Jogging and origin moves need an idle machine.
+    for (QGroupBox* moves : { w->jogBox, w->originBox })
+        moves->setEnabled(up && !m_session->isJobOn());
+    w->taskButtons->setEnabled(up);
     const QString states[] = { tr("Not connected"), tr("Connecting ..."),
         tr("Connected to %1").arg(m_session->machineName()), tr("Not connected"), tr("Link lost") };
     w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
@@ -380,13 +337,11 @@ void Panel::showJob(const QJsonObject& job, bool atEnd)
 {
     QTableWidget* table = m_window->history;
     const QStringList cells = Carriage::jobRow(job);
-    int row = 0;
-    while (row < table->rowCount() && table->item(row, 0)->text() != cells.first())
-        ++row;
-    if (row == table->rowCount()) {
-        row = atEnd ? row : 0;
+    const QModelIndexList found = table->model()->match(
+        table->model()->index(0, 0), Qt::DisplayRole, cells.first(), 1, Qt::MatchExactly);
+    const int row = found.isEmpty() ? (atEnd ? table->rowCount() : 0) : found.first().row();
+    if (found.isEmpty())
         table->insertRow(row);
-    }
     for (int column = 0; column < cells.size(); ++column)
         table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
 }

@@ -3,7 +3,6 @@
 #include "session.h"
 
 #include <QObject>
-#include <QSet>
 
 class PanelWindow;
 
@@ -14,36 +13,32 @@ class Panel : public QObject {
 public:
     Panel(Session* session, PanelWindow* window, QObject* parent = nullptr);
 
-    void connectMachine();
-    void disconnectMachine();
-    // Asks the machine for every shown value; the editors follow as the answers arrive.
-    void readAll();
-    void read(const QList<QByteArray>& names);
-    // Writes the values edited and not yet written, or the named ones whether edited or not.
-    void writeChanges();
-    void write(const QList<QByteArray>& names);
-    void send(Request::Kind kind, int x = 0, int y = 0);
-    // Asks the machine service for its history; the history page follows its jobs' changes.
-    void readHistory();
-
 signals:
     void readFinished(bool answered);
 
 private:
     void buildEditors();
+    void connectMachine();
+    void disconnectMachine();
+    // Asks the machine for the named values; the editors follow as the answers arrive.
+    void read(const QStringList& names);
+    // Writes what the named editors hold.
+    void write(const QList<QByteArray>& names);
+    void send(Request::Kind kind, int x = 0, int y = 0);
+    void readHistory();
     void showValues(const QList<QByteArray>& names);
     void markEdited(const QByteArray& name, bool edited);
     void updateControls();
     void log(const QString& text);
     void showJob(const QJsonObject& job, bool atEnd = false);
-    // Shows why the reply failed, in the log (as told says) and the status bar; false if it did
-    // not.
+    // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
     QWidget* editor(const QByteArray& name) const;
+    // The shown values with unwritten edits, and those among names (a group: its members).
+    QList<QByteArray> edited() const;
     QList<QByteArray> leaves(const QList<QByteArray>& names) const;
 
     Session* m_session;
     PanelWindow* m_window;
     QList<QByteArray> m_shown; // every shown value with an editor of its own, in layout order
-    QSet<QByteArray> m_edited;
 };

@@ -4,25 +4,21 @@
 
 #include <QMainWindow>
 
-class QLabel;
-class QPushButton;
-class QTableWidget;
-
 // The panel's layout, apart from what it does (Panel), as panelwindow.ui draws it: the
-// connection bar, the pages (the machine's parameters and controls; more can be added to
-// pages), a log, and the link state in the status bar. It fits 1024 × 768; the parameters scroll
-// where they must.
+// connection bar, the pages (the machine's parameters and controls, the jobs a machine service
+// was given; more can be added), a log, and the link state in the status bar. It fits
+// 1024 × 768; the parameters scroll where they must.
 class PanelWindow : public QMainWindow, public Ui::PanelWindow {
     Q_OBJECT
 public:
-    explicit PanelWindow(QWidget* parent = nullptr);
+    explicit PanelWindow(QWidget* parent = nullptr)
+        : QMainWindow(parent)
+        , link(new QLabel)
+    {
+        setupUi(this);
+        link->setTextFormat(Qt::PlainText);
+        statusBar()->addPermanentWidget(link);
+    }
 
-    // Removes the parameter editors, for a fresh set in machineParameters and settingParameters.
-    void clearParameters();
-
-    QPushButton* jog[4]; // Y+, X-, X+, Y-
     QLabel* link;
-    // The history page: the jobs a machine service was given, newest first, under a line on them.
-    QLabel* historyNote;
-    QTableWidget* history;
 };

@@ -64,6 +64,7 @@ private slots:
     void refusedCuts();
     void ctrlCStopsOnlyWhenConfirmed();
     void ctrlCEndsAReadAndAJogStops();
+    void busyMachine_data();
     void busyMachine();
     void machineHangsMidJob();
     void silentMachine_data();
@@ -240,15 +241,38 @@ void tst_HostCli::ctrlCEndsAReadAndAJogStops()
         sent.contains("SET82:32868;") && sent.indexOf("SET82:0;") > sent.indexOf("SET82:32868;"));
 }
 
+void tst_HostCli::busyMachine_data()
+{
+    QTest::addColumn<QString>("qrName"); // empty: another host's file job
+    QTest::addColumn<QString>("said");
+    QTest::newRow("file job") << QString() << "the machine is busy with job-0001.plt (cutting";
+    // The machine's words reach the terminal as text, never as its commands.
+    QTest::newRow("QR-code job named with terminal commands") << QString::fromUtf8(
+        "sign\x1b]0;owned\x07\xc2\x9b"
+        "2J.plt") << "the machine is busy with sign\\x1b]0-owned\\x07\\x9b2J.plt (cutting";
+}
+
 void tst_HostCli::busyMachine()
 {
     // Another host's job is on the machine: this host's job is refused, naming it.
-    hostrig::Machine machine(fastMachine(50));
-    QVERIFY(hostrig::otherHostsJob(machine, 5));
+    QFETCH(QString, qrName);
+    QFETCH(QString, said);
+    SimOptions options = fastMachine(50);
+    if (!qrName.isEmpty())
+        options.qrNames = QStringList { qrName };
+    hostrig::Machine machine(options);
+    if (qrName.isEmpty()) {
+        QVERIFY(hostrig::otherHostsJob(machine, 5));
+    } else {
+        QVERIFY(machine.connectClient());
+        machine.client.send("CCMD", "54,5;");
+        for (int copy = 0; copy < 5; ++copy)
+            machine.client.send("QR_PLT", simtest::square(100));
+    }
     const hostrig::Run run = zrhost(QStringList { "job", gasket, "-q" } + machine.at());
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(
-        run.err.contains("the machine is busy with job-0001.plt (cutting"), qPrintable(run.err));
+    QVERIFY2(run.err.contains(said), qPrintable(run.err));
+    QVERIFY(!run.err.contains(QChar(0x1b)) && !run.err.contains(QChar(0x9b)));
     QVERIFY(!run.out.contains("Job finished"));
     QCOMPARE(machine.sim.counters().jobsStarted, 1);
     // Jogging and the origin wait for the cut too.

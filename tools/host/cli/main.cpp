@@ -125,12 +125,17 @@ public:
 
     void print(const QString& text) { write(false, text); }
     void line(const QString& text) { print(text + QLatin1Char('\n')); }
+    // Notes and errors carry what machines and services say: control characters are shown, not
+    // obeyed.
     void note(const QString& text)
     {
         if (!quiet)
-            write(json, text + QLatin1Char('\n'));
+            write(json, Values::printable(text) + QLatin1Char('\n'));
     }
-    void error(const QString& text) { write(true, QStringLiteral("zrhost: %1\n").arg(text)); }
+    void error(const QString& text)
+    {
+        write(true, QStringLiteral("zrhost: ") + Values::printable(text) + QLatin1Char('\n'));
+    }
 
     // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
     static QString progressLine(const TaskReport& report, const QString& fileName)

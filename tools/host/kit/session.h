@@ -103,6 +103,9 @@ public:
     // The machine's last progress report since the link came up, and whether it shows a job on.
     const TaskReport& machineState() const { return m_state; }
     bool isJobOn() const { return m_state.isRunning(); }
+    // How long until the machine's state can be trusted: a machine on a job reports it within the
+    // reply time-out of the link coming up; the embedded simulator starts idle.
+    int stateWaitMs() const;
     // "the embedded simulator (127.0.0.1:40123)", "192.168.1.20:9100", "USB /dev/ttyACM0".
     virtual QString machineName() const;
     // Where the last connection went (the embedded simulator's port when it is the machine).
@@ -188,9 +191,6 @@ private:
     void lifeSign();
     void beat();
     int heartbeatMs() const;
-    // How long until the machine's state can be trusted: a machine on a job reports it within the
-    // reply time-out of the link coming up; the embedded simulator starts idle.
-    int stateWaitMs() const;
 
     void control(Reply* reply);
     void startJob(Reply* reply);

@@ -514,7 +514,6 @@ void MachineService::onLink(Session::Link link)
     if (link != Session::Up)
         return;
     m_attempts = 0;
-    m_upSince.start();
     tell(QStringLiteral("%1 %2.").arg(
         m_wasUp ? QStringLiteral("Reconnected to") : QStringLiteral("Connected to"),
         m_session->machineName()));
@@ -562,10 +561,8 @@ void MachineService::startNextJob()
     if (m_running.job || m_queue.isEmpty() || !m_session->isUp() || m_session->isJobOn())
         return;
     // The machine has had time to report a job of another host.
-    const qint64 waitMs
-        = m_session->embedded() ? 0 : m_options.session.replyTimeoutMs - m_upSince.elapsed();
-    if (waitMs > 0)
-        return QTimer::singleShot(int(waitMs), this, &MachineService::startNextJob);
+    if (const int waitMs = m_session->stateWaitMs())
+        return QTimer::singleShot(waitMs, this, &MachineService::startNextJob);
     const Queued next = m_queue.takeFirst();
     Running job;
     static_cast<Queued&>(job) = next;

@@ -3,7 +3,6 @@
 #include "session.h"
 #include "store.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -136,7 +135,6 @@ private:
     QHash<QWebSocket*, int> m_clients; // and their open requests
     QList<Queued> m_queue;
     Running m_running;
-    QElapsedTimer m_upSince;
     QTimer m_reconnect;
     int m_attempts = 0;
     bool m_cloudStarted = false;

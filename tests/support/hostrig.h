@@ -108,9 +108,11 @@ inline CutFile prepared(const QString& path, const CutSettings& settings = {},
     return file;
 }
 
-inline CutFile gasket()
+// The sample gasket as a job sends it, prepared once.
+inline const CutFile& gasket()
 {
-    return prepared(QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt"));
+    static const CutFile file = prepared(QStringLiteral(ZR_SAMPLES_DIR "/gasket.plt"));
+    return file;
 }
 
 // Sends the request and waits for its end.

@@ -752,9 +752,9 @@ void Session::sendJob()
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
                 .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
-    m_device->property_ptr("TASK_MODE")->setValue(0);
-    m_device->property_ptr("TASK_COPIES")->setValue(m_job.reply->request().copies);
     const Request& request = m_job.reply->request();
+    m_device->property_ptr("TASK_MODE")->setValue(0);
+    m_device->property_ptr("TASK_COPIES")->setValue(request.copies);
     if (ZRDeviceProperty* info = m_device->property_ptr("TASK_FILE_INFO"))
         info->setValue(request.fileInfo);
     if (ZRDeviceProperty* preview = m_device->property_ptr("FILE_PREVIEW"))

@@ -1,6 +1,7 @@
 // The cloud client against the local cloud service: how requests go out, what handlers get,
 // and how failures read.
 
+#include "clouddevice.h"
 #include "cloudservice.h"
 #include "corvanecloud.h"
 
@@ -76,9 +77,7 @@ private:
 
 void tst_CloudClient::init()
 {
-    service = std::make_unique<CloudService>();
-    QVERIFY2(service->listen(), qPrintable(service->errorString()));
-    client = std::make_unique<CorvaneCloud>(service->httpBase(), service->wsBase());
+    QVERIFY2(startLocalCloud(service, client), qPrintable(service->errorString()));
     client->setRequestTimeout(400);
 }
 

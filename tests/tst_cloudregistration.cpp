@@ -88,9 +88,7 @@ void tst_CloudRegistration::initTestCase()
 
 void tst_CloudRegistration::init()
 {
-    service = std::make_unique<CloudService>();
-    QVERIFY2(service->listen(), qPrintable(service->errorString()));
-    client = std::make_unique<CorvaneCloud>(service->httpBase(), service->wsBase());
+    QVERIFY2(startLocalCloud(service, client), qPrintable(service->errorString()));
     client->setRequestTimeout(300);
     finished = std::make_unique<QSignalSpy>(
         client->findChild<QNetworkAccessManager*>(), &QNetworkAccessManager::finished);

@@ -10,9 +10,7 @@
 #include "corvanecloud.h"
 #include "remotereports.h"
 #include "residentmemory.h"
-#include "simclient.h"
-#include "simmachine.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -31,12 +29,6 @@ namespace {
 
 const QString Code = QStringLiteral("ZRab12x");
 constexpr qint64 MemoryBound = 64 * 1024 * 1024;
-
-void dropDebug(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type != QtDebugMsg)
-        qt_message_output(type, context, text);
-}
 
 } // namespace
 
@@ -61,15 +53,13 @@ private:
 
 void tst_HostileCloud::initTestCase()
 {
-    qInstallMessageHandler(dropDebug);
+    dropDebugLines();
     qRegisterMetaType<QNetworkReply*>();
 }
 
 void tst_HostileCloud::init()
 {
-    service = std::make_unique<CloudService>();
-    QVERIFY2(service->listen(), qPrintable(service->errorString()));
-    client = std::make_unique<CorvaneCloud>(service->httpBase(), service->wsBase());
+    QVERIFY2(startLocalCloud(service, client), qPrintable(service->errorString()));
 }
 
 void tst_HostileCloud::cleanup()
@@ -206,12 +196,8 @@ void tst_HostileCloud::channelUnderAttack_data()
 void tst_HostileCloud::channelUnderAttack()
 {
     QFETCH(Mode, mode);
-    SimOptions options;
-    options.speedMmPerSecond = 400;
-    options.reportIntervalMs = 50;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
+    SimRig machine(fastMachine(400, 50));
+    QVERIFY(machine.listening);
     QStringList statusLines;
     CloudDevice device;
     connect(
@@ -221,7 +207,7 @@ void tst_HostileCloud::channelUnderAttack()
         });
     // A large preview makes each runtime report some 87 KB: a backlog builds up fast.
     device.property_ptr("FILE_PREVIEW")->setValue(QByteArray(64 * 1024, '\x89'));
-    device.property_ptr("TCP_PORT")->setValue(int(front.port()));
+    device.property_ptr("TCP_PORT")->setValue(int(machine.tcp.port()));
     device.setIPAddress(QStringLiteral("127.0.0.1"));
     QVERIFY(device.connectDevice());
     QTRY_VERIFY(statusLines.contains("TCP CONNECTED."));
@@ -257,7 +243,7 @@ void tst_HostileCloud::channelUnderAttack()
     qInfo("%s: job done after %lld ms, channel closed after %lld ms, resident memory grew by "
           "%lld KiB",
         QTest::currentDataTag(), memory.elapsedMs(), closedAfterMs, memory.growth() / 1024);
-    QCOMPARE(machine.counters().copiesCut, 2);
+    QCOMPARE(machine.sim.counters().copiesCut, 2);
     QVERIFY(statusLines.contains("TCP CONNECTED."));
     QVERIFY(!statusLines.contains("TCP DISCONNECTED."));
 

@@ -21,15 +21,6 @@ const QString Connected = QStringLiteral("WEB SOCKET CONNECTED.");
 const QString Disconnected = QStringLiteral("WEB SOCKET DISCONNECTED.");
 const QString Error = QStringLiteral("WEB SOCKET ERROR.");
 
-QtMessageHandler standardHandler = nullptr;
-
-// The registration's diagnostic lines are not what these tests look at.
-void dropDebug(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type != QtDebugMsg)
-        standardHandler(type, context, text);
-}
-
 } // namespace
 
 class tst_RemoteChannel : public QObject {
@@ -67,14 +58,12 @@ private:
 
 void tst_RemoteChannel::initTestCase()
 {
-    standardHandler = qInstallMessageHandler(dropDebug);
+    dropDebugLines();
 }
 
 void tst_RemoteChannel::init()
 {
-    service = std::make_unique<CloudService>();
-    QVERIFY2(service->listen(), qPrintable(service->errorString()));
-    client = std::make_unique<CorvaneCloud>(service->httpBase(), service->wsBase());
+    QVERIFY2(startLocalCloud(service, client), qPrintable(service->errorString()));
     makeDevice();
 }
 

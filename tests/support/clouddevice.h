@@ -1,10 +1,14 @@
 #pragma once
 
+#include "cloudservice.h"
+#include "corvanecloud.h"
 #include "hanging.h"
 #include "testdevice.h"
 #include "zrdeviceproperty.h"
 
 #include <QJsonObject>
+
+#include <memory>
 
 // A device carrying the settings group, with its cloud members open to the tests.
 class CloudDevice : public TestDevice {
@@ -27,3 +31,27 @@ public:
 
     QJsonObject mirror() { return property_ptr("DEVICE_CLOUD")->value().toJsonObject(); }
 };
+
+// Keeps the device's diagnostic lines (its registration's, say) out of a test's output; every other
+// message goes on to the handler installed before.
+inline void dropDebugLines()
+{
+    static QtMessageHandler before = nullptr;
+    before = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type != QtDebugMsg)
+                before(type, context, text);
+        });
+}
+
+// Starts the local cloud service on free ports and a client of it; false when the service cannot
+// listen (its errorString() tells why).
+inline bool startLocalCloud(
+    std::unique_ptr<CloudService>& service, std::unique_ptr<CorvaneCloud>& client)
+{
+    service = std::make_unique<CloudService>();
+    if (!service->listen())
+        return false;
+    client = std::make_unique<CorvaneCloud>(service->httpBase(), service->wsBase());
+    return true;
+}

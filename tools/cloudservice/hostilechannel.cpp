@@ -63,7 +63,6 @@ void HostileChannel::readHandshake()
         m_socket->setReadBufferSize(1);
         m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     }
-    emit opened();
     pump();
 }
 

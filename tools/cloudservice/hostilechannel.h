@@ -23,7 +23,6 @@ public:
     int promptsSent() const { return m_prompts; }
 
 signals:
-    void opened();
     void closed(qint64 bytesSent, int promptsSent);
 
 private:

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
-#include <QTime>
 
 #include <cmath>
 
@@ -355,6 +354,5 @@ void JobPage::updateControls()
 void JobPage::say(const QString& text)
 {
     form.state->setText(text);
-    m_window->log->appendPlainText(
-        QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
+    m_window->logLine(text);
 }

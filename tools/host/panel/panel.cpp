@@ -11,7 +11,6 @@
 #include <QMetaEnum>
 #include <QStyle>
 #include <QTableWidget>
-#include <QTime>
 
 namespace {
 
@@ -80,18 +79,19 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
         // The kind may come from a service: one this panel does not know is shown by number.
         const char* name
             = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>().valueToKey(kind);
-        log(QStringLiteral("%1  %2").arg(
+        m_window->logLine(QStringLiteral("%1  %2").arg(
             name ? QString::fromLatin1(name) : QString::number(kind), Values::printable(text)));
     });
     connect(session, &Session::jobChanged, this, [this](const QJsonObject& job) { showJob(job); });
     connect(session, &Session::failed, this,
-        [this](const QString& reason) { log(tr("Not connected: %1").arg(reason)); });
+        [this](const QString& reason) { m_window->logLine(tr("Not connected: %1").arg(reason)); });
     connect(session, &Session::answeringChanged, this, [this](bool answering) {
-        log(answering ? tr("The machine answers again.") : tr("Machine not answering."));
+        m_window->logLine(
+            answering ? tr("The machine answers again.") : tr("Machine not answering."));
         updateControls();
     });
     connect(session, &Session::report, this, &Panel::updateControls);
-    connect(session, &Session::notice, this, &Panel::log);
+    connect(session, &Session::notice, window, &PanelWindow::logLine);
     buildEditors();
 }
 
@@ -215,11 +215,11 @@ void Panel::connectMachine()
     const bool tcp = m_window->tcp->isChecked();
     const QString where = (tcp ? m_window->address : m_window->usbPath)->text().trimmed();
     if (where.isEmpty())
-        return log(tcp ? tr("Type the machine's IP address first.")
-                       : tr("Type the USB device path first."));
+        return m_window->logLine(tcp ? tr("Type the machine's IP address first.")
+                                     : tr("Type the USB device path first."));
     if (m_session->link() != Session::Closed)
         disconnectMachine();
-    log(tr("Connecting to %1 ...").arg(where));
+    m_window->logLine(tr("Connecting to %1 ...").arg(where));
     m_session->connectTo(tcp ? MachineTarget::tcp(where, quint16(m_window->port->value()))
                              : MachineTarget::usb(where));
 }
@@ -239,7 +239,7 @@ void Panel::disconnectMachine()
             line->setText(edit.second);
         markEdited(edit.first, true);
     }
-    log(tr("Disconnected."));
+    m_window->logLine(tr("Disconnected."));
 }
 
 void Panel::read(const QStringList& names)
@@ -250,7 +250,7 @@ void Panel::read(const QStringList& names)
         showValues(leaves(Values::latin1(names)));
         const bool answered = !failed(reply, tr("Read: %1"));
         if (answered)
-            log(tr("Read finished."));
+            m_window->logLine(tr("Read finished."));
         emit readFinished(answered);
     });
 }
@@ -258,7 +258,7 @@ void Panel::read(const QStringList& names)
 void Panel::write(const QList<QByteArray>& names)
 {
     if (names.isEmpty())
-        return log(tr("Nothing changed, nothing written."));
+        return m_window->logLine(tr("Nothing changed, nothing written."));
     Request request = Request::of(Request::Write);
     for (const QByteArray& name : names) {
         request.names.append(QString::fromLatin1(name));
@@ -268,7 +268,7 @@ void Panel::write(const QList<QByteArray>& names)
     connect(reply, &Reply::finished, this, [this, reply, names] {
         if (!failed(reply, tr("Not written: %1"))) {
             showValues(names);
-            log(tr("Written: %1").arg(QString::fromLatin1(names.join(", "))));
+            m_window->logLine(tr("Written: %1").arg(QString::fromLatin1(names.join(", "))));
         }
     });
 }
@@ -288,7 +288,7 @@ bool Panel::failed(Reply* reply, const QString& told)
     if (reply->result().outcome == Result::Done)
         return false;
     m_window->statusBar()->showMessage(reply->result().reason, 10000);
-    log(told.arg(reply->result().reason));
+    m_window->logLine(told.arg(reply->result().reason));
     return true;
 }
 
@@ -344,10 +344,4 @@ void Panel::showJob(const QJsonObject& job, bool atEnd)
         table->insertRow(row);
     for (int column = 0; column < cells.size(); ++column)
         table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
-}
-
-void Panel::log(const QString& text)
-{
-    m_window->log->appendPlainText(
-        QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
 }

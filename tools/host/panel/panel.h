@@ -29,13 +29,13 @@ private:
     void showValues(const QList<QByteArray>& names);
     void markEdited(const QByteArray& name, bool edited);
     void updateControls();
-    void log(const QString& text);
     void showJob(const QJsonObject& job, bool atEnd = false);
     // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
     QWidget* editor(const QByteArray& name) const;
-    // The shown values with unwritten edits, and those among names (a group: its members).
+    // The shown values with unwritten edits.
     QList<QByteArray> edited() const;
+    // The shown values among names (a group: its members).
     QList<QByteArray> leaves(const QList<QByteArray>& names) const;
 
     Session* m_session;

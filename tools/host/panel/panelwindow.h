@@ -3,6 +3,7 @@
 #include "ui_panelwindow.h"
 
 #include <QMainWindow>
+#include <QTime>
 
 // The panel's layout, apart from what it does (Panel), as panelwindow.ui draws it: the
 // connection bar, the pages (the machine's parameters and controls, the jobs a machine service
@@ -18,6 +19,13 @@ public:
         setupUi(this);
         link->setTextFormat(Qt::PlainText);
         statusBar()->addPermanentWidget(link);
+    }
+
+    // Adds a line to the log, after the time of day.
+    void logLine(const QString& text)
+    {
+        log->appendPlainText(
+            QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + text);
     }
 
     QLabel* link;

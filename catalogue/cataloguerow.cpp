@@ -29,6 +29,12 @@ const QJsonObject& tabsEditor()
     return editor;
 }
 
+const QJsonObject& speedEditor()
+{
+    static const QJsonObject editor { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
+    return editor;
+}
+
 const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name)
 {
     const auto row = std::find_if(rows.cbegin(), rows.cend(),

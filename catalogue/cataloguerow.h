@@ -31,6 +31,8 @@ struct CatalogueRow {
 // The editors of a group shown as a box or as tabs, shared by every builder.
 const QJsonObject& groupBoxEditor();
 const QJsonObject& tabsEditor();
+// The editor of a cutting or lifting speed, 10 to 700 mm/s.
+const QJsonObject& speedEditor();
 
 // The row called name; the table must hold it.
 const CatalogueRow& rowNamed(const QVector<CatalogueRow>& rows, const char* name);

@@ -23,8 +23,6 @@ QVector<CatalogueRow> SettingsRows::board157()
     const QString workModes
         = QStringList { tr("   速度优先"), tr("   平衡"), tr("   精度优先") }.join(';');
     const QJsonObject workModeEditor { { "widget", "QComboBox" }, { "option", workModes } };
-    static const QJsonObject speedEditor { { "widget", "QSpinBox" }, { "max", 700 },
-        { "min", 10 } };
 
     // clang-format off
     return {
@@ -48,7 +46,7 @@ QVector<CatalogueRow> SettingsRows::board157()
         { "FILE_PREVIEW",    tr("预览"),       {},       QByteArray(),                  0,    0,    0,  T::UnCMD },
         { "TASK_FILE_INFO",  tr("工作文件"),   {},       QJsonObject(),                 0,    0,    0,  T::UnCMD },
         { "WORK_MODE",       tr("切割质量"),   {},       0u,                            27,   27,   1,  T::CMD, workModeEditor },
-        { "PU_SPEED",        tr("PU 速度"),    {},       0u,                            26,   26,   1,  T::CMD, speedEditor },
+        { "PU_SPEED",        tr("PU 速度"),    {},       0u,                            26,   26,   1,  T::CMD, speedEditor() },
         { "DEVICE_CLOUD",    tr("数据上传"),   {},       QJsonObject(),                 0,    0,    0,  T::UnCMD },
     };
     // clang-format on

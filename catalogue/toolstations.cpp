@@ -12,7 +12,6 @@ constexpr double pressureFactor = 19.0 / 6;
 // The editors of both stations that hold no translated text: built once per process and shared
 // by every device.
 struct StationEditors {
-    QJsonObject speed { { "widget", "QSpinBox" }, { "max", 700 }, { "min", 10 } };
     QJsonObject pressure { { "widget", "QSpinBox" }, { "max", 1900 }, { "min", 0 },
         { "factor", pressureFactor } };
     QJsonObject angle { { "widget", "QSpinBox" }, { "max", 360 }, { "min", -360 } };
@@ -55,7 +54,7 @@ void ZRCommonInterface::sp1_157(ZRDeviceInterface* device)
     hangRows(device, {
         // name            label           unit      value get  set  len kind    editor
         { "SP1_TOOL",     tr("工具类型"), {},       0u,   128, 128, 1,  T::CMD, { { "widget", "QComboBox" }, { "option", tools } } },
-        { "SP1_SPEED",    tr("速度"),     "(mm/s)", 0u,   1,   1,   1,  T::CMD, stationEditors().speed },
+        { "SP1_SPEED",    tr("速度"),     "(mm/s)", 0u,   1,   1,   1,  T::CMD, speedEditor() },
         { "SP1_PRESSURE", tr("压力"),     "(gf)",   0u,   2,   2,   1,  T::CMD, stationEditors().pressure },
         { "SP1_ANGLE",    tr("转刀校准"), "(°)",    0u,   131, 131, 1,  T::CMD, stationEditors().angle },
     });
@@ -74,7 +73,7 @@ void ZRCommonInterface::sp2_157(ZRDeviceInterface* device)
     // clang-format off
     hangRows(device, {
         // name            label           unit      value get  set  len kind    editor
-        { "SP2_SPEED",    tr("速度"),     "(mm/s)", 0u,   3,   3,   1,  T::CMD, stationEditors().speed },
+        { "SP2_SPEED",    tr("速度"),     "(mm/s)", 0u,   3,   3,   1,  T::CMD, speedEditor() },
         { "SP2_PRESSURE", tr("压力"),     "(gf)",   0u,   4,   4,   1,  T::CMD, stationEditors().pressure },
         { "SP2_TOOL",     tr("工具类型"), {},       0u,   129, 129, 1,  T::CMD, { { "widget", "QComboBox" }, { "option", tools } } },
         { "SP2_ANGLE",    tr("转刀校准"), "(°)",    0u,   132, 132, 1,  T::CMD, stationEditors().angle },

@@ -11,9 +11,7 @@
 #include "cloudservice.h"
 #include "corvanecloud.h"
 #include "residentmemory.h"
-#include "simclient.h"
-#include "simmachine.h"
-#include "simtcpfront.h"
+#include "simrig.h"
 #include "soak.h"
 
 #include <QJsonDocument>
@@ -75,9 +73,8 @@ void soak_Job::jobsWithFaults()
     options.malformedEvery = 5;
     options.replyDelayMs = 3;
     options.dropAtPercent = 25;
-    SimMachine machine(options);
-    SimTcpFront front(&machine);
-    QVERIFY(front.listen());
+    SimRig rig(options);
+    QVERIFY(rig.listening);
 
     SoakDevice device;
     device.info_157(&device);
@@ -88,7 +85,7 @@ void soak_Job::jobsWithFaults()
     // The device writes only when a job starts, never while the machine hangs up: a frame in
     // flight then would be lost to the connection, not to the link.
     device.property_ptr("HEARTBEAT")->setValue(600);
-    device.property_ptr("TCP_PORT")->setValue(int(front.port()));
+    device.property_ptr("TCP_PORT")->setValue(int(rig.tcp.port()));
     device.setIPAddress(QStringLiteral("127.0.0.1"));
     int progress = 0;
     int reconnections = 0;
@@ -135,8 +132,8 @@ void soak_Job::jobsWithFaults()
                                   "%5 hang-ups, %6 reconnections")
                 .arg(QString::number(jobs + 1),
                     QString::fromUtf8(QJsonDocument(task()).toJson(QJsonDocument::Compact)),
-                    QString::number(machine.jobStatus()), QString::number(machine.jobPercent()),
-                    QString::number(machine.counters().linksDropped),
+                    QString::number(rig.sim.jobStatus()), QString::number(rig.sim.jobPercent()),
+                    QString::number(rig.sim.counters().linksDropped),
                     QString::number(reconnections));
         };
         QTRY_VERIFY2_WITH_TIMEOUT(task().value("Status").toInt() == 3, qPrintable(why()), 20000);
@@ -151,17 +148,17 @@ void soak_Job::jobsWithFaults()
     }
     prompter.stop();
     QTRY_COMPARE(service.workRecords().size(), jobs);
-    QTRY_COMPARE_WITH_TIMEOUT(device.framesIn, machine.counters().framesWritten, 10000);
-    QTRY_COMPARE(machine.counters().framesReceived, device.framesOut);
+    QTRY_COMPARE_WITH_TIMEOUT(device.framesIn, rig.sim.counters().framesWritten, 10000);
+    QTRY_COMPARE(rig.sim.counters().framesReceived, device.framesOut);
 
     qInfo("%d jobs in %lld s with %d hang-ups: %d frames to the device, %d from it, %d runtime "
           "reports for %d progress reports and %d prompts; resident memory grew by %lld KiB",
         jobs, clock.elapsed() / 1000, reconnections, device.framesIn, device.framesOut, reports,
         progress, prompts, (peakMemory - settledMemory) / 1024);
-    QCOMPARE(machine.counters().jobsFinished, jobs);
-    QCOMPARE(machine.counters().linksDropped, jobs);
+    QCOMPARE(rig.sim.counters().jobsFinished, jobs);
+    QCOMPARE(rig.sim.counters().linksDropped, jobs);
     QCOMPARE(reconnections, jobs);
-    QCOMPARE(machine.counters().framesRejected, 0);
+    QCOMPARE(rig.sim.counters().framesRejected, 0);
     QVERIFY2(reports >= progress && reports <= progress + prompts + 1, QByteArray::number(reports));
     QVERIFY2(peakMemory - settledMemory < 16 * 1024 * 1024,
         QByteArray::number(peakMemory - settledMemory));

@@ -529,9 +529,10 @@ void tst_LinkTcp::sustainedExchange()
     int beatsAnswered = 0;
     device.onFrame = [&](const QString& frame) {
         device.dispatched.clear();
-        if (frame.toUtf8() == heartbeatAnswer)
+        const QByteArray bytes = frame.toUtf8();
+        if (bytes == heartbeatAnswer)
             ++beatsAnswered;
-        else if (frame.toUtf8() != packer.pack(QString("SET%1:%1;").arg(answered++), "CMD"))
+        else if (bytes != packer.pack(QString("SET%1:%1;").arg(answered++), "CMD"))
             ++outOfOrder;
     };
     prepare(device, machine.port());

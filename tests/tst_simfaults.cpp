@@ -54,19 +54,6 @@ private:
 
 namespace {
 
-// A machine with these options on a TCP port, and a client connected to it.
-struct MachineOnTcp {
-    explicit MachineOnTcp(const SimOptions& options)
-        : machine(options)
-        , front(&machine)
-    { }
-    bool connect() { return front.listen() && client.connectTo(front.port()); }
-
-    SimMachine machine;
-    SimTcpFront front;
-    Client client;
-};
-
 const QList<QByteArray> conversation = {
     frame("CCMD", "1010;"),
     frame("CMD", "GET11;12;13;"),
@@ -342,34 +329,32 @@ void tst_SimFaults::silentMachine()
     options.silentAtPercent = atPercent;
     options.speedMmPerSecond = 1000;
     options.reportIntervalMs = 20;
-    MachineOnTcp rig(options);
-    QVERIFY(rig.connect());
-    SimMachine& machine = rig.machine;
-    Client& client = rig.client;
-    client.send("CMD", "NUM:1;");
-    client.send("PLT", square(100)); // 400 mm: 0.4 s
-    QVERIFY(!client.waitForPayload("66,1,").isEmpty());
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
+    rig.client.send("CMD", "NUM:1;");
+    rig.client.send("PLT", square(100)); // 400 mm: 0.4 s
+    QVERIFY(!rig.client.waitForPayload("66,1,").isEmpty());
     if (afterFrames == 0 && atPercent < 0)
-        machine.setSilent(true);
-    QTRY_VERIFY(machine.isSilent());
+        rig.sim.setSilent(true);
+    QTRY_VERIFY(rig.sim.isSilent());
 
-    const int framesIn = machine.counters().framesReceived;
-    const double percent = machine.jobPercent();
-    client.clear();
-    client.send("CCMD", "1010;");
+    const int framesIn = rig.sim.counters().framesReceived;
+    const double percent = rig.sim.jobPercent();
+    rig.client.clear();
+    rig.client.send("CCMD", "1010;");
     QTest::qWait(600);
-    QVERIFY(client.frames().isEmpty());
-    QVERIFY(!client.isClosed());
-    QCOMPARE(machine.counters().framesReceived, framesIn);
-    QCOMPARE(machine.jobPercent(), percent);
-    QCOMPARE(machine.jobStatus(), SimMachine::Cutting);
+    QVERIFY(rig.client.frames().isEmpty());
+    QVERIFY(!rig.client.isClosed());
+    QCOMPARE(rig.sim.counters().framesReceived, framesIn);
+    QCOMPARE(rig.sim.jobPercent(), percent);
+    QCOMPARE(rig.sim.jobStatus(), SimMachine::Cutting);
 
-    machine.setSilent(false);
-    QVERIFY(!client.waitForPayload("1010,0,").isEmpty());
-    QVERIFY(!client.waitForPayload("66,3,").isEmpty());
-    QCOMPARE(machine.counters().framesReceived, framesIn + 1);
-    QCOMPARE(machine.counters().copiesCut, 1);
-    QVERIFY(!machine.isSilent());
+    rig.sim.setSilent(false);
+    QVERIFY(!rig.client.waitForPayload("1010,0,").isEmpty());
+    QVERIFY(!rig.client.waitForPayload("66,3,").isEmpty());
+    QCOMPARE(rig.sim.counters().framesReceived, framesIn + 1);
+    QCOMPARE(rig.sim.counters().copiesCut, 1);
+    QVERIFY(!rig.sim.isSilent());
 }
 
 void tst_SimFaults::noise_data()
@@ -391,21 +376,20 @@ void tst_SimFaults::noise()
     options.noise = kind;
     options.noiseAfterFrames = after;
     options.noiseBytesPerSecond = 200000;
-    MachineOnTcp rig(options);
-    QVERIFY(rig.connect());
-    SimMachine& machine = rig.machine;
-    Client& client = rig.client;
-    client.send("CCMD", "1010;");
+    SimRig rig(options);
+    QVERIFY(rig.connectClient());
+    rig.client.send("CCMD", "1010;");
     QByteArray answer;
     if (after == 1) {
-        QVERIFY(client.waitForFrames(1));
-        answer = client.frames().first();
+        QVERIFY(rig.client.waitForFrames(1));
+        answer = rig.client.frames().first();
         QCOMPARE(bodyOf(answer), QByteArray("1010,0,2"));
     }
-    client.send("CCMD", "2;");
-    QVERIFY(QTest::qWaitFor([&] { return client.bytes().size() > 60000; }, 30000));
-    const QByteArray noise = client.bytes().mid(client.bytes().indexOf(answer) + answer.size());
-    QCOMPARE(machine.counters().framesReceived, 2);
+    rig.client.send("CCMD", "2;");
+    QVERIFY(QTest::qWaitFor([&] { return rig.client.bytes().size() > 60000; }, 30000));
+    const QByteArray noise
+        = rig.client.bytes().mid(rig.client.bytes().indexOf(answer) + answer.size());
+    QCOMPARE(rig.sim.counters().framesReceived, 2);
     QVERIFY(!noise.contains("2,0,ZR-TX4150V"));
     if (kind == SimOptions::Noise::Unterminated) {
         QCOMPARE(noise.count('\x02'), 1);

@@ -270,6 +270,9 @@ void tst_Panel::disconnectKeepsValues()
 {
     QVERIFY(connectPanel());
     edit(m_window->findChild<QSpinBox*>("PU_SPEED"), "250");
+    // Return in the address field does not drop a working link.
+    QTest::keyClick(m_window->address, Qt::Key_Return);
+    QVERIFY(m_session->isUp());
     m_window->disconnectButton->click();
     QVERIFY(!m_session->isUp());
     QCOMPARE(m_window->findChild<QLineEdit*>("WORKAREA_X")->text(), QStringLiteral("1600"));

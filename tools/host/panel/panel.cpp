@@ -39,7 +39,8 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
 {
     PanelWindow* w = window;
     connect(w->connectButton, &QPushButton::clicked, this, &Panel::connectMachine);
-    connect(w->address, &QLineEdit::returnPressed, this, &Panel::connectMachine);
+    // Return in the address field is the Connect button, which waits while a link is up.
+    connect(w->address, &QLineEdit::returnPressed, w->connectButton, &QPushButton::click);
     connect(w->disconnectButton, &QPushButton::clicked, this, &Panel::disconnectMachine);
     connect(w->readAll, &QAction::triggered, this,
         [this] { read(m_session->device()->sysProperty() + m_session->device()->userProperty()); });

@@ -693,6 +693,10 @@ void Session::control(Reply* reply)
         = m_device->property_ptr(commands[reply->request().kind - Request::Pause]);
     if (m_link != Up || !command)
         return reply->finish(Result::LinkLost, notConnected);
+    // Those answered or gone leave the list first, so that asking again and again cannot grow it.
+    m_controls.erase(std::remove_if(m_controls.begin(), m_controls.end(),
+                         [](const QPointer<Reply>& r) { return !r || r->isFinished(); }),
+        m_controls.end());
     m_controls.append(reply);
     m_device->sendCMD(command->set_cmd_bytes());
     QTimer::singleShot(m_options.replyTimeoutMs, reply, [this, reply] {

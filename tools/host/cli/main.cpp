@@ -927,8 +927,6 @@ int runSet(Context& c)
         c.console.error(error);
         return ExitUsage;
     }
-    if (const int code = c.connect())
-        return code;
     Result result;
     const int code = c.ask(request, &result);
     for (const QString& name : qAsConst(request.names)) {

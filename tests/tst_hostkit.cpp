@@ -69,6 +69,7 @@ private slots:
     void requestsAfterALostLink();
     void stopAndPause();
     void machineThatNeverReports();
+    void machineStartedAgain();
     void silentMachine_data();
     void silentMachine();
 };
@@ -530,6 +531,23 @@ void tst_HostKit::machineThatNeverReports()
     // Copies and cut data went out; no stop for a job nobody saw, which may be another's.
     QVERIFY(peer.received().contains(";CMD;NUM:3;") && peer.received().contains(";PLT;IN;"));
     QVERIFY(!peer.received().contains("SET125"));
+}
+
+void tst_HostKit::machineStartedAgain()
+{
+    // A machine started again numbers its jobs from the start: its job-0001.plt on the new link is
+    // this host's new job, not the one cut before.
+    auto first = std::make_unique<hostrig::Machine>();
+    const auto session = hostrig::session(hostrig::sessionOptions(first->target()));
+    QCOMPARE(hostrig::ask(*session, job(1)).outcome, Result::Done);
+    first.reset();
+    QTRY_COMPARE(session->link(), Session::Lost);
+    hostrig::Machine second;
+    session->connectTo(second.target());
+    QTRY_VERIFY_WITH_TIMEOUT(session->isUp(), 10000);
+    const Result& again = hostrig::ask(*session, job(1));
+    QVERIFY2(again.outcome == Result::Done, qPrintable(again.reason));
+    QCOMPARE(again.last.fileName, QStringLiteral("job-0001.plt"));
 }
 
 void tst_HostKit::silentMachine_data()

@@ -335,6 +335,8 @@ void Session::onLinkUp()
     m_sinceUp.start();
     m_sinceLife.start();
     m_state = TaskReport();
+    // Jobs are told apart within one link: a machine started again numbers them from the start.
+    m_jobsSeen.clear();
     m_answering = true;
     // The greeting: the heartbeat read, or written when the options set it.
     Request greeting = Request::of(Request::Read, { QStringLiteral("HEARTBEAT") });

@@ -210,7 +210,7 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    QStringList m_jobsSeen; // by the name the machine reports them under
+    QStringList m_jobsSeen; // since the link came up, by the name the machine reports
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_heartbeat;

@@ -1,10 +1,10 @@
 #include "zrcommoninterface.h"
+#include "zrcommoninterface_p.h"
 
 #include "hanging.h"
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
 
-#include <QCoreApplication>
 #include <QLocale>
 #include <QTcpSocket>
 #include <QThread>
@@ -15,6 +15,7 @@
 
 ZRCommonInterface::ZRCommonInterface(QObject* parent)
     : ZRDeviceInterface(parent)
+    , d(new ZRCommonInterfacePrivate)
 {
     systemLanguage();
     connect(&device_timer, SIGNAL(timeout()), this, SLOT(slot_device_timer()));
@@ -48,23 +49,28 @@ ZRDeviceInterface* ZRCommonInterface::initInstance()
 
 // Reading a dynamic property compares the name with every name the device carries, and the
 // device's own paths look up the same few parameters for every frame and tick. What a name gave
-// is kept until a dynamic property of the device changes, which QObject tells the device itself
-// (only where an application delivers events, and only in the device's thread).
+// is kept while the catalogue stamp stays the same, in the device's thread only.
 ZRDeviceProperty* ZRCommonInterface::property_ptr(const char* name)
 {
     const size_t length = std::strlen(name);
-    if (length >= sizeof(NamedParameter::name) || !QCoreApplication::instance()
+    const quint64 stamp = catalogueStamp();
+    if (length >= sizeof(ZRCommonInterfacePrivate::NamedParameter::name) || stamp == 0
         || QThread::currentThread() != thread())
         return parameterOf(this, name);
-    for (int i = 0; i < named_count; ++i) {
-        if (std::memcmp(named_parameters[i].name, name, length + 1) == 0)
-            return named_parameters[i].parameter;
+    if (stamp != d->named_stamp) {
+        d->named_count = 0;
+        d->named_stamp = stamp;
+    }
+    auto& named = d->named_parameters;
+    for (int i = 0; i < d->named_count; ++i) {
+        if (std::memcmp(named[i].name, name, length + 1) == 0)
+            return named[i].parameter;
     }
     ZRDeviceProperty* parameter = parameterOf(this, name);
-    const int slot = named_count < int(std::size(named_parameters)) ? named_count++ : named_next;
-    named_next = (slot + 1) % int(std::size(named_parameters));
-    std::memcpy(named_parameters[slot].name, name, length + 1);
-    named_parameters[slot].parameter = parameter;
+    const int slot = d->named_count < int(std::size(named)) ? d->named_count++ : d->named_next;
+    d->named_next = (slot + 1) % int(std::size(named));
+    std::memcpy(named[slot].name, name, length + 1);
+    named[slot].parameter = parameter;
     return parameter;
 }
 

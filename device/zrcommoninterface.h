@@ -14,12 +14,14 @@
 #include <QTranslator>
 #include <QVector>
 
+#include <memory>
 #include <utility>
 
 class QTcpSocket;
 class QWebSocket;
 class UsbOperate;
 struct ReplyFrame;
+struct ZRCommonInterfacePrivate;
 
 // The device core shared by the cutters of this family.
 //
@@ -63,8 +65,6 @@ public:
     // protocol/dispatch.cpp: receives each complete frame from the machine, STX to ETX included,
     // and hands its values to the parameter it answers.
     virtual void decode_cmd(QString frame);
-    // protocol/dispatch.cpp: notes every change of the device's dynamic properties.
-    bool event(QEvent* event) override;
 
     // protocol/tasks.cpp: starting and closing a job, and the machine's progress reports.
     void startTask() override;
@@ -158,39 +158,10 @@ private:
     void build_reply_index();
     // link/frames.cpp.
     void dispatch_frame(const char* bytes, int size);
-    void transmit(const QByteArray& frame, bool tcp);
+    void transmit(const QByteArray& frame);
     void send_pending();
-    void drop_pending(bool tcp);
+    void drop_pending();
 
-    // link/frames.cpp: bytes at the start of recv_buffer that decode_buffer() has dispatched and
-    // not yet removed (a handler may re-enter it), and the text a short frame is decoded into.
-    int recv_consumed = 0;
-    QString recv_text;
-    // link/frames.cpp: frames waiting behind one too large to hand the transport at once, the
-    // bytes of the first already written, the transport they go to, and the slices the USB
-    // transport has not yet written.
-    QQueue<QByteArray> send_queue;
-    int send_written = 0;
-    bool send_tcp = false;
-    bool send_pumping = false;
-    int usb_slices_out = 0;
-    // protocol/dispatch.cpp: reply_candidates()' index, command number and parameter sorted by
-    // number and, within a number, in creation order; built on demand.
-    ReplyIndex reply_index;
-    bool reply_index_built = false;
-    bool reply_walk_cut = false;
-    quint32 reply_index_generation = 0;
-    // protocol/tasks.cpp: the task record last stored, while it holds the five task keys alone,
-    // and its file name.
-    QJsonObject task_record;
-    QString task_file_name;
-    // device/zrcommoninterface.cpp: the parameters last looked up by name in the device's thread
-    // (null for a name not set), forgotten whenever a dynamic property of the device changes.
-    struct NamedParameter {
-        char name[24];
-        ZRDeviceProperty* parameter;
-    };
-    NamedParameter named_parameters[8] = {};
-    int named_count = 0;
-    int named_next = 0;
+    // Everything else the device keeps (device/zrcommoninterface_p.h).
+    std::unique_ptr<ZRCommonInterfacePrivate> d;
 };

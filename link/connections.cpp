@@ -111,11 +111,6 @@ void ZRCommonInterface::connect_usb(QString path)
         connect(usb_operate, SIGNAL(writeData(QByteArray)), this, SLOT(slot_usb_write(QByteArray)));
         connect(usb_operate, SIGNAL(readData(QByteArray)), this, SLOT(slot_usb_read(QByteArray)));
         connect(usb_operate, SIGNAL(statusChanged(int)), this, SLOT(slot_usb_status(int)));
-        // A large frame goes out a slice at a time, the next when the transport wrote one.
-        connect(usb_operate, &UsbOperate::writeData, this, [this] {
-            usb_slices_out = qMax(0, usb_slices_out - 1);
-            send_pending();
-        });
     }
     usb_operate->usbConnect(path, UsbOperate::Serial, false);
 }
@@ -167,8 +162,6 @@ void ZRCommonInterface::slot_usb_status(int s)
     qDebug() << "ZRCommonInterface::slot_usb_status" << s;
     if (ZRDeviceProperty* mode = property_ptr("CONNECT_MODE"))
         mode->setValue(QStringLiteral("USB"));
-    if (s == 0 || s == 2)
-        drop_pending(false);
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;
@@ -217,7 +210,7 @@ void ZRCommonInterface::slot_tcp_socket_state(QAbstractSocket::SocketState s)
     if (s == QAbstractSocket::ConnectedState && tcp_socket)
         tuneKeepAlive(tcp_socket);
     if (s == QAbstractSocket::UnconnectedState)
-        drop_pending(true);
+        drop_pending();
     ZRDeviceProperty* status = property_ptr("STATUS");
     if (!status)
         return;

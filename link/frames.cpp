@@ -1,8 +1,10 @@
 #include "zrcommoninterface.h"
+#include "zrcommoninterface_p.h"
 #include "zrdeviceproperty.h"
 
 #include "asciitext.h"
 #include "linkstatus.h"
+#include "usbframetext.h"
 #include "usboperate.h"
 
 #include <QMutexLocker>
@@ -53,86 +55,65 @@ void ZRCommonInterface::send_cmd(QByteArray frame)
 
     const bool tcp = mode->value().toString() == QLatin1String("TCP");
     QMutexLocker lock(&send_mutex);
-    if (tcp ? !tcp_socket : !usb_operate)
+    if (!tcp) {
+        // The USB transport takes the frame whole, in order, and may be called from any thread.
+        if (usb_operate)
+            usb_operate->send(usbFrameText(frame.constData(), frame.size()));
         return;
-    // The transports and what waits for them belong to the device's thread: a frame sent from
-    // another thread is handed there, in the order it was sent.
+    }
+    if (!tcp_socket)
+        return;
+    // The socket and what waits for it belong to the device's thread: a frame sent from another
+    // thread is handed there, in the order it was sent.
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
-            this, [this, frame, tcp] { transmit(frame, tcp); }, Qt::QueuedConnection);
+            this, [this, frame] { transmit(frame); }, Qt::QueuedConnection);
         return;
     }
-    transmit(frame, tcp);
+    transmit(frame);
 }
 
-// A frame larger than a slice (a cut file) goes to the transport a slice at a time as it drains,
-// so that the transport never holds a copy of the whole file; frames sent meanwhile (heartbeat,
-// jog, pause) wait behind it, in order, and never land inside it.
-void ZRCommonInterface::transmit(const QByteArray& frame, bool tcp)
+// A frame larger than a slice (a cut file) goes to the socket a slice at a time as it drains, so
+// that the socket never holds a copy of the whole file; frames sent meanwhile (heartbeat, jog,
+// pause) wait behind it, in order, and never land inside it.
+void ZRCommonInterface::transmit(const QByteArray& frame)
 {
-    if (send_queue.isEmpty() || tcp != send_tcp) {
-        if (frame.size() <= sliceBytes) {
-            if (tcp)
-                tcp_socket->write(frame);
-            else
-                usb_operate->send(QString::fromUtf8(frame));
-            return;
-        }
-        if (!send_queue.isEmpty())
-            drop_pending(send_tcp);
-        send_tcp = tcp;
+    if (d->send_queue.isEmpty() && frame.size() <= sliceBytes) {
+        tcp_socket->write(frame);
+        return;
     }
-    send_queue.enqueue(frame);
+    d->send_queue.enqueue(frame);
     send_pending();
 }
 
 void ZRCommonInterface::send_pending()
 {
-    // The USB transport may report a slice written from inside send(); the loop below goes on.
-    if (send_pumping)
+    // Writing may report bytes written from inside write(); the loop below goes on.
+    if (d->send_pumping)
         return;
-    send_pumping = true;
-    while (!send_queue.isEmpty()) {
-        const QByteArray& head = send_queue.head();
-        const char* from = head.constData() + send_written;
-        int size = qMin(sliceBytes, head.size() - send_written);
-        if (send_tcp) {
-            if (!tcp_socket || tcp_socket->state() != QAbstractSocket::ConnectedState
-                || tcp_socket->bytesToWrite() >= sliceBytes
-                || tcp_socket->write(from, size) != size)
-                break;
-        } else {
-            if (!usb_operate || usb_slices_out >= 2)
-                break;
-            // The transport takes text: a slice ends on a character boundary.
-            if (size < head.size() - send_written) {
-                int cut = size;
-                while (cut > 0 && (uchar(from[cut]) & 0xc0) == 0x80)
-                    --cut;
-                size = cut > 0 ? cut : size;
-            }
-            ++usb_slices_out;
-            usb_operate->send(QString::fromUtf8(from, size));
-        }
-        send_written += size;
-        if (send_written == head.size()) {
-            send_queue.dequeue();
-            send_written = 0;
+    d->send_pumping = true;
+    QQueue<QByteArray>& queue = d->send_queue;
+    while (!queue.isEmpty()) {
+        const QByteArray& head = queue.head();
+        const int size = qMin(sliceBytes, head.size() - d->send_written);
+        if (!tcp_socket || tcp_socket->state() != QAbstractSocket::ConnectedState
+            || tcp_socket->bytesToWrite() >= sliceBytes
+            || tcp_socket->write(head.constData() + d->send_written, size) != size)
+            break;
+        d->send_written += size;
+        if (d->send_written == head.size()) {
+            queue.dequeue();
+            d->send_written = 0;
         }
     }
-    send_pumping = false;
+    d->send_pumping = false;
 }
 
-// The link of that transport went down: what waits for it is lost, like a frame sent without a
-// link.
-void ZRCommonInterface::drop_pending(bool tcp)
+// The TCP link went down: what waits for it is lost, like a frame sent without a link.
+void ZRCommonInterface::drop_pending()
 {
-    if (!tcp)
-        usb_slices_out = 0;
-    if (tcp != send_tcp)
-        return;
-    send_queue.clear();
-    send_written = 0;
+    d->send_queue.clear();
+    d->send_written = 0;
 }
 
 void ZRCommonInterface::decode_buffer()
@@ -142,6 +123,7 @@ void ZRCommonInterface::decode_buffer()
     // recv_buffer is open to subclasses, which may clear, shrink or refill it at any time, so no
     // offset is trusted beyond its end, and the bytes after the last frame are looked at again on
     // the next call.
+    int& recv_consumed = d->recv_consumed;
     for (;;) {
         if (recv_consumed > recv_buffer.size())
             recv_consumed = 0;
@@ -177,9 +159,10 @@ void ZRCommonInterface::decode_buffer()
 void ZRCommonInterface::dispatch_frame(const char* bytes, int size)
 {
     if (size <= reusedTextChars) {
-        recv_text.resize(size);
-        if (widenAscii(bytes, size, recv_text.data())) {
-            decode_cmd(recv_text);
+        QString& text = d->recv_text;
+        text.resize(size);
+        if (widenAscii(bytes, size, text.data())) {
+            decode_cmd(text);
             return;
         }
     }

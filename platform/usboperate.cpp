@@ -1,5 +1,7 @@
 #include "usboperate.h"
 
+#include "usbframetext.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 #include <QThread>
@@ -76,7 +78,7 @@ void UsbOperate::usbConnect(QString path, ConnectionMode, bool)
 
 void UsbOperate::send(QString frame)
 {
-    const QByteArray bytes = frame.toUtf8();
+    const QByteArray bytes = usbFrameBytes(frame);
     if (bytes.isEmpty())
         return;
     // The port and its notifiers belong to this object's thread.

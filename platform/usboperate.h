@@ -14,6 +14,8 @@ class QSocketNotifier;
 // statusChanged(2) when opening or I/O fails and statusChanged(0) when the port hangs up or is
 // closed. Received bytes arrive through readData() in order, split or joined anywhere. send()
 // writes one frame whole and in order; writeData() carries each frame once it has been written.
+// The frame's text is its bytes decoded as UTF-8, where a byte that is not part of a valid UTF-8
+// sequence stands as the lone low surrogate U+DC80 + byte; send() writes those bytes exactly.
 //
 // Status reports are delivered from the event loop, never from inside usbConnect() or send().
 // The port is read and written from the thread the transport lives in, without blocking it;

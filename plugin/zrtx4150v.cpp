@@ -47,8 +47,11 @@ ZRTX4150V::ZRTX4150V(QObject* parent)
         shared = new SharedTranslation;
         shared->translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(language),
             QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
-        QCoreApplication::installTranslator(&shared->translator);
     }
+    // The most recently made model object's translation is searched first, before any translator
+    // the host installed meanwhile: it goes to the front again.
+    QCoreApplication::removeTranslator(&shared->translator);
+    QCoreApplication::installTranslator(&shared->translator);
     shared->users.insert(this);
 }
 

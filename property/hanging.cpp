@@ -3,8 +3,56 @@
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QSet>
 #include <QVariant>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<quint64> stamp { 1 };
+// Whether the running application will say when it goes (a post routine is registered).
+std::atomic<bool> applicationWatched { false };
+
+// QObject announces that a dynamic property changed by sending the object an event, which an
+// event filter may swallow and a subclass's event() may keep from its base. The application
+// hands every event to these callbacks first, before any filter or handler sees it.
+bool noteEvent(void** data)
+{
+    if (static_cast<const QEvent*>(data[1])->type() == QEvent::DynamicPropertyChange
+        && static_cast<QObject*>(data[0])->metaObject()->inherits(
+            &ZRDeviceInterface::staticMetaObject))
+        catalogueChanged();
+    return false;
+}
+
+// Between two applications no event is delivered at all, so nothing seen before holds after.
+void applicationGone()
+{
+    applicationWatched = false;
+    catalogueChanged();
+}
+
+} // namespace
+
+quint64 catalogueStamp()
+{
+    static const bool hooked = QInternal::registerCallback(QInternal::EventNotifyCallback, noteEvent);
+    if (!hooked || !QCoreApplication::instance())
+        return 0;
+    if (!applicationWatched.load() && !applicationWatched.exchange(true)) {
+        qAddPostRoutine(applicationGone);
+        catalogueChanged();
+    }
+    return stamp.load();
+}
+
+void catalogueChanged()
+{
+    stamp.fetch_add(1);
+}
 
 ZRDeviceProperty* parameterOf(const QObject* owner, const char* name)
 {

@@ -26,6 +26,12 @@ void adoptParameter(ZRDeviceInterface* device, const char* name, ZRDevicePropert
 // properties.
 void releaseParameters(QObject* owner);
 
-// Changes whenever a parameter is given its command numbers and kind (ZRDeviceProperty::init),
-// so that what was looked up by command number can tell it is out of date.
-quint32 parameterCommandsGeneration();
+// A stamp for what a device remembers of its catalogue (parameters looked up by name, replies
+// indexed by command number). It changes whenever a dynamic property of a device is set, replaced
+// or removed, and whenever a parameter is given its command numbers and kind (init), so what was
+// remembered under another stamp is out of date. It is 0 where changes cannot be seen: without an
+// application, QObject tells nobody that a dynamic property changed, so nothing may be remembered.
+quint64 catalogueStamp();
+
+// Called by ZRDeviceProperty::init: a parameter's command numbers or kind changed.
+void catalogueChanged();

@@ -2,19 +2,6 @@
 
 #include "hanging.h"
 
-#include <atomic>
-
-namespace {
-
-std::atomic<quint32> commandsGeneration { 0 };
-
-} // namespace
-
-quint32 parameterCommandsGeneration()
-{
-    return commandsGeneration.load(std::memory_order_relaxed);
-}
-
 ZRDeviceProperty::ZRDeviceProperty(QObject* parent)
     : QObject(parent)
 { }
@@ -45,7 +32,7 @@ bool ZRDeviceProperty::init(QVariant value, QString label, QString unit, int get
     m_label = label;
     m_unit = unit;
     m_param = param;
-    commandsGeneration.fetch_add(1, std::memory_order_relaxed);
+    catalogueChanged();
     return true;
 }
 

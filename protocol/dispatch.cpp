@@ -1,11 +1,10 @@
 #include "zrcommoninterface.h"
+#include "zrcommoninterface_p.h"
 
 #include "hanging.h"
 #include "numbers.h"
 #include "replyframe.h"
 #include "zrdeviceproperty.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -165,8 +164,9 @@ bool numberBefore(const IndexEntry& entry, int number)
 ZRDeviceProperty* ZRCommonInterface::reply_target(int number, ZRDeviceCMDType kind)
 {
     build_reply_index();
-    auto it = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
-    for (; it != reply_index.cend() && it->first == number; ++it) {
+    const ReplyIndex& index = d->reply_index;
+    auto it = std::lower_bound(index.cbegin(), index.cend(), number, numberBefore);
+    for (; it != index.cend() && it->first == number; ++it) {
         if (it->second->cmd_type() == kind)
             return it->second;
     }
@@ -176,32 +176,32 @@ ZRDeviceProperty* ZRCommonInterface::reply_target(int number, ZRDeviceCMDType ki
 ZRCommonInterface::ReplyCandidates ZRCommonInterface::reply_candidates(int number, bool* walkCut)
 {
     build_reply_index();
-    *walkCut = reply_walk_cut;
-    const auto first
-        = std::lower_bound(reply_index.cbegin(), reply_index.cend(), number, numberBefore);
+    *walkCut = d->reply_walk_cut;
+    const ReplyIndex& index = d->reply_index;
+    const auto first = std::lower_bound(index.cbegin(), index.cend(), number, numberBefore);
     auto last = first;
-    while (last != reply_index.cend() && last->first == number)
+    while (last != index.cend() && last->first == number)
         ++last;
     return { first, last };
 }
 
-// The index stands until a dynamic property of the device changes (QObject tells the object
-// itself) or a parameter is given other command numbers. Without an application there are no
-// such events, and the index is made afresh every time.
+// The index stands while the catalogue stamp stays the same; where changes cannot be seen (no
+// application), it is made afresh for every reply.
 void ZRCommonInterface::build_reply_index()
 {
-    const quint32 generation = parameterCommandsGeneration();
-    if (reply_index_built && generation == reply_index_generation)
+    const quint64 stamp = catalogueStamp();
+    if (stamp != 0 && stamp == d->reply_index_stamp)
         return;
-    reply_index.clear();
-    reply_walk_cut = false;
+    ReplyIndex& index = d->reply_index;
+    index.clear();
+    d->reply_walk_cut = false;
     // Replies are offered to parameters in creation order; a dynamic property that holds no
     // parameter ends every walk.
     const QList<QByteArray> names = dynamicPropertyNames();
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = property_ptr(name.constData());
         if (!parameter) {
-            reply_walk_cut = true;
+            d->reply_walk_cut = true;
             break;
         }
         const ZRDeviceCMDType kind = parameter->cmd_type();
@@ -210,23 +210,13 @@ void ZRCommonInterface::build_reply_index()
         const int get = parameter->get_cmd_int();
         const int set = parameter->set_cmd_int();
         if (get != 0)
-            reply_index.append({ get, parameter });
+            index.append({ get, parameter });
         if (set != 0 && set != get)
-            reply_index.append({ set, parameter });
+            index.append({ set, parameter });
     }
     // By number; within a number, creation order stays.
-    std::stable_sort(reply_index.begin(), reply_index.end(),
+    std::stable_sort(index.begin(), index.end(),
         [](const IndexEntry& a, const IndexEntry& b) { return a.first < b.first; });
-    reply_index.squeeze();
-    reply_index_built = QCoreApplication::instance() != nullptr;
-    reply_index_generation = generation;
-}
-
-bool ZRCommonInterface::event(QEvent* event)
-{
-    if (event->type() == QEvent::DynamicPropertyChange) {
-        reply_index_built = false;
-        named_count = 0;
-    }
-    return ZRDeviceInterface::event(event);
+    index.squeeze();
+    d->reply_index_stamp = stamp;
 }

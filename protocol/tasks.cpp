@@ -1,4 +1,5 @@
 #include "zrcommoninterface.h"
+#include "zrcommoninterface_p.h"
 
 #include "hanging.h"
 #include "numbers.h"
@@ -83,13 +84,14 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
     QStringView fileName, int taskCopies, int finished, int percent)
 {
     QJsonObject record;
-    const bool lastOwn = !task_record.isEmpty() && previous == task_record;
-    if (lastOwn && fileName == task_file_name) {
+    QJsonObject& last = d->task_record;
+    const bool lastOwn = !last.isEmpty() && previous == last;
+    if (lastOwn && fileName == d->task_file_name) {
         record = previous;
     } else if (lastOwn || previous.isEmpty() || holdsTaskKeysAlone(previous)) {
         record = taskKeysAlone();
-        task_file_name = fileName.toString();
-        (record.begin() + FileNameAt).value() = task_file_name;
+        d->task_file_name = fileName.toString();
+        (record.begin() + FileNameAt).value() = d->task_file_name;
     } else {
         for (auto it = previous.constBegin(); it != previous.constEnd(); ++it) {
             const QString key = it.key();
@@ -102,7 +104,7 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
         record.insert(taskCopiesKey, taskCopies);
         record.insert(finishedKey, finished);
         record.insert(percentKey, percent);
-        task_record = QJsonObject();
+        last = QJsonObject();
         return record;
     }
     const QJsonObject::iterator values = record.begin();
@@ -110,7 +112,7 @@ QJsonObject ZRCommonInterface::task_record_of(const QJsonObject& previous, int s
     (values + PercentAt).value() = percent;
     (values + StatusAt).value() = status;
     (values + TaskCopiesAt).value() = taskCopies;
-    task_record = record;
+    last = record;
     return record;
 }
 

@@ -13,6 +13,33 @@
 #include <memory>
 #include <thread>
 
+namespace {
+
+// An application-wide filter that keeps every dynamic-property change from its object.
+class SwallowPropertyChanges : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        return event->type() == QEvent::DynamicPropertyChange;
+    }
+};
+
+// A host's device class written against a header without the core's own event(): it hands its
+// events straight to QObject.
+class OwnEvents : public TestDevice {
+public:
+    bool event(QEvent* event) override { return QObject::event(event); }
+};
+
+ZRDeviceProperty* parameter(int get, int set, ZRDeviceInterface::ZRDeviceCMDType kind)
+{
+    auto* p = new ZRDeviceProperty;
+    p->init(0, QString(), QString(), get, set, 1, kind, {});
+    return p;
+}
+
+} // namespace
+
 using Kind = ZRDeviceInterface::ZRDeviceCMDType;
 Q_DECLARE_METATYPE(Kind)
 
@@ -27,6 +54,8 @@ private slots:
     void settingsOrderAndEditors();
     void factoryStaysEmpty();
     void propertyLookup();
+    void changesSeenWhateverTheEvents_data();
+    void changesSeenWhateverTheEvents();
     void destructionReleasesEachParameterOnce();
     void rebuildingKeepsReplacedParametersAlive();
     void buildDate_data();
@@ -228,6 +257,82 @@ void tst_Device::propertyLookup()
     ZRDeviceProperty* fromThread = nullptr;
     std::thread([&] { fromThread = device.property_ptr("TEXT"); }).join();
     QCOMPARE(fromThread, q);
+}
+
+void tst_Device::changesSeenWhateverTheEvents_data()
+{
+    QTest::addColumn<bool>("filtered");
+    QTest::newRow("an application filter swallows the change") << true;
+    QTest::newRow("the device's event() leaves out the core's") << false;
+}
+
+// Replies, jogging, the heartbeat and the task record follow parameters added, replaced,
+// removed and deleted after the device has used them, whoever sees the change events.
+void tst_Device::changesSeenWhateverTheEvents()
+{
+    QFETCH(bool, filtered);
+    MachinePeer machine;
+    OwnEvents device;
+    device.init157(&device);
+    device.move_157(&device);
+    device.property_ptr("TCP_PORT")->setValue(int(machine.port()));
+    device.property_ptr("HEARTBEAT")->setValue(600);
+    device.setIPAddress("127.0.0.1");
+    QVERIFY(device.connectDevice());
+    QVERIFY(machine.waitForClient());
+    QTRY_COMPARE(device.property_ptr("STATUS")->value().toInt(), int(ZRDeviceInterface::Working));
+    const auto frame = [](const char* payload) { return ZRDeviceProperty().pack(payload, "CMD"); };
+    const auto reply = [&](const char* payload) { device.receive(frame(payload)); };
+
+    // Everything looked up and dispatched once before the changes.
+    reply("GET82:5;");
+    device.move(1, 1);
+    device.slot_device_timer();
+    QVERIFY(!device.property_ptr("TASK"));
+    QVERIFY(machine.waitForFrames(3));
+    machine.clearReceived();
+
+    SwallowPropertyChanges swallow;
+    if (filtered)
+        qApp->installEventFilter(&swallow);
+
+    // Replaced: the new parameter takes the reply and the jog.
+    ZRDeviceProperty* first = device.property_ptr("MOVE_X");
+    auto* replacement = parameter(82, 82, ZRDeviceInterface::CMD);
+    device.setProperty("MOVE_X", QVariant::fromValue<void*>(replacement));
+    reply("GET82:6;");
+    QCOMPARE(replacement->value(), QVariant(6));
+    QCOMPARE(first->value(), QVariant(32868));
+    // Added: a parameter hung later takes a number nobody else has.
+    auto* added = parameter(0, 77, ZRDeviceInterface::CMD);
+    device.setProperty("ADDED", QVariant::fromValue<void*>(added));
+    reply("SET77:4;");
+    QCOMPARE(added->value(), QVariant(4));
+
+    // Removed and deleted: no reply, jog or heartbeat reaches them.
+    device.setProperty("MOVE_X", QVariant());
+    delete replacement;
+    delete device.property_ptr("HEARTBEAT");
+    device.setProperty("HEARTBEAT", QVariant());
+    reply("GET82:7;");
+    device.move(-1, -1);
+    device.slot_device_timer();
+    QVERIFY(machine.waitForFrames(1));
+    QTest::qWait(50);
+    QCOMPARE(machine.frames(), QList<QByteArray> { frame("SET83:100;") });
+
+    // One task record, made by the first report and reset by stopTask().
+    device.decode_task("66,1,a.plt,2,0,10,0,0,0");
+    ZRDeviceProperty* task = device.property_ptr("TASK");
+    QVERIFY(task);
+    device.decode_task("66,1,a.plt,2,1,60,0,0,0");
+    QCOMPARE(device.property_ptr("TASK"), task);
+    QCOMPARE(task->value().toJsonObject().value("Percent").toInt(), 60);
+    device.stopTask();
+    QCOMPARE(task->value().toJsonObject().value("Status").toInt(), 0);
+    QCOMPARE(task->value().toJsonObject().value("Percent").toInt(), 100);
+    qApp->removeEventFilter(&swallow);
+    delete first;
 }
 
 void tst_Device::destructionReleasesEachParameterOnce()

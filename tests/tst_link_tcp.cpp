@@ -1,6 +1,7 @@
 // The machine link over TCP against a peer on 127.0.0.1: connection reports, status, heartbeat,
 // the choice of transport, and the device's link-state table.
 
+#include "awkwardframes.h"
 #include "machinepeer.h"
 #include "residentmemory.h"
 #include "soak.h"
@@ -92,6 +93,8 @@ private slots:
     void framesArrivingDuringAHandlerAreRead();
     void destroyingALiveLinkIsSilent();
     void jobFrameIsNeverInterleaved();
+    void bytesOnTheWireAreTheFrames_data();
+    void bytesOnTheWireAreTheFrames();
 };
 
 void tst_LinkTcp::connectHeartbeatAndDrop()
@@ -663,6 +666,28 @@ void tst_LinkTcp::jobFrameIsNeverInterleaved()
     // The socket holds a slice or two, not the file.
     const QByteArray expected
         = device.streamJob(3 << 20, [&] { QVERIFY(device.tcp_socket->bytesToWrite() <= 1 << 20); });
+    QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
+    QVERIFY(machine.received() == expected);
+}
+
+void tst_LinkTcp::bytesOnTheWireAreTheFrames_data()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");
+    for (const auto& [name, frames] : awkwardFrames())
+        QTest::newRow(qPrintable(name)) << frames;
+}
+
+void tst_LinkTcp::bytesOnTheWireAreTheFrames()
+{
+    QFETCH(QList<QByteArray>, frames);
+    MachinePeer machine;
+    TestDevice device;
+    QVERIFY(connectQuietly(device, machine));
+    QByteArray expected;
+    for (const QByteArray& frame : frames) {
+        device.sendCMD(frame);
+        expected += frame;
+    }
     QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
     QVERIFY(machine.received() == expected);
 }

@@ -1,8 +1,10 @@
 // The machine link over the USB transport, with the test playing the machine on the master side
 // of a pseudo-terminal whose slave stands in for the machine's USB port.
 
+#include "awkwardframes.h"
 #include "statuslines.h"
 #include "testdevice.h"
+#include "usbframetext.h"
 #include "usboperate.h"
 #include "zrdeviceproperty.h"
 
@@ -163,6 +165,11 @@ private slots:
     void endOfFileIsAHangUp();
     void destructionClosesThePort();
     void jobFrameIsNeverInterleaved();
+    void frameText_data();
+    void frameText();
+    void bytesOnTheWireAreTheFrames_data();
+    void bytesOnTheWireAreTheFrames();
+    void transportThatNeverReportsWrites();
 
 private:
     // A device with the settings group, linked to the machine's port and up.
@@ -477,6 +484,75 @@ void tst_LinkUsb::jobFrameIsNeverInterleaved()
             return machine.read(0).size() >= expected.size();
         },
         30000));
+    QTest::qWait(20);
+    QVERIFY(machine.read() == expected);
+}
+
+// The transport is handed each frame as its text: the bytes decoded as UTF-8, a byte-order mark
+// kept, and each byte that is no UTF-8 as U+DC80 + byte.
+void tst_LinkUsb::frameText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ASCII") << QByteArray("\x02" "14;CMD;GET5;\x03") << QString("\x02" "14;CMD;GET5;\x03");
+    QTest::newRow("characters") << QByteArray("\xc3\xa9\xe4\xba\x8c\xf0\x9f\x98\x80")
+                                << QString::fromUtf8("\xc3\xa9\xe4\xba\x8c\xf0\x9f\x98\x80");
+    const auto escaped = [](std::initializer_list<char16_t> units) {
+        QString text;
+        for (char16_t unit : units)
+            text += QChar(unit);
+        return text;
+    };
+    QTest::newRow("byte-order mark first") << QByteArray("\xef\xbb\xbfPD") << escaped({ 0xfeff, 'P', 'D' });
+    QTest::newRow("no UTF-8") << QByteArray("A\xff\xc3") << escaped({ 'A', 0xdcff, 0xdcc3 });
+    QTest::newRow("encoded surrogate") << QByteArray("\xed\xb2\x80") << escaped({ 0xdced, 0xdcb2, 0xdc80 });
+}
+
+void tst_LinkUsb::frameText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(usbFrameText(bytes.constData(), bytes.size()), text);
+    QCOMPARE(usbFrameBytes(text), bytes);
+}
+
+void tst_LinkUsb::bytesOnTheWireAreTheFrames_data()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");
+    for (const auto& [name, frames] : awkwardFrames())
+        QTest::newRow(qPrintable(name)) << frames;
+}
+
+void tst_LinkUsb::bytesOnTheWireAreTheFrames()
+{
+    QFETCH(QList<QByteArray>, frames);
+    PtyMachine machine;
+    TestDevice device;
+    QVERIFY(connectTo(device, machine, 600));
+    QByteArray expected;
+    for (const QByteArray& frame : frames) {
+        device.sendCMD(frame);
+        expected += frame;
+    }
+    QVERIFY(QTest::qWaitFor([&] { return machine.read().size() >= expected.size(); }, 30000));
+    QTest::qWait(20);
+    QVERIFY(machine.read() == expected);
+}
+
+// Nothing waits for the transport to say it wrote a frame: through one that never says so, a
+// job and everything sent after it (jog, heartbeat, pause, stop) leave whole and in order.
+void tst_LinkUsb::transportThatNeverReportsWrites()
+{
+    PtyMachine machine;
+    TestDevice device;
+    QVERIFY(connectTo(device, machine, 600));
+    QObject::disconnect(device.usb_operate, &UsbOperate::writeData, nullptr, nullptr);
+
+    QByteArray expected = device.streamJob(600 * 1000, [] {});
+    const QByteArray stop = device.property_ptr("TASK_STOP")->set_cmd_bytes();
+    device.sendCMD(stop);
+    expected += stop;
+    QVERIFY(QTest::qWaitFor([&] { return machine.read().size() >= expected.size(); }, 30000));
     QTest::qWait(20);
     QVERIFY(machine.read() == expected);
 }

@@ -93,6 +93,7 @@ private slots:
     void everyMessageTranslated();
     void everyVisibleTextHasTranslations();
     void translatorLeavesWithItsObject();
+    void hostTranslatorInstalledLaterComesSecond();
 
 private:
     std::unique_ptr<ZRCommonInterface> newDevice();
@@ -252,6 +253,35 @@ void tst_Translations::translatorLeavesWithItsObject()
     device.reset();
     delete loader.instance();
     QCOMPARE(QCoreApplication::translate("ZRTX4150V", "主动转刀平板机"), displayName);
+}
+
+namespace {
+
+// A translator of the host's own that claims every text of the model.
+class HostTranslator : public QTranslator {
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char*, const char*, int) const override
+    {
+        return QLatin1String(context) == QLatin1String("ZRTX4150V") ? QStringLiteral("host's")
+                                                                    : QString();
+    }
+};
+
+} // namespace
+
+// The most recently made device's translation is searched first, before a translator the host
+// installed after the plugin was loaded.
+void tst_Translations::hostTranslatorInstalledLaterComesSecond()
+{
+    if (language.isEmpty())
+        QSKIP("the built-in texts need no translation, so any other translator comes first");
+    const auto before = newDevice();
+    HostTranslator host;
+    QCoreApplication::installTranslator(&host);
+    const auto device = newDevice();
+    QCOMPARE(device->property_ptr("DEVICE_MODEL_NAME")->label(), expect("名称", "名称", "Name"));
+    QCoreApplication::removeTranslator(&host);
 }
 
 QTEST_GUILESS_MAIN(tst_Translations)

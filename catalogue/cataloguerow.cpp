@@ -89,3 +89,10 @@ void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStri
         setEditor(parameter, group);
     adoptParameter(device, group.name, parameter);
 }
+
+bool isCommandParameter(const QByteArray& name)
+{
+    static const QByteArray commands[] = { "MOVE_X", "MOVE_Y", "TASK_STOP", "TASK_PAUSE",
+        "TASK_RESUME", "FLAG_POINT", "BACK_FLAG_POINT" };
+    return std::find(std::begin(commands), std::end(commands), name) != std::end(commands);
+}

@@ -53,3 +53,7 @@ enum class GroupEditor { BeforeMembers, AfterMembers };
 // and hangs the group on the device, which owns it; nothing for a null device.
 void hangGroup(ZRDeviceInterface* device, const CatalogueRow& group, const QStringList& members,
     GroupEditor editor);
+
+// Whether the parameter of this name is a command to the machine (a jog register, a task control
+// button, the origin buttons) rather than a setting: its value is what the command sends.
+bool isCommandParameter(const QByteArray& name);

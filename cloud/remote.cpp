@@ -2,6 +2,7 @@
 
 #include "corvanecloud.h"
 #include "remotereports.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <QUrl>
@@ -49,17 +50,17 @@ void ZRCommonInterface::connect_websocket()
 
 void ZRCommonInterface::slot_websocket_connected()
 {
-    emit message(DevStatus, QStringLiteral("WEB SOCKET CONNECTED."));
+    emit message(DevStatus, QLatin1String(ZRDevice::channelConnected));
 }
 
 void ZRCommonInterface::slot_websocket_disconnected()
 {
-    emit message(DevStatus, QStringLiteral("WEB SOCKET DISCONNECTED."));
+    emit message(DevStatus, QLatin1String(ZRDevice::channelDisconnected));
 }
 
 void ZRCommonInterface::slot_websocket_error(QAbstractSocket::SocketError)
 {
-    emit message(DevStatus, QStringLiteral("WEB SOCKET ERROR."));
+    emit message(DevStatus, QLatin1String(ZRDevice::channelError));
 }
 
 // Every text that differs from the one before asks for a fresh runtime report, whatever it says.

@@ -3,6 +3,7 @@
 #include "hanging.h"
 #include "linkstatus.h"
 #include "usboperate.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <QDebug>
@@ -171,17 +172,17 @@ void ZRCommonInterface::slot_usb_status(int s)
     case 1:
         status->setValue(int(Working));
         heartbeat_switch(true);
-        emit message(DevStatus, QStringLiteral("USB CONNECTED."));
+        emit message(DevStatus, QLatin1String(ZRDevice::usbConnected));
         break;
     case 2:
         status->setValue(int(Warning));
         heartbeat_switch(false);
-        emit message(DevStatus, QStringLiteral("USB ERROR."));
+        emit message(DevStatus, QLatin1String(ZRDevice::usbError));
         break;
     case 0:
         status->setValue(int(DisConnected));
         heartbeat_switch(false);
-        emit message(DevStatus, QStringLiteral("USB DISCONNECTED."));
+        emit message(DevStatus, QLatin1String(ZRDevice::usbDisconnected));
         break;
     default:
         break;
@@ -219,12 +220,12 @@ void ZRCommonInterface::slot_tcp_socket_state(QAbstractSocket::SocketState s)
     case QAbstractSocket::ConnectedState:
         status->setValue(int(Working));
         heartbeat_switch(true);
-        emit message(DevStatus, QStringLiteral("TCP CONNECTED."));
+        emit message(DevStatus, QLatin1String(ZRDevice::tcpConnected));
         break;
     case QAbstractSocket::UnconnectedState:
         status->setValue(int(DisConnected));
         heartbeat_switch(false);
-        emit message(DevStatus, QStringLiteral("TCP DISCONNECTED."));
+        emit message(DevStatus, QLatin1String(ZRDevice::tcpDisconnected));
         break;
     default:
         break;

@@ -40,6 +40,7 @@ void ZRTX4150V::decode_cmd(QString frame)
                 parameter->set_decode(text.toString());
             else
                 parameter->ret_Status(numberOrZero(text));
+            emit parameter->answered();
             taken = true;
             break;
         }

@@ -1,5 +1,7 @@
 #include "zrdeviceproperty.h"
 
+#include "zrdevicehost.h"
+
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
@@ -17,6 +19,8 @@
 
 namespace {
 
+using ZRDevice::Editor;
+
 constexpr char widgetKey[] = "WIDGET";
 constexpr char editorKey[] = "UI_CTRL";
 constexpr int rowHeight = 28;
@@ -27,14 +31,6 @@ QWidget* editorOf(const QObject* parameter)
     if (slot.userType() != QMetaType::VoidStar)
         return nullptr;
     return static_cast<QWidget*>(slot.value<void*>());
-}
-
-// The display factor. A factor of 0 (or one that is not a finite number) cannot be divided by
-// when an edit is stored, so such a description shows and stores the machine's number as is.
-double factorOf(const QJsonObject& description)
-{
-    const double factor = description.value(QLatin1String("factor")).toDouble(1.0);
-    return std::isfinite(factor) && factor != 0.0 ? factor : 1.0;
 }
 
 // Truncates toward zero; a number beyond int's range gives the nearest int, not undefined
@@ -99,18 +95,17 @@ QString shownText(const QVariant& value, double factor)
 // either "UI_CTRL" or "WIDGET" is missing.
 struct BuiltEditor {
     QWidget* editor = nullptr;
-    QString kind;
+    Editor::Kind kind = Editor::None;
     double factor = 1.0;
 };
 
-BuiltEditor builtEditorOf(const QObject* parameter)
+BuiltEditor builtEditorOf(const ZRDeviceProperty* parameter)
 {
     QWidget* editor = editorOf(parameter);
-    const QVariant description = parameter->property(widgetKey);
-    if (!editor || !description.isValid())
+    if (!editor || !parameter->property(widgetKey).isValid())
         return {};
-    const QJsonObject widget = description.toJsonObject();
-    return { editor, widget.value(QLatin1String("widget")).toString(), factorOf(widget) };
+    const Editor description = Editor::of(parameter);
+    return { editor, description.kind, description.factor };
 }
 
 // A group's members: every dynamic property that holds a parameter, in the order they were hung.
@@ -129,12 +124,10 @@ QVector<std::pair<QByteArray, ZRDeviceProperty*>> membersOf(const ZRDeviceProper
     return members;
 }
 
-// The editor as the widget class its kind names, or null when it is not one.
-template <class Widget> Widget* editorAs(QWidget* editor, const QString& kind)
+// The editor as the widget class of its kind, or null when it is not one.
+template <class Widget> Widget* editorAs(QWidget* editor, Editor::Kind kind, Editor::Kind wanted)
 {
-    if (kind != QLatin1String(Widget::staticMetaObject.className()))
-        return nullptr;
-    return qobject_cast<Widget*>(editor);
+    return kind == wanted ? qobject_cast<Widget*>(editor) : nullptr;
 }
 
 // Labels show their text as it is: a value from the machine that looks like markup must neither
@@ -158,14 +151,13 @@ QTabWidget* tabWidgetIn(QWidget* parent)
 
 void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUnit)
 {
-    const QVariant description = property(widgetKey);
-    if (!description.isValid() || !parent)
+    if (!property(widgetKey).isValid() || !parent)
         return;
-    const QJsonObject widget = description.toJsonObject();
-    const QString kind = widget.value(QLatin1String("widget")).toString();
+    const Editor description = Editor::of(this);
+    const Editor::Kind kind = description.kind;
 
     QWidget* editor = nullptr;
-    if (kind == QLatin1String("QTabWidget")) {
+    if (kind == Editor::TabWidget) {
         QTabWidget* tabs = tabWidgetIn(parent);
         if (!tabs) {
             // Nowhere to put a new tab widget: build nothing rather than leave orphans behind.
@@ -194,45 +186,39 @@ void ZRDeviceProperty::create_ui_ctrl(QWidget* parent, QString name, bool showUn
         caption->setMinimumHeight(rowHeight);
         line->addWidget(caption, 1);
 
-        if (kind == QLatin1String("QSpinBox")) {
+        if (kind == Editor::SpinBox) {
             auto* spin = new QSpinBox;
-            spin->setRange(truncatedToInt(widget.value(QLatin1String("min")).toDouble(0)),
-                truncatedToInt(widget.value(QLatin1String("max")).toDouble(1000)));
+            spin->setRange(truncatedToInt(description.min), truncatedToInt(description.max));
             spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
             spin->setAlignment(Qt::AlignCenter);
             spin->setMinimumHeight(rowHeight);
             editor = spin;
-        } else if (kind == QLatin1String("QDoubleSpinBox")) {
+        } else if (kind == Editor::DoubleSpinBox) {
             auto* spin = new QDoubleSpinBox;
             spin->setDecimals(3);
-            spin->setRange(widget.value(QLatin1String("min")).toDouble(0),
-                widget.value(QLatin1String("max")).toDouble(0));
+            spin->setRange(description.min, description.max);
             spin->setButtonSymbols(QAbstractSpinBox::NoButtons);
             spin->setAlignment(Qt::AlignCenter);
             spin->setMinimumHeight(rowHeight);
             editor = spin;
-        } else if (kind == QLatin1String("QComboBox")) {
+        } else if (kind == Editor::ComboBox) {
             auto* combo = new QComboBox;
-            // Splitting keeps empty parts: an empty option string is one blank item.
-            const QJsonValue options = widget.value(QLatin1String("option"));
-            if (!options.isUndefined())
-                combo->addItems(options.toString().split(
-                    QLatin1Char(';'), Qt::KeepEmptyParts, Qt::CaseSensitive));
+            combo->addItems(description.items);
             combo->setView(new QListView);
             combo->setMinimumHeight(rowHeight);
             editor = combo;
-        } else if (kind == QLatin1String("QLineEdit")) {
+        } else if (kind == Editor::LineEdit) {
             auto* edit = new QLineEdit;
             edit->setAlignment(Qt::AlignCenter);
             edit->setMinimumHeight(rowHeight);
             editor = edit;
-        } else if (kind == QLatin1String("QLabel")) {
+        } else if (kind == Editor::Label) {
             auto* text = plainLabel(QString());
             text->setTextInteractionFlags(Qt::TextSelectableByMouse);
             text->setAlignment(Qt::AlignCenter);
             text->setMinimumHeight(rowHeight);
             editor = text;
-        } else if (kind == QLatin1String("QGroupBox")) {
+        } else if (kind == Editor::GroupBox) {
             auto* container = new QWidget;
             new QHBoxLayout(container);
             for (const auto& [key, member] : membersOf(this))
@@ -266,21 +252,21 @@ void ZRDeviceProperty::to_ui_ctrl()
     if (!built.editor)
         return;
     QWidget* editor = built.editor;
-    const QString& kind = built.kind;
+    const Editor::Kind kind = built.kind;
     const double factor = built.factor;
 
-    if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget")) {
+    if (kind == Editor::GroupBox || kind == Editor::TabWidget) {
         for (const auto& [key, member] : membersOf(this))
             member->to_ui_ctrl();
-    } else if (auto* spin = editorAs<QSpinBox>(editor, kind)) {
+    } else if (auto* spin = editorAs<QSpinBox>(editor, kind, Editor::SpinBox)) {
         spin->setValue(shownWhole(m_value, factor));
-    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind)) {
+    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind, Editor::DoubleSpinBox)) {
         spin->setValue(shownReal(m_value, factor));
-    } else if (auto* edit = editorAs<QLineEdit>(editor, kind)) {
+    } else if (auto* edit = editorAs<QLineEdit>(editor, kind, Editor::LineEdit)) {
         edit->setText(shownText(m_value, factor));
-    } else if (auto* text = editorAs<QLabel>(editor, kind)) {
+    } else if (auto* text = editorAs<QLabel>(editor, kind, Editor::Label)) {
         text->setText(m_value.toString());
-    } else if (auto* combo = editorAs<QComboBox>(editor, kind)) {
+    } else if (auto* combo = editorAs<QComboBox>(editor, kind, Editor::ComboBox)) {
         combo->setCurrentIndex(shownWhole(m_value, factor));
     }
 }
@@ -291,7 +277,7 @@ void ZRDeviceProperty::from_ui_ctrl()
     if (!built.editor)
         return;
     QWidget* editor = built.editor;
-    const QString& kind = built.kind;
+    const Editor::Kind kind = built.kind;
     const double factor = built.factor;
 
     // An editor that still shows exactly what to_ui_ctrl puts there for the current value was not
@@ -304,22 +290,22 @@ void ZRDeviceProperty::from_ui_ctrl()
             setValue(stored);
     };
 
-    if (kind == QLatin1String("QGroupBox") || kind == QLatin1String("QTabWidget")) {
+    if (kind == Editor::GroupBox || kind == Editor::TabWidget) {
         for (const auto& [key, member] : membersOf(this))
             member->from_ui_ctrl();
-    } else if (auto* spin = editorAs<QSpinBox>(editor, kind)) {
+    } else if (auto* spin = editorAs<QSpinBox>(editor, kind, Editor::SpinBox)) {
         // A value outside the range shows clamped: what the person confirms then is the shown
         // number, which the value must take.
         const int shown = spin->value();
         store(truncatedToInt(shown / factor), shown == shownWhole(m_value, factor));
-    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind)) {
+    } else if (auto* spin = editorAs<QDoubleSpinBox>(editor, kind, Editor::DoubleSpinBox)) {
         const double expected = shownReal(m_value, factor);
         const bool unedited = spin->textFromValue(spin->value()) == spin->textFromValue(expected);
         // Only a factor near the smallest doubles overflows here; the value stands then.
         const double stored = spin->value() / factor;
         if (std::isfinite(stored))
             store(stored, unedited);
-    } else if (auto* edit = editorAs<QLineEdit>(editor, kind)) {
+    } else if (auto* edit = editorAs<QLineEdit>(editor, kind, Editor::LineEdit)) {
         const QString text = edit->text();
         const bool unedited = text == shownText(m_value, factor);
         if (factor == 1.0) {
@@ -335,9 +321,9 @@ void ZRDeviceProperty::from_ui_ctrl()
             if (std::isfinite(stored))
                 store(shortForm(stored), unedited);
         }
-    } else if (auto* label = editorAs<QLabel>(editor, kind)) {
+    } else if (auto* label = editorAs<QLabel>(editor, kind, Editor::Label)) {
         store(label->text(), label->text() == m_value.toString());
-    } else if (auto* combo = editorAs<QComboBox>(editor, kind)) {
+    } else if (auto* combo = editorAs<QComboBox>(editor, kind, Editor::ComboBox)) {
         // setCurrentIndex selects nothing for an index without an item.
         const int index = shownWhole(m_value, factor);
         const int expected = index >= 0 && index < combo->count() ? index : -1;

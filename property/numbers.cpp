@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -81,4 +82,39 @@ unsigned int unsignedNumberOrZero(QStringView text)
     return number >= 0 && number <= std::numeric_limits<quint32>::max()
         ? static_cast<unsigned int>(number)
         : 0;
+}
+
+// The machine sends the percentage as a decimal number; it is kept truncated toward zero. The
+// usual form, digits and a decimal fraction, is cut at the point; anything else is read as a
+// real number. A corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
+int percentOrZero(QStringView text)
+{
+    const char16_t* at = text.utf16();
+    const char16_t* end = at + text.size();
+    const bool negative = at != end && *at == u'-';
+    at += negative;
+    qint64 whole = 0;
+    const char16_t* digits = at;
+    for (; at != end && *at >= u'0' && *at <= u'9'; ++at)
+        whole = qMin<qint64>(whole * 10 + (*at - u'0'), qint64(1) << 32);
+    bool plain = at != digits;
+    if (plain && at != end) {
+        const bool point = *at++ == u'.';
+        const char16_t* fraction = at;
+        while (at != end && *at >= u'0' && *at <= u'9')
+            ++at;
+        plain = point && at != fraction && at == end;
+    }
+    if (plain) {
+        whole = negative ? -whole : whole;
+        return whole >= std::numeric_limits<int>::min() && whole <= std::numeric_limits<int>::max()
+            ? int(whole)
+            : 0;
+    }
+    bool ok = false;
+    const double number = std::trunc(text.toDouble(&ok));
+    if (!ok || !std::isfinite(number) || number < double(std::numeric_limits<int>::min())
+        || number > double(std::numeric_limits<int>::max()))
+        return 0;
+    return int(number);
 }

@@ -7,3 +7,6 @@
 // as 0.
 int numberOrZero(QStringView text);
 unsigned int unsignedNumberOrZero(QStringView text);
+// The machine's percentage: a decimal number truncated toward zero; one that is not finite, or
+// beyond int's range, reads as 0.
+int percentOrZero(QStringView text);

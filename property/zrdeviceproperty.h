@@ -69,6 +69,9 @@ public:
 signals:
     void valueChanged();
     void retStatus(int ret);
+    // A reply of the machine was applied to this parameter: its value stored, or its status told
+    // with retStatus(). A group's reply is applied to the group. Emitted after the value is in.
+    void answered();
 
 private:
     QVariant m_value;

@@ -4,6 +4,7 @@
 #include "hanging.h"
 #include "numbers.h"
 #include "replyframe.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@ namespace {
 // 0 or does not parse is noise and must not land on such a parameter.
 bool neverApplied(int number)
 {
-    return number == 0 || number == 27 || number == 125;
+    return number == 0 || ZRDevice::answerIsDropped(number);
 }
 
 bool isPlainText(QStringView text)
@@ -61,13 +62,16 @@ void applyValues(ZRDeviceProperty* parameter, const QStringList& values)
     if (expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
         return;
     parameter->set_decode(values);
+    emit parameter->answered();
 }
 
 // A reply of one value, the usual one, goes to the parameter without a list.
 void applyValue(ZRDeviceProperty* parameter, const QString& value)
 {
-    if (parameter->param().isEmpty())
-        parameter->set_decode(value);
+    if (!parameter->param().isEmpty())
+        return;
+    parameter->set_decode(value);
+    emit parameter->answered();
 }
 
 } // namespace

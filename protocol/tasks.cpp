@@ -4,13 +4,12 @@
 #include "hanging.h"
 #include "numbers.h"
 #include "replyframe.h"
+#include "taskfields.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
 #include <QJsonObject>
 
-#include <cmath>
-#include <limits>
 
 namespace {
 
@@ -19,41 +18,6 @@ const QLatin1String fileNameKey("FileName");
 const QLatin1String taskCopiesKey("TaskCopies");
 const QLatin1String finishedKey("Finished");
 const QLatin1String percentKey("Percent");
-
-// The machine sends the percentage as a decimal number; it is kept truncated toward zero. The
-// usual form, digits and a decimal fraction, is cut at the point; anything else is read as a
-// real number. A corrupted line may carry "inf", "nan" or a huge exponent, which no int can hold.
-int percentField(QStringView text)
-{
-    const char16_t* at = text.utf16();
-    const char16_t* end = at + text.size();
-    const bool negative = at != end && *at == u'-';
-    at += negative;
-    qint64 whole = 0;
-    const char16_t* digits = at;
-    for (; at != end && *at >= u'0' && *at <= u'9'; ++at)
-        whole = qMin<qint64>(whole * 10 + (*at - u'0'), qint64(1) << 32);
-    bool plain = at != digits;
-    if (plain && at != end) {
-        const bool point = *at++ == u'.';
-        const char16_t* fraction = at;
-        while (at != end && *at >= u'0' && *at <= u'9')
-            ++at;
-        plain = point && at != fraction && at == end;
-    }
-    if (plain) {
-        whole = negative ? -whole : whole;
-        return whole >= std::numeric_limits<int>::min() && whole <= std::numeric_limits<int>::max()
-            ? int(whole)
-            : 0;
-    }
-    bool ok = false;
-    const double number = std::trunc(text.toDouble(&ok));
-    if (!ok || !std::isfinite(number) || number < double(std::numeric_limits<int>::min())
-        || number > double(std::numeric_limits<int>::max()))
-        return 0;
-    return int(number);
-}
 
 // The five task keys alone, in the order a QJsonObject keeps its keys, and where each value
 // stands in it.
@@ -74,6 +38,30 @@ bool holdsTaskKeysAlone(const QJsonObject& record)
 }
 
 } // namespace
+
+bool readTaskFields(const QString& text, ZRDevice::TaskReport* report)
+{
+    // 66, status, file name, copies ordered, copies finished, percent, seconds, and two fields
+    // that must be there but are not read.
+    QStringView fields[7];
+    qsizetype from = 0;
+    for (int i = 0; i < 9; ++i) {
+        const qsizetype comma = ReplyFrame::find(text, u',', from);
+        if (comma < 0 && i < 8)
+            return false;
+        if (i < 7)
+            fields[i] = QStringView(text).mid(from, comma - from);
+        from = comma + 1;
+    }
+    report->status = numberOrZero(fields[1]);
+    report->fileName = fields[2].toString();
+    report->copies = numberOrZero(fields[3]);
+    report->finished = numberOrZero(fields[4]);
+    report->percent = percentOrZero(fields[5]);
+    report->seconds = numberOrZero(fields[6]);
+    report->text = text;
+    return true;
+}
 
 // The task record with the five task keys replaced and every other key kept. Replacing a string
 // in a QJsonObject taken out of a QVariant keeps the old text in its storage, and a long job
@@ -166,21 +154,11 @@ void ZRCommonInterface::decode_task(QString report)
         adoptParameter(this, "TASK", task);
     }
 
-    // 66, status, file name, copies ordered, copies finished, percent, and three fields that
-    // must be there but are not read.
-    QStringView fields[6];
-    qsizetype from = 0;
-    for (int i = 0; i < 9; ++i) {
-        const qsizetype comma = ReplyFrame::find(report, u',', from);
-        if (comma < 0 && i < 8)
-            return;
-        if (i < 6)
-            fields[i] = QStringView(report).mid(from, comma - from);
-        from = comma + 1;
-    }
-
-    task->setValue(task_record_of(task->value().toJsonObject(), numberOrZero(fields[1]), fields[2],
-        numberOrZero(fields[3]), numberOrZero(fields[4]), percentField(fields[5])));
+    ZRDevice::TaskReport read;
+    if (!readTaskFields(report, &read))
+        return;
+    task->setValue(task_record_of(task->value().toJsonObject(), read.status, read.fileName,
+        read.copies, read.finished, read.percent));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

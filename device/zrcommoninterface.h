@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zrdevicehost.h"
 #include "zrdeviceinterface.h"
 
 #include <QAbstractSocket>
@@ -150,6 +151,8 @@ protected:
     ReplyCandidates reply_candidates(int number, bool* walkCut);
 
 private:
+    friend int ZRDevice::heartbeatMs(ZRDeviceInterface* device);
+
     // protocol/tasks.cpp: the task record a progress report or stopTask() stores.
     QJsonObject task_record_of(const QJsonObject& previous, int status, QStringView fileName,
         int taskCopies, int finished, int percent);

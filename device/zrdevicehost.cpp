@@ -98,4 +98,10 @@ QString linkError(ZRDeviceInterface* device)
         : QString();
 }
 
+int heartbeatMs(ZRDeviceInterface* device)
+{
+    const auto* core = qobject_cast<ZRCommonInterface*>(device);
+    return core && core->device_timer.isActive() ? core->device_timer.interval() : 0;
+}
+
 } // namespace ZRDevice

@@ -162,5 +162,8 @@ bool openRemoteChannel(ZRDeviceInterface* device);
 // Why the device's last TCP connection failed or ended ("Connection refused"); empty when the
 // link has nothing to tell.
 QString linkError(ZRDeviceInterface* device);
+// The period at which the device sends its heartbeat read while its link is up, in ms; 0 while
+// it sends none.
+int heartbeatMs(ZRDeviceInterface* device);
 
 } // namespace ZRDevice

@@ -109,5 +109,5 @@ private:
     Request m_request;
     Result m_result;
     bool m_finished = false;
-    bool m_internal = false; // the session's own: the greeting and the heartbeat
+    bool m_internal = false; // the session's own: the greeting, asked before the link counts as up
 };

@@ -3,41 +3,21 @@
 #include "simmachine.h"
 #include "simtcpfront.h"
 #include "values.h"
-#include "zrcommoninterface.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <zrcutfile.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QTcpSocket>
 
-#include <cmath>
-#include <limits>
 #include <sys/stat.h>
 
 namespace {
 
-constexpr int pollMs = 5;
 constexpr int watchdogMs = 250;
 // Periods without an answer before the machine is shown as not answering.
 constexpr int missedBeats = 3;
-
-// A value no answer can give the parameter: a frame never carries an STX, a one-register
-// reply never the top of a 32-bit number, no decimal text a NaN.
-QVariant markFor(const QVariant& value)
-{
-    switch (value.userType()) {
-    case QMetaType::UInt:
-        return std::numeric_limits<uint>::max();
-    case QMetaType::Int:
-        return std::numeric_limits<int>::min();
-    case QMetaType::Double:
-        return std::numeric_limits<double>::quiet_NaN();
-    default:
-        return QString(QChar(2));
-    }
-}
 
 QString seconds(qint64 ms)
 {
@@ -48,31 +28,19 @@ const QString notConnected = QStringLiteral("not connected to a machine");
 
 } // namespace
 
-bool Session::Watch::isAnswered() const
-{
-    const QVariant& value = parameter->value();
-    if (byStatus)
-        return status >= 0;
-    if (value.userType() != mark.userType())
-        return true;
-    return mark.userType() == QMetaType::Double ? !std::isnan(value.toDouble()) : value != mark;
-}
-
 void Session::Watch::restore() const
 {
-    if (!isAnswered() || (byStatus && status != 0))
+    if (write && (!isAnswered() || (byStatus && status != 0)))
         parameter->setValue(old);
 }
 
 QStringList Session::Exchange::unanswered() const
 {
-    QStringList heard;
     QStringList names;
-    for (const Watch& watch : watches)
-        (watch.isAnswered() ? heard : names).append(watch.name);
-    names.removeDuplicates();
-    for (const QString& name : qAsConst(heard))
-        names.removeAll(name);
+    for (const Watch& watch : watches) {
+        if (!watch.isAnswered() && !names.contains(watch.name))
+            names.append(watch.name);
+    }
     return names;
 }
 
@@ -105,9 +73,15 @@ Session::Session(QObject* parent)
         fail(QStringLiteral("no machine answered at %1 within %2 s")
                  .arg(m_target.describe(), seconds(m_options.connectTimeoutMs)));
     });
-    m_poll.setInterval(pollMs);
-    connect(&m_poll, &QTimer::timeout, this, &Session::poll);
-    connect(&m_heartbeat, &QTimer::timeout, this, &Session::beat);
+    m_replyDeadline.setSingleShot(true);
+    connect(&m_replyDeadline, &QTimer::timeout, this, &Session::settle);
+    m_resend.setSingleShot(true);
+    connect(&m_resend, &QTimer::timeout, this, [this] {
+        // A read whose frame or answer was lost is asked once more.
+        if (m_current)
+            for (const QByteArray& frame : qAsConst(m_current->frames))
+                m_device->sendCMD(frame);
+    });
     m_watchdog.setInterval(watchdogMs);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const qint64 silent = m_sinceLife.elapsed();
@@ -190,18 +164,31 @@ void Session::attachDevice()
     if (m_options.heartbeatSeconds > 0 && heartbeat)
         heartbeat->setValue(m_options.heartbeatSeconds);
     connect(m_device.get(), &ZRDeviceInterface::message, this, &Session::onMessage);
-    // A command's status answer goes to the write waiting for it.
+    // Every answer the device applies is a sign of life, and goes to the request waiting for it.
     for (const QByteArray& name : Values::names(m_device.get())) {
         ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
-        connect(parameter, &ZRDeviceProperty::retStatus, this, [this, parameter](int status) {
-            if (!m_current)
-                return;
-            for (Watch& watch : m_current->watches) {
-                if (watch.parameter == parameter && watch.byStatus)
-                    watch.status = status;
-            }
-        });
+        connect(parameter, &ZRDeviceProperty::retStatus, this,
+            [this, parameter](int status) { onAnswer(parameter, status); });
+        connect(parameter, &ZRDeviceProperty::answered, this,
+            [this, parameter] { onAnswer(parameter, -1); });
     }
+}
+
+void Session::onAnswer(ZRDeviceProperty* parameter, int status)
+{
+    lifeSign();
+    if (!m_current)
+        return;
+    for (Watch& watch : m_current->watches) {
+        if (watch.parameter != parameter)
+            continue;
+        watch.answered = true;
+        if (status >= 0 && watch.byStatus)
+            watch.status = status;
+    }
+    // Settled from the event loop: the device is still applying the answer.
+    if (m_current->unanswered().isEmpty())
+        QMetaObject::invokeMethod(this, &Session::settle, Qt::QueuedConnection);
 }
 
 void Session::connectMachine()
@@ -265,10 +252,8 @@ void Session::setLink(Link link)
     if (m_link == link)
         return;
     m_link = link;
-    if (link != Up) {
-        m_heartbeat.stop();
+    if (link != Up)
         m_watchdog.stop();
-    }
     emit linkChanged(link);
 }
 
@@ -298,9 +283,9 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
 {
     emit message(kind, text);
     if (kind == ZRDeviceInterface::DevStatus) {
-        if (Protocol::isLinkUp(text))
+        if (ZRDevice::isLinkUp(text))
             onLinkUp();
-        else if (Protocol::isLinkDown(text))
+        else if (ZRDevice::isLinkDown(text))
             onLinkDown(text);
         return;
     }
@@ -328,9 +313,6 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
 
 void Session::onLinkUp()
 {
-    // The session keeps the heartbeat itself, so that it sees the answers.
-    if (auto* core = qobject_cast<ZRCommonInterface*>(m_device.get()))
-        core->heartbeat_switch(false);
     m_opened = true;
     m_sinceUp.start();
     m_sinceLife.start();
@@ -356,7 +338,6 @@ void Session::onLinkUp()
         m_connectDeadline.stop();
         setLink(Up);
         m_watchdog.start();
-        beat();
     });
 }
 
@@ -365,11 +346,8 @@ void Session::onLinkDown(const QString& line)
     if (m_link == Connecting && m_opened)
         return fail(QStringLiteral("the link to %1 went down (%2)").arg(m_target.describe(), line));
     if (m_link == Connecting) {
-        const auto* socket = m_device->findChild<QTcpSocket*>();
-        const QString why = socket && socket->error() != QAbstractSocket::UnknownSocketError
-            ? socket->errorString()
-            : line;
-        return fail(QStringLiteral("%1: %2").arg(m_target.describe(), why));
+        const QString why = ZRDevice::linkError(m_device.get());
+        return fail(QStringLiteral("%1: %2").arg(m_target.describe(), why.isEmpty() ? line : why));
     }
     if (m_link != Up)
         return;
@@ -436,7 +414,11 @@ void Session::startNext()
         m_current->clock.start();
         for (const QByteArray& frame : qAsConst(m_current->frames))
             m_device->sendCMD(frame);
-        m_poll.start();
+        m_replyDeadline.start(m_options.replyTimeoutMs);
+        const int resend = m_options.resendReadAfterMs < 0 ? m_options.replyTimeoutMs / 2
+                                                           : m_options.resendReadAfterMs;
+        if (resend > 0 && reply->request().kind == Request::Read)
+            m_resend.start(resend);
     }
 }
 
@@ -515,9 +497,7 @@ bool Session::prepare(Exchange& exchange)
 
 void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name)
 {
-    Watch watch { parameter, name, parameter->value(), markFor(parameter->value()) };
-    parameter->setValue(watch.mark);
-    exchange.watches.append(watch);
+    exchange.watches.append({ parameter, name, parameter->value() });
 }
 
 void Session::planRead(Exchange& exchange, const QByteArray& name)
@@ -536,64 +516,42 @@ void Session::planRead(Exchange& exchange, const QByteArray& name)
         return;
     }
     ZRDeviceProperty* reader = m_device->property_ptr(group.constData());
-    if (Protocol::answerIsDropped(reader->get_cmd_int()))
+    if (ZRDevice::answerIsDropped(reader->get_cmd_int()))
         return local.append(QString::fromLatin1(name));
     if (exchange.frames.contains(reader->get_cmd_bytes()))
         return;
     exchange.frames.append(reader->get_cmd_bytes());
-    const QList<QByteArray> parts = Values::members(m_device.get(), group);
-    if (parts.isEmpty())
-        watch(exchange, reader, QString::fromLatin1(group));
-    for (const QByteArray& member : parts)
-        watch(exchange, m_device->property_ptr(member.constData()), QString::fromLatin1(group));
+    // A group's answer is applied to the group, which fills its members.
+    watch(exchange, reader, QString::fromLatin1(group));
 }
 
 void Session::planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value)
 {
     ZRDeviceProperty* parameter = m_device->property_ptr(name.constData());
-    Watch watch { parameter, QString::fromLatin1(name), parameter->value(), QVariant() };
+    Watch watch { parameter, QString::fromLatin1(name), parameter->value() };
+    watch.write = true;
     parameter->setValue(value);
     exchange.frames.append(parameter->set_cmd_bytes());
-    if (Protocol::answerIsDropped(parameter->set_cmd_int())) {
+    if (ZRDevice::answerIsDropped(parameter->set_cmd_int())) {
         // The device never stores this answer: sent, but it cannot be seen.
         return exchange.reply->m_result.local.append(watch.name);
     }
     watch.byStatus = parameter->cmd_type() == ZRDeviceInterface::CCMD
         && parameter->get_cmd_int() != parameter->set_cmd_int();
-    if (!watch.byStatus) {
-        watch.mark = markFor(value);
-        parameter->setValue(watch.mark);
-    }
     exchange.watches.append(watch);
-}
-
-void Session::poll()
-{
-    if (!m_current)
-        return m_poll.stop();
-    Exchange& exchange = *m_current;
-    const qint64 elapsed = exchange.clock.elapsed();
-    if (exchange.unanswered().isEmpty() || elapsed >= m_options.replyTimeoutMs || !exchange.reply)
-        return settle();
-    // A read whose frame or answer was lost is asked once more.
-    if (!exchange.resent && elapsed >= m_options.replyTimeoutMs / 2
-        && exchange.reply->request().kind == Request::Read) {
-        exchange.resent = true;
-        for (const QByteArray& frame : qAsConst(exchange.frames))
-            m_device->sendCMD(frame);
-    }
 }
 
 void Session::settle()
 {
-    m_poll.stop();
+    m_replyDeadline.stop();
+    m_resend.stop();
+    if (!m_current)
+        return;
     const std::unique_ptr<Exchange> exchange = std::move(m_current);
     const QStringList unanswered = exchange->unanswered();
     QStringList refused;
     QStringList why;
-    bool heard = false;
     for (const Watch& watch : qAsConst(exchange->watches)) {
-        heard = heard || watch.isAnswered();
         if (watch.byStatus && watch.status > 0) {
             refused.append(watch.name);
             why.append(
@@ -601,8 +559,6 @@ void Session::settle()
         }
         watch.restore();
     }
-    if (heard)
-        lifeSign();
     if (Reply* reply = exchange->reply) {
         reply->m_result.unanswered = unanswered;
         reply->m_result.refused = refused;
@@ -622,12 +578,10 @@ void Session::settle()
 
 void Session::endAll(Result::Outcome outcome, const QString& reason)
 {
-    // While the link stays up the heartbeat goes on asking: it is how the machine is heard again.
-    const bool keepProbes = m_link == Up && outcome == Result::LinkLost;
-    const auto probe = [keepProbes](Reply* reply) { return keepProbes && reply->m_internal; };
-    if (m_current && !(m_current->reply && probe(m_current->reply))) {
+    if (m_current) {
         const std::unique_ptr<Exchange> ended = std::move(m_current);
-        m_poll.stop();
+        m_replyDeadline.stop();
+        m_resend.stop();
         for (const Watch& watch : qAsConst(ended->watches))
             watch.restore();
         if (ended->reply)
@@ -637,9 +591,7 @@ void Session::endAll(Result::Outcome outcome, const QString& reason)
     m_queue.clear();
     m_controls.clear();
     for (Reply* reply : waiting) {
-        if (reply && probe(reply))
-            m_queue.append(reply);
-        else if (reply)
+        if (reply)
             reply->finish(outcome, reason);
     }
     endJob(outcome, reason);
@@ -660,19 +612,6 @@ void Session::setAnswering(bool answering)
     emit answeringChanged(answering);
 }
 
-void Session::beat()
-{
-    if (m_link != Up)
-        return;
-    m_heartbeat.start(heartbeatMs());
-    for (const QPointer<Reply>& queued : qAsConst(m_queue)) {
-        if (queued && queued->m_internal)
-            return;
-    }
-    Reply* probe = enqueue(Request::of(Request::Read, { QStringLiteral("HEARTBEAT") }), true);
-    connect(probe, &Reply::finished, probe, &QObject::deleteLater);
-}
-
 int Session::stateWaitMs() const
 {
     if (m_simulator || m_state.status != 0)
@@ -680,12 +619,11 @@ int Session::stateWaitMs() const
     return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
 }
 
-// The period the session keeps: the device's, from 1 to 600 s, or 2 s when it holds none.
+// The device's heartbeat period, or 2 s while it keeps none.
 int Session::heartbeatMs() const
 {
-    const ZRDeviceProperty* heartbeat = m_device->property_ptr("HEARTBEAT");
-    const double seconds = heartbeat ? heartbeat->value().toDouble() : 2;
-    return (seconds >= 1 && seconds <= 600 ? int(seconds) : seconds > 600 ? 600 : 2) * 1000;
+    const int period = ZRDevice::heartbeatMs(m_device.get());
+    return period > 0 ? period : 2000;
 }
 
 void Session::control(Reply* reply)

@@ -50,6 +50,9 @@ struct SessionOptions {
     int heartbeatSeconds = 0; // > 0: set on the device and told to the machine
     int connectTimeoutMs = 10000;
     int replyTimeoutMs = 1000;
+    // A read not answered after this long is sent once more (its frame or its answer may have
+    // been lost on the way); -1: half the reply time-out; 0: never.
+    int resendReadAfterMs = -1;
     int lostAfterMs = 10000; // silence after which the machine counts as lost
     CloudOptions cloud;
 };
@@ -58,13 +61,13 @@ struct SessionOptions {
 // embedded simulator unless the options name a machine), an optional cloud service, and the one
 // request path through which everything is asked of the machine.
 //
-// The device stores the machine's answers without telling anyone, so each request marks the
-// values it waits for with a value no answer can give and sees the answer as the mark going
-// away, even when the machine answers what the device already held. Short requests run one
-// after the other, each within the reply time-out (reads are sent again once halfway); a job
-// runs beside them, so that it can be paused and stopped. The session also keeps the heartbeat
-// itself, as a read like any other: a machine that answers nothing for several periods is shown
-// as not answering, and one silent past lostAfterMs ends every request as lost.
+// Each request waits for the parameters it asked for to say that an answer was applied to them
+// (answered, or retStatus for a command that answers with a status). Short requests run one
+// after the other, each within the reply time-out (reads are sent again once, see
+// resendReadAfterMs); a job runs beside them, so that it can be paused and stopped. The device
+// keeps its heartbeat: every answer is a sign of life, a machine that answers nothing for several
+// heartbeat periods is shown as not answering, and one silent past lostAfterMs ends every request
+// as lost.
 class Session : public QObject {
     Q_OBJECT
 public:
@@ -145,14 +148,15 @@ protected:
 private:
     struct Watch {
         ZRDeviceProperty* parameter;
-        QString name; // a group member's answer comes with its group's
-        QVariant old; // restored when no answer comes
-        QVariant mark;
+        QString name; // the name asked for; a group's members are answered with their group
+        QVariant old; // a write's value before it, restored when it is not confirmed
+        bool write = false;
         bool byStatus = false; // a command that answers with a status, not the value
+        bool answered = false;
         int status = -1; // that status; -1 none yet
 
-        bool isAnswered() const;
-        // A value without an answer, or one the machine refused, goes back to what it was.
+        bool isAnswered() const { return byStatus ? status >= 0 : answered; }
+        // A write without an answer, or one the machine refused, goes back to what it was.
         void restore() const;
     };
     struct Exchange {
@@ -160,9 +164,7 @@ private:
         QVector<Watch> watches;
         QList<QByteArray> frames;
         QElapsedTimer clock;
-        bool resent = false;
 
-        // The names not answered yet: a group's answer fills the members it has fields for.
         QStringList unanswered() const;
     };
     struct Job {
@@ -185,11 +187,10 @@ private:
     void planRead(Exchange& exchange, const QByteArray& name);
     void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
     void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
-    void poll();
+    void onAnswer(ZRDeviceProperty* parameter, int status);
     void settle();
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
-    void beat();
     int heartbeatMs() const;
 
     void control(Reply* reply);
@@ -206,13 +207,13 @@ private:
 
     QList<QPointer<Reply>> m_queue;
     std::unique_ptr<Exchange> m_current;
-    QTimer m_poll;
+    QTimer m_replyDeadline;
+    QTimer m_resend;
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
     QStringList m_jobsSeen; // since the link came up, by the name the machine reports
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
-    QTimer m_heartbeat;
     QTimer m_watchdog;
 };

@@ -42,9 +42,10 @@ QString printable(const QString& text)
 bool TaskReport::parse(const QString& text, TaskReport* report)
 {
     TaskReport read;
+    int recorded = 0;
     const qsizetype comma = text.indexOf(QLatin1Char(','));
     if (comma < 0 || numberOrZero(QStringView(text).left(comma)) != 66
-        || !readTaskFields(text, &read))
+        || !readTaskFields(text, &read, &recorded))
         return false;
     *report = read;
     return true;
@@ -56,7 +57,9 @@ qint64 TaskReport::secondsLeft() const
         return 0;
     if (percent <= 0 || seconds <= 0)
         return -1;
-    return qint64(std::llround(seconds * (100.0 - qMin(percent, 100)) / percent));
+    // A share of almost nothing done would take longer than any clock counts: unknown.
+    const double left = seconds * (100.0 - percent) / percent;
+    return left < 1e15 ? qint64(std::llround(left)) : -1;
 }
 
 Registration::Registration(QObject* parent)

@@ -91,7 +91,7 @@ struct TaskReport {
     QString fileName;
     int copies = 0;
     int finished = 0;
-    int percent = 0; // truncated toward zero
+    double percent = 0; // 0 to 100, as the machine sent it (its "TASK" record keeps it truncated)
     int seconds = 0; // of cutting, as the machine counts them
     QString text; // the report as the machine sent it
 

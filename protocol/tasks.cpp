@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QJsonObject>
 
+#include <cmath>
+
 
 namespace {
 
@@ -39,7 +41,7 @@ bool holdsTaskKeysAlone(const QJsonObject& record)
 
 } // namespace
 
-bool readTaskFields(const QString& text, ZRDevice::TaskReport* report)
+bool readTaskFields(const QString& text, ZRDevice::TaskReport* report, int* recordPercent)
 {
     // 66, status, file name, copies ordered, copies finished, percent, seconds, and two fields
     // that must be there but are not read.
@@ -57,7 +59,10 @@ bool readTaskFields(const QString& text, ZRDevice::TaskReport* report)
     report->fileName = fields[2].toString();
     report->copies = numberOrZero(fields[3]);
     report->finished = numberOrZero(fields[4]);
-    report->percent = percentOrZero(fields[5]);
+    *recordPercent = percentOrZero(fields[5]);
+    bool ok = false;
+    const double percent = fields[5].toDouble(&ok);
+    report->percent = ok && std::isfinite(percent) ? qBound(0.0, percent, 100.0) : 0.0;
     report->seconds = numberOrZero(fields[6]);
     report->text = text;
     return true;
@@ -155,10 +160,11 @@ void ZRCommonInterface::decode_task(QString report)
     }
 
     ZRDevice::TaskReport read;
-    if (!readTaskFields(report, &read))
+    int percent = 0;
+    if (!readTaskFields(report, &read, &percent))
         return;
     task->setValue(task_record_of(task->value().toJsonObject(), read.status, read.fileName,
-        read.copies, read.finished, read.percent));
+        read.copies, read.finished, percent));
     emit message(DevTasK, report);
     device_task_to_cloud();
 }

@@ -104,11 +104,12 @@ void tst_HostKit::shownAndTaken()
     const auto session = hostrig::session(hostrig::sessionOptions({}), false);
     ZRDeviceProperty* parameter = session->device()->property_ptr(name.constData());
     parameter->setValue(value);
+    const ZRDevice::Editor editor = ZRDevice::Editor::of(parameter, name);
     if (QTest::currentDataTag() != QByteArray("list by number"))
-        QTEST(Values::shown(parameter), "shown");
+        QTEST(editor.text(parameter->value()), "shown");
     QString error;
     QFETCH(QString, typed);
-    const QVariant result = Values::fromText(parameter, typed, false, &error);
+    const QVariant result = editor.value(typed, parameter->value(), false, &error);
     QCOMPARE(result, taken);
     QCOMPARE(error.isEmpty(), taken.isValid());
     if (taken.isValid())

@@ -130,11 +130,11 @@ public:
     void note(const QString& text)
     {
         if (!quiet)
-            write(json, Values::printable(text) + QLatin1Char('\n'));
+            write(json, ZRDevice::printable(text) + QLatin1Char('\n'));
     }
     void error(const QString& text)
     {
-        write(true, QStringLiteral("zrhost: ") + Values::printable(text) + QLatin1Char('\n'));
+        write(true, QStringLiteral("zrhost: ") + ZRDevice::printable(text) + QLatin1Char('\n'));
     }
 
     // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
@@ -143,12 +143,14 @@ public:
         constexpr int barWidth = 30;
         const int filled = int(std::floor(report.percent / 100.0 * barWidth));
         // The copy being cut, or the last one once all are done.
-        const qint64 copy = qMin(report.finished + (report.status == TaskReport::Finished ? 0 : 1),
-            qMax(report.copies, qint64(1)));
+        const qint64 copy
+            = qMin(qint64(report.finished) + (report.status == TaskReport::Finished ? 0 : 1),
+                qint64(qMax(report.copies, 1)));
         return QStringLiteral("[%1%2] %3 %  copy %4/%5  %6 left  %7  %8")
             .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')),
                 QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
-                QString::number(report.copies), report.timeLeft(), report.statusText(), fileName);
+                QString::number(report.copies), Protocol::timeLeft(report),
+                Protocol::statusText(report.status), fileName);
     }
 
     // Progress: on a terminal one line redrawn in place, otherwise a line whenever key changes.
@@ -347,7 +349,7 @@ struct Arguments {
                 && (!ok || !(number >= option.min && number <= option.max))) {
                 *error = QStringLiteral("--%1 wants a number from %2 to %3, not \"%4\"")
                              .arg(option.name, QString::number(option.min),
-                                 QString::number(option.max), Values::printable(value));
+                                 QString::number(option.max), ZRDevice::printable(value));
                 return false;
             }
             values.insert(option.name, value);
@@ -431,7 +433,7 @@ QUrl address(const QString& text, const char* name, const QStringList& schemes,
     if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
         && !url.hasFragment())
         return url;
-    *error = QStringLiteral("--%1 wants %2, not \"%3\"").arg(name, wanted, Values::printable(text));
+    *error = QStringLiteral("--%1 wants %2, not \"%3\"").arg(name, wanted, ZRDevice::printable(text));
     return QUrl();
 }
 
@@ -476,7 +478,7 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
     if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
         return QStringLiteral(
             "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
-            .arg(Values::printable(cloud->deviceCode));
+            .arg(ZRDevice::printable(cloud->deviceCode));
     cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
     return QString();
 }
@@ -825,12 +827,12 @@ struct Context {
             for (const Values::Entry& entry : entries) {
                 ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
                 const bool group = !Values::members(device(), entry.name).isEmpty();
-                const QString value = group ? QString() : Values::shown(p, raw);
-                const QString label = Values::printable(p->label().trimmed());
-                const QString unit = raw ? QString() : Values::printable(p->uint());
+                const QString value = group ? QString() : Values::shown(device(), entry.name, raw);
+                const QString label = ZRDevice::printable(p->label().trimmed());
+                const QString unit = raw ? QString() : ZRDevice::printable(p->uint());
                 array.append(
                     QJsonObject { { "name", QString::fromLatin1(entry.name) }, { "label", label },
-                        { "value", value }, { "raw", group ? QString() : Values::shown(p, true) },
+                        { "value", value }, { "raw", group ? QString() : Values::shown(device(), entry.name, true) },
                         { "unit", unit }, { "depth", entry.depth } });
                 const QStringList row { QString(entry.depth * 2, QLatin1Char(' ')) + entry.name,
                     label, value, unit, commandText(p) };
@@ -918,7 +920,7 @@ int runSet(Context& c)
         const int equals = argument.indexOf(QLatin1Char('='));
         if (equals <= 0)
             return c.usage(
-                QStringLiteral("\"%1\" is not NAME=VALUE").arg(Values::printable(argument)));
+                QStringLiteral("\"%1\" is not NAME=VALUE").arg(ZRDevice::printable(argument)));
         request.names.append(argument.left(equals).trimmed().toUpper());
         request.values.append(argument.mid(equals + 1));
     }
@@ -939,7 +941,7 @@ int runSet(Context& c)
             = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
         c.console.line(
             QStringLiteral("%1 = %2%3  (%4)")
-                .arg(name, Values::shown(p, request.raw), unit,
+                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw), unit,
                     result.local.contains(name) ? "sent; the machine's answer cannot be seen"
                                                 : "confirmed"));
     }
@@ -1017,7 +1019,7 @@ int runJob(Context& c)
             console.note(QStringLiteral("The machine may still be cutting; the task record is as "
                                         "the last report left it."));
         console.line(QStringLiteral("Task record: %1")
-                         .arg(Values::printable(Carriage::messageText(result.record))));
+                         .arg(ZRDevice::printable(Carriage::messageText(result.record))));
         console.line(QStringLiteral(
             "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
                          .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
@@ -1054,7 +1056,7 @@ int runControl(Context& c, Request::Kind kind)
         return code;
     const TaskReport& seen = result.last;
     c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
-                       .arg(seen.statusText(), Values::printable(seen.fileName),
+                       .arg(Protocol::statusText(seen.status), ZRDevice::printable(seen.fileName),
                            QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
                            copiesText(seen.copies)));
     return ExitOk;
@@ -1127,11 +1129,11 @@ int runMonitor(Context& c)
             const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
             const QString name = QString::fromLatin1(kinds.valueToKey(kind));
             QJsonObject json { { "time", time }, { "kind", name }, { "text", text } };
-            QString shown = Values::printable(text);
+            QString shown = ZRDevice::printable(text);
             TaskReport report;
             if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report)) {
-                shown = Console::progressLine(report, Values::printable(report.fileName)).mid(33);
-                json.insert("status", report.statusText());
+                shown = Console::progressLine(report, ZRDevice::printable(report.fileName)).mid(33);
+                json.insert("status", Protocol::statusName(report.status));
                 json.insert("file", report.fileName);
                 json.insert("copies", double(report.copies));
                 json.insert("finished", double(report.finished));
@@ -1307,7 +1309,7 @@ int runServe(Context& c)
         if (colon < 0 || !ok || port > 65535 || options.address.isNull())
             return c.usage(
                 QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:%1, not \"%2\"")
-                    .arg(QString::number(ServiceOptions::defaultPort), Values::printable(listen)));
+                    .arg(QString::number(ServiceOptions::defaultPort), ZRDevice::printable(listen)));
     }
     MachineService service;
     QObject::connect(&service, &MachineService::log, [&c](const QString& line) {
@@ -1372,7 +1374,7 @@ int runStatus(Context& c)
     c.console.line(state.status == 0
             ? QStringLiteral("No job reported since the link came up.")
             : QStringLiteral("Job: %1").arg(
-                Console::progressLine(state, Values::printable(state.fileName)).mid(33)));
+                Console::progressLine(state, ZRDevice::printable(state.fileName)).mid(33)));
     if (!result.jobs.isEmpty())
         c.console.print(QStringLiteral("\nThe service's job and queue:\n") + jobTable(result.jobs));
     return ExitOk;
@@ -1551,7 +1553,7 @@ int main(int argc, char** argv)
     if (!command)
         return write(stderr,
             QStringLiteral("zrhost: there is no command \"%1\"; see zrhost --help\n")
-                .arg(Values::printable(name)));
+                .arg(ZRDevice::printable(name)));
     if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h")))
         return write(stdout, commandHelp(*command));
 

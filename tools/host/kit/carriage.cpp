@@ -48,7 +48,7 @@ qint64 whole(const QJsonObject& json, const char* key, qint64 fallback = 0)
 // A short text for the user, shown as it is: control characters escaped.
 QString shortText(const QJsonValue& value, int max = 256)
 {
-    return Values::printable(value.toString().left(max));
+    return ZRDevice::printable(value.toString().left(max));
 }
 
 // The bytes of a Base64 text of at most max bytes; false when it is longer or not Base64.
@@ -234,7 +234,7 @@ TaskReport toReport(const QJsonObject& json)
 QStringList jobRow(const QJsonObject& job)
 {
     const auto text = [&job](const char* key) {
-        return Values::printable(job.value(QLatin1String(key)).toVariant().toString().left(200));
+        return ZRDevice::printable(job.value(QLatin1String(key)).toVariant().toString().left(200));
     };
     const auto time = [&text](const char* key) {
         return QDateTime::fromString(text(key), Qt::ISODateWithMs).toLocalTime();

@@ -23,7 +23,7 @@ QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
     if (status == 0)
         return reply->errorString().isEmpty()
             ? QStringLiteral("no response")
-            : QStringLiteral("no response (%1)").arg(Values::printable(reply->errorString()));
+            : QStringLiteral("no response (%1)").arg(ZRDevice::printable(reply->errorString()));
     QString text = QStringLiteral("HTTP %1 %2")
                        .arg(QString::number(status),
                            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
@@ -39,7 +39,7 @@ QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
         text += QStringLiteral(", its body cut short");
     if (status == 401 || status == 403)
         text += QStringLiteral(", check --cloud-token");
-    return Values::printable(text);
+    return ZRDevice::printable(text);
 }
 
 } // namespace
@@ -87,7 +87,7 @@ void Cloud::attach(ZRDeviceInterface* device)
     if (!CloudOptions::isValidDeviceCode(code))
         return giveUp(QStringLiteral("the machine number \"%1\" cannot serve as the device code "
                                      "(letters, digits, '-', '_' and '.' only); give --device-code")
-                          .arg(Values::printable(code.left(80))));
+                          .arg(ZRDevice::printable(code.left(80))));
     if (!device->property_ptr("DEVICE_CLOUD"))
         return giveUp(
             QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register"));

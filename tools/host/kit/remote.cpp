@@ -115,7 +115,7 @@ void RemoteSession::onText(const QString& text)
     }
     if (message.contains(QLatin1String("notice")))
         emit notice(
-            Values::printable(message.value(QLatin1String("notice")).toString().left(1000)));
+            ZRDevice::printable(message.value(QLatin1String("notice")).toString().left(1000)));
     if (message.contains(QLatin1String("result"))) {
         m_replies.remove(id);
         const Result result = Carriage::toResult(message.value(QLatin1String("result")).toObject());
@@ -129,11 +129,11 @@ void RemoteSession::onEvent(const QJsonObject& event)
 {
     const QString name = event.value(QLatin1String("event")).toString();
     const QString text
-        = Values::printable(event.value(QLatin1String("text")).toString().left(1000));
+        = ZRDevice::printable(event.value(QLatin1String("text")).toString().left(1000));
     if (name == QLatin1String("hello")) {
         m_attached = true;
         m_machine = QStringLiteral("%1 through the machine service at %2")
-                        .arg(Values::printable(
+                        .arg(ZRDevice::printable(
                                  event.value(QLatin1String("machine")).toString().left(200)),
                             m_server.toString());
         m_state = Carriage::toReport(event.value(QLatin1String("state")).toObject());

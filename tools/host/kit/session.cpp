@@ -430,7 +430,7 @@ Result::Outcome Session::check(
         const QByteArray name = request.names.at(i).toLatin1();
         if (!m_device->property_ptr(name.constData())) {
             *reason = QStringLiteral("no such parameter: %1 (see zrhost list)")
-                          .arg(Values::printable(request.names.at(i)));
+                          .arg(ZRDevice::printable(request.names.at(i)));
             return Result::Unknown;
         }
         const Result::Outcome fault = request.kind != Request::Write
@@ -465,7 +465,7 @@ bool Session::prepare(Exchange& exchange)
     if (moves && isJobOn())
         return end(Result::Refused,
             QStringLiteral("the machine is %1 %2 and does not move the head during a job")
-                .arg(m_state.statusText(), m_state.fileName));
+                .arg(Protocol::statusText(m_state.status), m_state.fileName));
     if (request.kind == Request::Jog) {
         // The first argument drives Y, the second X; the device sends both.
         m_device->move(request.y, request.x);
@@ -695,7 +695,7 @@ void Session::sendJob()
         return endJob(Result::Busy,
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
-                .arg(m_state.fileName, m_state.statusText(), QString::number(m_state.percent)));
+                .arg(m_state.fileName, Protocol::statusText(m_state.status), QString::number(m_state.percent)));
     const Request& request = m_job.reply->request();
     m_device->property_ptr("TASK_MODE")->setValue(0);
     m_device->property_ptr("TASK_COPIES")->setValue(request.copies);

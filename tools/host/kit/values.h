@@ -11,10 +11,8 @@
 
 class ZRDeviceProperty;
 
-// A device's parameters as a host shows and takes them. Limits, list items and display factors
-// come from each parameter's own editor description ("WIDGET"), as the editors use them, so the
-// command line and the panel agree: the shown number is the machine's times the factor, a list
-// shows its item, and a register that holds a signed number shows it signed.
+// A device's parameters as a host lists, shows and takes them. How a value reads as text and how
+// text becomes a value is the SDK's (ZRDevice::Editor), so every surface agrees.
 namespace Values {
 
 // Every parameter of the device, in the order the device created them.
@@ -38,13 +36,8 @@ QList<QByteArray> latin1(const QStringList& names);
 Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
     bool raw, QVariant* value, QString* error);
 
-// The value as the editor shows it (display units), or the machine's number when raw.
-QString shown(ZRDeviceProperty* parameter, bool raw = false);
-// The value for text typed in display units (or machine units when raw), of the type the value
-// has now. Invalid, with the reason in *error, when it does not fit the editor's limits or list.
-QVariant fromText(ZRDeviceProperty* parameter, const QString& text, bool raw, QString* error);
-
-// Control characters as \xNN, so that what a machine sends cannot upset a terminal.
-QString printable(const QString& text);
+// The named parameter's value as a person reads it, in its editor's units (the machine's number
+// when raw), by the SDK's one rule (ZRDevice::Editor).
+QString shown(ZRDeviceInterface* device, const QByteArray& name, bool raw = false);
 
 } // namespace Values

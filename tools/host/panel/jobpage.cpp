@@ -300,13 +300,11 @@ void JobPage::showFigures()
 
 void JobPage::showReport(const TaskReport& report)
 {
-    const QString status[] = { tr("status %1").arg(report.status), tr("cutting"), tr("paused"),
-        tr("finished"), tr("stopped") };
     form.progress->setValue(int(report.percent));
     say(tr("%1: copy %2 of %3 done, %4 left")
-            .arg(status[report.status >= 1 && report.status <= 4 ? report.status : 0],
-                QString::number(report.finished), QString::number(report.copies),
-                report.timeLeft()));
+            .arg(Protocol::statusText(report.status), QString::number(report.finished),
+                QString::number(report.copies),
+                Protocol::timeLeft(report)));
     updateControls();
 }
 

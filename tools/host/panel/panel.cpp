@@ -3,14 +3,19 @@
 #include "carriage.h"
 #include "panelwindow.h"
 #include "values.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMetaEnum>
 #include <QStyle>
 #include <QTableWidget>
+
+#include <cmath>
 
 namespace {
 
@@ -26,6 +31,8 @@ QString editorText(QWidget* editor)
 {
     if (auto* combo = qobject_cast<QComboBox*>(editor))
         return QString::number(combo->currentIndex());
+    if (auto* label = qobject_cast<QLabel*>(editor))
+        return label->text();
     QLineEdit* line = lineOf(editor);
     return line ? line->text() : QString();
 }
@@ -81,7 +88,7 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
         const char* name
             = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>().valueToKey(kind);
         m_window->logLine(QStringLiteral("%1  %2").arg(
-            name ? QString::fromLatin1(name) : QString::number(kind), Values::printable(text)));
+            name ? QString::fromLatin1(name) : QString::number(kind), ZRDevice::printable(text)));
     });
     connect(session, &Session::jobChanged, this, [this](const QJsonObject& job) { showJob(job); });
     connect(session, &Session::failed, this,
@@ -109,6 +116,7 @@ void Panel::buildEditors()
         }
     }
     m_shown.clear();
+    m_editors.clear();
     for (const Values::Entry& entry : Values::tree(device, Values::latin1(lists[0] + lists[1]))) {
         const QByteArray name = entry.name;
         ZRDeviceProperty* parameter = device->property_ptr(name.constData());
@@ -134,12 +142,24 @@ void Panel::buildEditors()
         if (!Values::members(device, name).isEmpty())
             continue;
         m_shown.append(name);
+        const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
+        // A whole-number box cannot show a number its factor makes fractional (pressure in gf):
+        // such a value is shown, and typed, with the three decimals every value is shown with.
+        if (description.kind == ZRDevice::Editor::SpinBox
+            && description.factor != std::trunc(description.factor)) {
+            auto* box = new QDoubleSpinBox;
+            box->setDecimals(3);
+            box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+            box->setAlignment(Qt::AlignCenter);
+            box->setMinimumHeight(editor->minimumHeight());
+            box->setObjectName(editor->objectName());
+            delete editor->parentWidget()->layout()->replaceWidget(editor, box);
+            delete editor;
+            editor = box;
+        }
+        m_editors.insert(name, editor);
         editor->setToolTip(QString::fromLatin1(name));
-        QVariant unused;
-        QString error;
-        const Result::Outcome fault
-            = Values::checkWrite(device, name, Values::shown(parameter), false, &unused, &error);
-        if (fault == Result::ReadOnly || fault == Result::Refused) {
+        if (!description.writable || description.isCommand) {
             // Nothing can write it: shown as text, not as a box to type in (properties of line and
             // spin boxes, whose background the window's style sheet then clears).
             editor->setProperty("readOnly", true);
@@ -165,6 +185,8 @@ void Panel::buildEditors()
 
 QWidget* Panel::editor(const QByteArray& name) const
 {
+    if (QWidget* shown = m_editors.value(name))
+        return shown;
     ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
     return parameter ? static_cast<QWidget*>(parameter->property("UI_CTRL").value<void*>())
                      : nullptr;
@@ -190,14 +212,24 @@ QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
     return found;
 }
 
+// Every value shows as the SDK's description reads it, as on the command line.
 void Panel::showValues(const QList<QByteArray>& names)
 {
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
-        parameter->to_ui_ctrl();
-        // A register that holds a signed number shows it signed, as everywhere in the host.
-        if (auto* spin = qobject_cast<QSpinBox*>(editor(name)))
-            spin->setValue(Values::shown(parameter).toInt());
+        const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
+        const QVariant& value = parameter->value();
+        QWidget* shown = editor(name);
+        if (auto* combo = qobject_cast<QComboBox*>(shown))
+            combo->setCurrentIndex(value.toInt());
+        else if (auto* spin = qobject_cast<QDoubleSpinBox*>(shown))
+            spin->setValue(description.text(value).toDouble());
+        else if (auto* spin = qobject_cast<QSpinBox*>(shown))
+            spin->setValue(description.text(value).toInt());
+        else if (auto* line = qobject_cast<QLineEdit*>(shown))
+            line->setText(description.text(value));
+        else if (auto* label = qobject_cast<QLabel*>(shown))
+            label->setText(description.text(value));
         markEdited(name, false);
     }
 }
@@ -313,9 +345,9 @@ void Panel::updateControls()
     if (state.status != 0)
         w->task->setText(
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
-                .arg(state.fileName, state.statusText(), QString::number(state.percent, 'f', 1),
+                .arg(state.fileName, Protocol::statusText(state.status), QString::number(state.percent, 'f', 1),
                     QString::number(state.finished), QString::number(state.copies),
-                    state.timeLeft()));
+                    Protocol::timeLeft(state)));
 }
 
 void Panel::readHistory()

@@ -2,6 +2,7 @@
 
 #include "session.h"
 
+#include <QHash>
 #include <QObject>
 
 class PanelWindow;
@@ -41,4 +42,5 @@ private:
     Session* m_session;
     PanelWindow* m_window;
     QList<QByteArray> m_shown; // every shown value with an editor of its own, in layout order
+    QHash<QByteArray, QWidget*> m_editors; // their editors
 };

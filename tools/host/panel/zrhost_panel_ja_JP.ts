@@ -212,26 +212,6 @@
         <translation>1 部 %1、合計 %2</translation>
     </message>
     <message>
-        <source>status %1</source>
-        <translation>状態 %1</translation>
-    </message>
-    <message>
-        <source>cutting</source>
-        <translation>カット中</translation>
-    </message>
-    <message>
-        <source>paused</source>
-        <translation>一時停止中</translation>
-    </message>
-    <message>
-        <source>finished</source>
-        <translation>完了</translation>
-    </message>
-    <message>
-        <source>stopped</source>
-        <translation>停止</translation>
-    </message>
-    <message>
         <source>%1: copy %2 of %3 done, %4 left</source>
         <translation>%1: %3 部中 %2 部完了、残り %4</translation>
     </message>
@@ -538,6 +518,29 @@
     <message>
         <source>Settings</source>
         <translation>設定</translation>
+    </message>
+</context>
+<context>
+    <name>Protocol</name>
+    <message>
+        <source>status %1</source>
+        <translation>状態 %1</translation>
+    </message>
+    <message>
+        <source>cutting</source>
+        <translation>カット中</translation>
+    </message>
+    <message>
+        <source>paused</source>
+        <translation>一時停止中</translation>
+    </message>
+    <message>
+        <source>finished</source>
+        <translation>完了</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>停止</translation>
     </message>
 </context>
 </TS>

@@ -21,6 +21,8 @@ const char* const outcomes[] = { "done", "stopped", "link-lost", "refused", "bus
 
 constexpr int maxNames = 1024;
 constexpr int maxText = 4096;
+// A report is one of the machine's frames, which the device bounds.
+constexpr int maxReportChars = 64 * 1024;
 constexpr int maxJobs = 10000;
 constexpr int maxPreviewBytes = 1024 * 1024;
 
@@ -213,21 +215,16 @@ Result toResult(const QJsonObject& json)
 
 QJsonObject fromReport(const TaskReport& report)
 {
-    return { { "status", report.status }, { "file", report.fileName },
-        { "copies", double(report.copies) }, { "finished", double(report.finished) },
-        { "percent", report.percent }, { "seconds", double(report.seconds) } };
+    return { { "text", report.text }, { "status", report.status }, { "file", report.fileName },
+        { "copies", report.copies }, { "finished", report.finished },
+        { "percent", report.percent }, { "seconds", report.seconds } };
 }
 
 TaskReport toReport(const QJsonObject& json)
 {
-    constexpr qint64 limit = qint64(1) << 40;
+    // Read from the machine's own text, the one way every report is read.
     TaskReport report;
-    report.status = int(qBound(qint64(0), whole(json, "status"), qint64(1000)));
-    report.fileName = json.value(QLatin1String("file")).toString().left(256);
-    report.copies = qBound(qint64(0), whole(json, "copies"), limit);
-    report.finished = qBound(qint64(0), whole(json, "finished"), limit);
-    report.percent = qBound(0.0, json.value(QLatin1String("percent")).toDouble(), 100.0);
-    report.seconds = qBound(qint64(0), whole(json, "seconds"), limit);
+    TaskReport::parse(json.value(QLatin1String("text")).toString().left(maxReportChars), &report);
     return report;
 }
 

@@ -19,7 +19,8 @@ class ZRDeviceInterface;
 //   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
 //             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
 //             "refused", "local", "last": report, "record", "elapsed_ms", "values", "jobs"}
-//   report   {"status", "file", "copies", "finished", "percent", "seconds"}
+//   report   {"text": the machine's report as it sent it, and its fields read: "status", "file",
+//             "copies", "finished", "percent", "seconds"}; a receiver reads only the text
 namespace Carriage {
 
 // The largest HP-GL a job may carry, before Base64.

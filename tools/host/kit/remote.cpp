@@ -111,6 +111,7 @@ void RemoteSession::onText(const QString& text)
     if (message.contains(QLatin1String("progress"))) {
         reply->m_result.last
             = Carriage::toReport(message.value(QLatin1String("progress")).toObject());
+        onReport(reply->m_result.last);
         emit reply->progress(reply->m_result.last);
     }
     if (message.contains(QLatin1String("notice")))
@@ -142,16 +143,25 @@ void RemoteSession::onEvent(const QJsonObject& event)
         setServiceLink(event.value(QLatin1String("link")).toString(), text);
     if (name == QLatin1String("hello") || name == QLatin1String("answering"))
         setAnswering(event.value(QLatin1String("answering")).toBool(true));
-    if (name == QLatin1String("report")) {
-        m_state = Carriage::toReport(event.value(QLatin1String("report")).toObject());
-        emit report(m_state);
-    }
+    if (name == QLatin1String("report"))
+        onReport(Carriage::toReport(event.value(QLatin1String("report")).toObject()));
     if (name == QLatin1String("message"))
         emit message(event.value(QLatin1String("kind")).toInt(), text);
     if (name == QLatin1String("notice"))
         emit notice(text);
     if (name == QLatin1String("job"))
         emit jobChanged(event.value(QLatin1String("job")).toObject());
+}
+
+// The machine's report, heard once: as the service's event, or as the progress of a job sent
+// from here.
+void RemoteSession::onReport(const TaskReport& report)
+{
+    if (report.text.isEmpty()) // not a report the machine sent
+        return;
+    m_state = report;
+    emit message(ZRDeviceInterface::DevTasK, report.text);
+    emit this->report(report);
 }
 
 void RemoteSession::setServiceLink(const QString& state, const QString& reason)

@@ -33,6 +33,7 @@ public:
 private:
     void onText(const QString& text);
     void onEvent(const QJsonObject& event);
+    void onReport(const TaskReport& report);
     void setServiceLink(const QString& state, const QString& reason);
     void endReplies(const QString& reason);
 

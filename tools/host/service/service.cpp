@@ -149,12 +149,26 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
             onLink(m_session->link());
     });
     connect(session, &Session::report, this, [this](const TaskReport& report) {
-        broadcast({ { "event", "report" }, { "report", Carriage::fromReport(report) } });
+        // After the running job's client has had it as its job's progress, which the session
+        // tells next: every client hears a report once.
+        QMetaObject::invokeMethod(
+            this,
+            [this, report] {
+                const QJsonObject event { { "event", "report" },
+                    { "report", Carriage::fromReport(report) } };
+                for (QWebSocket* client : m_clients.keys()) {
+                    if (client != m_progressClient || report.text != m_progressText)
+                        send(client, event);
+                }
+            },
+            Qt::QueuedConnection);
         if (report.isOver())
             startNextJob();
     });
+    // Progress reports travel as reports, decoded once.
     connect(session, &Session::message, this, [this](int kind, const QString& text) {
-        broadcast({ { "event", "message" }, { "kind", kind }, { "text", text } });
+        if (kind != ZRDeviceInterface::DevTasK)
+            broadcast({ { "event", "message" }, { "kind", kind }, { "text", text } });
     });
     connect(session, &Session::notice, this, &MachineService::tell);
     if (!session->startCloud())
@@ -589,9 +603,12 @@ void MachineService::onJobProgress(const TaskReport& report)
 {
     const TaskReport before = m_running.last;
     m_running.last = report;
-    if (m_running.client)
+    if (m_running.client) {
         send(m_running.client,
             { { "id", double(m_running.id) }, { "progress", Carriage::fromReport(report) } });
+        m_progressClient = m_running.client;
+        m_progressText = report.text;
+    }
     QJsonObject changes;
     if (m_running.machineJob != report.fileName) {
         m_running.machineJob = report.fileName;

@@ -133,6 +133,9 @@ private:
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QWebSocketServer> m_server;
     QHash<QWebSocket*, int> m_clients; // and their open requests
+    // The last report sent to a job's client as its job's progress, which it does not hear again.
+    QPointer<QWebSocket> m_progressClient;
+    QString m_progressText;
     QList<Queued> m_queue;
     Running m_running;
     QTimer m_reconnect;

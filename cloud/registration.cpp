@@ -2,6 +2,7 @@
 
 #include "corvanecloud.h"
 #include "lookupretry.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <QDebug>
@@ -67,6 +68,62 @@ int modelNumber(const QString& code)
 
 } // namespace
 
+namespace ZRDevice {
+
+// The registration's standing as each step of the device ends.
+struct RegistrationSteps {
+    static void start(Registration* r)
+    {
+        r->m_state = Registration::Registering;
+        r->m_deviceId = 0;
+        r->m_modelId = -1;
+        r->m_modelAnswered = false;
+        r->m_created = false;
+        r->m_reason.clear();
+        r->m_httpStatus = 0;
+        r->m_retrying = false;
+        r->m_stopped = false;
+        r->m_problems.clear();
+        emit r->changed();
+    }
+    static void registered(Registration* r, int id, bool created)
+    {
+        r->m_state = Registration::Registered;
+        r->m_deviceId = id;
+        r->m_created = created;
+        r->m_retrying = false;
+        emit r->changed();
+    }
+    static void failed(Registration* r, const QString& reason, int status, bool retrying = false)
+    {
+        r->m_state = Registration::Failed;
+        r->m_reason = reason;
+        r->m_httpStatus = status;
+        r->m_retrying = retrying && !r->m_stopped;
+        emit r->changed();
+    }
+    // The model query's answer: its id, or 0 and what went wrong.
+    static void model(Registration* r, int id, const QString& problem = QString())
+    {
+        r->m_modelAnswered = true;
+        if (id > 0)
+            r->m_modelId = id;
+        else
+            r->m_problems.append(problem);
+        emit r->changed();
+    }
+    static void problem(Registration* r, const QString& line)
+    {
+        r->m_problems.append(line);
+        emit r->changed();
+    }
+    static bool stopped(const Registration* r) { return r->m_stopped; }
+};
+
+} // namespace ZRDevice
+
+using ZRDevice::RegistrationSteps;
+
 int cloudLookupRetryDelay()
 {
     return lookupRetryDelay;
@@ -97,6 +154,7 @@ void ZRCommonInterface::setCorvaneCloud(CorvaneCloud* cloud, QString code)
     if (!property_ptr("DEVICE_CLOUD"))
         return;
     mirrorRecord(this, cloud_device);
+    RegistrationSteps::start(ZRDevice::registrationOf(this));
 
     const QJsonObject model { { "code", modelNumber(code) } };
     cloud_device_model_get(model);
@@ -114,12 +172,22 @@ void ZRCommonInterface::cloud_device_model_get(QJsonObject body)
     // Replies can outlive the device; the handlers hold it weakly.
     QPointer<ZRCommonInterface> device(this);
     corvane_cloud->customRequest(
-        QStringLiteral("device_model"), "PATCH", body, [device](QNetworkReply* reply, bool usable) {
+        QStringLiteral("device_model"), "PATCH", body,
+        [device, cloud = corvane_cloud](QNetworkReply* reply, bool usable) {
             const int model = idOf(reply, usable, "ZRCommonInterface::cloud_device_model_get");
-            if (!device || model == 0)
+            if (!device)
                 return;
+            ZRDevice::Registration* registration = ZRDevice::registrationOf(device);
+            if (model == 0) {
+                RegistrationSteps::model(registration, 0,
+                    QStringLiteral("the model query (PATCH device_model) got %1; the device is "
+                                   "registered without its model id")
+                        .arg(cloud->describeReply(reply, usable)));
+                return;
+            }
             device->cloud_device.insert(QStringLiteral("device_model"), model);
             mirrorRecord(device, device->cloud_device);
+            RegistrationSteps::model(registration, model);
         });
 }
 
@@ -129,18 +197,26 @@ void ZRCommonInterface::cloud_device_get(QJsonObject body)
     if (!corvane_cloud)
         return;
     QPointer<ZRCommonInterface> device(this);
-    corvane_cloud->customRequest(
-        QStringLiteral("device"), "GET", body, [device](QNetworkReply* reply, bool usable) {
+    corvane_cloud->customRequest(QStringLiteral("device"), "GET", body,
+        [device, cloud = corvane_cloud](QNetworkReply* reply, bool usable) {
             if (!device)
                 return;
+            ZRDevice::Registration* registration = ZRDevice::registrationOf(device);
+            const QString got = QStringLiteral("the device lookup (GET device) got %1")
+                                    .arg(cloud->describeReply(reply, usable));
             switch (statusOf(reply)) {
             case 200: {
                 // A found device whose id did not come through is not updated: the step failed.
                 const int id = idOf(reply, usable, "ZRCommonInterface::cloud_device_get");
-                if (id == 0)
+                if (id == 0) {
+                    RegistrationSteps::failed(registration,
+                        usable ? QStringLiteral("the service's answers held no device id") : got,
+                        200);
                     break;
+                }
                 device->cloud_device.insert(QStringLiteral("id"), id);
                 mirrorRecord(device, device->cloud_device);
+                RegistrationSteps::registered(registration, id, false);
                 device->cloud_device_update(device->cloud_device);
                 break;
             }
@@ -149,17 +225,27 @@ void ZRCommonInterface::cloud_device_get(QJsonObject body)
                 break;
             case 0: {
                 // No response: wait, keeping the device's other events flowing, and ask again
-                // for whatever code the record holds by then.
+                // for whatever code the record holds by then, unless the host gave up.
+                RegistrationSteps::failed(registration, got, 0, true);
+                if (RegistrationSteps::stopped(registration))
+                    break;
                 QEventLoop wait;
                 QTimer::singleShot(lookupRetryDelay, &wait, &QEventLoop::quit);
+                QObject::connect(registration, &ZRDevice::Registration::changed, &wait,
+                    [&wait, registration] {
+                        if (RegistrationSteps::stopped(registration))
+                            wait.quit();
+                    });
                 wait.exec();
-                if (!device)
+                if (!device || RegistrationSteps::stopped(registration))
                     return;
+                RegistrationSteps::start(registration);
                 device->cloud_device_get(
                     { { "code", device->cloud_device.value(QLatin1String("code")).toString() } });
                 break;
             }
             default:
+                RegistrationSteps::failed(registration, got, statusOf(reply));
                 break;
             }
         });
@@ -170,18 +256,39 @@ void ZRCommonInterface::cloud_device_new(QJsonObject body)
     if (!corvane_cloud)
         return;
     QPointer<ZRCommonInterface> device(this);
-    corvane_cloud->customRequest(
-        QStringLiteral("device_model"), "POST", body, [device](QNetworkReply* reply, bool usable) {
+    corvane_cloud->customRequest(QStringLiteral("device_model"), "POST", body,
+        [device, cloud = corvane_cloud](QNetworkReply* reply, bool usable) {
             const int id = idOf(reply, usable, "ZRCommonInterface::cloud_device_new");
-            if (!device || id == 0)
+            if (!device)
                 return;
+            ZRDevice::Registration* registration = ZRDevice::registrationOf(device);
+            if (id == 0) {
+                RegistrationSteps::failed(registration,
+                    usable && statusOf(reply) == 200
+                        ? QStringLiteral("the service's answers held no device id")
+                        : QStringLiteral("the service did not create the device entry (POST "
+                                         "device_model): %1")
+                              .arg(cloud->describeReply(reply, usable)),
+                    statusOf(reply));
+                return;
+            }
             device->cloud_device.insert(QStringLiteral("id"), id);
             mirrorRecord(device, device->cloud_device);
+            RegistrationSteps::registered(registration, id, true);
         });
 }
 
 void ZRCommonInterface::cloud_device_update(QJsonObject body)
 {
-    if (corvane_cloud)
-        corvane_cloud->customRequest(QStringLiteral("device"), "PUT", body, nullptr);
+    if (!corvane_cloud)
+        return;
+    QPointer<ZRCommonInterface> device(this);
+    corvane_cloud->customRequest(QStringLiteral("device"), "PUT", body,
+        [device, cloud = corvane_cloud](QNetworkReply* reply, bool usable) {
+            if (device && !usable)
+                RegistrationSteps::problem(ZRDevice::registrationOf(device),
+                    QStringLiteral(
+                        "the service did not take the update of the device (PUT device): %1")
+                        .arg(cloud->describeReply(reply, usable)));
+        });
 }

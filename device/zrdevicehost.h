@@ -120,6 +120,7 @@ public:
     State state() const { return m_state; }
     int deviceId() const { return m_deviceId; } // > 0 once registered
     int modelId() const { return m_modelId; } // -1 while unknown
+    bool modelAnswered() const { return m_modelAnswered; } // the model query has its answer
     bool created() const { return m_created; } // registered by a new entry
     // Failed: what failed, such as "the device lookup (GET device) got HTTP 500 Internal Server
     // Error", and that step's HTTP status (0: no response came).
@@ -138,10 +139,11 @@ signals:
     void changed();
 
 private:
-    friend class ::ZRCommonInterface;
+    friend struct RegistrationSteps;
     State m_state = NotStarted;
     int m_deviceId = 0;
     int m_modelId = -1;
+    bool m_modelAnswered = false;
     bool m_created = false;
     QString m_reason;
     int m_httpStatus = 0;

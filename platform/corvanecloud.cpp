@@ -1,5 +1,7 @@
 #include "corvanecloud.h"
 
+#include "zrdevicehost.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -137,6 +139,32 @@ void CorvaneCloud::customRequest(const QString& path, QByteArray method, QJsonOb
 bool CorvaneCloud::replyTooLarge(const QNetworkReply* reply)
 {
     return reply && reply->property(tooLargeProperty).toBool();
+}
+
+QString CorvaneCloud::describeReply(QNetworkReply* reply, bool usable) const
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError
+        && !replyTooLarge(reply))
+        return QStringLiteral("no answer within %1 s").arg(m_requestTimeout / 1000.0);
+    if (status == 0)
+        return reply->errorString().isEmpty()
+            ? QStringLiteral("no response")
+            : QStringLiteral("no response (%1)").arg(ZRDevice::printable(reply->errorString()));
+    QString text = QStringLiteral("HTTP %1 %2")
+                       .arg(QString::number(status),
+                           reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+                       .trimmed();
+    const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
+    const QString said = QJsonDocument::fromJson(body)[QLatin1String("error")].toString();
+    if (status >= 400 && !said.isEmpty())
+        text += QStringLiteral(" (%1)").arg(said.left(200));
+    if (replyTooLarge(reply))
+        text += QStringLiteral(", its body over %1 KiB and not read")
+                    .arg(QString::number(maxReplyBytes / 1024));
+    else if (!usable && status >= 200 && status < 300)
+        text += QStringLiteral(", its body cut short");
+    return ZRDevice::printable(text);
 }
 
 void CorvaneCloud::abortRequests()

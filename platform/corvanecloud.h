@@ -61,6 +61,11 @@ public:
     static constexpr qint64 maxReplyBytes = 1024 * 1024;
     // Whether reply was aborted because its body grew past maxReplyBytes.
     static bool replyTooLarge(const QNetworkReply* reply);
+    // What a finished reply got, for a person, its texts shown as plain text: "HTTP 500 Internal
+    // Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the service's own "error" words,
+    // "HTTP 200 OK, its body cut short", "no answer within 5 s", "no response (Connection
+    // refused)".
+    QString describeReply(QNetworkReply* reply, bool usable) const;
 
     // Base of the service's WebSocket address; devices append their code and "/Device/".
     virtual QString ws();

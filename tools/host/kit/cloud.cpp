@@ -1,7 +1,6 @@
 #include "cloud.h"
 
-#include "values.h"
-#include "zrcommoninterface.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
 #include <QJsonDocument>
@@ -13,33 +12,16 @@ namespace {
 const char WorkRecords[] = "device_work_records";
 constexpr int reportsSettleMs = 1000;
 
-// "HTTP 500 Internal Server Error", "HTTP 409 Conflict (device ZR1 exists)" with the service's
-// own words as plain text, "HTTP 200 OK, its body cut short", "no answer within 5 s", "no
-// response (Connection refused)".
-QString outcomeOf(QNetworkReply* reply, int status, bool usable, int timeoutMs)
+// What the service answered, with a hint where the token is the likely cause.
+QString answerText(const QString& described, int status)
 {
-    if (status == 0 && reply->error() == QNetworkReply::OperationCanceledError)
-        return QStringLiteral("no answer within %1 s").arg(timeoutMs / 1000.0);
-    if (status == 0)
-        return reply->errorString().isEmpty()
-            ? QStringLiteral("no response")
-            : QStringLiteral("no response (%1)").arg(ZRDevice::printable(reply->errorString()));
-    QString text = QStringLiteral("HTTP %1 %2")
-                       .arg(QString::number(status),
-                           reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
-                       .trimmed();
-    const QByteArray body = reply->isOpen() ? reply->peek(64 * 1024) : QByteArray();
-    const QString said = QJsonDocument::fromJson(body)[QLatin1String("error")].toString();
-    if (status >= 400 && !said.isEmpty())
-        text += QStringLiteral(" (%1)").arg(said.left(200));
-    if (CorvaneCloud::replyTooLarge(reply))
-        text += QStringLiteral(", its body over %1 KiB and not read")
-                    .arg(QString::number(CorvaneCloud::maxReplyBytes / 1024));
-    else if (!usable && status >= 200 && status < 300)
-        text += QStringLiteral(", its body cut short");
-    if (status == 401 || status == 403)
-        text += QStringLiteral(", check --cloud-token");
-    return ZRDevice::printable(text);
+    return status == 401 || status == 403 ? described + QStringLiteral(", check --cloud-token")
+                                          : described;
+}
+
+int statusOf(QNetworkReply* reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
 } // namespace
@@ -93,6 +75,8 @@ void Cloud::attach(ZRDeviceInterface* device)
             QStringLiteral("the device has no cloud record (DEVICE_CLOUD) and cannot register"));
     m_device = device;
     m_code = code;
+    m_registration = ZRDevice::registrationOf(device);
+    connect(m_registration, &ZRDevice::Registration::changed, this, &Cloud::onRegistration);
     connect(device, &ZRDeviceInterface::message, this, &Cloud::onDeviceMessage);
     const QString channel = ws().isEmpty() ? QStringLiteral("no WebSocket base")
                                            : QStringLiteral("WebSocket %1").arg(ws());
@@ -113,31 +97,28 @@ void Cloud::postWorkRecord(
 {
     CorvaneCloud::customRequest(
         QLatin1String(WorkRecords), "POST", body, [this, done](QNetworkReply* reply, bool usable) {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            done(usable, outcomeOf(reply, status, usable, requestTimeout()));
+            done(usable, answerText(describeReply(reply, usable), statusOf(reply)));
         });
 }
 
-// A lookup that gets no response at all is not handed to the device: the device would wait 10 s
-// in an event loop of its own and ask again, for as long as no response comes.
+// The device's work record goes to the outbox when a machine service keeps one; otherwise what
+// the service answers it is told after the job.
 void Cloud::customRequest(const QString& path, QByteArray method, QJsonObject body,
     std::function<void(QNetworkReply*, bool)> handler)
 {
-    if (QThread::currentThread() != thread())
+    if (QThread::currentThread() != thread() || path != QLatin1String(WorkRecords)
+        || method != "POST")
         return CorvaneCloud::customRequest(path, method, body, handler);
-    if (path == QLatin1String(WorkRecords) && method == "POST") {
-        if (m_hold)
-            return m_hold(body);
-        m_workRecord = body;
-    }
-    ++m_outstanding;
+    if (m_hold)
+        return m_hold(body);
+    m_workRecord = body;
     CorvaneCloud::customRequest(
-        path, method, body, [this, path, method, handler](QNetworkReply* reply, bool usable) {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            const QString outcome = outcomeOf(reply, status, usable, requestTimeout());
-            if (handler && !(status == 0 && path == QLatin1String("device") && method == "GET"))
+        path, method, body, [this, handler](QNetworkReply* reply, bool usable) {
+            if (handler)
                 handler(reply, usable);
-            onReply(path, method, status, usable, outcome);
+            m_workRecordOutcome = answerText(describeReply(reply, usable), statusOf(reply));
+            m_workRecordTaken = usable;
+            checkJob();
         });
 }
 
@@ -154,73 +135,48 @@ void Cloud::onTimeout()
                      .arg(m_options.requestTimeoutMs / 1000.0));
 }
 
-void Cloud::onReply(
-    const QString& path, const QByteArray& method, int status, bool usable, const QString& outcome)
-{
-    --m_outstanding;
-    const auto is
-        = [&](const char* p, const char* m) { return path == QLatin1String(p) && method == m; };
-    if (is("device", "GET") && ((status == 200 && !usable) || (status != 200 && status != 404)))
-        settle(QStringLiteral("the device lookup (GET device) got %1").arg(outcome));
-    if (is("device_model", "POST")) {
-        m_created = usable && status == 200;
-        if (!m_created)
-            settle(QStringLiteral(
-                "the service did not create the device entry (POST device_model): %1")
-                       .arg(outcome));
-    }
-    if (is("device_model", "PATCH") && status != 200)
-        m_registeredProblems.append(
-            QStringLiteral("the model query (PATCH device_model) got %1; the device is "
-                           "registered without its model id")
-                .arg(outcome));
-    if (is("device", "PUT") && !usable)
-        m_registeredProblems.append(QStringLiteral("the service did not take the update of the "
-                                                   "device (PUT device): %1")
-                                        .arg(outcome));
-    if (is(WorkRecords, "POST")) {
-        m_workRecordOutcome = outcome;
-        m_workRecordTaken = usable;
-    }
-    check();
-}
-
-// The host gives up on the registration: what is still on its way is aborted, so that an
-// answer that never ends stops costing memory and a connection.
+// The host gives up on the registration: no lookup is asked again, and what is still on its
+// way is aborted, so that an answer that never ends stops costing memory and a connection.
 void Cloud::settle(const QString& failure)
 {
     if (m_state != Attaching)
         return;
     m_state = Failed;
     m_deadline.stop();
+    m_registration->stopRetrying();
     abortRequests();
     emit problem(QStringLiteral("device code %1 is not registered: %2; going on without the cloud "
                                 "service")
                      .arg(m_code, failure));
 }
 
-// Once the device's requests are answered: is it registered, and then the channel opened.
-void Cloud::check()
+// As the device's registration goes: its end told once the model query is answered too, the
+// steps that failed without failing it told as they come, and then the channel opened.
+void Cloud::onRegistration()
 {
-    if (m_state != Attaching || !m_device || m_outstanding > 0)
-        return checkJob();
-    // The device's record of its registration tells the id and the model id it was given.
-    const QJsonObject record = m_device->property_ptr("DEVICE_CLOUD")->value().toJsonObject();
-    const int id = record.value(QLatin1String("id")).toInt(-1);
-    const int model = record.value(QLatin1String("device_model")).toInt(-1);
-    if (id <= 0)
-        return settle(QStringLiteral("the service's answers held no device id"));
-    m_state = Registered;
-    emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
-                    .arg(QString::number(id),
-                        model >= 0 ? QStringLiteral("model id %1").arg(model)
-                                   : QStringLiteral("model id unknown"),
-                        m_created ? QStringLiteral("a new entry")
-                                  : QStringLiteral("an entry the service knew")));
-    for (const QString& line : qAsConst(m_registeredProblems))
-        emit problem(line);
-    auto* core = qobject_cast<ZRCommonInterface*>(m_device.data());
-    if (ws().isEmpty() || !core) {
+    const ZRDevice::Registration* r = m_registration;
+    if (m_state == Attaching && r->state() == ZRDevice::Registration::Failed)
+        return settle(answerText(r->reason(), r->httpStatus()));
+    if (m_state == Attaching && r->state() == ZRDevice::Registration::Registered
+        && r->modelAnswered()) {
+        m_state = Registered;
+        emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
+                        .arg(QString::number(r->deviceId()),
+                            r->modelId() >= 0 ? QStringLiteral("model id %1").arg(r->modelId())
+                                              : QStringLiteral("model id unknown"),
+                            r->created() ? QStringLiteral("a new entry")
+                                         : QStringLiteral("an entry the service knew")));
+        openChannel();
+    }
+    if (m_state == Attaching)
+        return;
+    for (; m_problemsTold < r->problems().size(); ++m_problemsTold)
+        emit problem(r->problems().at(m_problemsTold));
+}
+
+void Cloud::openChannel()
+{
+    if (ws().isEmpty()) {
         m_deadline.stop();
         emit notice(QStringLiteral("No WebSocket base (--cloud-ws): the remote channel stays "
                                    "closed and runtime reports are not sent."));
@@ -229,7 +185,7 @@ void Cloud::check()
     emit notice(QStringLiteral("Opening the remote channel %1%2/Device/.").arg(ws(), m_code));
     m_state = Opening;
     m_deadline.start(m_options.requestTimeoutMs);
-    core->connect_websocket();
+    ZRDevice::openRemoteChannel(m_device);
 }
 
 // Once the work record is answered and the reports are in (or the time is up): what became of

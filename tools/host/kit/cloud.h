@@ -2,6 +2,7 @@
 
 #include "cloudservice.h"
 #include "corvanecloud.h"
+#include "zrdevicehost.h"
 #include "zrdeviceinterface.h"
 
 #include <QJsonObject>
@@ -36,10 +37,11 @@ struct CloudOptions {
 };
 
 // The SDK's client as the host hands it to a device (with, when asked, the project's local
-// service inside the program): the device's own registration does the work; the host watches the
-// requests go by and the device's record ("DEVICE_CLOUD") and tells the person what happened
-// (notice) and what failed (problem). A failing service never stops the host's work. Nothing here
-// waits: isSettled() and isJobReported() say when a step is over.
+// service inside the program): the device's own registration does the work, and tells how it
+// stands (ZRDevice::Registration); the host tells the person what happened (notice) and what
+// failed (problem), gives up on a service that does not answer, and keeps the work record for an
+// outbox when asked. A failing service never stops the host's work. Nothing here waits:
+// isSettled() and isJobReported() say when a step is over.
 class Cloud : public CorvaneCloud {
     Q_OBJECT
 public:
@@ -80,11 +82,10 @@ signals:
     void result(const QString& text);
 
 private:
-    void onReply(const QString& path, const QByteArray& method, int status, bool usable,
-        const QString& outcome);
+    void onRegistration();
+    void openChannel();
     void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
     void onTimeout();
-    void check();
     void checkJob();
     void settle(const QString& failure);
 
@@ -97,9 +98,8 @@ private:
 
     // The registration, then the remote channel (Registered: none to open).
     enum State { Attaching, Failed, Registered, Opening, Open, Closed } m_state = Attaching;
-    int m_outstanding = 0;
-    QStringList m_registeredProblems; // told once the registration is through
-    bool m_created = false;
+    QPointer<ZRDevice::Registration> m_registration;
+    int m_problemsTold = 0;
     int m_reportsSent = 0;
 
     enum { NoJob, JobPending, JobReported } m_job = NoJob;

@@ -42,16 +42,6 @@
 
 namespace {
 
-enum ExitCode {
-    ExitOk = 0,
-    ExitFailed = 1,
-    ExitUsage = 2,
-    ExitNoPlugin = 3,
-    ExitNoMachine = 4,
-    ExitLinkLost = 5,
-    ExitInterrupted = 130,
-};
-
 const char exitCodes[] = R"(Exit codes:
   0    done: every value read or confirmed, the job finished
   1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
@@ -667,10 +657,9 @@ struct Context {
             console.error(reply->result().reason);
         if (result)
             *result = reply->result();
-        // In the order of the outcomes; a stop is the user's when Ctrl-C asked for it.
-        static const int codes[] = { ExitOk, ExitFailed, ExitLinkLost, ExitFailed, ExitFailed,
-            ExitFailed, ExitUsage, ExitUsage, ExitUsage, ExitInterrupted };
-        return outcome == Result::Stopped && interruptCount > 0 ? ExitInterrupted : codes[outcome];
+        // A stop is the user's when Ctrl-C asked for it.
+        return outcome == Result::Stopped && interruptCount > 0 ? int(ExitInterrupted)
+                                                                : Result::facts(outcome).exitCode;
     }
 
     // Connects, sends the request and waits for its end, as finish().
@@ -1005,16 +994,14 @@ int runJob(Context& c)
     if (console.json) {
         console.print(jsonText(QJsonObject {
             { "outcome",
-                finished ? QStringLiteral("finished") : Carriage::outcomeName(result.outcome) },
+                finished ? QStringLiteral("finished")
+                         : QLatin1String(Result::facts(result.outcome).name) },
             { "file", file.name() }, { "copies", copies },
             { "finished", double(result.last.finished) }, { "percent", result.last.percent },
             { "machine_seconds", double(result.last.seconds) },
             { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
             { "record", result.record }, { "reason", result.reason } }));
     } else {
-        static const QHash<int, QString> what { { Result::Done, "Job finished" },
-            { Result::Stopped, "Job stopped" }, { Result::LinkLost, "Link lost" },
-            { Result::Busy, "Job not started" }, { Result::Cancelled, "Stop not confirmed" } };
         if (result.outcome == Result::LinkLost)
             console.note(QStringLiteral("The machine may still be cutting; the task record is as "
                                         "the last report left it."));
@@ -1022,7 +1009,7 @@ int runJob(Context& c)
                          .arg(ZRDevice::printable(Carriage::messageText(result.record))));
         console.line(QStringLiteral(
             "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
-                         .arg(what.value(result.outcome, QStringLiteral("Job not finished")),
+                         .arg(QLatin1String(Result::facts(result.outcome).jobEnd),
                              QString::number(result.last.finished), copiesText(copies), file.name(),
                              QString::number(result.elapsedMs / 1000.0, 'f', 1),
                              QString::number(result.last.seconds), finished ? "" : "about ",

@@ -16,8 +16,6 @@ namespace {
 
 const char* const kinds[] = { "read", "write", "job", "pause", "resume", "stop", "jog", "origin",
     "back", "status", "history", "move", "cancel" };
-const char* const outcomes[] = { "done", "stopped", "link-lost", "refused", "busy", "no-answer",
-    "out-of-range", "read-only", "unknown", "cancelled" };
 
 constexpr int maxNames = 1024;
 constexpr int maxText = 4096;
@@ -75,11 +73,6 @@ bool fail(QString* error, const QString& text)
 QString kindName(Request::Kind kind)
 {
     return QLatin1String(kinds[kind]);
-}
-
-QString outcomeName(Result::Outcome outcome)
-{
-    return QLatin1String(outcomes[outcome]);
 }
 
 QString messageText(const QJsonObject& message)
@@ -166,7 +159,7 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
 
 QJsonObject fromResult(const Result& result)
 {
-    QJsonObject json { { "outcome", outcomeName(result.outcome) } };
+    QJsonObject json { { "outcome", QLatin1String(Result::facts(result.outcome).name) } };
     const auto add = [&json](const char* key, const QStringList& list) {
         if (!list.isEmpty())
             json.insert(QLatin1String(key), array(list));
@@ -192,11 +185,10 @@ QJsonObject fromResult(const Result& result)
 Result toResult(const QJsonObject& json)
 {
     Result result;
-    const QString outcome = json.value(QLatin1String("outcome")).toString();
-    const auto found = std::find(std::begin(outcomes), std::end(outcomes), outcome);
-    result.outcome = Result::Outcome(found - std::begin(outcomes));
+    bool known = false;
+    result.outcome = Result::named(json.value(QLatin1String("outcome")).toString(), &known);
     result.reason = shortText(json.value(QLatin1String("reason")), maxText);
-    if (found == std::end(outcomes)) {
+    if (!known) {
         result.outcome = Result::Refused;
         result.reason = QStringLiteral("the service answered something unknown");
     }

@@ -27,7 +27,6 @@ namespace Carriage {
 constexpr int maxContentBytes = 24 * 1024 * 1024;
 
 QString kindName(Request::Kind kind);
-QString outcomeName(Result::Outcome outcome);
 
 // A message as it goes over the WebSocket: the object as one line of JSON text.
 QString messageText(const QJsonObject& message);

@@ -166,7 +166,7 @@ void RemoteSession::onReport(const TaskReport& report)
 
 void RemoteSession::setServiceLink(const QString& state, const QString& reason)
 {
-    if (state == QLatin1String("up")) {
+    if (state == linkName(Up)) {
         m_opened = true;
         m_connectDeadline.stop();
         return setLink(Up);

@@ -51,6 +51,17 @@ struct Request {
     }
 };
 
+// How a command of the host ends, as the README's table tells.
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1, // the machine refused, did not answer, is busy, or ended the job unfinished
+    ExitUsage = 2, // bad command line, unknown parameter, value that does not fit, bad cut file
+    ExitNoPlugin = 3,
+    ExitNoMachine = 4, // the machine (or the service) could not be reached
+    ExitLinkLost = 5,
+    ExitInterrupted = 130, // Ctrl-C
+};
+
 // How a request ended, as plain values.
 struct Result {
     enum Outcome {
@@ -65,6 +76,19 @@ struct Result {
         Unknown, // no such parameter
         Cancelled,
     };
+
+    // What each outcome is called and means, in one table (request.cpp): its name in JSON, the
+    // exit code a command ends with, what a job that ends with it is in a service's history, and
+    // the words a job ends with (untranslated; translate them in the context "Result").
+    struct Facts {
+        const char* name;
+        int exitCode;
+        const char* jobStatus;
+        const char* jobEnd;
+    };
+    static const Facts& facts(Outcome outcome);
+    // The outcome of that JSON name; Refused for a name there is none of.
+    static Outcome named(const QString& name, bool* known = nullptr);
 
     Outcome outcome = Done;
     QString reason; // for the user, when not Done

@@ -26,7 +26,30 @@ QString seconds(qint64 ms)
 
 const QString notConnected = QStringLiteral("not connected to a machine");
 
+// In the order of Session::Link: the name in JSON, and the words.
+const struct {
+    const char* name;
+    const char* text;
+} linkFacts[] = {
+    { "closed", QT_TRANSLATE_NOOP("Session", "Not connected") },
+    { "connecting", QT_TRANSLATE_NOOP("Session", "Connecting ...") },
+    { "up", QT_TRANSLATE_NOOP("Session", "Connected to %1") },
+    { "failed", QT_TRANSLATE_NOOP("Session", "Not connected") },
+    { "lost", QT_TRANSLATE_NOOP("Session", "Link lost") },
+};
+
 } // namespace
+
+QLatin1String Session::linkName(Link link)
+{
+    return QLatin1String(linkFacts[link].name);
+}
+
+QString Session::linkText(Link link, const QString& machine)
+{
+    const QString text = QCoreApplication::translate("Session", linkFacts[link].text);
+    return link == Up ? text.arg(machine) : text;
+}
 
 void Session::Watch::restore() const
 {

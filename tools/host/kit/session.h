@@ -73,6 +73,10 @@ class Session : public QObject {
 public:
     enum Link { Closed, Connecting, Up, Failed, Lost };
     Q_ENUM(Link)
+    // Each link state's name in JSON ("up"), and its words for a person in the user's language,
+    // with the machine's name where it is up ("Connected to %1").
+    static QLatin1String linkName(Link link);
+    static QString linkText(Link link, const QString& machine);
 
     explicit Session(QObject* parent = nullptr);
     ~Session() override;

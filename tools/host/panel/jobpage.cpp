@@ -314,11 +314,9 @@ void JobPage::jobDone()
     m_job = nullptr;
     reply->deleteLater();
     const Result& result = reply->result();
-    const QString ends[] = { tr("Job finished"), tr("Job stopped"), tr("Link lost"), tr("Refused"),
-        tr("Machine busy"), tr("No answer"), tr("Not cut"), tr("Not cut"), tr("Not cut"),
-        tr("Stop not confirmed") };
+    const QString end = QCoreApplication::translate("Result", Result::facts(result.outcome).jobEnd);
     QString text = tr("%1: %2 of %3 copies of %4 in %5 s.")
-                       .arg(ends[result.outcome], QString::number(result.last.finished),
+                       .arg(end, QString::number(result.last.finished),
                            QString::number(reply->request().copies), m_file.name(),
                            QString::number(result.elapsedMs / 1000.0, 'f', 1));
     if (!result.reason.isEmpty())
@@ -328,7 +326,7 @@ void JobPage::jobDone()
               .arg(QString::fromUtf8(QJsonDocument(result.record).toJson(QJsonDocument::Compact))));
     if (result.outcome == Result::Done)
         form.progress->setValue(100);
-    say(ends[result.outcome] + QLatin1Char('.'));
+    say(end + QLatin1Char('.'));
     emit jobEnded(result.outcome);
     updateControls();
 }

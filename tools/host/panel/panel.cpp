@@ -338,9 +338,9 @@ void Panel::updateControls()
     for (QGroupBox* moves : { w->jogBox, w->originBox })
         moves->setEnabled(up && !m_session->isJobOn());
     w->taskButtons->setEnabled(up);
-    const QString states[] = { tr("Not connected"), tr("Connecting ..."),
-        tr("Connected to %1").arg(m_session->machineName()), tr("Not connected"), tr("Link lost") };
-    w->link->setText(up && !m_session->isAnswering() ? tr("Machine not answering") : states[link]);
+    w->link->setText(up && !m_session->isAnswering()
+            ? tr("Machine not answering")
+            : Session::linkText(link, m_session->machineName()));
     const TaskReport& state = m_session->machineState();
     if (state.status != 0)
         w->task->setText(

@@ -216,38 +216,6 @@
         <translation>%1: %3 部中 %2 部完了、残り %4</translation>
     </message>
     <message>
-        <source>Job finished</source>
-        <translation>ジョブ完了</translation>
-    </message>
-    <message>
-        <source>Job stopped</source>
-        <translation>ジョブ停止</translation>
-    </message>
-    <message>
-        <source>Link lost</source>
-        <translation>接続が切れました</translation>
-    </message>
-    <message>
-        <source>Refused</source>
-        <translation>拒否</translation>
-    </message>
-    <message>
-        <source>Machine busy</source>
-        <translation>機械使用中</translation>
-    </message>
-    <message>
-        <source>No answer</source>
-        <translation>応答なし</translation>
-    </message>
-    <message>
-        <source>Not cut</source>
-        <translation>未カット</translation>
-    </message>
-    <message>
-        <source>Stop not confirmed</source>
-        <translation>停止未確認</translation>
-    </message>
-    <message>
         <source>%1: %2 of %3 copies of %4 in %5 s.</source>
         <translation>%1: %4 を %3 部中 %2 部、%5 秒。</translation>
     </message>
@@ -329,22 +297,6 @@
     <message>
         <source>Written: %1</source>
         <translation>書き込みました: %1</translation>
-    </message>
-    <message>
-        <source>Not connected</source>
-        <translation>未接続</translation>
-    </message>
-    <message>
-        <source>Connecting ...</source>
-        <translation>接続中 ...</translation>
-    </message>
-    <message>
-        <source>Connected to %1</source>
-        <translation>%1 に接続済み</translation>
-    </message>
-    <message>
-        <source>Link lost</source>
-        <translation>接続が切れました</translation>
     </message>
     <message>
         <source>Machine not answering</source>
@@ -541,6 +493,60 @@
     <message>
         <source>stopped</source>
         <translation>停止</translation>
+    </message>
+</context>
+<context>
+    <name>Result</name>
+    <message>
+        <source>Job finished</source>
+        <translation>ジョブ完了</translation>
+    </message>
+    <message>
+        <source>Job stopped</source>
+        <translation>ジョブ停止</translation>
+    </message>
+    <message>
+        <source>Link lost</source>
+        <translation>接続が切れました</translation>
+    </message>
+    <message>
+        <source>Job refused</source>
+        <translation>ジョブ拒否</translation>
+    </message>
+    <message>
+        <source>Job not started</source>
+        <translation>ジョブ未開始</translation>
+    </message>
+    <message>
+        <source>No answer</source>
+        <translation>応答なし</translation>
+    </message>
+    <message>
+        <source>Not cut</source>
+        <translation>未カット</translation>
+    </message>
+    <message>
+        <source>Job cancelled</source>
+        <translation>ジョブ取消</translation>
+    </message>
+</context>
+<context>
+    <name>Session</name>
+    <message>
+        <source>Not connected</source>
+        <translation>未接続</translation>
+    </message>
+    <message>
+        <source>Connecting ...</source>
+        <translation>接続中 ...</translation>
+    </message>
+    <message>
+        <source>Connected to %1</source>
+        <translation>%1 に接続済み</translation>
+    </message>
+    <message>
+        <source>Link lost</source>
+        <translation>接続が切れました</translation>
     </message>
 </context>
 </TS>

@@ -12,7 +12,6 @@
 
 namespace {
 
-const char* const linkNames[] = { "closed", "connecting", "up", "failed", "lost" };
 constexpr int firstRetryMs = 250;
 constexpr int lastRetryMs = 30000;
 
@@ -27,22 +26,13 @@ bool sameSecret(const QByteArray& a, const QByteArray& b)
     return difference == 0;
 }
 
-// What a job's end is called in the history.
+// What a job's end is called in the history: a job followed after the link came back that the
+// machine reports nothing more of ended unseen.
 QString endOf(Result::Outcome outcome, bool following)
 {
-    switch (outcome) {
-    case Result::Done:
-        return QStringLiteral("finished");
-    case Result::Stopped:
-        return QStringLiteral("stopped");
-    case Result::Cancelled:
-        return QStringLiteral("cancelled");
-    case Result::LinkLost:
-        return QStringLiteral("lost");
-    default:
-        return following && outcome == Result::NoAnswer ? QStringLiteral("lost")
-                                                        : QStringLiteral("failed");
-    }
+    return following && outcome == Result::NoAnswer
+        ? QStringLiteral("lost")
+        : QLatin1String(Result::facts(outcome).jobStatus);
 }
 
 } // namespace
@@ -299,7 +289,7 @@ void MachineService::accept()
         const TaskReport& state = m_session->machineState();
         send(client,
             { { "event", "hello" }, { "machine", m_session->machineName() },
-                { "link", linkNames[m_session->link()] }, { "text", m_session->errorString() },
+                { "link", Session::linkName(m_session->link()) }, { "text", m_session->errorString() },
                 { "answering", m_session->isAnswering() },
                 { "state", Carriage::fromReport(state) } });
     }
@@ -517,7 +507,7 @@ void MachineService::onLink(Session::Link link)
 {
     const QString reason
         = link == Session::Failed ? m_session->errorString() : QStringLiteral("the link went down");
-    broadcast({ { "event", "link" }, { "link", linkNames[link] },
+    broadcast({ { "event", "link" }, { "link", Session::linkName(link) },
         { "text", link == Session::Up ? QString() : reason } });
     if (link == Session::Lost || link == Session::Failed) {
         const int pauseMs = qMin(firstRetryMs << qMin(m_attempts++, 8), lastRetryMs);

@@ -171,8 +171,7 @@ void ZRCommonInterface::cloud_device_model_get(QJsonObject body)
         return;
     // Replies can outlive the device; the handlers hold it weakly.
     QPointer<ZRCommonInterface> device(this);
-    corvane_cloud->customRequest(
-        QStringLiteral("device_model"), "PATCH", body,
+    corvane_cloud->customRequest(QStringLiteral("device_model"), "PATCH", body,
         [device, cloud = corvane_cloud](QNetworkReply* reply, bool usable) {
             const int model = idOf(reply, usable, "ZRCommonInterface::cloud_device_model_get");
             if (!device)
@@ -231,8 +230,8 @@ void ZRCommonInterface::cloud_device_get(QJsonObject body)
                     break;
                 QEventLoop wait;
                 QTimer::singleShot(lookupRetryDelay, &wait, &QEventLoop::quit);
-                QObject::connect(registration, &ZRDevice::Registration::changed, &wait,
-                    [&wait, registration] {
+                QObject::connect(
+                    registration, &ZRDevice::Registration::changed, &wait, [&wait, registration] {
                         if (RegistrationSteps::stopped(registration))
                             wait.quit();
                     });

@@ -96,9 +96,8 @@ QString linkError(ZRDeviceInterface* device)
 {
     // The TCP socket is the device's Qt child.
     const auto* socket = device->findChild<QTcpSocket*>(QString(), Qt::FindDirectChildrenOnly);
-    return socket && socket->error() != QAbstractSocket::UnknownSocketError
-        ? socket->errorString()
-        : QString();
+    return socket && socket->error() != QAbstractSocket::UnknownSocketError ? socket->errorString()
+                                                                            : QString();
 }
 
 int heartbeatMs(ZRDeviceInterface* device)

@@ -131,8 +131,7 @@ QString Editor::text(const QVariant& value, bool raw) const
     return number(shownNumber(value));
 }
 
-QVariant Editor::value(
-    const QString& text, const QVariant& current, bool raw, QString* error) const
+QVariant Editor::value(const QString& text, const QVariant& current, bool raw, QString* error) const
 {
     QString typed = text;
     if (kind == ComboBox && !raw) {
@@ -149,8 +148,8 @@ QVariant Editor::value(
         const bool spin = kind != LineEdit;
         double shown = 0;
         const QString unitText = unit.isEmpty() ? QString() : QLatin1Char(' ') + unit;
-        if (!readNumber(text, &shown, error, false, spin ? min : -unbounded,
-                spin ? max : unbounded, unitText))
+        if (!readNumber(text, &shown, error, false, spin ? min : -unbounded, spin ? max : unbounded,
+                unitText))
             return {};
         const double machine = std::round(shown / factor);
         // As the editors store them: a spin box an int, a double spin box a real.
@@ -170,9 +169,9 @@ QVariant Editor::value(
         return readNumber(typed, &value, error) ? QVariant(value) : QVariant();
     if (type == QMetaType::Int || type == QMetaType::UInt) {
         const double low = oneRegister ? -32768 : std::numeric_limits<int>::min();
-        const double high = oneRegister    ? 65535
-            : type == QMetaType::UInt ? double(std::numeric_limits<uint>::max())
-                                      : std::numeric_limits<int>::max();
+        const double high = oneRegister ? 65535
+            : type == QMetaType::UInt   ? double(std::numeric_limits<uint>::max())
+                                        : std::numeric_limits<int>::max();
         if (!readNumber(typed, &value, error, true, low, high))
             return {};
         if (type == QMetaType::Int)

@@ -39,7 +39,8 @@ void applicationGone()
 
 quint64 catalogueStamp()
 {
-    static const bool hooked = QInternal::registerCallback(QInternal::EventNotifyCallback, noteEvent);
+    static const bool hooked
+        = QInternal::registerCallback(QInternal::EventNotifyCallback, noteEvent);
     if (!hooked || !QCoreApplication::instance())
         return 0;
     if (!applicationWatched.load() && !applicationWatched.exchange(true)) {

@@ -12,7 +12,6 @@
 
 #include <cmath>
 
-
 namespace {
 
 const QLatin1String statusKey("Status");

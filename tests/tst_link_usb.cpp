@@ -494,7 +494,10 @@ void tst_LinkUsb::frameText_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");
-    QTest::newRow("ASCII") << QByteArray("\x02" "14;CMD;GET5;\x03") << QString("\x02" "14;CMD;GET5;\x03");
+    QTest::newRow("ASCII") << QByteArray("\x02"
+                                         "14;CMD;GET5;\x03")
+                           << QString("\x02"
+                                      "14;CMD;GET5;\x03");
     QTest::newRow("characters") << QByteArray("\xc3\xa9\xe4\xba\x8c\xf0\x9f\x98\x80")
                                 << QString::fromUtf8("\xc3\xa9\xe4\xba\x8c\xf0\x9f\x98\x80");
     const auto escaped = [](std::initializer_list<char16_t> units) {
@@ -503,9 +506,11 @@ void tst_LinkUsb::frameText_data()
             text += QChar(unit);
         return text;
     };
-    QTest::newRow("byte-order mark first") << QByteArray("\xef\xbb\xbfPD") << escaped({ 0xfeff, 'P', 'D' });
+    QTest::newRow("byte-order mark first")
+        << QByteArray("\xef\xbb\xbfPD") << escaped({ 0xfeff, 'P', 'D' });
     QTest::newRow("no UTF-8") << QByteArray("A\xff\xc3") << escaped({ 'A', 0xdcff, 0xdcc3 });
-    QTest::newRow("encoded surrogate") << QByteArray("\xed\xb2\x80") << escaped({ 0xdced, 0xdcb2, 0xdc80 });
+    QTest::newRow("encoded surrogate")
+        << QByteArray("\xed\xb2\x80") << escaped({ 0xdced, 0xdcb2, 0xdc80 });
 }
 
 void tst_LinkUsb::frameText()

@@ -18,7 +18,8 @@ inline QList<QPair<QString, QList<QByteArray>>> awkwardFrames()
     const QList<QPair<QString, QByteArray>> pieces {
         { "byte-order mark", "\xef\xbb\xbf" },
         { "two-, three- and four-byte characters", "\xc3\xa9\xe4\xba\x8c\xf0\x9f\x98\x80" },
-        { "bytes that are no UTF-8", "\xff\x80\xbf\xc3\xe4\xba\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf" },
+        { "bytes that are no UTF-8",
+            "\xff\x80\xbf\xc3\xe4\xba\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf" },
     };
     QList<QPair<QString, QList<QByteArray>>> rows;
     ZRDeviceProperty packer;

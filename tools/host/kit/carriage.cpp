@@ -208,8 +208,8 @@ Result toResult(const QJsonObject& json)
 QJsonObject fromReport(const TaskReport& report)
 {
     return { { "text", report.text }, { "status", report.status }, { "file", report.fileName },
-        { "copies", report.copies }, { "finished", report.finished },
-        { "percent", report.percent }, { "seconds", report.seconds } };
+        { "copies", report.copies }, { "finished", report.finished }, { "percent", report.percent },
+        { "seconds", report.seconds } };
 }
 
 TaskReport toReport(const QJsonObject& json)

@@ -1,5 +1,6 @@
 #include "cutfile.h"
 
+#include "zrdevicehost.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
@@ -16,10 +17,12 @@ int wholeMm(double mm)
     return int(std::lround(mm));
 }
 
+// The value in its editor's units (the table in mm, speeds in mm/s, the tool by its index).
 double valueOf(ZRDeviceInterface* device, const QString& name)
 {
-    const ZRDeviceProperty* parameter = device->property_ptr(name.toLatin1().constData());
-    return parameter ? parameter->value().toDouble() : 0;
+    const QByteArray key = name.toLatin1();
+    const ZRDeviceProperty* parameter = device->property_ptr(key.constData());
+    return parameter ? ZRDevice::Editor::of(parameter, key).shownNumber(parameter->value()) : 0;
 }
 
 QString stationParameter(int number, const char* what)
@@ -47,9 +50,8 @@ CutMachine CutMachine::of(ZRDeviceInterface* device, int number)
 {
     CutMachine machine;
     machine.station = number;
-    // The table counts half millimetres.
-    machine.workArea = QSizeF(valueOf(device, QStringLiteral("WORKAREA_X")) * 0.5,
-        valueOf(device, QStringLiteral("WORKAREA_Y")) * 0.5);
+    machine.workArea = QSizeF(valueOf(device, QStringLiteral("WORKAREA_X")),
+        valueOf(device, QStringLiteral("WORKAREA_Y")));
     machine.dragKnife = valueOf(device, stationParameter(number, "TOOL")) == 0;
     machine.cutSpeed = valueOf(device, stationParameter(number, "SPEED"));
     machine.travelSpeed = valueOf(device, QStringLiteral("PU_SPEED"));

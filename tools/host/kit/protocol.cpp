@@ -22,9 +22,9 @@ QString clockText(qint64 seconds)
 
 namespace {
 
-const char* const statusWords[] = { QT_TRANSLATE_NOOP("Protocol", "cutting"),
-    QT_TRANSLATE_NOOP("Protocol", "paused"), QT_TRANSLATE_NOOP("Protocol", "finished"),
-    QT_TRANSLATE_NOOP("Protocol", "stopped") };
+const char* const statusWords[]
+    = { QT_TRANSLATE_NOOP("Protocol", "cutting"), QT_TRANSLATE_NOOP("Protocol", "paused"),
+          QT_TRANSLATE_NOOP("Protocol", "finished"), QT_TRANSLATE_NOOP("Protocol", "stopped") };
 const char unknownStatus[] = QT_TRANSLATE_NOOP("Protocol", "status %1");
 
 bool isKnown(int status)

@@ -718,7 +718,8 @@ void Session::sendJob()
         return endJob(Result::Busy,
             QStringLiteral("the machine is busy with %1 (%2, %3 %); wait for it to end, or stop "
                            "it with zrhost stop")
-                .arg(m_state.fileName, Protocol::statusText(m_state.status), QString::number(m_state.percent)));
+                .arg(m_state.fileName, Protocol::statusText(m_state.status),
+                    QString::number(m_state.percent)));
     const Request& request = m_job.reply->request();
     m_device->property_ptr("TASK_MODE")->setValue(0);
     m_device->property_ptr("TASK_COPIES")->setValue(request.copies);

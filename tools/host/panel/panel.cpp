@@ -345,9 +345,9 @@ void Panel::updateControls()
     if (state.status != 0)
         w->task->setText(
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
-                .arg(state.fileName, Protocol::statusText(state.status), QString::number(state.percent, 'f', 1),
-                    QString::number(state.finished), QString::number(state.copies),
-                    Protocol::timeLeft(state)));
+                .arg(state.fileName, Protocol::statusText(state.status),
+                    QString::number(state.percent, 'f', 1), QString::number(state.finished),
+                    QString::number(state.copies), Protocol::timeLeft(state)));
 }
 
 void Panel::readHistory()

@@ -289,8 +289,8 @@ void MachineService::accept()
         const TaskReport& state = m_session->machineState();
         send(client,
             { { "event", "hello" }, { "machine", m_session->machineName() },
-                { "link", Session::linkName(m_session->link()) }, { "text", m_session->errorString() },
-                { "answering", m_session->isAnswering() },
+                { "link", Session::linkName(m_session->link()) },
+                { "text", m_session->errorString() }, { "answering", m_session->isAnswering() },
                 { "state", Carriage::fromReport(state) } });
     }
 }

@@ -1,0 +1,616 @@
+#include "commands.h"
+
+#include "jobpage.h"
+#include "panel.h"
+#include "panelwindow.h"
+#include "service.h"
+
+#include <QApplication>
+#include <QTime>
+#include <QTranslator>
+
+#include <csignal>
+
+int runList(Context& c)
+{
+    if (const int code = c.args.isSet("read") ? c.connect() : c.open())
+        return code;
+    ZRDeviceInterface* device = c.device();
+    if (c.args.isSet("read")) {
+        if (const int code = c.read(device->sysProperty() + device->userProperty()))
+            return code;
+    }
+    QList<QByteArray> others;
+    for (const QByteArray& name : Values::names(device)) {
+        if (Values::groupOf(device, name).isEmpty())
+            others.append(name);
+    }
+    c.printParameters(
+        { { QStringLiteral("System parameters"), Values::latin1(device->sysProperty()) },
+            { QStringLiteral("User parameters"), Values::latin1(device->userProperty()) },
+            { QStringLiteral("Other parameters"), others } });
+    return ExitOk;
+}
+
+int runInfo(Context& c)
+{
+    const int code = c.connect();
+    return code ? code : c.showInfo();
+}
+
+int runGet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("get needs at least one parameter name"));
+    if (const int code = c.open())
+        return code;
+    QStringList names;
+    for (const QString& name : qAsConst(c.args.positional))
+        names.append(name.toUpper());
+    const Request request = Request::of(Request::Read, names);
+    QString error;
+    if (c.session->check(request, &error) != Result::Done)
+        return c.usage(error);
+    Result result;
+    if (const int code = c.ask(request, &result))
+        return code;
+    for (const QString& name : qAsConst(result.local))
+        c.console.note(QStringLiteral(
+            "%1 cannot be read from the machine: the value shown is the device's own")
+                           .arg(name));
+    c.printParameters({ { QString(), Values::latin1(names) } });
+    return ExitOk;
+}
+
+int runSet(Context& c)
+{
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("set needs at least one NAME=VALUE"));
+    if (const int code = c.open())
+        return code;
+    // Every value is checked before anything is sent, so that a typing error sends nothing.
+    Request request = Request::of(Request::Write);
+    request.raw = c.args.isSet("raw");
+    for (const QString& argument : qAsConst(c.args.positional)) {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return c.usage(
+                QStringLiteral("\"%1\" is not NAME=VALUE").arg(ZRDevice::printable(argument)));
+        request.names.append(argument.left(equals).trimmed().toUpper());
+        request.values.append(argument.mid(equals + 1));
+    }
+    QString error;
+    if (c.session->check(request, &error) != Result::Done) {
+        c.console.error(error);
+        return ExitUsage;
+    }
+    Result result;
+    const int code = c.ask(request, &result);
+    for (const QString& name : qAsConst(request.names)) {
+        if (result.refused.contains(name) || result.unanswered.contains(name)
+            || (result.outcome != Result::Done && result.outcome != Result::Refused
+                && result.outcome != Result::NoAnswer))
+            continue;
+        ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
+        const QString unit
+            = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
+        c.console.line(
+            QStringLiteral("%1 = %2%3  (%4)")
+                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw), unit,
+                    result.local.contains(name) ? "sent; the machine's answer cannot be seen"
+                                                : "confirmed"));
+    }
+    return code;
+}
+
+int runJob(Context& c)
+{
+    Console& console = c.console;
+    if (c.args.positional.size() != 1)
+        return c.usage(QStringLiteral("job needs one cut file"));
+    CutFile file;
+    if (const int code = c.readCut(&file))
+        return code;
+    if (const int code = c.connectMachine())
+        return code;
+    if (const int code = console.quiet || console.json ? ExitOk : c.showInfo())
+        return code;
+    if (const int code = c.attachCloud())
+        return code;
+    if (const int code = c.planCut(&file, true))
+        return code;
+    // What the pictures need stays with the job; the drawing as read can go.
+    file.dropSource();
+    const int copies = int(c.args.number("copies", 1));
+    const double perCopy = file.job().cutLengthMm;
+    console.note(QStringLiteral("Cutting %1 of %2.").arg(copiesText(copies), file.name()));
+    Reply* reply = c.session->send(file.request(copies));
+    // A line whenever the status or the copies change or the job moves on by a tenth.
+    QObject::connect(reply, &Reply::progress, [&](const TaskReport& report) {
+        console.show(Console::progressLine(report, file.name()),
+            QStringLiteral("%1/%2/%3")
+                .arg(report.status)
+                .arg(report.finished)
+                .arg(int(report.percent / 10)));
+    });
+    // Keys act only on a terminal; a stop asks first.
+    std::unique_ptr<TerminalKeys> keys;
+    bool confirming = false;
+    if (!console.quiet && !console.json && ::isatty(STDIN_FILENO)) {
+        keys.reset(new TerminalKeys("prsyn", [&](char key) {
+            const bool confirmed = confirming && key == 'y';
+            confirming = key == 's';
+            if (key == 'p' || key == 'r')
+                c.session->send(Request::of(key == 'p' ? Request::Pause : Request::Resume))
+                    ->deleteLater();
+            else if (confirming)
+                console.note("Stop the job? Press y to stop, any other key to go on.");
+            else if (confirmed)
+                reply->cancel();
+        }));
+        console.note("Keys: p pause, r resume, s stop (Ctrl-C stops too).");
+    }
+    const int code = c.finish(reply);
+    keys.reset();
+    console.endProgress();
+
+    const Result& result = reply->result();
+    const bool finished = result.outcome == Result::Done;
+    const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
+    if (console.json) {
+        console.print(jsonText(
+            QJsonObject { { "outcome",
+                              finished ? QStringLiteral("finished")
+                                       : QLatin1String(Result::facts(result.outcome).name) },
+                { "file", file.name() }, { "copies", copies },
+                { "finished", double(result.last.finished) }, { "percent", result.last.percent },
+                { "machine_seconds", double(result.last.seconds) },
+                { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
+                { "record", result.record }, { "reason", result.reason } }));
+    } else {
+        if (result.outcome == Result::LinkLost)
+            console.note(QStringLiteral("The machine may still be cutting; the task record is as "
+                                        "the last report left it."));
+        console.line(QStringLiteral("Task record: %1")
+                         .arg(ZRDevice::printable(Carriage::messageText(result.record))));
+        console.line(QStringLiteral(
+            "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
+                         .arg(QLatin1String(Result::facts(result.outcome).jobEnd),
+                             QString::number(result.last.finished), copiesText(copies), file.name(),
+                             QString::number(result.elapsedMs / 1000.0, 'f', 1),
+                             QString::number(result.last.seconds), finished ? "" : "about ",
+                             QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
+    }
+    if (const SimMachine* simulated = c.session->embedded()) {
+        const SimCounters& counted = simulated->counters();
+        console.note(
+            QStringLiteral("Simulator counted: %1 cut, %2 mm cut, jobs: %3 finished, %4 stopped; "
+                           "%5 frames received.")
+                .arg(copiesText(counted.copiesCut), QString::number(counted.pathCutMm, 'f', 1),
+                    QString::number(counted.jobsFinished), QString::number(counted.jobsStopped),
+                    QString::number(counted.framesReceived)));
+    }
+    if (Cloud* cloud = c.session->cloud()) {
+        cloud->reportJob(finished || result.outcome == Result::Stopped, result.last.finished);
+        waitUntil([cloud] { return cloud->isJobReported(); });
+    }
+    return code;
+}
+
+int runControl(Context& c, Request::Kind kind)
+{
+    if (c.options.target.kind == MachineTarget::Embedded && c.server.isEmpty())
+        return c.usage(
+            QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
+                           "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
+                .arg(c.command.name));
+    Result result;
+    if (const int code = c.ask(Request::of(kind), &result))
+        return code;
+    const TaskReport& seen = result.last;
+    c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
+                       .arg(Protocol::statusText(seen.status), ZRDevice::printable(seen.fileName),
+                           QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
+                           copiesText(seen.copies)));
+    return ExitOk;
+}
+
+static QString position(const QPointF& mm)
+{
+    return QStringLiteral("(%1, %2) mm").arg(mm.x(), 0, 'f', 1).arg(mm.y(), 0, 'f', 1);
+}
+
+int runJog(Context& c)
+{
+    const QStringList& a = c.args.positional;
+    const QString axis = a.value(0).toLower();
+    if (a.size() != 2 || (axis != "x" && axis != "y") || (a[1] != "+" && a[1] != "-"))
+        return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
+    const int ms = int(c.args.number("ms", 500));
+    if (const int code = c.connect())
+        return code;
+    const SimMachine* simulated = c.session->embedded();
+    const QPointF before = simulated ? simulated->headPosition() : QPointF();
+    Request move = Request::of(Request::Jog);
+    (axis == "x" ? move.x : move.y) = a[1] == "+" ? 1 : -1;
+    Result moving;
+    const int code = c.ask(move, &moving);
+    QElapsedTimer clock;
+    clock.start();
+    const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
+    const qint64 moved = qMin(clock.elapsed(), qint64(ms));
+    // Whatever became of the move, the head is told to stop unless the machine said no to it.
+    const Result::Outcome outcome = moving.outcome;
+    if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
+        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
+            c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
+            return stopped;
+        }
+    }
+    if (code != ExitOk)
+        return code;
+    c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
+                       .arg(axis, a.value(1), QString::number(early ? moved : ms),
+                           early ? " (stopped early)" : ""));
+    if (simulated)
+        c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
+                           .arg(position(before), position(simulated->headPosition())));
+    return early ? ExitInterrupted : ExitOk;
+}
+
+int runOrigin(Context& c)
+{
+    const QString what = c.args.positional.value(0, QStringLiteral("set"));
+    const bool set = what == QLatin1String("set");
+    if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
+        return c.usage(QStringLiteral("origin wants set or back"));
+    if (const int code = c.ask(Request::of(set ? Request::Origin : Request::BackToOrigin)))
+        return code;
+    c.console.line(set ? "Origin set at the head." : "Head back at the origin.");
+    return ExitOk;
+}
+
+int runMonitor(Context& c)
+{
+    if (const int code = c.open())
+        return code;
+    // Listening starts before connecting, so that the link's own status line is shown.
+    const QMetaEnum kinds = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>();
+    QObject listening; // the printing ends with this command, though the device goes on
+    QObject::connect(
+        c.session.get(), &Session::message, &listening, [&](int kind, const QString& text) {
+            const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            const QString name = QString::fromLatin1(kinds.valueToKey(kind));
+            QJsonObject json { { "time", time }, { "kind", name }, { "text", text } };
+            QString shown = ZRDevice::printable(text);
+            TaskReport report;
+            if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report)) {
+                shown = Console::progressLine(report, ZRDevice::printable(report.fileName)).mid(33);
+                json.insert("status", Protocol::statusName(report.status));
+                json.insert("file", report.fileName);
+                json.insert("copies", double(report.copies));
+                json.insert("finished", double(report.finished));
+                json.insert("percent", report.percent);
+                json.insert("seconds_left", double(report.secondsLeft()));
+            }
+            c.console.print(c.args.isSet("json")
+                    ? Carriage::messageText(json) + QLatin1Char('\n')
+                    : QStringLiteral("%1  %2  %3\n").arg(time, name.leftJustified(9), shown));
+        });
+    if (const int code = c.connect())
+        return code;
+    c.console.note(QStringLiteral("Monitoring; Ctrl-C ends."));
+    const double seconds = c.args.number("seconds", -1);
+    // Through a service the link comes back by itself; it ends when the service is gone.
+    const auto gone = [&c] {
+        return c.session->link() == Session::Lost || c.session->link() == Session::Failed;
+    };
+    waitUntil(gone, seconds > 0 ? int(seconds * 1000) : -1);
+    return gone() ? ExitLinkLost : ExitOk;
+}
+
+int runPreview(Context& c)
+{
+    if (c.args.positional.size() != 1 || !c.args.isSet("output"))
+        return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
+    CutFile file;
+    QImage image;
+    if (const int code = c.readCut(&file))
+        return code;
+    if (const int code = c.connect())
+        return code;
+    if (const int code = c.planCut(&file, false))
+        return code;
+    if (const int code = c.work(QStringLiteral("Drawing %1").arg(file.name()),
+            [&](const ZRCut::Progress& progress, QString* error) {
+                image = file.picture(int(c.args.number("size", 256)), true, progress);
+                if (image.isNull())
+                    *error = QStringLiteral("no room to draw the cut");
+                return !image.isNull();
+            }))
+        return code;
+    if (!image.save(c.args.text("output"), "PNG")) {
+        c.console.error(QStringLiteral("cannot write %1").arg(c.args.text("output")));
+        return ExitFailed;
+    }
+    c.console.line(QStringLiteral("Wrote %1 (%2 × %3 px).")
+                       .arg(c.args.text("output"), QString::number(image.width()),
+                           QString::number(image.height())));
+    return ExitOk;
+}
+
+// The panel, an application of its own; without a display it says so and ends with 1.
+int runPanelCommand(Context& c)
+{
+    if (c.args.positional.size() > 1)
+        return c.usage(QStringLiteral("panel opens one cut file"));
+    if (c.args.isSet("cut") && c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("--cut needs a FILE"));
+    // Without a display the platform would abort the program.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if ((platform.isEmpty() || platform.startsWith("xcb")) && qEnvironmentVariableIsEmpty("DISPLAY")
+        && (!platform.isEmpty() || qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))) {
+        c.console.error(QStringLiteral("the panel needs a display, and DISPLAY is not set; start "
+                                       "it on a desktop (QT_QPA_PLATFORM=offscreen draws without "
+                                       "one)"));
+        return ExitFailed;
+    }
+    static int argc = 1;
+    static char name[] = "zrhost";
+    static char* argv[] = { name, nullptr };
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrhost"));
+    QTranslator translator;
+    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+        QCoreApplication::installTranslator(&translator);
+    if (const int code = c.open())
+        return code;
+    Session& session = *c.session;
+    PanelWindow window;
+    Panel panel(&session, &window);
+    JobPage jobs(&session, &window);
+    window.setWindowTitle(
+        QCoreApplication::translate("Panel", "%1 parameter panel")
+            .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
+    window.show();
+    // The head must not keep moving after the window is gone.
+    QObject::connect(&app, &QApplication::lastWindowClosed, &session,
+        [&session] { session.device()->move(0, 0); });
+    const MachineTarget& target = c.options.target;
+    window.address->setText(c.server.isEmpty() ? target.address : c.server.toString());
+    window.usbPath->setText(target.usbPath);
+    (target.kind == MachineTarget::Usb ? window.usb : window.tcp)->setChecked(true);
+    window.port->setValue(target.port);
+    // Through a service the address is the service's, which holds the machine.
+    for (QWidget* machineOnly :
+        std::initializer_list<QWidget*> { window.port, window.usb, window.usbPath })
+        machineOnly->setEnabled(c.server.isEmpty());
+    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
+        session.connectMachine();
+    // With --screenshot: once the values are read and painted, or the file drawn, or the job
+    // cut; or after a long while.
+    const auto saveSoon = [&](bool done) {
+        QTimer::singleShot(300, &app, [&, done] {
+            app.exit(window.grab().save(c.args.text("screenshot")) && done ? ExitOk : ExitFailed);
+        });
+    };
+    const bool cut = c.args.isSet("cut");
+    if (c.args.isSet("screenshot")) {
+        if (cut)
+            QObject::connect(&jobs, &JobPage::jobEnded, &app,
+                [&](int outcome) { saveSoon(outcome == Result::Done); });
+        else if (!c.args.positional.isEmpty())
+            QObject::connect(&jobs, &JobPage::planned, &app, saveSoon);
+        else
+            QObject::connect(&panel, &Panel::readFinished, &app, saveSoon);
+        QTimer::singleShot(cut ? 120000 : 20000, &app, [&saveSoon] { saveSoon(false); });
+    }
+    // With --cut: cut once, as soon as the file is drawn and the machine can take it.
+    bool started = false;
+    if (cut)
+        QObject::connect(&jobs, &JobPage::planned, &jobs, [&] {
+            if (!started && jobs.form.start->isEnabled()) {
+                started = true;
+                jobs.start();
+            }
+        });
+    if (!c.args.positional.isEmpty())
+        jobs.open(c.args.positional.first());
+    return app.exec();
+}
+
+// Jobs of the service's queue or history, one to a row.
+static QString jobTable(const QJsonArray& jobs)
+{
+    QList<QStringList> rows { { "ID", "SUBMITTED", "FILE", "COPIES", "STATUS", "CUT MM", "TOOK",
+        "BY", "CLOUD" } };
+    for (const QJsonValue& job : jobs)
+        rows.append(Carriage::jobRow(job.toObject()));
+    return columns(rows, 2, 32);
+}
+
+// The machine service, serving this machine until Ctrl-C.
+int runServe(Context& c)
+{
+    if (c.args.isSet("server"))
+        return c.usage(QStringLiteral("serve is the machine service; --server is for its clients"));
+    ServiceOptions options;
+    options.session = c.options;
+    options.token = c.args.text("token");
+    options.database = c.args.text("database");
+    if (c.args.isSet("token-file")) {
+        QFile file(c.args.text("token-file"));
+        options.token = file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed()
+            : QString();
+        if (options.token.isEmpty() || !isPlainToken(options.token))
+            return c.usage(QStringLiteral("--token-file %1 holds no token on its first line")
+                               .arg(file.fileName()));
+    }
+    if (c.args.isSet("listen")) {
+        const QString listen = c.args.text("listen");
+        const int colon = listen.lastIndexOf(QLatin1Char(':'));
+        QString host = listen.left(qMax(colon, 0));
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        bool ok = false;
+        const uint port = listen.mid(colon + 1).toUInt(&ok);
+        options.address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
+                                                             : QHostAddress(host);
+        options.port = quint16(port);
+        if (colon < 0 || !ok || port > 65535 || options.address.isNull())
+            return c.usage(
+                QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:%1, not \"%2\"")
+                    .arg(
+                        QString::number(ServiceOptions::defaultPort), ZRDevice::printable(listen)));
+    }
+    MachineService service;
+    QObject::connect(&service, &MachineService::log, [&c](const QString& line) {
+        c.console.note(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + line);
+    });
+    QString error;
+    int code = ExitOk;
+    if (!service.start(options, &error, &code)) {
+        c.console.error(error);
+        return code;
+    }
+    waitUntil([] { return false; });
+    return ExitInterrupted;
+}
+
+int runHistory(Context& c)
+{
+    QJsonArray jobs;
+    if (!c.server.isEmpty()) {
+        Result result;
+        if (const int code = c.askService(Request::of(Request::History), &result))
+            return code;
+        jobs = result.jobs;
+    } else {
+        const QString path
+            = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
+        Store store;
+        QString error;
+        if (!QFile::exists(path)) {
+            c.console.note(
+                QStringLiteral("No jobs: there is no database %1 (zrhost serve keeps it).")
+                    .arg(path));
+        } else if (!store.open(path, &error)) {
+            c.console.error(error);
+            return ExitFailed;
+        } else {
+            jobs = store.jobs();
+        }
+    }
+    while (jobs.size() > c.args.number("limit", 20))
+        jobs.removeLast();
+    c.console.print(c.args.isSet("json") ? jsonText(jobs) : jobTable(jobs));
+    return ExitOk;
+}
+
+int runStatus(Context& c)
+{
+    Result result;
+    if (const int code = c.ask(Request::of(Request::Status), &result))
+        return code;
+    const TaskReport& state = result.last;
+    if (c.args.isSet("json")) {
+        c.console.print(jsonText(QJsonObject { { "machine", c.session->machineName() },
+            { "answering", c.session->isAnswering() },
+            { "state", state.status ? QJsonValue(Carriage::fromReport(state)) : QJsonValue() },
+            { "jobs", result.jobs } }));
+        return ExitOk;
+    }
+    c.console.line(QStringLiteral("Machine: %1, %2.")
+                       .arg(c.session->machineName(),
+                           c.session->isAnswering() ? "answering" : "not answering"));
+    c.console.line(state.status == 0
+            ? QStringLiteral("No job reported since the link came up.")
+            : QStringLiteral("Job: %1").arg(
+                Console::progressLine(state, ZRDevice::printable(state.fileName)).mid(33)));
+    if (!result.jobs.isEmpty())
+        c.console.print(QStringLiteral("\nThe service's job and queue:\n") + jobTable(result.jobs));
+    return ExitOk;
+}
+
+int runQueue(Context& c)
+{
+    const QStringList& a = c.args.positional;
+    const bool move = a.value(0) == QLatin1String("move");
+    bool ok = false;
+    bool placed = !move;
+    Request request = Request::of(move ? Request::MoveQueued : Request::CancelQueued);
+    request.job = a.value(1).toLongLong(&ok);
+    request.position = move ? a.value(2).toInt(&placed) : 1;
+    if (!ok || !placed || request.job < 1 || request.position < 1 || a.size() != (move ? 3 : 2)
+        || (!move && a.value(0) != QLatin1String("cancel")))
+        return c.usage(QStringLiteral("queue wants move ID PLACE, or cancel ID"));
+    Result result;
+    if (const int code = c.askService(request, &result))
+        return code;
+    c.console.line(move
+            ? QStringLiteral("Job %1 moved to place %2.").arg(request.job).arg(request.position)
+            : QStringLiteral("Job %1 taken out of the queue.").arg(request.job));
+    c.console.print(jobTable(result.jobs));
+    return ExitOk;
+}
+
+int main(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const QString name = arguments.value(0);
+    if (name == QLatin1String("--version"))
+        return write(stdout, QStringLiteral("zrhost %1\n").arg(QStringLiteral(ZRHOST_VERSION)));
+    if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+        return write(stdout, mainHelp());
+    if (name.isEmpty())
+        return write(stderr, QStringLiteral("zrhost: no command given; see zrhost --help\n"));
+    const Command* command = nullptr;
+    for (const Command& candidate : commands())
+        command = candidate.name == name ? &candidate : command;
+    if (!command)
+        return write(stderr,
+            QStringLiteral("zrhost: there is no command \"%1\"; see zrhost --help\n")
+                .arg(ZRDevice::printable(name)));
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h")))
+        return write(stdout, commandHelp(*command));
+
+    Context c(*command);
+    QString error;
+    if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
+        || !(error = sessionOptions(c.args, &c.options)).isEmpty()
+        || (name != QLatin1String("serve")
+            && !(error = serverOptions(c.args, &c.server, &c.token)).isEmpty()))
+        return write(
+            stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    // A command whose synopsis names no argument takes none.
+    if (!c.args.positional.isEmpty()
+        && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))
+        return write(stderr,
+            QStringLiteral("zrhost %1: %1 takes no arguments; see zrhost %1 --help\n").arg(name));
+    c.console.quiet = c.args.isSet("quiet");
+    verboseOutput = c.args.isSet("verbose");
+    c.console.json = c.args.isSet("json");
+    c.console.progress = !c.args.isSet("no-progress") && !c.console.json;
+    qInstallMessageHandler(messageHandler);
+    // The panel is a window with an application of its own.
+    if (name == QLatin1String("panel"))
+        return command->run(c);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
+    // glibc's signal() restarts the calls a signal interrupts.
+    for (const int signal : { SIGINT, SIGTERM })
+        std::signal(signal, onSignal);
+    const int code = command->run(c);
+    if (code == ExitOk && c.options.cloud.isSet() && !c.cloudTried)
+        c.console.error(
+            QStringLiteral("%1 does not connect to a machine, so no cloud service was used")
+                .arg(name));
+    // What is still on its way to the machine leaves before the link closes.
+    if (c.session && c.session->isUp())
+        waitUntil([] { return false; }, 100);
+    return code;
+}

@@ -1,0 +1,328 @@
+#include "options.h"
+
+#include "commands.h"
+#include "console.h"
+#include "service.h"
+#include "zrdevicehost.h"
+
+namespace {
+
+const char exitCodes[] = R"(Exit codes:
+  0    done: every value read or confirmed, the job finished
+  1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
+  2    bad command line, unknown parameter, value that does not fit or read-only, unusable cut file
+  3    no device plugin could be loaded (see --plugin-dir)
+  4    the machine (or the machine service of --server) could not be reached (see --timeout)
+  5    the link went down, the machine went silent past --lost-after, or the service went away
+  130  stopped by the user (Ctrl-C); a job is stopped cleanly first
+)";
+
+// The address given as --name, if it has one of the schemes and a host; else the error in *error.
+QUrl address(const QString& text, const char* name, const QStringList& schemes,
+    const QString& wanted, QString* error)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (url.isValid() && schemes.contains(url.scheme()) && !url.host().isEmpty() && !url.hasQuery()
+        && !url.hasFragment())
+        return url;
+    *error
+        = QStringLiteral("--%1 wants %2, not \"%3\"").arg(name, wanted, ZRDevice::printable(text));
+    return QUrl();
+}
+
+const Option jsonOption { "json", QString(), "Print the result as JSON." };
+const Option rawOption { "raw", QString(),
+    "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
+
+} // namespace
+
+bool isPlainToken(const QString& token)
+{
+    return std::none_of(token.cbegin(), token.cend(),
+        [](QChar ch) { return ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f; });
+}
+
+// The options as the help shows them, one to a line.
+QString optionLines(const QList<Option>& options)
+{
+    QList<QStringList> rows;
+    for (const Option& option : options) {
+        QString call = option.letter.isNull() ? QStringLiteral("      ")
+                                              : QStringLiteral("  -%1, ").arg(option.letter);
+        call += QStringLiteral("--") + option.name;
+        if (!option.value.isEmpty())
+            call += QStringLiteral(" <%1>").arg(option.value);
+        rows.append({ call, option.help });
+    }
+    return columns(rows);
+}
+
+// The options every command takes: where the machine is, its time-outs, the output, the cloud.
+// clang-format off
+QList<Option> commonOptions()
+{
+    return {
+        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
+        { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
+        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
+        { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
+        { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1, 600 },
+        { "speed", "mm/s", "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1, 3600 },
+        { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).", 1, 600000 },
+        { "lost-after", "seconds", "How long the machine may send nothing before it counts as lost (default 10).", 1, 86400 },
+        { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
+        { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0, 0, QLatin1Char('v') },
+        { "no-progress", QString(), "No progress line during a job." },
+        { "cloud", "url", "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device registers there." },
+        { "cloud-ws", "url", "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote channel." },
+        { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },
+        { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
+        { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
+        { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
+        { "server", "url", "Work through a machine service (zrhost serve), such as ws://127.0.0.1:9190; ZRHOST_SERVER gives it too." },
+        { "token", "token", "The token the machine service wants (ZRHOST_TOKEN gives it too); for serve, the one it wants of clients." },
+    };
+}
+// clang-format on
+
+// How job and preview place, order and cut a file.
+// clang-format off
+QList<Option> cutOptions()
+{
+    return {
+        { "scale", "factor", "Scale the design (default 1).", 0.001, 1000 },
+        { "rotate", "degrees", "Turn the design counter-clockwise about its lower-left corner.", -360, 360 },
+        { "mirror", QString(), "Turn the design over (x mirrored)." },
+        { "move-x", "mm", "Move the design to the right.", -100000, 100000 },
+        { "move-y", "mm", "Move the design away from the front edge.", -100000, 100000 },
+        { "fit", QString(), "Scale the design (all copies) to the largest size that fits the table." },
+        { "rows", "n", "Copies on the table in this many rows (default 1).", 1, 1000 },
+        { "columns", "n", "... and this many columns (default 1).", 1, 1000 },
+        { "gap", "mm", "Between copies on the table (default 5).", 0, 1000 },
+        { "keep-order", QString(), "Cut in the file's own order (default: holes first, shortest travel)." },
+        { "station", "n", "The station that cuts, 1 or 2 (default 1): its tool and speed count.", 1, 2 },
+        { "blade-offset", "mm", "Drag knife only: compensate a blade tip this far behind the holder.", 0, 10 },
+        { "swivel", "degrees", "Drag knife only: swivel at corners sharper than this (default 30).", 1, 179 },
+        { "overcut", "mm", "Drag knife only: cut closed contours this much past their start.", 0, 50 },
+    };
+}
+// clang-format on
+
+QString cloudOptions(const Arguments& a, CloudOptions* cloud)
+{
+    cloud->embedded = a.isSet("cloud-embedded");
+    if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
+        return QStringLiteral(
+            "--cloud-embedded starts a cloud service of its own; give it or --cloud, not both");
+    if (!cloud->embedded && !a.isSet("cloud")) {
+        for (const char* name : { "cloud-ws", "cloud-token", "device-code", "cloud-timeout" }) {
+            if (a.isSet(name))
+                return QStringLiteral("--%1 needs --cloud or --cloud-embedded").arg(name);
+        }
+        return QString();
+    }
+    QString error;
+    if (a.isSet("cloud"))
+        cloud->httpBase = address(a.text("cloud"), "cloud", { "http", "https" },
+            "an http:// or https:// address such as http://127.0.0.1:8700/api/", &error);
+    if (a.isSet("cloud-ws") && error.isEmpty()) {
+        QUrl ws = address(a.text("cloud-ws"), "cloud-ws", { "ws", "wss" },
+            "a ws:// or wss:// address such as ws://127.0.0.1:8701/api/", &error);
+        // The device appends its code without a separator; the base is a folder.
+        if (!ws.path().endsWith(QLatin1Char('/')))
+            ws.setPath(ws.path() + QLatin1Char('/'));
+        cloud->wsBase = ws.toString();
+    }
+    if (!error.isEmpty())
+        return error;
+    cloud->token = a.text("cloud-token");
+    if (!isPlainToken(cloud->token))
+        return QStringLiteral("--cloud-token may not hold spaces or control characters");
+    cloud->deviceCode = a.text("device-code");
+    if (a.isSet("device-code") && !CloudOptions::isValidDeviceCode(cloud->deviceCode))
+        return QStringLiteral(
+            "--device-code wants letters, digits, '-', '_' and '.' (at most 64), not \"%1\"")
+            .arg(ZRDevice::printable(cloud->deviceCode));
+    cloud->requestTimeoutMs = int(a.number("cloud-timeout", 5) * 1000);
+    return QString();
+}
+
+// The session the options describe; the reason when they do not fit together.
+QString sessionOptions(const Arguments& a, SessionOptions* s)
+{
+    if (a.isSet("ip") && a.isSet("usb"))
+        return QStringLiteral("--ip and --usb name two machines; give one");
+    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty())
+        return QStringLiteral("--ip wants an address");
+    if (a.isSet("usb"))
+        s->target = MachineTarget::usb(a.text("usb"));
+    else if (a.isSet("ip"))
+        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
+    else if (a.isSet("port"))
+        return QStringLiteral("--port needs --ip");
+    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded)
+        return QStringLiteral(
+            "--speed is for the embedded simulator; a machine cuts at its own speed");
+    s->pluginDir = a.text("plugin-dir");
+    s->heartbeatSeconds = int(a.number("heartbeat", 0));
+    s->simulator.speedMmPerSecond = a.number("speed", 0);
+    // Progress worth watching: the embedded machine reports four times a second.
+    s->simulator.reportIntervalMs = 250;
+    s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
+    s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
+    s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
+    if (!isPlainToken(a.text("token")))
+        return QStringLiteral("--token may not hold spaces or control characters");
+    return cloudOptions(a, &s->cloud);
+}
+
+// A machine service to work through: --server, or ZRHOST_SERVER unless the command names a
+// machine itself; it holds the machine, the simulator and the cloud service.
+QString serverOptions(const Arguments& a, QUrl* server, QString* token)
+{
+    const QString given
+        = a.isSet("server") ? a.text("server") : qEnvironmentVariable("ZRHOST_SERVER");
+    *token = a.isSet("token") ? a.text("token") : qEnvironmentVariable("ZRHOST_TOKEN");
+    if (!a.isSet("server") && (given.isEmpty() || a.isSet("ip") || a.isSet("usb")))
+        return QString();
+    QString error;
+    *server = address(given, "server", { "ws", "wss" },
+        QStringLiteral("a ws:// address such as ws://127.0.0.1:%1")
+            .arg(ServiceOptions::defaultPort),
+        &error);
+    if (!error.isEmpty())
+        return error;
+    for (const char* name : { "ip", "usb", "speed", "heartbeat", "cloud", "cloud-embedded" }) {
+        if (a.isSet(name))
+            return QStringLiteral("--%1 is for the machine service (zrhost serve), which holds the "
+                                  "machine; not for a command given --server")
+                .arg(name);
+    }
+    return QString();
+}
+
+// clang-format off
+const QList<Command>& commands()
+{
+    static const QList<Command> table {
+        { "list", "[--read]", "print the parameters with labels, values and units",
+          "Prints every parameter of a device built by the plugin: the system and user parameters first, each group\n"
+          "with its members beneath it, then all the others. Without --read nothing is connected and the values are\n"
+          "the device's defaults.",
+          { { "read", QString(), "Connect first and read the system and user parameters from the machine." },
+            { "commands", QString(), "Add the command that reads and writes each parameter (kind get/set)." },
+            { "full", QString(), "Do not shorten long values." }, rawOption, jsonOption }, runList },
+        { "info", QString(), "connect and show the machine information",
+          "Connects, reads the machine's information (model, numbers, board, firmware, configuration, unique id)\n"
+          "and prints it.", { jsonOption }, runInfo },
+        { "get", "NAME...", "read parameters from the machine and print them",
+          "Reads the named parameters from the machine and prints them. A group is read member by member; a\n"
+          "parameter the machine reports within a group (FIRMWARE in DEVICE_INFO) through the group. A machine\n"
+          "that does not answer is an error (exit 1): nothing is printed as if it had been read.",
+          { rawOption, jsonOption }, runGet },
+        { "set", "NAME=VALUE...", "write parameters to the machine and wait for its answers",
+          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
+          "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
+          "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
+        { "job", "FILE [--copies N]", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
+          "Runs a cutting job: reads the file (SVG, DXF or HP-GL), connects, reads the machine's table, the\n"
+          "station's tool and the speeds, places and orders the cut and tells its figures, reads the machine's\n"
+          "state (a machine busy with another job is an error naming it), sends the copies and the cut data,\n"
+          "follows this job's progress reports with the time left\n"
+          "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
+          "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
+          "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
+          "cloud service the device registers first and posts its work record when the task is closed.",
+          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 }, jsonOption } + cutOptions(), runJob },
+        { "pause", QString(), "pause the job the machine is running",
+          "Pauses the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
+        { "resume", QString(), "resume the job the machine is running",
+          "Resumes the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
+        { "stop", QString(), "stop the job the machine is running",
+          "Stops the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
+          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
+        { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
+          "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
+          "not jog: that is an error. Ctrl-C stops at once.",
+          { { "ms", "ms", "How long to move (default 500).", 1, 10000 } }, runJog },
+        { "origin", "[set|back]", "set the origin at the head, or move the head back to it",
+          "Sets the origin where the head is (set, the default) or moves the head back to it (back). Not while\n"
+          "the machine is cutting.", {}, runOrigin },
+        { "monitor", QString(), "print the device's messages until Ctrl-C",
+          "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
+          "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
+          { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
+        { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
+          "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
+          "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
+          QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
+            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
+        { "panel", "[FILE]", "open the parameter panel window",
+          "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
+          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. With --ip, --usb\n"
+          "or --simulator it connects at start. A FILE (SVG, DXF or HP-GL) is opened on the job page.",
+          { { "simulator", QString(), "Start the embedded simulator and connect to it." },
+            { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
+            { "screenshot", "file", "Save the window as file and quit once the values are read (with FILE: once it\n"
+                                    "is drawn; with --cut: once the job has ended)." } }, runPanelCommand },
+        { "status", QString(), "show the machine's state, and through a service its job and queue",
+          "Connects and shows the machine's state: the job it reports, how far it is and the time left. Through a\n"
+          "machine service (--server) also the job the service runs and the jobs waiting in its queue.",
+          { jsonOption }, runStatus },
+        { "serve", "[--listen ADDRESS:PORT]", "hold the machine and serve many clients (--server)",
+          "Runs the machine service: it holds the machine (--ip, --usb or the embedded simulator) and its cloud\n"
+          "service, and serves any number of clients over a WebSocket: every command and the panel work through\n"
+          "it with --server ws://ADDRESS:PORT. Jobs wait in a queue and run one at a time; each is kept in a\n"
+          "database (history) with the work record sent to the cloud service, which is sent again until the\n"
+          "service takes it. A lost link is opened again and a job the machine goes on cutting is followed, never\n"
+          "sent twice; a service started again after a crash follows the job it left. Ctrl-C ends it.",
+          { { "listen", "address:port", "Where to listen (default 127.0.0.1:9190); beyond 127.0.0.1 a token is required." },
+            { "token-file", "file", "Read the token clients must show from the file's first line." },
+            { "database", "file", "The database file (default: service.sqlite in the user's data folder)." } }, runServe },
+        { "queue", "move ID PLACE | cancel ID", "reorder or cancel a job waiting in the service's queue",
+          "Moves a queued job of the machine service (--server) to another place in its queue (1 is next), or takes\n"
+          "it out of the queue. zrhost status lists the queue.", {}, runQueue },
+        { "history", "[--limit N]", "list the jobs the machine service was given, newest first",
+          "Lists the jobs the machine service (--server) was given: when, the file, copies done and ordered, how\n"
+          "it ended, the length cut, how long it took, who sent it, and whether the cloud service took its work\n"
+          "record. Without --server it reads the service's database file (--database) directly.",
+          { { "limit", "n", "At most this many jobs (default 20, at most 1000).", 1, 1000 },
+            { "database", "file", "The database file to read (default: the service's)." }, jsonOption }, runHistory },
+    };
+    return table;
+}
+// clang-format on
+
+QString mainHelp()
+{
+    QList<QStringList> rows;
+    for (const Command& command : commands())
+        rows.append({ QStringLiteral("  ") + command.call(), command.summary });
+    return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
+
+The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
+drives the machine through a device. Without --ip or --usb it starts the project's simulated
+machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) the device registers with
+a cloud service; what fails with the service is told and does not stop the command.
+
+Commands:
+)") + columns(rows)
+        + QStringLiteral("\nOptions of every command:\n")
+        + optionLines(commonOptions() << Option { "version", QString(), "Show the version." })
+        + QLatin1Char('\n') + QString::fromLatin1(exitCodes)
+        + QStringLiteral("\n\"zrhost COMMAND --help\" tells more about a command.\n");
+}
+
+QString commandHelp(const Command& command)
+{
+    return QStringLiteral("Usage: zrhost %1 [options]\n\n%2\n\n")
+               .arg(command.call(), command.description)
+        + (command.options.isEmpty() ? QString()
+                                     : QStringLiteral("Options:\n") + optionLines(command.options))
+        + QStringLiteral(
+            "\nWhere the machine is, the cloud service and the output: zrhost --help.\n\n")
+        + QString::fromLatin1(exitCodes);
+}

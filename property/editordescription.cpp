@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <limits>
@@ -21,12 +22,28 @@ const QLatin1String kinds[] = { QLatin1String(), QLatin1String("QSpinBox"),
     QLatin1String("QDoubleSpinBox"), QLatin1String("QComboBox"), QLatin1String("QLineEdit"),
     QLatin1String("QLabel"), QLatin1String("QGroupBox"), QLatin1String("QTabWidget") };
 
-// The one rounding of a shown number: three decimals at most, without trailing zeros ("-0" as
-// "0").
-QString number(double value)
+// The one rounding of a shown number: three decimals at most, or as many as a finer factor needs
+// for every machine number to show apart (0.0001: five), without trailing zeros ("-0" as "0").
+QString number(double value, double factor = 1)
 {
-    const double rounded = std::round(value * 1000) / 1000;
+    const double step = std::abs(factor);
+    const int decimals = step < 1 ? qMax(3, int(std::ceil(-std::log10(step))) + 1) : 3;
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(value * scale) / scale;
     return QString::number(rounded == 0 ? 0.0 : rounded, 'g', 15);
+}
+
+// Text shown with control characters escaped (printable()) reads back as it was.
+QString unescaped(const QString& text)
+{
+    static const QRegularExpression escape(QStringLiteral(R"(\\x([01][0-9a-f]|7f|[89][0-9a-f]))"));
+    QString result = text;
+    for (auto it = escape.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QChar c(match.captured(1).toUShort(nullptr, 16));
+        result.replace(match.captured(0), QString(c));
+    }
+    return result;
 }
 
 // The number typed, when it is one (a whole one, if asked) from min to max; false with the
@@ -128,7 +145,7 @@ QString Editor::text(const QVariant& value, bool raw) const
         const bool listed = index >= 0 && index < items.size() && index == std::trunc(index);
         return listed ? printable(items.at(int(index)).trimmed()) : value.toString();
     }
-    return number(shownNumber(value));
+    return number(shownNumber(value), factor);
 }
 
 QVariant Editor::value(const QString& text, const QVariant& current, bool raw, QString* error) const
@@ -151,13 +168,9 @@ QVariant Editor::value(const QString& text, const QVariant& current, bool raw, Q
         if (!readNumber(text, &shown, error, false, spin ? min : -unbounded, spin ? max : unbounded,
                 unitText))
             return {};
-        const double machine = std::round(shown / factor);
-        // As the editors store them: a spin box an int, a double spin box a real.
-        if (kind == SpinBox)
-            return int(machine);
-        if (kind == DoubleSpinBox)
-            return machine;
-        typed = QString::number(machine, 'f', 0);
+        // The machine's number, of the type its value has: written back, what is shown sends
+        // the very frame the machine's value makes.
+        typed = QString::number(std::round(shown / factor), 'f', 0);
     }
 
     // The machine's number, as a value of the type the parameter holds now. A one-register
@@ -180,7 +193,7 @@ QVariant Editor::value(const QString& text, const QVariant& current, bool raw, Q
         return ::uint(word < 0 ? word + (oneRegister ? 65536 : qint64(1) << 32) : word);
     }
     if (type == QMetaType::QString)
-        return typed;
+        return unescaped(typed);
     const QJsonDocument document = QJsonDocument::fromJson(typed.toUtf8());
     if (type == QMetaType::QJsonObject && document.isObject())
         return document.object();

@@ -83,10 +83,10 @@ void tst_HostKit::shownAndTaken_data()
     QTest::addColumn<QVariant>("taken"); // invalid: refused
     // clang-format off
     QTest::newRow("factor 0.5")       << QByteArray("WORKAREA_X") << QVariant(3000u) << "1500" << "1400" << QVariant(2800u);
-    QTest::newRow("gf")               << QByteArray("SP1_PRESSURE") << QVariant(100u) << "316.667" << "1900" << QVariant(600);
+    QTest::newRow("gf")               << QByteArray("SP1_PRESSURE") << QVariant(100u) << "316.667" << "1900" << QVariant(600u);
     QTest::newRow("gf past the max")  << QByteArray("SP1_PRESSURE") << QVariant(100u) << "316.667" << "1901" << QVariant();
     QTest::newRow("signed word")      << QByteArray("SP1_ANGLE") << QVariant(65506u) << "-30" << "-361" << QVariant();
-    QTest::newRow("mm, 3 registers")  << QByteArray("CAMERA_OFFSET_X") << QVariant(-2500) << "-12.5" << "-12.5" << QVariant(-2500.0);
+    QTest::newRow("mm, 3 registers")  << QByteArray("CAMERA_OFFSET_X") << QVariant(-2500) << "-12.5" << "-12.5" << QVariant(-2500);
     QTest::newRow("scale")            << QByteArray("SCALE_X") << QVariant(10020u) << "1.002" << "1.5" << QVariant(15000u);
     QTest::newRow("list by name")     << QByteArray("WORK_MODE") << QVariant(7u) << "7" << "precision first" << QVariant(2u);
     QTest::newRow("list by number")   << QByteArray("SP2_TOOL") << QVariant(1u) << "转刀" << "0" << QVariant(0u);

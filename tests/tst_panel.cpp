@@ -40,6 +40,8 @@ QByteArray likeTheMachine(const QByteArray& sent)
         return frame("CMD", "GET28:3200;");
     if (payload == "GET29;")
         return frame("CMD", "GET29:2000;");
+    if (payload == "GET2;")
+        return frame("CMD", "GET2:121;");
     if (headOf(sent) == "CMD" && payload.startsWith("SET"))
         return frame("CMD", "SET" + payload.mid(3).replace(";", ";SET").chopped(3));
     if (payload.startsWith("44,"))
@@ -84,6 +86,7 @@ private slots:
     void writes_data();
     void writes();
     void outOfRangeIsKept();
+    void untouchedFieldWritesTheMachinesValue();
     void controls_data();
     void controls();
     void movesWaitForTheCut();
@@ -213,6 +216,18 @@ void tst_Panel::outOfRangeIsKept()
     QVERIFY(speed->property("edited").toBool());
     QTest::qWait(50);
     QVERIFY(written(*m_peer).isEmpty());
+}
+
+// 121 pressure units are 383.167 gf: shown so, and written back untouched as 121.
+void tst_Panel::untouchedFieldWritesTheMachinesValue()
+{
+    QVERIFY(connectPanel());
+    m_peer->clearReceived();
+    QWidget* pressure = m_window->findChild<QWidget*>("SP1_PRESSURE");
+    QCOMPARE(Panel::editorText(pressure), QStringLiteral("383.167"));
+    pressure->findChild<QLineEdit*>()->setFocus();
+    m_window->writeField->trigger();
+    QTRY_COMPARE(written(*m_peer), QList<QByteArray> { frame("CMD", "SET2:121;") });
 }
 
 void tst_Panel::controls_data()

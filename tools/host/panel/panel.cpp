@@ -26,17 +26,6 @@ QLineEdit* lineOf(QWidget* editor)
     return line ? line : editor->findChild<QLineEdit*>();
 }
 
-// What the editor shows, in the editors' units: a list's index, or the text typed.
-QString editorText(QWidget* editor)
-{
-    if (auto* combo = qobject_cast<QComboBox*>(editor))
-        return QString::number(combo->currentIndex());
-    if (auto* label = qobject_cast<QLabel*>(editor))
-        return label->text();
-    QLineEdit* line = lineOf(editor);
-    return line ? line->text() : QString();
-}
-
 } // namespace
 
 Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
@@ -143,20 +132,7 @@ void Panel::buildEditors()
             continue;
         m_shown.append(name);
         const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
-        // A whole-number box cannot show a number its factor makes fractional (pressure in gf):
-        // such a value is shown, and typed, with the three decimals every value is shown with.
-        if (description.kind == ZRDevice::Editor::SpinBox
-            && description.factor != std::trunc(description.factor)) {
-            auto* box = new QDoubleSpinBox;
-            box->setDecimals(3);
-            box->setButtonSymbols(QAbstractSpinBox::NoButtons);
-            box->setAlignment(Qt::AlignCenter);
-            box->setMinimumHeight(editor->minimumHeight());
-            box->setObjectName(editor->objectName());
-            delete editor->parentWidget()->layout()->replaceWidget(editor, box);
-            delete editor;
-            editor = box;
-        }
+        editor = fitEditor(editor, description);
         m_editors.insert(name, editor);
         editor->setToolTip(QString::fromLatin1(name));
         if (!description.writable || description.isCommand) {
@@ -167,11 +143,6 @@ void Panel::buildEditors()
             editor->setFocusPolicy(Qt::NoFocus);
             continue;
         }
-        // Typing is kept as typed; a value past the editor's limits is refused when written.
-        if (auto* box = qobject_cast<QSpinBox*>(editor))
-            box->setRange(-9999999, 9999999);
-        else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
-            box->setRange(-9999999, 9999999);
         editor->setMinimumWidth(90);
         if (QLineEdit* line = lineOf(editor))
             connect(line, &QLineEdit::textEdited, this, [this, name] { markEdited(name, true); });
@@ -212,24 +183,60 @@ QList<QByteArray> Panel::leaves(const QList<QByteArray>& names) const
     return found;
 }
 
-// Every value shows as the SDK's description reads it, as on the command line.
+QWidget* Panel::fitEditor(QWidget* built, const ZRDevice::Editor& description)
+{
+    QWidget* editor = built;
+    if (description.kind == ZRDevice::Editor::SpinBox
+        && description.factor != std::trunc(description.factor)) {
+        auto* box = new QDoubleSpinBox;
+        box->setDecimals(3);
+        box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        box->setAlignment(Qt::AlignCenter);
+        box->setMinimumHeight(built->minimumHeight());
+        box->setObjectName(built->objectName());
+        delete built->parentWidget()->layout()->replaceWidget(built, box);
+        delete built;
+        editor = box;
+    }
+    // A value past the editor's limits shows as the machine holds it, and what is typed stays as
+    // typed: a value past them is refused when written.
+    if (auto* box = qobject_cast<QSpinBox*>(editor))
+        box->setRange(-9999999, 9999999);
+    else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
+        box->setRange(-9999999, 9999999);
+    return editor;
+}
+
+void Panel::showValue(QWidget* editor, const ZRDevice::Editor& description, const QVariant& value)
+{
+    const QString text = description.text(value);
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        combo->setCurrentIndex(value.toInt());
+    else if (auto* spin = qobject_cast<QDoubleSpinBox*>(editor))
+        spin->setValue(text.toDouble());
+    else if (auto* spin = qobject_cast<QSpinBox*>(editor))
+        spin->setValue(text.toInt());
+    else if (auto* line = qobject_cast<QLineEdit*>(editor))
+        line->setText(text);
+    else if (auto* label = qobject_cast<QLabel*>(editor))
+        label->setText(text);
+}
+
+QString Panel::editorText(QWidget* editor)
+{
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        return QString::number(combo->currentIndex());
+    if (auto* label = qobject_cast<QLabel*>(editor))
+        return label->text();
+    QLineEdit* line = lineOf(editor);
+    return line ? line->text() : QString();
+}
+
 void Panel::showValues(const QList<QByteArray>& names)
 {
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
-        const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
-        const QVariant& value = parameter->value();
-        QWidget* shown = editor(name);
-        if (auto* combo = qobject_cast<QComboBox*>(shown))
-            combo->setCurrentIndex(value.toInt());
-        else if (auto* spin = qobject_cast<QDoubleSpinBox*>(shown))
-            spin->setValue(description.text(value).toDouble());
-        else if (auto* spin = qobject_cast<QSpinBox*>(shown))
-            spin->setValue(description.text(value).toInt());
-        else if (auto* line = qobject_cast<QLineEdit*>(shown))
-            line->setText(description.text(value));
-        else if (auto* label = qobject_cast<QLabel*>(shown))
-            label->setText(description.text(value));
+        showValue(editor(name), ZRDevice::Editor::of(parameter, name), parameter->value());
         markEdited(name, false);
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session.h"
+#include "zrdevicehost.h"
 
 #include <QHash>
 #include <QObject>
@@ -13,6 +14,15 @@ class Panel : public QObject {
     Q_OBJECT
 public:
     Panel(Session* session, PanelWindow* window, QObject* parent = nullptr);
+
+    // How the panel shows and takes every value, as the command line does: by the SDK's
+    // description. fitEditor() puts a box with decimals in place of a whole-number box whose
+    // factor makes fractions (pressure in gf); showValue() shows a value in the editor;
+    // editorText() is what it holds, in the editors' units (a list's index), to be written.
+    static QWidget* fitEditor(QWidget* built, const ZRDevice::Editor& description);
+    static void showValue(
+        QWidget* editor, const ZRDevice::Editor& description, const QVariant& value);
+    static QString editorText(QWidget* editor);
 
 signals:
     void readFinished(bool answered);

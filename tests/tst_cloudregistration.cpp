@@ -5,6 +5,7 @@
 #include "cloudservice.h"
 #include "corvanecloud.h"
 #include "lookupretry.h"
+#include "zrdevicehost.h"
 
 #include <QNetworkAccessManager>
 #include <QTcpServer>
@@ -63,6 +64,9 @@ private slots:
     void withoutDeviceCloudNothingIsSent();
     void nullClientBuildsRecordOnly();
     void secondCallStartsAfresh();
+    void standing_data();
+    void standing();
+    void hostStopsTheRetries();
 
 private:
     // Waits until the client has seen count replies finish, and their handlers have run.
@@ -514,6 +518,101 @@ void tst_CloudRegistration::secondCallStartsAfresh()
     // The first client is no longer watched: its end does not take the second one away.
     client.reset();
     QCOMPARE(device->corvane_cloud, &other);
+}
+
+using Standing = ZRDevice::Registration;
+
+// What the registration tells the host as its steps end: registered with its id, model and how,
+// or failed, with what failed and its status; steps that fail without failing it as problems.
+void tst_CloudRegistration::standing_data()
+{
+    QTest::addColumn<CloudAnswer>("lookup");
+    QTest::addColumn<CloudAnswer>("creation");
+    QTest::addColumn<CloudAnswer>("model");
+    QTest::addColumn<CloudAnswer>("update");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("modelId");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<QString>("told"); // in the reason, or else in a problem
+    const CloudAnswer service = CloudAnswer::registry();
+    const CloudAnswer found = CloudAnswer::json(200, { { "id", 12 } });
+    const CloudAnswer modelled = CloudAnswer::json(200, { { "id", 77 } });
+    const CloudAnswer taken = CloudAnswer::json(200, { { "id", 12 } });
+    // clang-format off
+    QTest::newRow("found")            << found << service << modelled << taken << int(Standing::Registered) << 12 << 77 << 0 << QString();
+    QTest::newRow("created")          << service << service << modelled << service << int(Standing::Registered) << 1001 << 77 << 0 << QString();
+    QTest::newRow("lookup 500")       << CloudAnswer::json(500) << service << modelled << service << int(Standing::Failed) << 0 << 77 << 500 << "the device lookup (GET device) got HTTP 500";
+    QTest::newRow("lookup without id")<< CloudAnswer::json(200, { { "id", 0 } }) << service << modelled << service << int(Standing::Failed) << 0 << 77 << 200 << "the service's answers held no device id";
+    QTest::newRow("lookup cut short") << CloudAnswer::truncated() << service << modelled << service << int(Standing::Failed) << 0 << 77 << 200 << "its body cut short";
+    QTest::newRow("creation refused") << service << CloudAnswer::json(422, { { "error", "no room" } }) << modelled << service << int(Standing::Failed) << 0 << 77 << 422 << "did not create the device entry (POST device_model): HTTP 422";
+    QTest::newRow("model refused")    << found << service << CloudAnswer::json(500) << taken << int(Standing::Registered) << 12 << -1 << 0 << "the model query (PATCH device_model) got HTTP 500";
+    QTest::newRow("update refused")   << found << service << modelled << CloudAnswer::json(409) << int(Standing::Registered) << 12 << 77 << 0 << "did not take the update of the device (PUT device): HTTP 409";
+    // clang-format on
+}
+
+void tst_CloudRegistration::standing()
+{
+    QFETCH(CloudAnswer, lookup);
+    QFETCH(CloudAnswer, creation);
+    QFETCH(CloudAnswer, model);
+    QFETCH(CloudAnswer, update);
+    QFETCH(QString, told);
+    service->setAnswer("device", "GET", lookup);
+    service->setAnswer("device_model", "POST", creation);
+    service->setAnswer("device_model", "PATCH", model);
+    service->setAnswer("device", "PUT", update);
+    Standing* standing = ZRDevice::registrationOf(device.get());
+    QCOMPARE(standing->state(), Standing::NotStarted);
+    device->setCorvaneCloud(client.get(), Code);
+    QCOMPARE(standing->state(), Standing::Registering);
+    QTRY_VERIFY(standing->modelAnswered() && standing->state() != Standing::Registering);
+    QTest::qWait(100);
+    QTEST(int(standing->state()), "state");
+    QTEST(standing->deviceId(), "id");
+    QTEST(standing->modelId(), "modelId");
+    QCOMPARE(standing->created(), QTest::currentDataTag() == QByteArray("created"));
+    QVERIFY(!standing->retrying());
+    if (standing->state() == Standing::Failed) {
+        QTEST(standing->httpStatus(), "httpStatus");
+        QVERIFY2(standing->reason().contains(told), qPrintable(standing->reason()));
+    } else if (!told.isEmpty()) {
+        QTRY_COMPARE(standing->problems().size(), 1);
+        QVERIFY2(
+            standing->problems().first().contains(told), qPrintable(standing->problems().first()));
+    } else {
+        QVERIFY(standing->problems().isEmpty());
+    }
+    // The record is what the device keeps, whatever it tells the host.
+    QCOMPARE(device->cloud_device.value("id").toInt(), standing->deviceId());
+}
+
+// A lookup without a response is told as retrying; a host that stops the retries ends the wait
+// at once and nothing more is asked.
+void tst_CloudRegistration::hostStopsTheRetries()
+{
+    setCloudLookupRetryDelay(60000);
+    service->setAnswer("device_model", "PATCH", CloudAnswer::json(500));
+    service->setAnswer("device", "GET", CloudAnswer::hold());
+    Standing* standing = ZRDevice::registrationOf(device.get());
+    bool toldRetrying = false;
+    connect(standing, &Standing::changed, this, [&] {
+        if (standing->retrying()) {
+            toldRetrying = true;
+            standing->stopRetrying();
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    device->setCorvaneCloud(client.get(), Code);
+    QTRY_VERIFY(toldRetrying);
+    QCOMPARE(standing->state(), Standing::Failed);
+    QCOMPARE(standing->httpStatus(), 0);
+    QVERIFY(standing->reason().startsWith("the device lookup (GET device) got no answer within"));
+    QTest::qWait(300);
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(service->requests("device", "GET").size(), 1);
+    QVERIFY(!standing->retrying());
 }
 
 QTEST_MAIN(tst_CloudRegistration)

@@ -69,6 +69,10 @@ private slots:
     void requestsAfterALostLink();
     void stopAndPause();
     void machineThatNeverReports();
+    void readAskedAgain_data();
+    void readAskedAgain();
+    void jobOfAnotherIsNotTaken_data();
+    void jobOfAnotherIsNotTaken();
     void machineStartedAgain();
     void silentMachine_data();
     void silentMachine();
@@ -531,6 +535,67 @@ void tst_HostKit::machineThatNeverReports()
     QVERIFY(result.reason.contains("did not start the job"));
     // Copies and cut data went out; no stop for a job nobody saw, which may be another's.
     QVERIFY(peer.received().contains(";CMD;NUM:3;") && peer.received().contains(";PLT;IN;"));
+    QVERIFY(!peer.received().contains("SET125"));
+}
+
+// A read whose frame or answer went missing is asked once more, after resendReadAfterMs.
+void tst_HostKit::readAskedAgain_data()
+{
+    QTest::addColumn<int>("resendAfterMs");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("halfway, by default") << -1 << int(Result::Done) << 2;
+    QTest::newRow("early") << 50 << int(Result::Done) << 2;
+    QTest::newRow("never") << 0 << int(Result::NoAnswer) << 1;
+}
+
+void tst_HostKit::readAskedAgain()
+{
+    QFETCH(int, resendAfterMs);
+    MachinePeer peer;
+    int asked = 0;
+    // The machine misses the first read of the work area.
+    peer.answer = [&asked](const QByteArray& f) {
+        if (f.contains(";1010"))
+            return frame("CCMD", "1010,0,2;");
+        if (f.contains("GET28;") && ++asked == 2)
+            return frame("CMD", "GET28:3000;");
+        return QByteArray();
+    };
+    SessionOptions options = hostrig::sessionOptions(MachineTarget::tcp("127.0.0.1", peer.port()));
+    options.replyTimeoutMs = 600;
+    options.resendReadAfterMs = resendAfterMs;
+    const auto session = hostrig::session(options);
+    QVERIFY(session->isUp());
+    QTEST(int(hostrig::ask(*session, Request::of(Request::Read, { "WORKAREA_X" })).outcome),
+        "outcome");
+    QTEST(asked, "asked");
+}
+
+// The first report after the file went out names another job (one the machine went on with):
+// it is not taken for this host's job.
+void tst_HostKit::jobOfAnotherIsNotTaken_data()
+{
+    QTest::addColumn<QByteArray>("report");
+    QTest::newRow("copies done already") << QByteArray("66,1,job-0007.plt,3,1,40,9,0,0;");
+    QTest::newRow("other copies") << QByteArray("66,1,job-0007.plt,5,0,2,1,0,0;");
+}
+
+void tst_HostKit::jobOfAnotherIsNotTaken()
+{
+    QFETCH(QByteArray, report);
+    MachinePeer peer;
+    peer.answer = [report](const QByteArray& f) {
+        if (f.contains(";1010"))
+            return frame("CCMD", "1010,0,2;");
+        return f.contains(";PLT;") ? frame("CCMD", report) : QByteArray();
+    };
+    SessionOptions options = hostrig::sessionOptions(MachineTarget::tcp("127.0.0.1", peer.port()));
+    options.replyTimeoutMs = 300;
+    const auto session = hostrig::session(options);
+    const Result& result = hostrig::ask(*session, job(3));
+    QCOMPARE(result.outcome, Result::Busy);
+    QVERIFY2(result.reason.contains("did not take the file"), qPrintable(result.reason));
     QVERIFY(!peer.received().contains("SET125"));
 }
 

@@ -122,6 +122,7 @@ private slots:
     void carriage();
     void store();
     void severalClients();
+    void eachReportHeardOnce();
     void queue();
     void badClients();
     void linkDropUnderTwoClients();
@@ -276,6 +277,51 @@ void tst_Service::severalClients()
     QCOMPARE(done.value("machine_job").toString(), QStringLiteral("job-0001.plt"));
     QVERIFY(done.value("submitted_by").toString().endsWith(QLatin1String("(127.0.0.1)")));
     QVERIFY(done.value("cut_mm").toDouble() > 1900);
+}
+
+// Every client hears each of the machine's reports once: the client whose job it is as its job's
+// progress, every other as an event; never also as a message.
+void tst_Service::eachReportHeardOnce()
+{
+    Rig rig(fastMachine(1500, 20));
+    QVERIFY(rig.started);
+    QWebSocket sender;
+    QWebSocket watcher;
+    QStringList heardBySender;
+    QStringList heardByWatcher;
+    QJsonObject result;
+    const auto listen = [this](QWebSocket& socket, QStringList& heard, QJsonObject* ended) {
+        connect(
+            &socket, &QWebSocket::textMessageReceived, this, [&heard, ended](const QString& text) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                const QJsonValue report = message.value("event") == QLatin1String("report")
+                    ? message.value("report")
+                    : message.value("progress");
+                if (!report.isUndefined())
+                    heard.append(report.toObject().value("text").toString());
+                if (message.value("event") == QLatin1String("message")
+                    && message.value("kind") == 1)
+                    heard.append(message.value("text").toString());
+                if (ended && message.contains("result"))
+                    *ended = message.value("result").toObject();
+            });
+    };
+    listen(sender, heardBySender, &result);
+    listen(watcher, heardByWatcher, nullptr);
+    for (QWebSocket* socket : { &sender, &watcher }) {
+        socket->open(QUrl(url(rig.service.port())));
+        QTRY_VERIFY(socket->state() == QAbstractSocket::ConnectedState);
+    }
+    sender.sendTextMessage(
+        Carriage::messageText({ { "id", 1 }, { "request", Carriage::fromRequest(gasket(2)) } }));
+    QTRY_VERIFY_WITH_TIMEOUT(!result.isEmpty(), 20000);
+    QCOMPARE(result.value("outcome").toString(), QStringLiteral("done"));
+    QTest::qWait(100);
+    for (const QStringList* heard : { &heardBySender, &heardByWatcher }) {
+        QVERIFY(heard->size() > 3);
+        QCOMPARE(QSet<QString>(heard->cbegin(), heard->cend()).size(), heard->size());
+    }
+    QCOMPARE(heardByWatcher, heardBySender);
 }
 
 // Jobs wait their turn in order; a client reorders and cancels them.

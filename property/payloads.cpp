@@ -2,6 +2,7 @@
 
 #include "asciitext.h"
 #include "numbers.h"
+#include "replyfits.h"
 
 #include <charconv>
 #include <cstring>
@@ -150,30 +151,39 @@ QByteArray ZRDeviceProperty::set_cmd_bytes() const
     }
 }
 
+bool replyFits(ZRDeviceProperty& parameter, const QStringList& values)
+{
+    if (values.size() == 1)
+        return true;
+    const Kind kind = parameter.cmd_type();
+    if (kind == ZRDeviceInterface::CMD)
+        return values.size() >= 2;
+    if (kind != ZRDeviceInterface::CCMD)
+        return false;
+    // A group fills the members it has fields for; a plain CCMD reply repeats the parameter list
+    // before the value.
+    if (!parameter.value().toStringList().isEmpty())
+        return true;
+    const QStringList param = parameter.param();
+    return values.size() > param.size() && values.mid(0, param.size()) == param;
+}
+
 void ZRDeviceProperty::set_decode(QStringList values)
 {
+    if (!replyFits(*this, values))
+        return;
     if (values.size() == 1) {
         set_decode(values.first());
         return;
     }
-    if (m_type == ZRDeviceInterface::CMD && values.size() >= 2) {
+    if (m_type == ZRDeviceInterface::CMD) {
         const quint32 pattern
             = quint32(wordFromText(values.at(1))) << 16 | wordFromText(values.at(0));
         m_value = QVariant(int(pattern));
         return;
     }
-    if (m_type != ZRDeviceInterface::CCMD)
-        return;
-
     const QStringList members = m_value.toStringList();
     if (members.isEmpty()) {
-        // A plain CCMD reply repeats the parameter list before the value.
-        if (values.size() <= m_param.size())
-            return;
-        for (int i = 0; i < m_param.size(); ++i) {
-            if (values.at(i) != m_param.at(i))
-                return;
-        }
         set_decode(values.at(m_param.size()));
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "hanging.h"
 #include "numbers.h"
+#include "replyfits.h"
 #include "replyframe.h"
 #include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
@@ -59,7 +60,8 @@ int replyItem(ZRCommonInterface& device, QStringView item, QString& text, QStrin
 void applyValues(ZRDeviceProperty* parameter, const QStringList& values)
 {
     const int expected = parameter->param().size();
-    if (expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
+    if ((expected > 0 && (values.size() != expected + 1 || values.last() == QLatin1String("0")))
+        || !replyFits(*parameter, values))
         return;
     parameter->set_decode(values);
     emit parameter->answered();

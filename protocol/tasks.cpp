@@ -58,10 +58,14 @@ bool readTaskFields(const QString& text, ZRDevice::TaskReport* report, int* reco
     report->fileName = fields[2].toString();
     report->copies = numberOrZero(fields[3]);
     report->finished = numberOrZero(fields[4]);
+    // The record keeps the percentage truncated; the host gets it whole, within 0 to 100, and 0
+    // wherever the record reads 0 for want of a number.
     *recordPercent = percentOrZero(fields[5]);
     bool ok = false;
     const double percent = fields[5].toDouble(&ok);
-    report->percent = ok && std::isfinite(percent) ? qBound(0.0, percent, 100.0) : 0.0;
+    report->percent = ok && std::isfinite(percent) && std::abs(std::trunc(percent)) < 2147483648.0
+        ? qBound(0.0, percent, 100.0)
+        : 0.0;
     report->seconds = numberOrZero(fields[6]);
     report->text = text;
     return true;

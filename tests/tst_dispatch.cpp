@@ -75,6 +75,8 @@ private slots:
     void taskReportsDropRepeats();
     void factoryDeviceTakesReplies();
     void followsParametersChangedAfterAReply();
+    void answeredWhereApplied_data();
+    void answeredWhereApplied();
 };
 
 void tst_Dispatch::replies_data()
@@ -360,6 +362,47 @@ void tst_Dispatch::followsParametersChangedAfterAReply()
     device.decode_cmd(reply("CCMD", "1010,0,4;"));
     QCOMPARE(device.property_ptr("HEARTBEAT")->value(), QVariant(4));
     delete replacement;
+}
+
+void tst_Dispatch::answeredWhereApplied_data()
+{
+    QTest::addColumn<QString>("frame");
+    QTest::addColumn<QByteArray>("answered"); // empty: nobody
+    const auto cmd = [](const QString& body) { return reply("CMD", body); };
+    const auto ccmd = [](const QString& body) { return reply("CCMD", body); };
+    QTest::newRow("register") << cmd("GET82:5;") << QByteArray("MOVE_X");
+    QTest::newRow("value already held") << cmd("GET82:7;") << QByteArray("MOVE_X");
+    QTest::newRow("two registers") << cmd("SET10:1;SET11:2;") << QByteArray("REGISTER_PAIR");
+    QTest::newRow("comma command") << ccmd("1010,0,5;") << QByteArray("HEARTBEAT");
+    QTest::newRow("params echoed") << ccmd("70,0,2,5,19;") << QByteArray("WITH_PARAMS");
+    QTest::newRow("params not echoed") << ccmd("70,0,3,5,18;") << QByteArray();
+    QTest::newRow("group") << ccmd("63,0,V2.1,ZR123;") << QByteArray("DEVICE_INFO");
+    QTest::newRow("task control") << cmd("SET125:1;") << QByteArray();
+    QTest::newRow("no such register") << cmd("GET4242:3;") << QByteArray();
+    QTest::newRow("status not 0") << ccmd("1010,1,5;") << QByteArray();
+    QTest::newRow("QR code") << ccmd("55,0,abc.plt;") << QByteArray();
+}
+
+// A parameter says a reply was applied to it, once, and only then; its value is in by then.
+void tst_Dispatch::answeredWhereApplied()
+{
+    QFETCH(QString, frame);
+    QFETCH(QByteArray, answered);
+    TestDevice device;
+    buildDevice(device);
+    QList<QByteArray> heard;
+    for (const QByteArray& name : device.dynamicPropertyNames()) {
+        ZRDeviceProperty* p = device.property_ptr(name.constData());
+        connect(p, &ZRDeviceProperty::answered, this, [&heard, name, p, &device] {
+            QCOMPARE(device.property_ptr(name.constData()), p);
+            heard.append(name);
+        });
+    }
+    const QMap<QByteArray, QVariant> before = snapshot(device);
+    device.decode_cmd(frame);
+    QCOMPARE(heard, answered.isEmpty() ? QList<QByteArray>() : QList<QByteArray> { answered });
+    if (!answered.isEmpty() && answered != "DEVICE_INFO" && frame.contains("GET82:5"))
+        QVERIFY(snapshot(device) != before);
 }
 
 QTEST_GUILESS_MAIN(tst_Dispatch)

@@ -36,6 +36,8 @@ private slots:
     void stopTaskResets();
     void stopTaskWithoutTask();
     void recordDoesNotGrow();
+    void hostReadsWhatTheRecordHolds_data();
+    void hostReadsWhatTheRecordHolds();
 };
 
 void tst_Tasks::progressReport_data()
@@ -295,6 +297,29 @@ void tst_Tasks::recordDoesNotGrow()
     QCOMPARE(recordOf(device),
         QJsonObject({ { "Status", 1 }, { "FileName", fileName + "3" }, { "TaskCopies", reports },
             { "Finished", reports - 1 }, { "Percent", 99 } }));
+}
+
+void tst_Tasks::hostReadsWhatTheRecordHolds_data()
+{
+    progressReport_data();
+}
+
+// A host reads a report (ZRDevice::TaskReport) as the device reads it into its record: the same
+// fields, the percentage whole but within 0 to 100.
+void tst_Tasks::hostReadsWhatTheRecordHolds()
+{
+    QFETCH(QString, report);
+    QFETCH(QJsonObject, record);
+    ZRDevice::TaskReport read;
+    QCOMPARE(ZRDevice::TaskReport::parse(report, &read), !record.isEmpty());
+    if (record.isEmpty())
+        return;
+    QCOMPARE(read.status, record.value("Status").toInt());
+    QCOMPARE(read.fileName, record.value("FileName").toString());
+    QCOMPARE(read.copies, record.value("TaskCopies").toInt());
+    QCOMPARE(read.finished, record.value("Finished").toInt());
+    QCOMPARE(int(read.percent), qBound(0, record.value("Percent").toInt(), 100));
+    QCOMPARE(read.text, report);
 }
 
 QTEST_GUILESS_MAIN(tst_Tasks)

@@ -285,7 +285,8 @@ void tst_HostKit::reports_data()
     QTest::newRow("etx attached") << "66,3,j.plt,2,2,100.0,8,0.0,0.0\x03"      << true << 100.0 << qint64(0);
     QTest::newRow("bad numbers")  << "66,x,a.plt,y,z,w,0,0,0"                  << true << 0.0 << qint64(-1);
     QTest::newRow("infinite")     << "66,1,a.plt,1,0,inf,0,0,0"                << true << 0.0 << qint64(-1);
-    QTest::newRow("over 100")     << "66,1,a.plt,1,0,1e300,5,0,0"              << true << 100.0 << qint64(0);
+    QTest::newRow("no percentage") << "66,1,a.plt,1,0,1e300,5,0,0"             << true << 0.0 << qint64(-1);
+    QTest::newRow("over 100")     << "66,1,a.plt,1,0,250,5,0,0"                << true << 100.0 << qint64(0);
     QTest::newRow("huge fields")  << "66,1,a.plt,2147483647,2147483647,0.001,9223372036854775807,0,0" << true << 0.001 << qint64(-1);
     QTest::newRow("eight fields") << "66,1,a.plt,1,0,5,0,0"                    << false << 0.0 << qint64(0);
     QTest::newRow("other")        << "55,1,a.plt,1,0,5,0,0,0"                  << false << 0.0 << qint64(0);

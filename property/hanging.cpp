@@ -35,13 +35,19 @@ void applicationGone()
     catalogueChanged();
 }
 
+// Hooked while the library is loaded: from before any thread can send an event until it goes,
+// so that no event reaches a callback that is gone.
+struct EventHook {
+    EventHook() { hooked = QInternal::registerCallback(QInternal::EventNotifyCallback, noteEvent); }
+    ~EventHook() { QInternal::unregisterCallback(QInternal::EventNotifyCallback, noteEvent); }
+    bool hooked = false;
+} eventHook;
+
 } // namespace
 
 quint64 catalogueStamp()
 {
-    static const bool hooked
-        = QInternal::registerCallback(QInternal::EventNotifyCallback, noteEvent);
-    if (!hooked || !QCoreApplication::instance())
+    if (!eventHook.hooked || !QCoreApplication::instance())
         return 0;
     if (!applicationWatched.load() && !applicationWatched.exchange(true)) {
         qAddPostRoutine(applicationGone);

@@ -167,7 +167,6 @@ private:
         QPointer<Reply> reply;
         QVector<Watch> watches;
         QList<QByteArray> frames;
-        QElapsedTimer clock;
 
         QStringList unanswered() const;
     };
@@ -190,12 +189,10 @@ private:
     bool prepare(Exchange& exchange);
     void planRead(Exchange& exchange, const QByteArray& name);
     void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
-    void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void onAnswer(ZRDeviceProperty* parameter, int status);
     void settle();
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
-    int heartbeatMs() const;
 
     void control(Reply* reply);
     void startJob(Reply* reply);

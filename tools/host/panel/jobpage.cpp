@@ -303,7 +303,7 @@ void JobPage::showReport(const TaskReport& report)
     form.progress->setValue(int(report.percent));
     say(tr("%1: copy %2 of %3 done, %4 left")
             .arg(Protocol::statusText(report.status), QString::number(report.finished),
-                QString::number(report.copies), Protocol::timeLeft(report)));
+                QString::number(report.copies), Protocol::clockText(report.secondsLeft())));
     updateControls();
 }
 

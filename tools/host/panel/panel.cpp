@@ -354,7 +354,7 @@ void Panel::updateControls()
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
                 .arg(state.fileName, Protocol::statusText(state.status),
                     QString::number(state.percent, 'f', 1), QString::number(state.finished),
-                    QString::number(state.copies), Protocol::timeLeft(state)));
+                    QString::number(state.copies), Protocol::clockText(state.secondsLeft())));
 }
 
 void Panel::readHistory()

@@ -13,7 +13,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QMetaEnum>
 
 #include <cmath>

@@ -24,12 +24,12 @@ constexpr int maxReportChars = 64 * 1024;
 constexpr int maxJobs = 10000;
 constexpr int maxPreviewBytes = 1024 * 1024;
 
-// At most max strings of at most maxText characters each.
-QStringList strings(const QJsonValue& value, int max = maxNames)
+// At most maxNames strings of at most maxText characters each.
+QStringList strings(const QJsonValue& value)
 {
     QStringList list;
     const QJsonArray items = value.toArray();
-    for (int i = 0; i < items.size() && i < max; ++i)
+    for (int i = 0; i < items.size() && i < maxNames; ++i)
         list.append(items.at(i).toString().left(maxText));
     return list;
 }

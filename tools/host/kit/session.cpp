@@ -321,8 +321,7 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
     m_state = report;
     emit this->report(report);
     onJobReport(report);
-    if (!m_jobsSeen.contains(report.fileName))
-        m_jobsSeen.append(report.fileName);
+    m_jobsSeen.insert(report.fileName);
     for (const QPointer<Reply>& control : qAsConst(m_controls)) {
         if (!control)
             continue;

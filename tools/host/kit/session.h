@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPluginLoader>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QVariant>
 #include <QVector>
@@ -213,7 +214,7 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    QStringList m_jobsSeen; // since the link came up, by the name the machine reports
+    QSet<QString> m_jobsSeen; // since the link came up, by the name the machine reports
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_watchdog;

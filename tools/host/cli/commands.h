@@ -13,7 +13,6 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QMetaEnum>
 
 #include <cmath>
@@ -306,20 +305,3 @@ struct Context {
                 p->cmd_len() > 1 ? QStringLiteral(" ×%1").arg(p->cmd_len()) : QString());
     }
 };
-
-// The commands.
-int runControl(Context& c, Request::Kind kind);
-int runGet(Context& c);
-int runHistory(Context& c);
-int runInfo(Context& c);
-int runJob(Context& c);
-int runJog(Context& c);
-int runList(Context& c);
-int runMonitor(Context& c);
-int runOrigin(Context& c);
-int runPanelCommand(Context& c);
-int runPreview(Context& c);
-int runQueue(Context& c);
-int runServe(Context& c);
-int runSet(Context& c);
-int runStatus(Context& c);

@@ -8,13 +8,10 @@
 #include <QTimer>
 
 #include <locale.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <wchar.h>
 
 bool verboseOutput = false;
 
-// The device writes diagnostics to Qt's debug output; they are for --verbose.
 void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
     if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
@@ -35,8 +32,7 @@ int cellsOf(uint code)
     return qMax(0, cells);
 }
 
-} // namespace
-
+// Text width in terminal cells (wide characters take two), and text cut to a width with "…".
 int displayWidth(const QString& text)
 {
     int width = 0;
@@ -60,9 +56,11 @@ QString elide(const QString& text, int width)
     return result + QChar(0x2026);
 }
 
-// Ctrl-C and SIGTERM are only counted here (all a handler may safely do); waitUntil() takes them.
 std::atomic<int> signalsCaught { 0 };
-int interruptCount = 0; // those waitUntil() has taken
+
+} // namespace
+
+int interruptCount = 0;
 
 void onSignal(int)
 {

@@ -26,13 +26,8 @@ class QMessageLogContext;
 extern bool verboseOutput;
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
-// Text width in terminal cells (wide characters take two), and text cut to a width with "…".
-int displayWidth(const QString& text);
-QString elide(const QString& text, int width);
-
 // Ctrl-C and SIGTERM are only counted in the handler (all a handler may safely do); waitUntil()
 // takes them.
-extern std::atomic<int> signalsCaught;
 extern int interruptCount; // those waitUntil() has taken
 void onSignal(int);
 
@@ -70,7 +65,7 @@ public:
         return QStringLiteral("[%1%2] %3 %  copy %4/%5  %6 left  %7  %8")
             .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')),
                 QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
-                QString::number(report.copies), Protocol::timeLeft(report),
+                QString::number(report.copies), Protocol::clockText(report.secondsLeft()),
                 Protocol::statusText(report.status), fileName);
     }
 

@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include "commands.h"
 #include "console.h"
 #include "service.h"
 #include "zrdevicehost.h"
@@ -30,18 +29,6 @@ QUrl address(const QString& text, const char* name, const QStringList& schemes,
     return QUrl();
 }
 
-const Option jsonOption { "json", QString(), "Print the result as JSON." };
-const Option rawOption { "raw", QString(),
-    "Values in the machine's own numbers, not the editors' units (gf, mm, list items, signed)." };
-
-} // namespace
-
-bool isPlainToken(const QString& token)
-{
-    return std::none_of(token.cbegin(), token.cend(),
-        [](QChar ch) { return ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f; });
-}
-
 // The options as the help shows them, one to a line.
 QString optionLines(const QList<Option>& options)
 {
@@ -55,6 +42,14 @@ QString optionLines(const QList<Option>& options)
         rows.append({ call, option.help });
     }
     return columns(rows);
+}
+
+} // namespace
+
+bool isPlainToken(const QString& token)
+{
+    return std::none_of(token.cbegin(), token.cend(),
+        [](QChar ch) { return ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f; });
 }
 
 // The options every command takes: where the machine is, its time-outs, the output, the cloud.
@@ -109,7 +104,7 @@ QList<Option> cutOptions()
 }
 // clang-format on
 
-QString cloudOptions(const Arguments& a, CloudOptions* cloud)
+static QString cloudOptions(const Arguments& a, CloudOptions* cloud)
 {
     cloud->embedded = a.isSet("cloud-embedded");
     if (cloud->embedded && (a.isSet("cloud") || a.isSet("cloud-ws")))
@@ -148,7 +143,6 @@ QString cloudOptions(const Arguments& a, CloudOptions* cloud)
     return QString();
 }
 
-// The session the options describe; the reason when they do not fit together.
 QString sessionOptions(const Arguments& a, SessionOptions* s)
 {
     if (a.isSet("ip") && a.isSet("usb"))
@@ -201,100 +195,6 @@ QString serverOptions(const Arguments& a, QUrl* server, QString* token)
     }
     return QString();
 }
-
-// clang-format off
-const QList<Command>& commands()
-{
-    static const QList<Command> table {
-        { "list", "[--read]", "print the parameters with labels, values and units",
-          "Prints every parameter of a device built by the plugin: the system and user parameters first, each group\n"
-          "with its members beneath it, then all the others. Without --read nothing is connected and the values are\n"
-          "the device's defaults.",
-          { { "read", QString(), "Connect first and read the system and user parameters from the machine." },
-            { "commands", QString(), "Add the command that reads and writes each parameter (kind get/set)." },
-            { "full", QString(), "Do not shorten long values." }, rawOption, jsonOption }, runList },
-        { "info", QString(), "connect and show the machine information",
-          "Connects, reads the machine's information (model, numbers, board, firmware, configuration, unique id)\n"
-          "and prints it.", { jsonOption }, runInfo },
-        { "get", "NAME...", "read parameters from the machine and print them",
-          "Reads the named parameters from the machine and prints them. A group is read member by member; a\n"
-          "parameter the machine reports within a group (FIRMWARE in DEVICE_INFO) through the group. A machine\n"
-          "that does not answer is an error (exit 1): nothing is printed as if it had been read.",
-          { rawOption, jsonOption }, runGet },
-        { "set", "NAME=VALUE...", "write parameters to the machine and wait for its answers",
-          "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
-          "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
-          "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
-        { "job", "FILE [--copies N]", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
-          "Runs a cutting job: reads the file (SVG, DXF or HP-GL), connects, reads the machine's table, the\n"
-          "station's tool and the speeds, places and orders the cut and tells its figures, reads the machine's\n"
-          "state (a machine busy with another job is an error naming it), sends the copies and the cut data,\n"
-          "follows this job's progress reports with the time left\n"
-          "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
-          "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
-          "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
-          "cloud service the device registers first and posts its work record when the task is closed.",
-          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 }, jsonOption } + cutOptions(), runJob },
-        { "pause", QString(), "pause the job the machine is running",
-          "Pauses the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
-        { "resume", QString(), "resume the job the machine is running",
-          "Resumes the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
-        { "stop", QString(), "stop the job the machine is running",
-          "Stops the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
-        { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
-          "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
-          "not jog: that is an error. Ctrl-C stops at once.",
-          { { "ms", "ms", "How long to move (default 500).", 1, 10000 } }, runJog },
-        { "origin", "[set|back]", "set the origin at the head, or move the head back to it",
-          "Sets the origin where the head is (set, the default) or moves the head back to it (back). Not while\n"
-          "the machine is cutting.", {}, runOrigin },
-        { "monitor", QString(), "print the device's messages until Ctrl-C",
-          "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
-          "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
-          { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
-        { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
-          "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
-          "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
-          QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
-            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
-        { "panel", "[FILE]", "open the parameter panel window",
-          "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
-          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. With --ip, --usb\n"
-          "or --simulator it connects at start. A FILE (SVG, DXF or HP-GL) is opened on the job page.",
-          { { "simulator", QString(), "Start the embedded simulator and connect to it." },
-            { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
-            { "screenshot", "file", "Save the window as file and quit once the values are read (with FILE: once it\n"
-                                    "is drawn; with --cut: once the job has ended)." } }, runPanelCommand },
-        { "status", QString(), "show the machine's state, and through a service its job and queue",
-          "Connects and shows the machine's state: the job it reports, how far it is and the time left. Through a\n"
-          "machine service (--server) also the job the service runs and the jobs waiting in its queue.",
-          { jsonOption }, runStatus },
-        { "serve", "[--listen ADDRESS:PORT]", "hold the machine and serve many clients (--server)",
-          "Runs the machine service: it holds the machine (--ip, --usb or the embedded simulator) and its cloud\n"
-          "service, and serves any number of clients over a WebSocket: every command and the panel work through\n"
-          "it with --server ws://ADDRESS:PORT. Jobs wait in a queue and run one at a time; each is kept in a\n"
-          "database (history) with the work record sent to the cloud service, which is sent again until the\n"
-          "service takes it. A lost link is opened again and a job the machine goes on cutting is followed, never\n"
-          "sent twice; a service started again after a crash follows the job it left. Ctrl-C ends it.",
-          { { "listen", "address:port", "Where to listen (default 127.0.0.1:9190); beyond 127.0.0.1 a token is required." },
-            { "token-file", "file", "Read the token clients must show from the file's first line." },
-            { "database", "file", "The database file (default: service.sqlite in the user's data folder)." } }, runServe },
-        { "queue", "move ID PLACE | cancel ID", "reorder or cancel a job waiting in the service's queue",
-          "Moves a queued job of the machine service (--server) to another place in its queue (1 is next), or takes\n"
-          "it out of the queue. zrhost status lists the queue.", {}, runQueue },
-        { "history", "[--limit N]", "list the jobs the machine service was given, newest first",
-          "Lists the jobs the machine service (--server) was given: when, the file, copies done and ordered, how\n"
-          "it ended, the length cut, how long it took, who sent it, and whether the cloud service took its work\n"
-          "record. Without --server it reads the service's database file (--database) directly.",
-          { { "limit", "n", "At most this many jobs (default 20, at most 1000).", 1, 1000 },
-            { "database", "file", "The database file to read (default: the service's)." }, jsonOption }, runHistory },
-    };
-    return table;
-}
-// clang-format on
 
 QString mainHelp()
 {

@@ -85,18 +85,15 @@ struct Command {
 
 // Whether a token can go into a header as it is: no spaces or control characters.
 bool isPlainToken(const QString& token);
-// The options as the help shows them, one to a line.
-QString optionLines(const QList<Option>& options);
 // The options every command takes, and those of the commands that cut a file.
 QList<Option> commonOptions();
 QList<Option> cutOptions();
-// The options that say where the cloud service, the machine and the machine service are, read
-// into their settings; the error text, or empty.
-QString cloudOptions(const Arguments& a, CloudOptions* cloud);
+// The options that say where the machine (and its cloud service) and the machine service are,
+// read into their settings; the error text, or empty.
 QString sessionOptions(const Arguments& a, SessionOptions* s);
 QString serverOptions(const Arguments& a, QUrl* server, QString* token);
 
-// Every command with its help, and the help texts.
+// Every command with its help (commands.cpp), and the help texts.
 const QList<Command>& commands();
 QString mainHelp();
 QString commandHelp(const Command& command);

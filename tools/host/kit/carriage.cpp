@@ -24,17 +24,12 @@ constexpr int maxReportChars = 64 * 1024;
 constexpr int maxJobs = 10000;
 constexpr int maxPreviewBytes = 1024 * 1024;
 
-QJsonArray array(const QStringList& list)
-{
-    return QJsonArray::fromStringList(list);
-}
-
-// At most max strings of at most maxText characters each.
-QStringList strings(const QJsonValue& value, int max = maxNames)
+// At most maxNames strings of at most maxText characters each.
+QStringList strings(const QJsonValue& value)
 {
     QStringList list;
     const QJsonArray items = value.toArray();
-    for (int i = 0; i < items.size() && i < max; ++i)
+    for (int i = 0; i < items.size() && i < maxNames; ++i)
         list.append(items.at(i).toString().left(maxText));
     return list;
 }
@@ -70,11 +65,6 @@ bool fail(QString* error, const QString& text)
 
 } // namespace
 
-QString kindName(Request::Kind kind)
-{
-    return QLatin1String(kinds[kind]);
-}
-
 QString messageText(const QJsonObject& message)
 {
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
@@ -82,11 +72,11 @@ QString messageText(const QJsonObject& message)
 
 QJsonObject fromRequest(const Request& request)
 {
-    QJsonObject json { { "kind", kindName(request.kind) } };
+    QJsonObject json { { "kind", QLatin1String(kinds[request.kind]) } };
     if (!request.names.isEmpty())
-        json.insert("names", array(request.names));
+        json.insert("names", QJsonArray::fromStringList(request.names));
     if (!request.values.isEmpty())
-        json.insert("values", array(request.values));
+        json.insert("values", QJsonArray::fromStringList(request.values));
     if (request.raw)
         json.insert("raw", true);
     if (request.kind == Request::Job) {
@@ -162,7 +152,7 @@ QJsonObject fromResult(const Result& result)
     QJsonObject json { { "outcome", QLatin1String(Result::facts(result.outcome).name) } };
     const auto add = [&json](const char* key, const QStringList& list) {
         if (!list.isEmpty())
-            json.insert(QLatin1String(key), array(list));
+            json.insert(QLatin1String(key), QJsonArray::fromStringList(list));
     };
     if (!result.reason.isEmpty())
         json.insert("reason", result.reason);
@@ -185,10 +175,8 @@ QJsonObject fromResult(const Result& result)
 Result toResult(const QJsonObject& json)
 {
     Result result;
-    bool known = false;
-    result.outcome = Result::named(json.value(QLatin1String("outcome")).toString(), &known);
     result.reason = shortText(json.value(QLatin1String("reason")), maxText);
-    if (!known) {
+    if (!Result::named(json.value(QLatin1String("outcome")).toString(), &result.outcome)) {
         result.outcome = Result::Refused;
         result.reason = QStringLiteral("the service answered something unknown");
     }

@@ -26,8 +26,6 @@ namespace Carriage {
 // The largest HP-GL a job may carry, before Base64.
 constexpr int maxContentBytes = 24 * 1024 * 1024;
 
-QString kindName(Request::Kind kind);
-
 // A message as it goes over the WebSocket: the object as one line of JSON text.
 QString messageText(const QJsonObject& message);
 

@@ -247,12 +247,13 @@ void Cloud::onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QStri
     // The device passes each progress report on to the channel right after this message.
     if (kind == ZRDeviceInterface::DevTasK)
         m_reportsSent += m_state == Open;
-    if (kind != ZRDeviceInterface::DevStatus || !text.startsWith(QLatin1String("WEB SOCKET "))
-        || m_state < Opening)
+    static const QStringList channelLines { ZRDevice::channelConnected,
+        ZRDevice::channelDisconnected, ZRDevice::channelError };
+    if (kind != ZRDeviceInterface::DevStatus || !channelLines.contains(text) || m_state < Opening)
         return;
     emit notice(QStringLiteral("Cloud channel: %1").arg(text));
     const State was = m_state;
-    m_state = text == QLatin1String("WEB SOCKET CONNECTED.") ? Open : Closed;
+    m_state = text == QLatin1String(ZRDevice::channelConnected) ? Open : Closed;
     if (was == Opening)
         m_deadline.stop();
     if (was == Opening && m_state == Closed)

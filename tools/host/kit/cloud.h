@@ -71,7 +71,8 @@ public:
 
     CloudService* embeddedService() const { return m_service.get(); }
 
-    // Every request the device makes, counted and told what it got.
+    // The device's work record as holdWorkRecords() and reportJob() tell; every other request
+    // goes on as it is.
     void customRequest(const QString& path, QByteArray method, QJsonObject body,
         std::function<void(QNetworkReply*, bool)> handler) override;
 

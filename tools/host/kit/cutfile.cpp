@@ -99,7 +99,7 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
     m_job = ZRCut::CutJob();
     m_hpgl.clear();
     m_png.clear();
-    if (settings.usesKnifeAids() && !machine.dragKnife) {
+    if ((settings.knife.bladeOffsetMm > 0 || settings.knife.overcutMm > 0) && !machine.dragKnife) {
         *error = QStringLiteral("the blade offset and the overcut are for the drag knife, and "
                                 "station %1 holds the rotary knife (SP%1_TOOL)")
                      .arg(machine.station);

@@ -38,8 +38,6 @@ struct CutSettings {
     ZRCut::Placement placement;
     bool optimizeOrder = true;
     ZRCut::KnifeOptions knife;
-
-    bool usesKnifeAids() const { return knife.bladeOffsetMm > 0 || knife.overcutMm > 0; }
 };
 
 // A cut file for a job, the one place the host reads cut files: SVG, DXF or HP-GL read into a

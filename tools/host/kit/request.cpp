@@ -1,8 +1,20 @@
 #include "request.h"
 
+#include <QCoreApplication>
+
 #include <iterator>
 
 namespace {
+
+const char* const statusWords[]
+    = { QT_TRANSLATE_NOOP("Protocol", "cutting"), QT_TRANSLATE_NOOP("Protocol", "paused"),
+          QT_TRANSLATE_NOOP("Protocol", "finished"), QT_TRANSLATE_NOOP("Protocol", "stopped") };
+const char unknownStatus[] = QT_TRANSLATE_NOOP("Protocol", "status %1");
+
+bool isKnown(int status)
+{
+    return status >= TaskReport::Cutting && status <= TaskReport::Stopped;
+}
 
 // In the order of Result::Outcome.
 const Result::Facts outcomeFacts[] = {
@@ -26,16 +38,33 @@ const Result::Facts& Result::facts(Outcome outcome)
     return outcomeFacts[outcome];
 }
 
-Result::Outcome Result::named(const QString& name, bool* known)
+bool Result::named(const QString& name, Outcome* outcome)
 {
     for (int i = 0; i < int(std::size(outcomeFacts)); ++i) {
         if (name == QLatin1String(outcomeFacts[i].name)) {
-            if (known)
-                *known = true;
-            return Outcome(i);
+            *outcome = Outcome(i);
+            return true;
         }
     }
-    if (known)
-        *known = false;
-    return Refused;
+    return false;
+}
+
+QString Protocol::clockText(qint64 seconds)
+{
+    return seconds < 0
+        ? QStringLiteral("-:--")
+        : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString Protocol::statusText(int status)
+{
+    return isKnown(status)
+        ? QCoreApplication::translate("Protocol", statusWords[status - TaskReport::Cutting])
+        : QCoreApplication::translate("Protocol", unknownStatus).arg(status);
+}
+
+QString Protocol::statusName(int status)
+{
+    return isKnown(status) ? QLatin1String(statusWords[status - TaskReport::Cutting])
+                           : QLatin1String(unknownStatus).arg(status);
 }

@@ -1,12 +1,28 @@
 #pragma once
 
-#include "protocol.h"
+#include "zrdevicehost.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+using ZRDevice::TaskReport;
+
+// What the host says of the machine's work: times as clock text, and the machine's job states as
+// words.
+namespace Protocol {
+
+// A time as "1:05" (minutes and seconds), or "-:--" when below 0 (unknown).
+QString clockText(qint64 seconds);
+
+// The machine's job state as a word in the user's language: "cutting", "paused", "finished",
+// "stopped", or "status 7"; statusName() gives the same word untranslated, for JSON.
+QString statusText(int status);
+QString statusName(int status);
+
+} // namespace Protocol
 
 // One thing a host asks of the machine, as plain values.
 struct Request {
@@ -87,8 +103,8 @@ struct Result {
         const char* jobEnd;
     };
     static const Facts& facts(Outcome outcome);
-    // The outcome of that JSON name; Refused for a name there is none of.
-    static Outcome named(const QString& name, bool* known = nullptr);
+    // The outcome of that JSON name in *outcome; false for a name there is none of.
+    static bool named(const QString& name, Outcome* outcome);
 
     Outcome outcome = Done;
     QString reason; // for the user, when not Done

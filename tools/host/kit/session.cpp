@@ -109,7 +109,9 @@ Session::Session(QObject* parent)
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const qint64 silent = m_sinceLife.elapsed();
         const bool lost = silent > m_options.lostAfterMs;
-        if (lost || silent > missedBeats * heartbeatMs() + m_options.replyTimeoutMs)
+        // The device's heartbeat period, or 2 s while it keeps none.
+        const int beat = ZRDevice::heartbeatMs(m_device.get());
+        if (lost || silent > missedBeats * (beat > 0 ? beat : 2000) + m_options.replyTimeoutMs)
             setAnswering(false);
         if (lost)
             endAll(Result::LinkLost,
@@ -319,8 +321,7 @@ void Session::onMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& 
     m_state = report;
     emit this->report(report);
     onJobReport(report);
-    if (!m_jobsSeen.contains(report.fileName))
-        m_jobsSeen.append(report.fileName);
+    m_jobsSeen.insert(report.fileName);
     for (const QPointer<Reply>& control : qAsConst(m_controls)) {
         if (!control)
             continue;
@@ -434,7 +435,6 @@ void Session::startNext()
         if (!prepare(*exchange))
             continue;
         m_current = std::move(exchange);
-        m_current->clock.start();
         for (const QByteArray& frame : qAsConst(m_current->frames))
             m_device->sendCMD(frame);
         m_replyDeadline.start(m_options.replyTimeoutMs);
@@ -494,7 +494,8 @@ bool Session::prepare(Exchange& exchange)
         m_device->move(request.y, request.x);
         for (const char* axis : { "MOVE_Y", "MOVE_X" }) {
             if (ZRDeviceProperty* parameter = m_device->property_ptr(axis))
-                watch(exchange, parameter, QString::fromLatin1(axis));
+                exchange.watches.append(
+                    { parameter, QString::fromLatin1(axis), parameter->value() });
         }
     } else if (moves) {
         const char* name = request.kind == Request::Origin ? "FLAG_POINT" : "BACK_FLAG_POINT";
@@ -516,11 +517,6 @@ bool Session::prepare(Exchange& exchange)
         m_device->sendCMD(frame);
     reply->finish(Result::Done);
     return false;
-}
-
-void Session::watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name)
-{
-    exchange.watches.append({ parameter, name, parameter->value() });
 }
 
 void Session::planRead(Exchange& exchange, const QByteArray& name)
@@ -545,7 +541,7 @@ void Session::planRead(Exchange& exchange, const QByteArray& name)
         return;
     exchange.frames.append(reader->get_cmd_bytes());
     // A group's answer is applied to the group, which fills its members.
-    watch(exchange, reader, QString::fromLatin1(group));
+    exchange.watches.append({ reader, QString::fromLatin1(group), reader->value() });
 }
 
 void Session::planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value)
@@ -640,13 +636,6 @@ int Session::stateWaitMs() const
     if (m_simulator || m_state.status != 0)
         return 0;
     return int(qMax(qint64(0), m_options.replyTimeoutMs - m_sinceUp.elapsed()));
-}
-
-// The device's heartbeat period, or 2 s while it keeps none.
-int Session::heartbeatMs() const
-{
-    const int period = ZRDevice::heartbeatMs(m_device.get());
-    return period > 0 ? period : 2000;
 }
 
 void Session::control(Reply* reply)

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPluginLoader>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QVariant>
 #include <QVector>
@@ -167,7 +168,6 @@ private:
         QPointer<Reply> reply;
         QVector<Watch> watches;
         QList<QByteArray> frames;
-        QElapsedTimer clock;
 
         QStringList unanswered() const;
     };
@@ -190,12 +190,10 @@ private:
     bool prepare(Exchange& exchange);
     void planRead(Exchange& exchange, const QByteArray& name);
     void planWrite(Exchange& exchange, const QByteArray& name, const QVariant& value);
-    void watch(Exchange& exchange, ZRDeviceProperty* parameter, const QString& name);
     void onAnswer(ZRDeviceProperty* parameter, int status);
     void settle();
     void endAll(Result::Outcome outcome, const QString& reason);
     void lifeSign();
-    int heartbeatMs() const;
 
     void control(Reply* reply);
     void startJob(Reply* reply);
@@ -216,7 +214,7 @@ private:
     Job m_job;
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
-    QStringList m_jobsSeen; // since the link came up, by the name the machine reports
+    QSet<QString> m_jobsSeen; // since the link came up, by the name the machine reports
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_watchdog;

@@ -1,11 +1,23 @@
 #include "values.h"
 
-#include "protocol.h"
+#include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
-#include "zrdevicehost.h"
-
 #include <functional>
+
+namespace {
+
+// The zrhost command that sends a command parameter ("jog", "origin").
+QString commandOf(const QByteArray& name)
+{
+    if (name == "MOVE_X" || name == "MOVE_Y")
+        return QStringLiteral("jog");
+    if (name == "TASK_PAUSE" || name == "TASK_RESUME" || name == "TASK_STOP")
+        return QStringLiteral("pause, resume or stop");
+    return QStringLiteral("origin");
+}
+
+} // namespace
 
 namespace Values {
 
@@ -79,7 +91,7 @@ Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, co
     const QList<QByteArray> parts = members(device, name);
     if (editor.isCommand) {
         *error = QStringLiteral("%1 is a command to the machine, not a setting: use zrhost %2")
-                     .arg(shownName, Protocol::commandOf(name));
+                     .arg(shownName, commandOf(name));
         return Result::Refused;
     }
     if (!parts.isEmpty() && !editor.writable) {

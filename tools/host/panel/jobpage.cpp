@@ -1,12 +1,12 @@
 #include "jobpage.h"
 
+#include "carriage.h"
 #include "panelwindow.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -90,7 +90,7 @@ JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
         [this](int percent) { form.progress->setValue(percent); });
     connect(&m_work, &CutWork::finished, this, &JobPage::workDone);
     connect(session, &Session::linkChanged, this, [this](Session::Link link) {
-        m_machineRead = false;
+        m_machine = CutMachine();
         if (link == Session::Up)
             readMachine();
         updateControls();
@@ -141,7 +141,7 @@ CutSettings JobPage::settings() const
     placement.gapMm = form.gap->value();
     settings.optimizeOrder = form.optimizeOrder->isChecked();
     // The knife's aids only where they are offered.
-    if (m_machineRead && m_machine.dragKnife) {
+    if (m_machine.dragKnife) {
         settings.knife.bladeOffsetMm = form.bladeOffset->value();
         settings.knife.swivelThresholdDeg = form.swivel->value();
         settings.knife.overcutMm = form.overcut->value();
@@ -165,7 +165,7 @@ void JobPage::run(Stage stage)
     m_next = Idle;
     m_pending = stage == Reading ? CutFile() : m_file;
     const CutSettings settings = this->settings();
-    const CutMachine machine = m_machineRead ? m_machine : CutMachine();
+    const CutMachine machine = m_machine;
     // The table drawn to scale fills the picture; when its size is unknown, the cut does.
     QSize size = form.picture->size();
     ZRCut::PreviewOptions look;
@@ -247,8 +247,8 @@ void JobPage::readMachine(const std::function<void()>& then)
     Reply* reply = m_session->send(Request::of(Request::Read, CutMachine::names(station)));
     connect(reply, &Reply::finished, this, [this, reply, station, then] {
         reply->deleteLater();
-        m_machineRead = reply->result().outcome == Result::Done;
-        if (!m_machineRead)
+        m_machine = CutMachine();
+        if (reply->result().outcome != Result::Done)
             return say(
                 tr("The machine's table and knife are not known: %1").arg(reply->result().reason));
         m_machine = CutMachine::of(m_session->device(), station);
@@ -303,7 +303,7 @@ void JobPage::showReport(const TaskReport& report)
     form.progress->setValue(int(report.percent));
     say(tr("%1: copy %2 of %3 done, %4 left")
             .arg(Protocol::statusText(report.status), QString::number(report.finished),
-                QString::number(report.copies), Protocol::timeLeft(report)));
+                QString::number(report.copies), Protocol::clockText(report.secondsLeft())));
     updateControls();
 }
 
@@ -320,9 +320,8 @@ void JobPage::jobDone()
                            QString::number(result.elapsedMs / 1000.0, 'f', 1));
     if (!result.reason.isEmpty())
         text += QLatin1Char('\n') + result.reason;
-    form.record->setPlainText(text + QLatin1Char('\n')
-        + tr("Task record: %1")
-              .arg(QString::fromUtf8(QJsonDocument(result.record).toJson(QJsonDocument::Compact))));
+    form.record->setPlainText(
+        text + QLatin1Char('\n') + tr("Task record: %1").arg(Carriage::messageText(result.record)));
     if (result.outcome == Result::Done)
         form.progress->setValue(100);
     say(end + QLatin1Char('.'));

@@ -62,8 +62,7 @@ private:
     CutFile m_file; // as shown
     CutFile m_pending; // the one the work changes
     QImage m_picture;
-    CutMachine m_machine; // as last read
-    bool m_machineRead = false;
+    CutMachine m_machine; // as last read; the default one while none is
     QTimer m_replan;
     QTimer m_redraw;
     QPointer<Reply> m_job;

@@ -109,14 +109,13 @@ void Panel::buildEditors()
     for (const Values::Entry& entry : Values::tree(device, Values::latin1(lists[0] + lists[1]))) {
         const QByteArray name = entry.name;
         ZRDeviceProperty* parameter = device->property_ptr(name.constData());
-        QWidget* editor = this->editor(name);
+        auto* editor = static_cast<QWidget*>(parameter->property("UI_CTRL").value<void*>());
         if (!editor)
             continue;
+        const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
         // A right click on a row reads or writes that value (a group: its members) alone.
-        const QJsonObject widget = parameter->property("WIDGET").toJsonObject();
-        QWidget* row = widget.value(QLatin1String("widget")) == QLatin1String("QTabWidget")
-            ? editor
-            : editor->parentWidget();
+        QWidget* row
+            = description.kind == ZRDevice::Editor::TabWidget ? editor : editor->parentWidget();
         row->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(row, &QWidget::customContextMenuRequested, this, [=](const QPoint& at) {
             QMenu menu;
@@ -131,7 +130,6 @@ void Panel::buildEditors()
         if (!Values::members(device, name).isEmpty())
             continue;
         m_shown.append(name);
-        const ZRDevice::Editor description = ZRDevice::Editor::of(parameter, name);
         editor = fitEditor(editor, description);
         m_editors.insert(name, editor);
         editor->setToolTip(QString::fromLatin1(name));
@@ -154,20 +152,11 @@ void Panel::buildEditors()
     updateControls();
 }
 
-QWidget* Panel::editor(const QByteArray& name) const
-{
-    if (QWidget* shown = m_editors.value(name))
-        return shown;
-    ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
-    return parameter ? static_cast<QWidget*>(parameter->property("UI_CTRL").value<void*>())
-                     : nullptr;
-}
-
 QList<QByteArray> Panel::edited() const
 {
     QList<QByteArray> found;
     for (const QByteArray& name : m_shown) {
-        if (editor(name)->property("edited").toBool())
+        if (m_editors.value(name)->property("edited").toBool())
             found.append(name);
     }
     return found;
@@ -236,7 +225,7 @@ void Panel::showValues(const QList<QByteArray>& names)
 {
     for (const QByteArray& name : names) {
         ZRDeviceProperty* parameter = m_session->device()->property_ptr(name.constData());
-        showValue(editor(name), ZRDevice::Editor::of(parameter, name), parameter->value());
+        showValue(m_editors.value(name), ZRDevice::Editor::of(parameter, name), parameter->value());
         markEdited(name, false);
     }
 }
@@ -244,7 +233,7 @@ void Panel::showValues(const QList<QByteArray>& names)
 // The window's style sheet marks an edited editor; polished anew, it follows the property.
 void Panel::markEdited(const QByteArray& name, bool edited)
 {
-    QWidget* shown = editor(name);
+    QWidget* shown = m_editors.value(name);
     shown->setProperty("edited", edited);
     shown->style()->unpolish(shown);
     shown->style()->polish(shown);
@@ -269,13 +258,13 @@ void Panel::disconnectMachine()
     // What the editors hold, edits included, stays on show with the fresh device.
     QList<QPair<QByteArray, QString>> typed;
     for (const QByteArray& name : edited())
-        typed.append({ name, editorText(editor(name)) });
+        typed.append({ name, editorText(m_editors.value(name)) });
     m_session->closeLink(m_shown);
     buildEditors();
     for (const auto& edit : qAsConst(typed)) {
-        if (auto* combo = qobject_cast<QComboBox*>(editor(edit.first)))
+        if (auto* combo = qobject_cast<QComboBox*>(m_editors.value(edit.first)))
             combo->setCurrentIndex(edit.second.toInt());
-        else if (QLineEdit* line = lineOf(editor(edit.first)))
+        else if (QLineEdit* line = lineOf(m_editors.value(edit.first)))
             line->setText(edit.second);
         markEdited(edit.first, true);
     }
@@ -302,7 +291,7 @@ void Panel::write(const QList<QByteArray>& names)
     Request request = Request::of(Request::Write);
     for (const QByteArray& name : names) {
         request.names.append(QString::fromLatin1(name));
-        request.values.append(editorText(editor(name)));
+        request.values.append(editorText(m_editors.value(name)));
     }
     Reply* reply = m_session->send(request);
     connect(reply, &Reply::finished, this, [this, reply, names] {
@@ -354,7 +343,7 @@ void Panel::updateControls()
             tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
                 .arg(state.fileName, Protocol::statusText(state.status),
                     QString::number(state.percent, 'f', 1), QString::number(state.finished),
-                    QString::number(state.copies), Protocol::timeLeft(state)));
+                    QString::number(state.copies), Protocol::clockText(state.secondsLeft())));
 }
 
 void Panel::readHistory()

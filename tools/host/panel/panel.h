@@ -43,7 +43,6 @@ private:
     void showJob(const QJsonObject& job, bool atEnd = false);
     // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
-    QWidget* editor(const QByteArray& name) const;
     // The shown values with unwritten edits.
     QList<QByteArray> edited() const;
     // The shown values among names (a group: its members).

@@ -1,16 +1,17 @@
-// Cuts an HP-GL file twice on a machine over TCP with the machine's progress, then closes the
-// task. Given a cloud service's two bases, the device registers there first and posts the work
-// record when the task is closed.
-//   run_job ADDRESS PORT FILE.plt [HTTP-BASE WS-BASE]
+// Cuts a file (SVG, DXF or HP-GL) twice on a machine over TCP with the machine's progress, then
+// closes the task. Given a cloud service's two bases, the device registers there first and posts
+// the work record when the task is closed.
+//   run_job ADDRESS PORT FILE [HTTP-BASE WS-BASE]
 //   (zrsim plays the machine on 127.0.0.1 port 9100; zrcloud the cloud service on 8700 and 8701)
 
 #include "loadplugin.h"
 
 #include <corvanecloud.h>
+#include <zrcutfile.h>
 #include <zrdeviceproperty.h>
 
-#include <QCoreApplication>
-#include <QFile>
+#include <QGuiApplication>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <memory>
@@ -20,7 +21,7 @@
 class Cloud : public CorvaneCloud {
 public:
     using CorvaneCloud::CorvaneCloud;
-    std::function<void()> recorded;
+    std::function<void(bool taken)> recorded;
 
     void customRequest(const QString& path, QByteArray method, QJsonObject body,
         std::function<void(QNetworkReply*, bool)> handler) override
@@ -30,7 +31,7 @@ public:
                 if (handler)
                     handler(reply, ok);
                 std::cout << "work record " << (ok ? "taken" : "refused") << "\n";
-                recorded();
+                recorded(ok);
             };
         CorvaneCloud::customRequest(path, method, body, handler);
     }
@@ -38,10 +39,19 @@ public:
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QFile file(argc > 3 ? argv[3] : "");
-    if (argc < 4 || !file.open(QIODevice::ReadOnly)) {
-        std::cerr << "usage: run_job ADDRESS PORT FILE.plt [HTTP-BASE WS-BASE]\n";
+    QGuiApplication app(argc, argv);
+    if (argc < 4) {
+        std::cerr << "usage: run_job ADDRESS PORT FILE [HTTP-BASE WS-BASE]\n";
+        return 2;
+    }
+    // The cut as the machine takes it, with the figures the work record tells.
+    ZRCut::Drawing drawing;
+    ZRCut::CutJob plan;
+    QByteArray hpgl;
+    QString error;
+    if (!ZRCut::readFile(QString::fromLocal8Bit(argv[3]), &drawing, &error)
+        || !ZRCut::planCut(drawing, {}, &plan, &error) || !ZRCut::writeHpgl(plan, &hpgl, &error)) {
+        std::cerr << qPrintable(error) << "\n";
         return 2;
     }
     ZRDeviceInterface* factory = loadFactory();
@@ -52,20 +62,39 @@ int main(int argc, char** argv)
     std::unique_ptr<ZRDeviceInterface> device(factory->initInstance());
     if (cloud) {
         cloud->setRequestTimeout(5000);
-        cloud->recorded = [&app] { app.exit(0); };
+        cloud->recorded = [&app](bool taken) { app.exit(taken ? 0 : 1); };
         // Registers the machine under its device code, then opens the remote channel.
         device->setCorvaneCloud(cloud.get(), QStringLiteral("ZR4150-0001"));
     }
     device->property_ptr("TCP_PORT")->setValue(QString(argv[2]).toInt());
     device->setIPAddress(QString::fromLocal8Bit(argv[1]));
 
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [&app] {
+        std::cerr << "no link, or no registration, within 10 s\n";
+        app.exit(4);
+    });
+    // The job starts once the link is up and, with a cloud service, the machine is registered:
+    // DEVICE_CLOUD holds the service's record of it, with its id.
+    QTimer ready;
+    QObject::connect(&ready, &QTimer::timeout, [&] {
+        if (cloud && !device->property_ptr("DEVICE_CLOUD")->value().toJsonObject().contains("id"))
+            return;
+        ready.stop();
+        deadline.stop();
+        device->property_ptr("TASK_COPIES")->setValue(2);
+        device->property_ptr("TASK_FILE_INFO")->setValue(QJsonObject {
+            { "width", qRound(plan.bounds.width()) }, { "heigth", qRound(plan.bounds.height()) },
+            { "path_length", qRound(plan.cutLengthMm) } });
+        device->setPlt(QString::fromLatin1(hpgl));
+        device->startTask(); // the copies and the cut data go to the machine
+    });
     bool closed = false;
     QObject::connect(device.get(), &ZRDeviceInterface::message,
         [&](ZRDeviceInterface::ZRDeviceMessage kind, const QString& text) {
             if (kind == ZRDeviceInterface::DevStatus && text == QLatin1String("TCP CONNECTED.")) {
-                device->property_ptr("TASK_COPIES")->setValue(2);
-                device->setPlt(QString::fromLatin1(file.readAll()));
-                device->startTask(); // the copies and the cut data go to the machine
+                ready.start(20);
             } else if (kind == ZRDeviceInterface::DevStatus) {
                 std::cerr << qPrintable(text) << "\n";
                 app.exit(4);
@@ -88,6 +117,7 @@ int main(int argc, char** argv)
                 }
             }
         });
+    deadline.start(10000);
     if (!device->connectDevice())
         return 2;
     return app.exec();

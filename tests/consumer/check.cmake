@@ -46,8 +46,8 @@ function(check_consumer program)
 endfunction()
 check_consumer(${WORK_DIR}/build/consumer)
 
-# The same consumer built with pkg-config instead: the scratch prefix stands in for the one the
-# files name, as --define-variable lets a host do with a relocated SDK.
+# The same consumer built with pkg-config instead, its files found in the prefix as a host finds
+# an SDK installed outside /usr.
 file(GLOB_RECURSE pc_files ${WORK_DIR}/prefix/*.pc)
 foreach(module zrdevice zrcutfile)
     if(NOT pc_files MATCHES "/pkgconfig/${module}.pc")
@@ -57,10 +57,9 @@ endforeach()
 list(GET pc_files 0 pc_file)
 get_filename_component(pc_dir ${pc_file} DIRECTORY)
 set(ENV{PKG_CONFIG_PATH} ${pc_dir})
-set(pkg_config pkg-config --define-variable=prefix=${WORK_DIR}/prefix)
-execute_process(COMMAND ${pkg_config} --cflags --libs zrdevice zrcutfile
+execute_process(COMMAND pkg-config --cflags --libs zrdevice zrcutfile
     RESULT_VARIABLE result OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
-execute_process(COMMAND ${pkg_config} --variable=plugindir zrdevice
+execute_process(COMMAND pkg-config --variable=plugindir zrdevice
     OUTPUT_VARIABLE plugin_dir OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(result OR NOT flags MATCHES "-I${WORK_DIR}/prefix/include/zrdevice( |$)")
     message(FATAL_ERROR "pkg-config gives no include path to include/zrdevice: ${flags}")

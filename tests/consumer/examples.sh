@@ -24,7 +24,7 @@ cmake -S "$examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake"
 pc_file=$(find "$prefix" -name zrdevice.pc)
 cp -r "$examples" "$work/make"
-PKG_CONFIG_PATH=$(dirname "$pc_file") make -C "$work/make" PKG_CONFIG="pkg-config --define-variable=prefix=$prefix"
+PKG_CONFIG_PATH=$(dirname "$pc_file") make -C "$work/make"
 export LD_LIBRARY_PATH=$(dirname "$(dirname "$pc_file")")
 
 names=(list_parameters connect_and_read run_job cut_file)
@@ -64,7 +64,7 @@ ws=$(sed -n 's/^WebSocket base: //p' "$work/zrcloud.log")
 grep -q "^TCP CONNECTED.$" "$work/read.txt" || fail "connect_and_read did not connect"
 grep -q "^FIRMWARE ." "$work/read.txt" || fail "connect_and_read read no firmware: $(cat "$work/read.txt")"
 
-"$work/cmake/run_job" 127.0.0.1 "$port" "$samples/gasket.plt" "$http" "$ws" > "$work/job.txt" \
+"$work/cmake/run_job" 127.0.0.1 "$port" "$samples/gasket.svg" "$http" "$ws" > "$work/job.txt" \
     || fail "run_job: $(cat "$work/job.txt")"
 grep -q ": copy 2 of 2 done, 100" "$work/job.txt" || fail "run_job did not cut both copies: $(cat "$work/job.txt")"
 grep -q "^work record taken$" "$work/job.txt" || fail "run_job's work record: $(cat "$work/job.txt")"

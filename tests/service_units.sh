@@ -44,11 +44,15 @@ for kind in system user; do
     $command --listen 127.0.0.1:0 > "$work/$kind.log" 2>&1 &
     pid=$!
     for _ in $(seq 100); do
-        grep -q "^.*Serving ws://" "$work/$kind.log" && break
+        grep -q "Serving ws://" "$work/$kind.log" || ! kill -0 $pid 2>/dev/null && break
         sleep 0.1
     done
-    grep -q "Serving ws://" "$work/$kind.log" || { kill $pid; fail "$kind: $(cat "$work/$kind.log")"; }
-    [ -f "$database" ] || { kill $pid; fail "$kind: no database at $database"; }
+    stop() {
+        kill $pid 2>/dev/null || true
+        fail "$*"
+    }
+    grep -q "Serving ws://" "$work/$kind.log" || stop "$kind: $(cat "$work/$kind.log")"
+    [ -f "$database" ] || stop "$kind: no database at $database"
     kill -TERM $pid
     status=0
     wait $pid || status=$?

@@ -27,6 +27,8 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${ZRDEVICE_TOOL
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zrdevice)
+# Each package's description below has a first line of its own.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 if(NOT CPACK_PACKAGE_CONTACT)
     set(CPACK_PACKAGE_CONTACT
@@ -47,11 +49,13 @@ set(same_version "(= ${PROJECT_VERSION})")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${ZRDEVICE_RUNTIME_PACKAGE})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "ZR-TX4150V device plugin and host SDK
- The libraries a host application links to drive the ZR-TX4150V rotary-knife
- flatbed cutter over USB or TCP (libzrdevice), and to read, place, order and
- write its cut files (libzrcutfile), with the model's plugin module and its
- Japanese and English translations.")
+# The dynamic linker's cache is renewed once for every package that brings libraries.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/runtime/triggers)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "ZR-TX4150V device plugin and host SDK: libraries and plugin
+The libraries a host application links to drive the ZR-TX4150V rotary-knife
+flatbed cutter over USB or TCP (libzrdevice), and to read, place, order and
+write its cut files (libzrcutfile), with the model's plugin module and its
+Japanese and English translations.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${ZRDEVICE_DEV_PACKAGE})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -59,10 +63,10 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
     "${ZRDEVICE_RUNTIME_PACKAGE} ${same_version}, qtbase5-dev, libqt5websockets5-dev")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "ZR-TX4150V device plugin and host SDK: development files
- What a host application builds against: the headers (in include/zrdevice),
- the CMake package ZRDevice (targets ZRDevice::zrdevice and ZRDevice::cutfile)
- and the pkg-config modules zrdevice and zrcutfile, with the SDK guide and its
- examples.")
+What a host application builds against: the headers (in include/zrdevice),
+the CMake package ZRDevice (targets ZRDevice::zrdevice and ZRDevice::cutfile)
+and the pkg-config modules zrdevice and zrcutfile, with the SDK guide and its
+examples.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ${ZRDEVICE_TOOLS_PACKAGE})
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
@@ -74,10 +78,10 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/cmake/debian/tools/postrm)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "ZR-TX4150V host tools: zrhost, zrsim, zrcloud
- zrhost drives a ZR-TX4150V cutter from the command line: parameters, cutting
- jobs from SVG, DXF or HP-GL files with progress, jogging, a parameter panel
- window, and the machine service (zrhost serve) that holds the machine for many
- clients, with systemd units for the computer and for a user. zrsim simulates
- the machine and zrcloud is a local cloud service, for trying things out.")
+zrhost drives a ZR-TX4150V cutter from the command line: parameters, cutting
+jobs from SVG, DXF or HP-GL files with progress, jogging, a parameter panel
+window, and the machine service (zrhost serve) that holds the machine for many
+clients, with systemd units for the computer and for a user. zrsim simulates
+the machine and zrcloud is a local cloud service, for trying things out.")
 
 include(CPack)

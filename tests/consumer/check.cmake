@@ -65,7 +65,7 @@ if(result OR NOT flags MATCHES "-I${WORK_DIR}/prefix/include/zrdevice( |$)")
     message(FATAL_ERROR "pkg-config gives no include path to include/zrdevice: ${flags}")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
-execute_process(COMMAND c++ -std=c++17 ${SOURCE_DIR}/main.cpp ${flags}
+execute_process(COMMAND c++ -std=c++17 -fPIC ${SOURCE_DIR}/main.cpp ${flags}
     "-DZRDEVICE_PLUGIN_DIR=\"${plugin_dir}\"" -o ${WORK_DIR}/consumer-pkg-config RESULT_VARIABLE result)
 if(result)
     message(FATAL_ERROR "consumer build with pkg-config failed")

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# The packages on a fresh Debian 12: builds them (scripts/package.sh), makes a fresh root from a
-# bootstrapped Debian 12 (debootstrap, once, kept in build-package/bookworm), gives it a host
-# developer's tools (g++, cmake, pkg-config), and there:
+# The packages on a fresh Debian 12: builds them (scripts/package.sh), bootstraps Debian 12 once
+# (debootstrap, kept in build-package/bookworm), and in fresh copies of it:
 #   - apt installs the three packages, which must find every dependency (timed);
-#   - without a network: zrhost --version, a job on the sample gasket on zrhost's simulated machine,
+#   - in a second root, with a host developer's tools (g++, cmake, pkg-config) and the packages'
+#     dependencies, apt installs the packages, then without a network: zrhost --version, a job on the sample gasket on zrhost's simulated machine,
 #     the model's English labels from the installed translations, every example built with CMake
 #     and with pkg-config and run (tests/consumer/examples.sh), the service's units verified and
 #     their command run (tests/service_units.sh), and the system unit's own command once, which
 #     leaves its database in /var/lib/zrhost;
-#   - apt removes the packages: against the root as it was with their dependencies but without
-#     them, nothing may be left but the user's data (the service's database, root's home).
+#   - apt removes the packages: against the root as it was before them, nothing may be left but
+#     the user's data (the service's database, root's home).
 # It prints the packages' sizes and the times. Not part of the test run: it takes minutes and the
 # network. Run as root.
 set -euo pipefail
@@ -24,12 +24,15 @@ if [ ! -f "$base/etc/debian_version" ] || [ -d "$base/debootstrap" ]; then
     rm -rf "$base"
     debootstrap bookworm "$base" http://deb.debian.org/debian
 fi
-# Mounts live in a namespace of their own and go with it; the root is removed only from outside.
-rm -rf "$root"
-cp -a "$base" "$root"
-mkdir -p "$root/tmp/check"
-cp "${debs[@]}" tests/consumer/examples.sh tests/service_units.sh "$root/tmp/check/"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+# A fresh root with what the checks use in /tmp/check. Mounts live in a namespace of their own and
+# go with it; the root is removed only from outside.
+fresh_root() {
+    rm -rf "$root"
+    cp -a "$base" "$root"
+    mkdir -p "$root/tmp/check"
+    cp "${debs[@]}" tests/consumer/examples.sh tests/service_units.sh "$root/tmp/check/"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+}
 
 in_root() {
     unshare --mount --fork sh -c 'mount -t proc proc "$0/proc" && mount --rbind /dev "$0/dev" &&
@@ -47,9 +50,6 @@ snapshot='find / -xdev \( -path /proc -o -path /dev -o -path /sys -o -path /tmp 
     -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/cache -o -path /var/log \) -prune \
     -o -print | sort'
 
-in_root "apt-get update -qq && apt-get install -y -qq build-essential cmake pkg-config >/dev/null"
-packages=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done | tr '\n' ' ')
-
 # Milliseconds a command in the root takes.
 timed() {
     local start
@@ -57,10 +57,18 @@ timed() {
     in_root "$1" >&2
     echo $((($(date +%s%N) - start) / 1000000))
 }
+fresh_root
+in_root "apt-get update -qq"
 download_ms=$(timed "apt-get install -y -qq --download-only /tmp/check/*.deb >/dev/null")
 install_ms=$(timed "apt-get install -y -qq /tmp/check/*.deb >/dev/null")
-# The root with the packages' dependencies but not the packages, then the packages once more.
-in_root "apt-get remove -y -qq $packages >/dev/null"
+
+# The packages' dependencies on Debian's packages, without the packages themselves.
+packages=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done | paste -sd' ' -)
+dependencies=$(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Depends | sed 's/, /\n/g'; done \
+    | grep -v -E "^(${packages// /|}) " | sort -u | paste -sd, -)
+fresh_root
+in_root "apt-get update -qq && apt-get install -y -qq build-essential cmake pkg-config >/dev/null &&
+    apt-get satisfy -y -qq '$dependencies' >/dev/null"
 in_root "$snapshot" > build-package/before.txt
 in_root "apt-get install -y -qq /tmp/check/*.deb >/dev/null"
 

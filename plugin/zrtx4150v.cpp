@@ -45,8 +45,11 @@ ZRTX4150V::ZRTX4150V(QObject* parent)
     SharedTranslation*& shared = translations()[language];
     if (!shared) {
         shared = new SharedTranslation;
-        shared->translator.load(QStringLiteral("ZR-TX4150V_%1.qm").arg(language),
-            QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+        // Beside the application first, then where the SDK installed them.
+        const QString file = QStringLiteral("ZR-TX4150V_%1.qm").arg(language);
+        if (!shared->translator.load(
+                file, QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+            shared->translator.load(file, QStringLiteral(ZRDEVICE_TRANSLATIONS_DIR));
     }
     // The most recently made model object's translation is searched first, before any translator
     // the host installed meanwhile: it goes to the front again.

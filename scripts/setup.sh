@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks for building and testing, from Debian's packages.
+# Installs what a fresh Debian 12 machine lacks for building, testing (the ABI check needs
+# abigail-tools, the service units' test systemd) and packaging, from Debian's packages.
 # Run as root (or with sudo available). Installs nothing when everything is already there.
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
-    libqt5svg5-dev libqt5sql5-sqlite libdxflib-dev libbenchmark-dev fonts-dejavu-core)
+    libqt5svg5-dev libqt5sql5-sqlite libdxflib-dev libbenchmark-dev fonts-dejavu-core
+    abigail-tools systemd dpkg-dev lintian debootstrap)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -294,7 +294,7 @@ void tst_Device::changesSeenWhateverTheEvents()
 
     SwallowPropertyChanges swallow;
     if (filtered)
-        qApp->installEventFilter(&swallow);
+        QCoreApplication::instance()->installEventFilter(&swallow);
 
     // Replaced: the new parameter takes the reply and the jog.
     ZRDeviceProperty* first = device.property_ptr("MOVE_X");
@@ -331,7 +331,7 @@ void tst_Device::changesSeenWhateverTheEvents()
     device.stopTask();
     QCOMPARE(task->value().toJsonObject().value("Status").toInt(), 0);
     QCOMPARE(task->value().toJsonObject().value("Percent").toInt(), 100);
-    qApp->removeEventFilter(&swallow);
+    QCoreApplication::instance()->removeEventFilter(&swallow);
     delete first;
 }
 

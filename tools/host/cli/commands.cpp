@@ -361,8 +361,12 @@ int runPanelCommand(Context& c)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zrhost"));
     QTranslator translator;
-    if (translator.load(QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"),
-            QCoreApplication::applicationDirPath() + QStringLiteral("/translations")))
+    const auto load = [&translator](const QString& folder) {
+        return translator.load(
+            QLocale::system(), QStringLiteral("zrhost_panel"), QStringLiteral("_"), folder);
+    };
+    if (load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations"))
+        || load(QStringLiteral(ZRDEVICE_TRANSLATIONS_DIR)))
         QCoreApplication::installTranslator(&translator);
     if (const int code = c.open())
         return code;

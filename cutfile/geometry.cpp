@@ -1,6 +1,9 @@
 #include "geometry.h"
 
 #include <QLineF>
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
 
 #include <cmath>
 
@@ -27,7 +30,7 @@ void splitCurve(QVector<QPointF>* points, const std::function<QPointF(double)>& 
 {
     const double tm = (t0 + t1) / 2;
     const QPointF middle = f(tm);
-    if (depth < maxCurveDepth && chordError(a, b, middle) > tolerance) {
+    if (depth < maxCurveDepth && inRange(middle) && chordError(a, b, middle) > tolerance) {
         splitCurve(points, f, t0, a, tm, middle, tolerance, depth + 1);
         splitCurve(points, f, tm, middle, t1, b, tolerance, depth + 1);
         return;
@@ -40,7 +43,7 @@ void splitCubic(QVector<QPointF>* points, const QPointF& p0, const QPointF& c1, 
 {
     // The curve stays within three quarters of its controls' distance from the chord.
     const double flatness = qMax(chordError(p0, p3, c1), chordError(p0, p3, c2)) * 0.75;
-    if (depth >= maxCurveDepth || flatness <= tolerance) {
+    if (depth >= maxCurveDepth || flatness <= tolerance || !inRange(c1) || !inRange(c2)) {
         points->append(p3);
         return;
     }
@@ -75,6 +78,16 @@ QString cancelledText()
     return QStringLiteral("cancelled");
 }
 
+bool guarded(const std::function<bool()>& work, QString* error)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        *error = QStringLiteral("out of memory: the file asks for more than this computer has");
+        return false;
+    }
+}
+
 double distance(const QPointF& a, const QPointF& b)
 {
     const double dx = a.x() - b.x(), dy = a.y() - b.y();
@@ -84,13 +97,13 @@ double distance(const QPointF& a, const QPointF& b)
 void appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
     double sweep, double tolerance)
 {
-    int pieces = 1;
-    if (radius > tolerance) {
-        const double step = 2 * std::acos(1 - tolerance / radius);
-        pieces = int(std::ceil(std::abs(sweep) / step));
-    }
-    pieces = qBound(1, pieces, maxCurvePoints);
-    for (int i = 1; i <= pieces; ++i) {
+    // An arc beyond the range is not divided: its end alone stands for it, and is left out.
+    double pieces = 1;
+    if (radius > tolerance
+        && radius + std::abs(center.x()) + std::abs(center.y()) <= maxCoordinateMm)
+        pieces = std::ceil(std::abs(sweep) / (2 * std::acos(1 - tolerance / radius)));
+    pieces = std::isfinite(pieces) ? qBound(1.0, pieces, double(maxCurvePoints)) : 1;
+    for (int i = 1; i <= int(pieces); ++i) {
         const double angle = start + sweep * i / pieces;
         points->append(center + QPointF(radius * std::cos(angle), radius * std::sin(angle)));
     }
@@ -161,8 +174,10 @@ bool addContour(Drawing* drawing, Contour contour)
     int kept = 0;
     for (int i = 0; i < points.size(); ++i) {
         const QPointF& point = points.at(i);
-        if (!std::isfinite(point.x()) || !std::isfinite(point.y()))
+        if (!std::isfinite(point.x()) || !std::isfinite(point.y()) || !inRange(point)) {
+            ++drawing->droppedPoints;
             continue;
+        }
         if (kept > 0 && points.at(kept - 1) == point)
             continue;
         points[kept++] = point;
@@ -179,6 +194,118 @@ bool addContour(Drawing* drawing, Contour contour)
         return false;
     points.squeeze();
     drawing->contours.append(std::move(contour));
+    return true;
+}
+
+namespace {
+
+// The key of a point for finding ends that meet: a cell of the tolerance's size.
+qint64 cellKey(const QPointF& point, double tolerance)
+{
+    const qint64 x = qint64(std::floor(point.x() / tolerance));
+    const qint64 y = qint64(std::floor(point.y() / tolerance));
+    return (x << 32) ^ (y & 0xffffffff);
+}
+
+} // namespace
+
+void joinContours(QVector<Contour>* contours, double tolerance, const Progress& progress)
+{
+    if (!(tolerance > 0))
+        return;
+    ProgressTracker tracker(progress, contours->size());
+    // Each open contour's two ends, filed by cell: 2 * contour, plus 1 for its last point.
+    std::unordered_map<qint64, std::vector<int>> ends;
+    for (int i = 0; i < contours->size(); ++i) {
+        if (!contours->at(i).closed) {
+            ends[cellKey(contours->at(i).points.first(), tolerance)].push_back(2 * i);
+            ends[cellKey(contours->at(i).points.last(), tolerance)].push_back(2 * i + 1);
+        }
+    }
+    QVector<bool> used(contours->size(), false);
+    // An unused open contour of the layer with an end within tolerance of at. Ends of contours
+    // used already leave their cell as they are met.
+    const auto partner = [&](const QPointF& at, const QString& layer) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy) {
+                const auto cell = ends.find(cellKey(at + QPointF(dx, dy) * tolerance, tolerance));
+                if (cell == ends.end())
+                    continue;
+                std::vector<int>& filed = cell->second;
+                for (size_t k = 0; k < filed.size();) {
+                    const int end = filed[k];
+                    if (used.at(end / 2)) {
+                        filed[k] = filed.back();
+                        filed.pop_back();
+                        continue;
+                    }
+                    ++k;
+                    const Contour& other = contours->at(end / 2);
+                    const QPointF point = end % 2 ? other.points.last() : other.points.first();
+                    if (other.layer == layer && distance(point, at) <= tolerance)
+                        return end;
+                }
+            }
+        }
+        return -1;
+    };
+    QVector<Contour> joined;
+    joined.reserve(contours->size());
+    for (int i = 0; i < contours->size(); ++i) {
+        if ((i & 1023) == 0 && !tracker.step(i))
+            return;
+        if (used.at(i))
+            continue;
+        used[i] = true;
+        Contour chain = contours->at(i);
+        if (!chain.closed) {
+            // Forwards from the last point, then backwards from the first (gathered reversed).
+            QVector<QPointF> before;
+            const auto closes = [&] {
+                const QPointF first = before.isEmpty() ? chain.points.first() : before.last();
+                return distance(first, chain.points.last()) <= tolerance;
+            };
+            for (int next; !closes() && (next = partner(chain.points.last(), chain.layer)) >= 0;) {
+                used[next / 2] = true;
+                QVector<QPointF> more = contours->at(next / 2).points;
+                if (next % 2)
+                    std::reverse(more.begin(), more.end());
+                chain.points += more.mid(1);
+            }
+            for (int next; !closes()
+                 && (next = partner(before.isEmpty() ? chain.points.first() : before.last(),
+                         chain.layer))
+                     >= 0;) {
+                used[next / 2] = true;
+                QVector<QPointF> more = contours->at(next / 2).points;
+                if (next % 2)
+                    std::reverse(more.begin(), more.end());
+                before += more.mid(1);
+            }
+            std::reverse(before.begin(), before.end());
+            chain.points = before + chain.points;
+            if (chain.points.size() > 3 && closes()) {
+                chain.points.removeLast();
+                chain.closed = true;
+            }
+        }
+        joined.append(std::move(chain));
+    }
+    *contours = std::move(joined);
+}
+
+bool finishRead(Drawing* read, const ReadOptions& options, const QString& nothing, QString* error)
+{
+    if (read->droppedPoints > 0)
+        read->warnings.append(
+            QStringLiteral("%1 points left out: not numbers, or further than 1 km from the origin")
+                .arg(read->droppedPoints));
+    if (read->textItems > 0 && options.text == TextMode::Skip)
+        read->warnings.append(QStringLiteral("%1 text items left out").arg(read->textItems));
+    if (read->contours.isEmpty()) {
+        *error = QStringLiteral("nothing to cut: %1").arg(nothing);
+        return false;
+    }
     return true;
 }
 

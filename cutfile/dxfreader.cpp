@@ -20,7 +20,8 @@ namespace {
 constexpr int maxInsertDepth = 32;
 constexpr int maxArrayCells = 10000;
 // Entities drawn through inserts: a bound that stops block bombs that draw nothing.
-constexpr qint64 maxDrawnEntities = 20 * 1000 * 1000;
+constexpr qint64 maxDrawnEntities = 4 * 1000 * 1000;
+constexpr int maxContours = 2 * 1000 * 1000;
 constexpr int maxSplineControls = 100000;
 constexpr size_t maxVertices = 1000000;
 
@@ -224,7 +225,9 @@ public:
 
     void addLayer(const DL_LayerData& data) override
     {
-        if ((data.off || (data.flags & 1)) && !m_options.hiddenLayers)
+        // A layer is off when its colour is negative (dxflib's own flag stays unset).
+        const bool off = data.off || getAttributes().getColor() < 0;
+        if ((off || (data.flags & 1)) && !m_options.hiddenLayers)
             m_hidden.insert(QString::fromStdString(data.name));
     }
     void addTextStyle(const DL_StyleData& data) override
@@ -536,6 +539,9 @@ private:
             return;
         }
         m_points += points.size();
+        if (drawing.contours.size() >= maxContours)
+            fail(QStringLiteral("the drawing makes more than %1 million contours")
+                     .arg(maxContours / 1000000));
         if (m_points > maxDrawingPoints)
             fail(QStringLiteral("the drawing makes more than %1 million points")
                      .arg(maxDrawingPoints / 1000000));
@@ -578,15 +584,16 @@ void DxfBuilder::Emitter::ellipse(const DL_EllipseData& d)
 {
     const QPointF center(d.cx, d.cy), major(d.mx, d.my);
     const QPointF minor = QPointF(-major.y(), major.x()) * d.ratio;
-    double sweep = std::fmod(d.angle2 - d.angle1, 2 * M_PI);
-    if (!std::isfinite(sweep) || !std::isfinite(d.angle1))
+    const double from = std::fmod(d.angle1, 2 * M_PI);
+    double sweep = std::fmod(std::fmod(d.angle2, 2 * M_PI) - from, 2 * M_PI);
+    if (!std::isfinite(sweep) || !std::isfinite(from))
         return;
     if (sweep <= 1e-12)
         sweep += 2 * M_PI;
     const bool closed = sweep > 2 * M_PI - 1e-9;
     const auto at = [&](double t) { return center + major * std::cos(t) + minor * std::sin(t); };
-    QVector<QPointF> points { at(d.angle1) };
-    appendCurve(&points, at, d.angle1, d.angle1 + sweep, 16, tolerance());
+    QVector<QPointF> points { at(from) };
+    appendCurve(&points, at, from, from + sweep, 16, tolerance());
     add(points, closed);
 }
 
@@ -613,7 +620,8 @@ void DxfBuilder::Emitter::polyline(const std::vector<Vertex>& vertices, bool clo
         const QPointF center = middle + normal * (chord / 2 / std::tan(sweep / 2));
         const double radius = distance(center, a);
         const double start = std::atan2(a.y() - center.y(), a.x() - center.x());
-        appendArc(&points, center, radius, start, sweep, tolerance());
+        if (!appendArc(&points, center, radius, start, sweep, tolerance()))
+            ++m_builder->leftOut[QStringLiteral("arcs reaching beyond 1 km, cut straight,")];
         points.last() = b;
     }
     add(points, closed);

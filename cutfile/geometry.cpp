@@ -94,19 +94,20 @@ double distance(const QPointF& a, const QPointF& b)
     return std::sqrt(dx * dx + dy * dy);
 }
 
-void appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
+bool appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
     double sweep, double tolerance)
 {
     // An arc beyond the range is not divided: its end alone stands for it, and is left out.
     double pieces = 1;
-    if (radius > tolerance
-        && radius + std::abs(center.x()) + std::abs(center.y()) <= maxCoordinateMm)
+    const bool inside = radius + std::abs(center.x()) + std::abs(center.y()) <= maxCoordinateMm;
+    if (radius > tolerance && inside)
         pieces = std::ceil(std::abs(sweep) / (2 * std::acos(1 - tolerance / radius)));
     pieces = std::isfinite(pieces) ? qBound(1.0, pieces, double(maxCurvePoints)) : 1;
     for (int i = 1; i <= int(pieces); ++i) {
         const double angle = start + sweep * i / pieces;
         points->append(center + QPointF(radius * std::cos(angle), radius * std::sin(angle)));
     }
+    return inside;
 }
 
 void appendCubic(QVector<QPointF>* points, const QPointF& p0, const QPointF& c1, const QPointF& c2,

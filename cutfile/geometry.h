@@ -42,8 +42,9 @@ inline bool inRange(const QPointF& point)
 bool guarded(const std::function<bool()>& work, QString* error);
 
 // Appends the arc about center from angle start over sweep (radians, counter-clockwise when
-// positive), leaving out its first point, in chords no further than tolerance from it.
-void appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
+// positive), leaving out its first point, in chords no further than tolerance from it. An arc
+// that reaches beyond the range is its end point alone, and makes it return false.
+bool appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
     double sweep, double tolerance);
 // Appends the cubic Bézier from p0 through the controls c1, c2 to p3, leaving out p0.
 void appendCubic(QVector<QPointF>* points, const QPointF& p0, const QPointF& c1, const QPointF& c2,

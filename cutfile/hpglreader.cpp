@@ -159,6 +159,10 @@ void HpglReader::reset()
 
 void HpglReader::finishContour()
 {
+    if (m_points > maxDrawingPoints) {
+        m_contour = Contour();
+        return;
+    }
     if (m_contour.points.size() > 1) {
         m_contour.closed = distance(m_contour.points.first(), m_contour.points.last()) < 1e-9;
         m_contour.layer = layer();
@@ -171,6 +175,8 @@ void HpglReader::finishContour()
 void HpglReader::addClosed(QVector<QPointF> points)
 {
     finishContour();
+    if (m_points > maxDrawingPoints)
+        return;
     m_contour.points = std::move(points);
     m_contour.closed = true;
     m_contour.layer = layer();
@@ -224,8 +230,10 @@ void HpglReader::lineTo(const QPointF& point)
 
 void HpglReader::moveTo(const QPointF& point)
 {
-    if (!std::isfinite(point.x()) || !std::isfinite(point.y()))
+    if (!std::isfinite(point.x()) || !std::isfinite(point.y())) {
+        ++m_drawing.droppedPoints;
         return;
+    }
     if (m_penDown)
         lineTo(point);
     else
@@ -430,7 +438,7 @@ bool HpglReader::read(Drawing* drawing, QString* error)
     };
 
     while (p < end) {
-        if (p >= nextCheck) {
+        if (p >= nextCheck || m_points > maxDrawingPoints) {
             if (!tracker.step(p - begin))
                 return fail(cancelledText());
             if (m_points + m_contour.points.size() > maxDrawingPoints)

@@ -329,6 +329,8 @@ bool sanitize(const QByteArray& data, const ReadOptions& options, TextOutliner* 
     int depth = 0;
     bool rooted = false;
     bool rootFont = true;
+    int textDepth = -1;
+    QXmlStreamAttributes textAttributes;
     int skipping = 0; // depth of the element being left out, 0 for none
     const bool keepText = options.text == TextMode::Outline;
     while (!xml.atEnd()) {
@@ -336,6 +338,8 @@ bool sanitize(const QByteArray& data, const ReadOptions& options, TextOutliner* 
         if (token == QXmlStreamReader::EndElement) {
             if (skipping == 0)
                 writer.writeEndElement();
+            if (textDepth == depth)
+                textDepth = -1;
             if (skipping == depth--)
                 skipping = 0;
             continue;
@@ -390,6 +394,29 @@ bool sanitize(const QByteArray& data, const ReadOptions& options, TextOutliner* 
             document->references += outside && name != QLatin1String("image");
             skipping = depth;
             continue;
+        }
+        // QtSvg sets a <tspan> where its text goes on, whatever its own x and y say: one that
+        // places itself starts a <text> of its own.
+        if (isText) {
+            textDepth = depth;
+            textAttributes = attributes;
+        } else if (name == QLatin1String("tspan") && depth == textDepth + 1
+            && (attributes.hasAttribute(QLatin1String("x"))
+                || attributes.hasAttribute(QLatin1String("y")))) {
+            writer.writeEndElement();
+            writer.writeStartElement(QStringLiteral("text"));
+            for (const QXmlStreamAttribute& attribute : qAsConst(textAttributes)) {
+                if (attribute.name() != QLatin1String("x") && attribute.name() != QLatin1String("y"))
+                    writer.writeAttribute(attribute.qualifiedName().toString(),
+                        attribute.value().toString());
+            }
+            for (const char* axis : { "x", "y" }) {
+                const QStringRef value = attributes.value(QLatin1String(axis));
+                const QStringRef inherited = textAttributes.value(QLatin1String(axis));
+                if (!value.isEmpty() || !inherited.isEmpty())
+                    writer.writeAttribute(QLatin1String(axis),
+                        (value.isEmpty() ? inherited : value).toString());
+            }
         }
         writer.writeStartElement(xml.qualifiedName().toString());
         for (const QXmlStreamNamespaceDeclaration& ns : xml.namespaceDeclarations()) {

@@ -1,0 +1,53 @@
+#pragma once
+
+// Small drawings written out for the cut-file tests: DXF groups, SVG documents, polygons.
+
+#include <zrcutfile.h>
+
+#include <QStringList>
+
+inline ZRCut::Contour polygon(const QVector<QPointF>& points)
+{
+    ZRCut::Contour contour;
+    contour.points = points;
+    contour.closed = true;
+    return contour;
+}
+
+inline QByteArray dxf(const QStringList& groups)
+{
+    return (groups.join('\n') + '\n').toLatin1();
+}
+
+// A DXF file of sections: HEADER and TABLES when given, BLOCKS when given, and ENTITIES.
+inline QByteArray dxfEntities(const QStringList& entities, const QStringList& blocks = {},
+    const QStringList& header = {}, const QStringList& tables = {})
+{
+    QStringList groups;
+    const auto section = [&](const char* name, const QStringList& body) {
+        if (!body.isEmpty())
+            groups << "0"
+                   << "SECTION"
+                   << "2" << name << body << "0"
+                   << "ENDSEC";
+    };
+    section("HEADER", header);
+    section("TABLES", tables);
+    section("BLOCKS", blocks);
+    groups << "0"
+           << "SECTION"
+           << "2"
+           << "ENTITIES" << entities << "0"
+           << "ENDSEC"
+           << "0"
+           << "EOF";
+    return dxf(groups);
+}
+
+inline QByteArray svg(const QString& root, const QString& body)
+{
+    return QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                          "xmlns:xlink=\"http://www.w3.org/1999/xlink\" %1>%2</svg>")
+        .arg(root, body)
+        .toUtf8();
+}

@@ -104,7 +104,9 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
         return false;
     }
     ZRCut::Drawing placed;
-    if (!ZRCut::place(m_drawing, settings.placement, machine.workArea, &placed, error))
+    ZRCut::Placement placement = settings.placement;
+    placement.knifeReachMm = settings.knife.bladeOffsetMm;
+    if (!ZRCut::place(m_drawing, placement, machine.workArea, &placed, error))
         return false;
     ZRCut::CutOptions options;
     options.optimizeOrder = settings.optimizeOrder;

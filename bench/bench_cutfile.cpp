@@ -11,11 +11,19 @@
 //    order on a 520-contour drawing and on the samples; every hole before its part.
 // Figures that miss their mark are flagged; a wrong result (a hole after its part, a lost
 // contour) makes the program fail.
+//
+// Reading alone, one file a process so that each peak is its own (scripts/bench_cutread.sh):
+//
+//   build/bin/bench_cutfile write-hpgl MEGABYTES PATH   the nest above as HP-GL
+//   build/bin/bench_cutfile write-dxf MEGABYTES PATH    the nest as DXF, its outlines drawn as
+//                                                       LINE and ARC entities as CAD draws them
+//   build/bin/bench_cutfile read PATH                   read time, contours, peak memory
 
 #include <zrcutfile.h>
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -127,6 +135,57 @@ qint64 writeNest(const QString& path, int megabytes)
     return file.size();
 }
 
+// Writes the nest of about megabytes as DXF: every chord of the parts a LINE, every hole a
+// CIRCLE, on layer "parts".
+qint64 writeDxfNest(const QString& path, int megabytes)
+{
+    QRandomGenerator random(50);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("0\nSECTION\n2\nENTITIES\n");
+    const qint64 target = qint64(megabytes) << 20;
+    QByteArray text;
+    for (int index = 0; file.size() < target; ++index) {
+        const QVector<QVector<QPointF>> contours
+            = part(QPointF((index % 60) * 65.0, (index / 60) * 45.0), random);
+        text.clear();
+        for (const QVector<QPointF>& contour : contours) {
+            for (int k = 1; k < contour.size(); ++k) {
+                text += "0\nLINE\n8\nparts\n10\n" + QByteArray::number(contour.at(k - 1).x(), 'f', 4)
+                    + "\n20\n" + QByteArray::number(contour.at(k - 1).y(), 'f', 4) + "\n11\n"
+                    + QByteArray::number(contour.at(k).x(), 'f', 4) + "\n21\n"
+                    + QByteArray::number(contour.at(k).y(), 'f', 4) + "\n";
+            }
+        }
+        file.write(text);
+    }
+    file.write("0\nENDSEC\n0\nEOF\n");
+    return file.size();
+}
+
+// The read of one file: time and peak memory, as one line.
+int readOnly(const QString& path)
+{
+    const qint64 baseKb = peakKb();
+    QElapsedTimer timer;
+    timer.start();
+    Drawing drawing;
+    QString error;
+    const bool ok = readFile(path, &drawing, &error);
+    const double took = timer.nsecsElapsed() / 1e9;
+    out << QStringLiteral("%1: %2 MB read in %3 s, %4 contours, %5 points, peak memory %6 MB "
+                          "(%7 MB more than before reading)%8\n")
+               .arg(QFileInfo(path).fileName())
+               .arg(QFileInfo(path).size() / 1048576.0, 0, 'f', 1)
+               .arg(took, 0, 'f', 2)
+               .arg(drawing.contours.size())
+               .arg(drawing.pointCount())
+               .arg(peakKb() / 1024.0, 0, 'f', 1)
+               .arg((peakKb() - baseKb) / 1024.0, 0, 'f', 1)
+               .arg(ok ? QString() : QStringLiteral(" FAILED: ") + error);
+    return ok ? 0 : 1;
+}
+
 double seconds(const QElapsedTimer& timer)
 {
     return timer.nsecsElapsed() / 1e9;
@@ -209,6 +268,16 @@ void travelFigure(const Drawing& drawing, const QString& name)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode == "read" && argc > 2)
+        return readOnly(QString::fromLocal8Bit(argv[2]));
+    if ((mode == "write-hpgl" || mode == "write-dxf") && argc > 3) {
+        const QString path = QString::fromLocal8Bit(argv[3]);
+        const int size = qMax(1, atoi(argv[2]));
+        out << (mode == "write-dxf" ? writeDxfNest(path, size) : writeNest(path, size))
+            << " bytes\n";
+        return 0;
+    }
     const int megabytes = argc > 1 ? qMax(1, atoi(argv[1])) : 50;
     const QString samples
         = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(ZR_SAMPLES_DIR);

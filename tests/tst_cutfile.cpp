@@ -14,15 +14,6 @@ Q_DECLARE_METATYPE(Contour)
 
 namespace {
 
-double segmentDistance(const QPointF& p, const QPointF& a, const QPointF& b)
-{
-    const QPointF ab = b - a;
-    const double length2 = QPointF::dotProduct(ab, ab);
-    const double t = length2 > 0 ? qBound(0.0, QPointF::dotProduct(p - a, ab) / length2, 1.0) : 0;
-    const QPointF d = p - (a + ab * t);
-    return std::hypot(d.x(), d.y());
-}
-
 double distanceTo(const QPointF& p, const QVector<QPointF>& line, bool closed)
 {
     double best = HUGE_VAL;

@@ -42,15 +42,6 @@ Contour openLine(const QPointF& a, const QPointF& b, const QString& layer = QStr
     return c;
 }
 
-double segmentDistance(const QPointF& p, const QPointF& a, const QPointF& b)
-{
-    const QPointF ab = b - a;
-    const double length2 = QPointF::dotProduct(ab, ab);
-    const double t = length2 > 0 ? qBound(0.0, QPointF::dotProduct(p - a, ab) / length2, 1.0) : 0;
-    const QPointF d = p - (a + ab * t);
-    return std::hypot(d.x(), d.y());
-}
-
 double distanceToDrawing(const QPointF& p, const Drawing& drawing)
 {
     double best = HUGE_VAL;

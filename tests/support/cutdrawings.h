@@ -6,12 +6,24 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 inline ZRCut::Contour polygon(const QVector<QPointF>& points)
 {
     ZRCut::Contour contour;
     contour.points = points;
     contour.closed = true;
     return contour;
+}
+
+// The distance from p to the segment from a to b.
+inline double segmentDistance(const QPointF& p, const QPointF& a, const QPointF& b)
+{
+    const QPointF ab = b - a;
+    const double length2 = QPointF::dotProduct(ab, ab);
+    const double t = length2 > 0 ? qBound(0.0, QPointF::dotProduct(p - a, ab) / length2, 1.0) : 0;
+    const QPointF d = p - (a + ab * t);
+    return std::hypot(d.x(), d.y());
 }
 
 inline QByteArray dxf(const QStringList& groups)

@@ -113,6 +113,8 @@ private:
     QSizeF letterSize() const;
     QPointF direction() const;
     void reset();
+    // User units (SC) to plotter units, from the scaling asked for and the corners P1, P2.
+    void scale();
 
     const QByteArray& m_data;
     const ReadOptions& m_options;
@@ -137,8 +139,41 @@ private:
     double m_slant = 0;
     int m_origin = 1;
     QRectF m_corners = defaultCorners;
-    QPointF m_labelStart;
+    QVector<double> m_scaling; // SC's numbers; empty when off
+    QTransform m_user;
 };
+
+void HpglReader::scale()
+{
+    m_user = QTransform();
+    const QVector<double>& n = m_scaling;
+    if (n.size() < 4 || std::any_of(n.begin(), n.end(), [](double v) { return std::isnan(v); }))
+        return;
+    const int type = n.size() > 4 ? int(n.at(4)) : 0;
+    const QRectF& p = m_corners;
+    if (type == 2) {
+        // Point factor: plotter units per user unit.
+        m_user = QTransform(n.at(1), 0, 0, n.at(3), p.left() - n.at(0) * n.at(1),
+            p.top() - n.at(2) * n.at(3));
+        return;
+    }
+    if (n.at(1) == n.at(0) || n.at(3) == n.at(2))
+        return;
+    double sx = p.width() / (n.at(1) - n.at(0)), sy = p.height() / (n.at(3) - n.at(2));
+    QPointF shift;
+    if (type == 1) {
+        // Isotropic: the smaller factor both ways, the spare room split as asked (50 % each).
+        const double s = qMin(std::abs(sx), std::abs(sy));
+        const QSizeF spare(p.width() - s * std::abs(n.at(1) - n.at(0)),
+            p.height() - s * std::abs(n.at(3) - n.at(2)));
+        shift = QPointF(spare.width() * (n.size() > 5 ? n.at(5) : 50) / 100,
+            spare.height() * (n.size() > 6 ? n.at(6) : 50) / 100);
+        sx = std::copysign(s, sx);
+        sy = std::copysign(s, sy);
+    }
+    m_user = QTransform(
+        sx, 0, 0, sy, p.left() - n.at(0) * sx + shift.x(), p.top() - n.at(2) * sy + shift.y());
+}
 
 void HpglReader::reset()
 {
@@ -155,6 +190,8 @@ void HpglReader::reset()
     m_slant = 0;
     m_origin = 1;
     m_corners = defaultCorners;
+    m_scaling.clear();
+    m_user = QTransform();
 }
 
 void HpglReader::finishContour()
@@ -331,8 +368,11 @@ bool HpglReader::label(const char*& p, const char* end, QString* error)
             text += QLatin1Char(m_terminator);
         ++p;
     }
-    if (m_options.text == TextMode::Outline && !m_text.available(error))
+    QString why;
+    if (m_options.text == TextMode::Outline && !m_text.available(&why)) {
+        *error = QStringLiteral("line %1: a text label (LB): %2").arg(lineAt(m_data, from - m_data.constData())).arg(why);
         return false;
+    }
     drawLabel(text);
     return true;
 }
@@ -345,8 +385,11 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
         = std::any_of(numbers.begin(), numbers.end(), [](double n) { return std::isnan(n); });
     if (damaged && (a == 'C' || a == 'A' || a == 'E'))
         return;
-    const auto point
-        = [&](int i) { return QPointF(numbers.at(i), numbers.at(i + 1)) / hpglUnitsPerMm; };
+    // A point in user units, and a step from the pen (PR, AR, ER) in them.
+    const auto point = [&](int i) {
+        return m_user.map(QPointF(numbers.at(i), numbers.at(i + 1))) / hpglUnitsPerMm;
+    };
+    const auto step = [&](int i) { return point(i) - m_user.map(QPointF()) / hpglUnitsPerMm; };
     const int pairs = numbers.size() / 2;
     const auto usable = [&](int count) { return numbers.size() >= count && !damaged; };
     if ((a == 'I' && b == 'N') || (a == 'D' && b == 'F')) {
@@ -364,9 +407,9 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
             m_relative = b == 'R';
         }
         for (int i = 0; i < pairs; ++i)
-            moveTo(m_relative ? m_position + point(2 * i) : point(2 * i));
+            moveTo(m_relative ? m_position + step(2 * i) : point(2 * i));
     } else if (a == 'C' && b == 'I' && !numbers.isEmpty()) {
-        const double radius = std::abs(numbers.first()) / hpglUnitsPerMm;
+        const double radius = std::abs(numbers.first() * m_user.m11()) / hpglUnitsPerMm;
         const QPointF center = m_position;
         QVector<QPointF> points { center + QPointF(radius, 0) };
         appendArc(&points, center, radius, 0, 2 * M_PI, m_options.toleranceMm);
@@ -374,10 +417,10 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
         if (m_penDown)
             m_contour.points.append(center);
     } else if (a == 'A' && (b == 'A' || b == 'R') && numbers.size() >= 3) {
-        const QPointF center = b == 'A' ? point(0) : m_position + point(0);
+        const QPointF center = b == 'A' ? point(0) : m_position + step(0);
         arc(center, numbers.at(2));
     } else if (a == 'E' && (b == 'A' || b == 'R') && pairs >= 1) {
-        const QPointF corner = b == 'A' ? point(0) : m_position + point(0);
+        const QPointF corner = b == 'A' ? point(0) : m_position + step(0);
         const QPointF start = m_position;
         addClosed(
             { start, QPointF(corner.x(), start.y()), corner, QPointF(start.x(), corner.y()) });
@@ -389,6 +432,10 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
     } else if (a == 'I' && b == 'P' && usable(4)) {
         m_corners = QRectF(QPointF(numbers.at(0), numbers.at(1)),
             QPointF(numbers.at(2), numbers.at(3)));
+        scale();
+    } else if (a == 'S' && b == 'C') {
+        m_scaling = numbers.mid(0, 7);
+        scale();
     } else if (a == 'D' && (b == 'I' || b == 'R')) {
         m_relativeDirection = b == 'R';
         m_run = usable(2) && (numbers.at(0) != 0 || numbers.at(1) != 0)
@@ -521,11 +568,6 @@ bool HpglReader::read(Drawing* drawing, QString* error)
                 continue;
             }
             ++p;
-        }
-        if (a == 'S' && b == 'C' && !numbers.isEmpty()) {
-            return fail(QStringLiteral("line %1: user scaling (SC) is not supported; export the "
-                                       "drawing in plotter units")
-                            .arg(lineAt(m_data, at - begin)));
         }
         command(a, b, numbers);
     }

@@ -100,11 +100,11 @@ bool readSvg(
 bool readDxf(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
 // HP-GL as plotters read it: IN, PU, PD, PA, PR (any number of points), CI, AA, AR, EA, ER, the
-// clipping window IW and labels (LB, in the fallback font, with DT, DI, DR, SI, SR, SL, LO and
+// corners IP and user scaling SC (all three types), the clipping window IW, labels (LB, in the fallback font, with DT, DI, DR, SI, SR, SL, LO and
 // CP, the pen moving as it does on a plotter); SP names the pen (the contours' layer); VS, FS
 // and the like are accepted and ignored. Bytes outside instructions (a stray ETX, NUL, escape
-// sequences, PJL lines) are skipped and counted in a warning. Encoded polylines (PE) and scaling
-// (SC) are refused naming their line.
+// sequences, PJL lines) are skipped and counted in a warning. Encoded polylines (PE) are
+// refused naming their line.
 bool readHpgl(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
 

@@ -355,8 +355,6 @@ void tst_CutFile::refused_data()
 
     QTest::newRow("encoded polyline")
         << QByteArray("IN;PU0,0;\nPE<=?>@;") << "line 2: encoded polylines (PE)";
-    QTest::newRow("user scaling") << QByteArray("IN;\nSC0,100,0,100;PD10,10;")
-                                  << "line 2: user scaling (SC)";
     QTest::newRow("travel only") << QByteArray("IN;PU100,100;PU0,0;") << "nothing to cut";
     QTest::newRow("moves of no length") << QByteArray("PD0,0,0,0;PU0,0;") << "nothing to cut";
     QTest::newRow("garbage") << QByteArray("\x01\xff@@##!!12,34;;") << "nothing to cut";

@@ -124,6 +124,15 @@ void tst_CutInput::hpglAsPlottersRead_data()
         QRectF(0, 5, 10, 0), 10, "");
     row("IN ends the window", "IW0,0,400,400;IN;PU-400,200;PD800,200;", plain, 1,
         QRectF(-10, 5, 30, 0), 30, "");
+    // User units: P1 and P2 stand for the corners SC names.
+    row("SC stretched to P1 and P2", "IP0,0,4000,4000;SC0,100,0,200;PU0,0;PD100,0,100,200;",
+        plain, 1, QRectF(0, 0, 100, 100), 200, "");
+    row("SC isotropic, centred", "IP0,0,8000,4000;SC0,100,0,100,1;PU0,0;PD100,100;", plain, 1,
+        QRectF(50, 0, 100, 100), 100 * M_SQRT2, "");
+    row("SC by point factor from the default P1", "SC0,40,0,40,2;PU0,0;PD10,0;", plain, 1,
+        QRectF(6.25, 14.9, 10, 0), 10, "");
+    row("relative moves in user units", "IP0,0,4000,4000;SC0,100,0,100;PU50,50;PR;PD10,0;", plain,
+        1, QRectF(50, 50, 10, 0), 10, "");
     row("square across the window's corner",
         "IW0,0,400,400;PU200,200;PD600,200,600,600,200,600,200,200;", plain, 2,
         QRectF(5, 5, 5, 5), 10, "");

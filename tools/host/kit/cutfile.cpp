@@ -80,8 +80,10 @@ bool CutFile::readWritten(const QString& name, const QByteArray& hpgl, QString* 
     ZRCut::Drawing drawing;
     ZRCut::CutOptions asWritten;
     asWritten.optimizeOrder = false;
+    asWritten.checks.removeDuplicates = false;
     *this = CutFile();
-    if (!ZRCut::readHpgl(hpgl, &drawing, error)
+    // The reader skips what the frames cannot carry; the machine would not.
+    if (!ZRCut::checkFrameSafe(hpgl, error) || !ZRCut::readHpgl(hpgl, &drawing, error)
         || !ZRCut::planCut(drawing, asWritten, &m_job, error)) {
         error->prepend(name + QStringLiteral(": "));
         return false;

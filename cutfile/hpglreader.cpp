@@ -103,7 +103,11 @@ private:
     void command(char a, char b, const QVector<double>& numbers);
     void moveTo(const QPointF& point);
     void lineTo(const QPointF& point);
-    void arc(const QPointF& center, double sweepDeg);
+    void arc(const QPointF& center, double sweepDeg, double chordDeg);
+    // The arc's points after its start: chords of chordDeg when the file gives them (0 when it
+    // does not), else within the tolerance.
+    QVector<QPointF> arcPoints(
+        const QPointF& center, double radius, double start, double sweep, double chordDeg) const;
     void finishContour();
     void addClosed(QVector<QPointF> points);
     bool label(const char*& p, const char* end, QString* error);
@@ -278,14 +282,30 @@ void HpglReader::moveTo(const QPointF& point)
     m_position = point;
 }
 
-void HpglReader::arc(const QPointF& center, double sweepDeg)
+QVector<QPointF> HpglReader::arcPoints(
+    const QPointF& center, double radius, double start, double sweep, double chordDeg) const
+{
+    QVector<QPointF> points;
+    chordDeg = std::abs(chordDeg);
+    if (!(chordDeg >= 0.5 && chordDeg <= 180)
+        || radius + std::abs(center.x()) + std::abs(center.y()) > maxCoordinateMm) {
+        appendArc(&points, center, radius, start, sweep, m_options.toleranceMm);
+        return points;
+    }
+    const int pieces = qMax(1, int(std::ceil(std::abs(sweep) * 180 / M_PI / chordDeg)));
+    for (int i = 1; i <= pieces; ++i) {
+        const double angle = start + sweep * i / pieces;
+        points.append(center + QPointF(std::cos(angle), std::sin(angle)) * radius);
+    }
+    return points;
+}
+
+void HpglReader::arc(const QPointF& center, double sweepDeg, double chordDeg)
 {
     const double radius = distance(center, m_position);
     const double start = std::atan2(m_position.y() - center.y(), m_position.x() - center.x());
     const double sweep = qBound(-360.0, sweepDeg, 360.0) * M_PI / 180;
-    QVector<QPointF> points;
-    appendArc(&points, center, radius, start, sweep, m_options.toleranceMm);
-    for (const QPointF& point : qAsConst(points))
+    for (const QPointF& point : arcPoints(center, radius, start, sweep, chordDeg))
         moveTo(point);
 }
 
@@ -412,13 +432,29 @@ void HpglReader::command(char a, char b, const QVector<double>& numbers)
         const double radius = std::abs(numbers.first() * m_user.m11()) / hpglUnitsPerMm;
         const QPointF center = m_position;
         QVector<QPointF> points { center + QPointF(radius, 0) };
-        appendArc(&points, center, radius, 0, 2 * M_PI, m_options.toleranceMm);
+        points += arcPoints(center, radius, 0, 2 * M_PI, numbers.value(1));
         addClosed(points);
         if (m_penDown)
             m_contour.points.append(center);
     } else if (a == 'A' && (b == 'A' || b == 'R') && numbers.size() >= 3) {
         const QPointF center = b == 'A' ? point(0) : m_position + step(0);
-        arc(center, numbers.at(2));
+        arc(center, numbers.at(2), numbers.value(3));
+    } else if (a == 'E' && b == 'W' && numbers.size() >= 3) {
+        // A wedge's edge: from the centre out, round the arc and back, or a whole circle.
+        const double radius = std::abs(numbers.at(0) * m_user.m11()) / hpglUnitsPerMm;
+        const double start = (numbers.at(0) < 0 ? 180 : 0) + numbers.at(1);
+        const double sweep = qBound(-360.0, numbers.at(2), 360.0);
+        const QPointF center = m_position;
+        const QPointF first
+            = center + QPointF(std::cos(start * M_PI / 180), std::sin(start * M_PI / 180)) * radius;
+        QVector<QPointF> points;
+        if (std::abs(sweep) < 360)
+            points.append(center);
+        points.append(first);
+        points += arcPoints(center, radius, start * M_PI / 180, sweep * M_PI / 180, numbers.value(3));
+        addClosed(points);
+        if (m_penDown)
+            m_contour.points.append(center);
     } else if (a == 'E' && (b == 'A' || b == 'R') && pairs >= 1) {
         const QPointF corner = b == 'A' ? point(0) : m_position + step(0);
         const QPointF start = m_position;

@@ -99,7 +99,8 @@ bool readSvg(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
 bool readDxf(
     const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options = {});
-// HP-GL as plotters read it: IN, PU, PD, PA, PR (any number of points), CI, AA, AR, EA, ER, the
+// HP-GL as plotters read it: IN, PU, PD, PA, PR (any number of points), CI, AA, AR (with their
+// chord angles), EA, ER, EW, the
 // corners IP and user scaling SC (all three types), the clipping window IW, labels (LB, in the fallback font, with DT, DI, DR, SI, SR, SL, LO and
 // CP, the pen moving as it does on a plotter); SP names the pen (the contours' layer); VS, FS
 // and the like are accepted and ignored. Bytes outside instructions (a stray ETX, NUL, escape

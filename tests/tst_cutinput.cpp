@@ -133,6 +133,13 @@ void tst_CutInput::hpglAsPlottersRead_data()
         QRectF(6.25, 14.9, 10, 0), 10, "");
     row("relative moves in user units", "IP0,0,4000,4000;SC0,100,0,100;PU50,50;PR;PD10,0;", plain,
         1, QRectF(50, 50, 10, 0), 10, "");
+    // Chord angles: the polygon a plotter draws.
+    row("circle of 60° chords: a hexagon", "PU400,0;CI400,60;", plain, 1,
+        QRectF(0, -10 * std::sqrt(0.75), 20, 20 * std::sqrt(0.75)), 60, "");
+    row("arc of 90° chords", "PU400,0;PD;AA0,0,180,90;", plain, 1, QRectF(-10, 0, 20, 10),
+        20 * M_SQRT2, "");
+    row("wedge edged in 45° chords", "PU400,400;EW400,0,90,45;", plain, 1,
+        QRectF(10, 10, 10, 10), 20 + 40 * std::sin(M_PI / 8), "");
     row("square across the window's corner",
         "IW0,0,400,400;PU200,200;PD600,200,600,600,200,600,200,200;", plain, 2,
         QRectF(5, 5, 5, 5), 10, "");

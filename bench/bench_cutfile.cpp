@@ -18,6 +18,12 @@
 //   build/bin/bench_cutfile write-dxf MEGABYTES PATH    the nest as DXF, its outlines drawn as
 //                                                       LINE and ARC entities as CAD draws them
 //   build/bin/bench_cutfile read PATH                   read time, contours, peak memory
+//
+// Real-world files against cut lengths measured without this library
+// (scripts/realworld_lengths.py): each read, placed on a 1500 × 1200 mm table and planned with
+// the defaults (text left out, as the reference leaves it), and its cut length compared:
+//
+//   build/bin/bench_cutfile realworld LENGTHS.tsv DIR...
 
 #include <zrcutfile.h>
 
@@ -163,6 +169,51 @@ qint64 writeDxfNest(const QString& path, int megabytes)
     return file.size();
 }
 
+// Each file of lengths (name, reference mm) found in one of dirs, cut with the defaults: the
+// files whose cut length is within 2 % of the reference. Segments the file draws twice are cut
+// once; the last column tells their length.
+int realWorld(const QString& lengths, const QStringList& dirs)
+{
+    QFile list(lengths);
+    if (!list.open(QIODevice::ReadOnly))
+        return 2;
+    int right = 0, all = 0;
+    for (const QByteArray& line : list.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() < 2)
+            continue;
+        const QString name = QString::fromUtf8(fields.at(0));
+        QString path;
+        for (const QString& dir : dirs)
+            path = QFileInfo::exists(dir + '/' + name) ? dir + '/' + name : path;
+        const double reference = fields.at(1).toDouble();
+        ReadOptions read;
+        read.text = TextMode::Skip;
+        Drawing drawing;
+        CutOptions options;
+        options.workArea = QSizeF(1500, 1200);
+        CutJob job;
+        QString error;
+        const bool ok = readFile(path, &drawing, &error, read)
+            && place(drawing, {}, options.workArea, &drawing, &error)
+            && planCut(drawing, options, &job, &error);
+        const double gap = ok ? (job.cutLengthMm - reference) / qMax(reference, 1e-9) : 0;
+        const bool near = ok && std::abs(gap) <= 0.02;
+        right += near;
+        ++all;
+        out << QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
+                   .arg(name, QString::number(reference, 'f', 1),
+                       ok ? QString::number(job.cutLengthMm, 'f', 1) : QStringLiteral("-"),
+                       near ? QStringLiteral("ok")
+                            : ok ? QStringLiteral("off by %1 %").arg(gap * 100, 0, 'f', 1)
+                                 : QStringLiteral("refused: ")
+                                + error.mid(error.startsWith(path) ? path.size() + 2 : 0),
+                       QString::number(job.checks.duplicateLengthMm, 'f', 1));
+    }
+    out << QStringLiteral("%1 of %2 within 2 %\n").arg(right).arg(all);
+    return 0;
+}
+
 // The read of one file: time and peak memory, as one line.
 int readOnly(const QString& path)
 {
@@ -271,6 +322,12 @@ int main(int argc, char** argv)
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (mode == "read" && argc > 2)
         return readOnly(QString::fromLocal8Bit(argv[2]));
+    if (mode == "realworld" && argc > 3) {
+        QStringList dirs;
+        for (int i = 3; i < argc; ++i)
+            dirs.append(QString::fromLocal8Bit(argv[i]));
+        return realWorld(QString::fromLocal8Bit(argv[2]), dirs);
+    }
     if ((mode == "write-hpgl" || mode == "write-dxf") && argc > 3) {
         const QString path = QString::fromLocal8Bit(argv[3]);
         const int size = qMax(1, atoi(argv[2]));

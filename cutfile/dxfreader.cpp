@@ -737,16 +737,25 @@ bool readDxfData(const QByteArray& data, Drawing* drawing, QString* error, const
     std::istringstream stream(data.toStdString());
     DxfBuilder builder(options, stream, data.size());
     DL_Dxf dxf;
+    // Where dxflib stood when it stopped, for the error.
+    const auto near = [&] {
+        stream.clear();
+        const qint64 at = qBound<qint64>(0, qint64(stream.tellg()), data.size());
+        return QStringLiteral(" (near line %1)")
+            .arg(std::count(data.constData(), data.constData() + at, '\n') + 1);
+    };
     try {
         dxf.in(stream, &builder);
         builder.finish();
     } catch (const Stop&) {
         *error = builder.failure;
+        if (error->startsWith(QLatin1String("the drawing")) || error->startsWith(QLatin1String("a polyline")))
+            *error += near();
         return false;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (...) {
-        *error = QStringLiteral("the DXF file is damaged");
+        *error = QStringLiteral("the DXF file is damaged") + near();
         return false;
     }
     // Before AC1003 (release 2.5), a drawing's groups meant other things.

@@ -330,11 +330,16 @@ bool sanitize(const QByteArray& data, const ReadOptions& options, TextOutliner* 
     bool rooted = false;
     bool rootFont = true;
     int textDepth = -1;
+    qint64 tokens = 0;
     QXmlStreamAttributes textAttributes;
     int skipping = 0; // depth of the element being left out, 0 for none
     const bool keepText = options.text == TextMode::Outline;
     while (!xml.atEnd()) {
         const QXmlStreamReader::TokenType token = xml.readNext();
+        if ((++tokens & 1023) == 0 && options.progress.cancel && options.progress.cancel->load()) {
+            *error = cancelledText();
+            return false;
+        }
         if (token == QXmlStreamReader::EndElement) {
             if (skipping == 0)
                 writer.writeEndElement();

@@ -58,6 +58,20 @@ QStringList arc(double cx, double cy, double r, double from, double to)
         QString::number(r), "50", QString::number(from), "51", QString::number(to) };
 }
 
+// Blocks B0 to B<levels>: B0 holds bottom, each other inserts the one below in cells × cells.
+QStringList blockBomb(int levels, int cells, const QStringList& bottom)
+{
+    const QStringList start { "0", "BLOCK", "8", "0", "2", "B0", "70", "0", "10", "0", "20", "0" };
+    QStringList blocks = start + bottom + QStringList { "0", "ENDBLK" };
+    for (int level = 1; level <= levels; ++level) {
+        QStringList block = start;
+        block[5] = QStringLiteral("B%1").arg(level);
+        blocks += block + QStringList { "0", "INSERT", "8", "0", "2", QStringLiteral("B%1").arg(level - 1),
+            "70", QString::number(cells), "71", QString::number(cells), "44", "1", "45", "1", "0", "ENDBLK" };
+    }
+    return blocks;
+}
+
 const QString letters = QStringLiteral("ABCDEFGHIKLMNOPRSTUV"); // 20, none below the baseline
 
 // The ink of the letters set in DejaVu Sans with capital letters capHeight high, its baseline's
@@ -374,40 +388,11 @@ void tst_CutInput::hostileInput_data()
         << dxfEntities({ "0", "ELLIPSE", "8", "0", "10", "0", "20", "0", "11", "20", "21", "0",
                "40", "0.5", "41", "1e20", "42", "0" })
         << "";
-    QStringList bomb;
-    for (int level = 1; level <= 10; ++level)
-        bomb << "0"
-             << "BLOCK"
-             << "8"
-             << "0"
-             << "2" << QStringLiteral("B%1").arg(level) << "70"
-             << "0"
-             << "10"
-             << "0"
-             << "20"
-             << "0"
-             << "0"
-             << "INSERT"
-             << "8"
-             << "0"
-             << "2" << QStringLiteral("B%1").arg(level - 1) << "70"
-             << "10"
-             << "71"
-             << "10"
-             << "44"
-             << "1"
-             << "45"
-             << "1"
-             << "0"
-             << "ENDBLK";
-    const QStringList empty { "0", "BLOCK", "8", "0", "2", "B0", "70", "0", "10", "0", "20", "0",
-        "0", "ENDBLK" };
     const QStringList top { "0", "INSERT", "8", "0", "2", "B10", "10", "0", "20", "0" };
     QTest::newRow("block bomb of lines: 10^20 copies")
-        << "dxf" << dxfEntities(top, empty.mid(0, 12) + line(0, 0, 1, 1) + empty.mid(12) + bomb)
-        << "the drawing";
+        << "dxf" << dxfEntities(top, blockBomb(10, 10, line(0, 0, 1, 1))) << "the drawing";
     QTest::newRow("block bomb that draws nothing")
-        << "dxf" << dxfEntities(top, empty + bomb)
+        << "dxf" << dxfEntities(top, blockBomb(10, 10, {}))
         << "the drawing's blocks, inserted in each other, make more than 4 million entities";
     QStringList bulges { "0", "LWPOLYLINE", "8", "0", "90", "3000", "70", "0" };
     for (int i = 0; i < 3000; ++i)
@@ -494,30 +479,13 @@ void tst_CutInput::noOtherFileOpened()
 
 void tst_CutInput::cancelledBomb()
 {
-    QStringList blocks;
-    for (int level = 1; level <= 8; ++level)
-        blocks << "0"
-               << "BLOCK"
-               << "2" << QStringLiteral("B%1").arg(level) << "10"
-               << "0"
-               << "20"
-               << "0"
-               << "0"
-               << "INSERT"
-               << "2" << QStringLiteral("B%1").arg(level - 1) << "70"
-               << "100"
-               << "71"
-               << "100"
-               << "0"
-               << "ENDBLK";
     std::atomic_bool stop { true };
     ReadOptions options;
     options.progress.cancel = &stop;
     Drawing drawing;
     QString error;
     QVERIFY(!readDxf(dxfEntities({ "0", "INSERT", "2", "B8", "10", "0", "20", "0" },
-                         QStringList { "0", "BLOCK", "2", "B0", "10", "0", "20", "0" }
-                             + line(0, 0, 1, 1) + QStringList { "0", "ENDBLK" } + blocks),
+                         blockBomb(8, 100, line(0, 0, 1, 1))),
         &drawing, &error, options));
     QCOMPARE(error, QStringLiteral("cancelled"));
 }

@@ -49,7 +49,8 @@ QString mm(double value)
 CheckReport checkDrawing(Drawing* drawing, const CheckOptions& options)
 {
     CheckReport report;
-    const double tolerance = options.toleranceMm > 0 ? options.toleranceMm : 1e-6;
+    // Placed designs stay within 10 000 km: cells of a micrometre or more fit the key.
+    const double tolerance = qMax(options.toleranceMm, 1e-6);
     std::unordered_set<SegmentKey, SegmentHash> seen;
     QVector<Contour> kept;
     for (const Contour& contour : qAsConst(drawing->contours)) {

@@ -203,9 +203,9 @@ namespace {
 // The key of a point for finding ends that meet: a cell of the tolerance's size.
 qint64 cellKey(const QPointF& point, double tolerance)
 {
-    const qint64 x = qint64(std::floor(point.x() / tolerance));
-    const qint64 y = qint64(std::floor(point.y() / tolerance));
-    return (x << 32) ^ (y & 0xffffffff);
+    const quint64 x = quint64(qint64(std::floor(point.x() / tolerance)));
+    const quint64 y = quint64(qint64(std::floor(point.y() / tolerance)));
+    return qint64((x << 32) ^ (y & 0xffffffffu));
 }
 
 } // namespace
@@ -214,6 +214,8 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
 {
     if (!(tolerance > 0))
         return;
+    // Points stand within 1 km of the origin: cells of a micrometre or more fit the key.
+    tolerance = qMax(tolerance, 1e-6);
     ProgressTracker tracker(progress, contours->size());
     // Each open contour's two ends, filed by cell: 2 * contour, plus 1 for its last point.
     std::unordered_map<qint64, std::vector<int>> ends;

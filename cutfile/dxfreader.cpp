@@ -8,6 +8,7 @@
 #include <dxflib/dl_dxf.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -153,6 +154,16 @@ QStringList plainLines(const QString& text)
 // What dxflib would allocate for a count a file declares (LWPOLYLINE vertices, SPLINE knots,
 // controls and fit points, LEADER vertices, HATCH loops and edges), against what the file can
 // hold: each item takes a few bytes at least. false with the line of a count beyond that.
+// A line of the data without its surrounding blanks, without copying it.
+QByteArray trimmedLine(const QByteArray& data, int from, int to)
+{
+    while (from < to && std::isspace(uchar(data.at(from))))
+        ++from;
+    while (to > from && std::isspace(uchar(data.at(to - 1))))
+        --to;
+    return QByteArray::fromRawData(data.constData() + from, to - from);
+}
+
 bool checkDeclaredCounts(const QByteArray& data, QString* error)
 {
     static const std::map<QByteArray, std::vector<int>> counted { { "LWPOLYLINE", { 90 } },
@@ -164,12 +175,12 @@ bool checkDeclaredCounts(const QByteArray& data, QString* error)
         int end = data.indexOf('\n', at);
         if (end < 0)
             end = data.size();
-        int valueEnd = data.indexOf('\n', end + 1);
+        int valueEnd = end < data.size() ? data.indexOf('\n', end + 1) : -1;
         if (valueEnd < 0)
             valueEnd = data.size();
         bool isNumber = false;
-        const int code = data.mid(at, end - at).trimmed().toInt(&isNumber);
-        const QByteArray value = data.mid(end + 1, valueEnd - end - 1).trimmed();
+        const int code = trimmedLine(data, at, end).toInt(&isNumber);
+        const QByteArray value = trimmedLine(data, qMin(end + 1, valueEnd), valueEnd);
         line += 2;
         at = valueEnd + 1;
         if (!isNumber)
@@ -177,7 +188,7 @@ bool checkDeclaredCounts(const QByteArray& data, QString* error)
         if (code == 0) {
             const auto found = counted.find(value);
             codes = found == counted.end() ? nullptr : &found->second;
-            entity = value;
+            entity = codes ? QByteArray(value.constData(), value.size()) : QByteArray();
         } else if (codes && std::find(codes->begin(), codes->end(), code) != codes->end()) {
             const qint64 count = value.toLongLong();
             if (count < 0 || count > (data.size() - at) / 4 + 16) {

@@ -229,8 +229,9 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
     // An unused open contour of the layer with an end within tolerance of at. Ends of contours
     // used already leave their cell as they are met.
     const auto partner = [&](const QPointF& at, const QString& layer) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            for (int dy = -1; dy <= 1; ++dy) {
+        // The point's own cell first: ends that meet exactly are found there.
+        for (const int dx : { 0, -1, 1 }) {
+            for (const int dy : { 0, -1, 1 }) {
                 const auto cell = ends.find(cellKey(at + QPointF(dx, dy) * tolerance, tolerance));
                 if (cell == ends.end())
                     continue;

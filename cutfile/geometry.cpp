@@ -2,7 +2,7 @@
 
 #include <QLineF>
 #include <algorithm>
-#include <unordered_map>
+#include <limits>
 #include <vector>
 
 #include <cmath>
@@ -217,33 +217,38 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
     // Points stand within 1 km of the origin: cells of a micrometre or more fit the key.
     tolerance = qMax(tolerance, 1e-6);
     ProgressTracker tracker(progress, contours->size());
-    // Each open contour's two ends, filed by cell: 2 * contour, plus 1 for its last point.
-    std::unordered_map<qint64, std::vector<int>> ends;
+    // Each open contour's two ends, sorted by cell: (cell, 2 * contour, plus 1 for its last
+    // point). The ends of a cell that are used up move to the front of its run, behind the
+    // cursor kept at the run's first place.
+    std::vector<std::pair<qint64, int>> ends;
     for (int i = 0; i < contours->size(); ++i) {
         if (!contours->at(i).closed) {
-            ends[cellKey(contours->at(i).points.first(), tolerance)].push_back(2 * i);
-            ends[cellKey(contours->at(i).points.last(), tolerance)].push_back(2 * i + 1);
+            ends.emplace_back(cellKey(contours->at(i).points.first(), tolerance), 2 * i);
+            ends.emplace_back(cellKey(contours->at(i).points.last(), tolerance), 2 * i + 1);
         }
     }
+    std::sort(ends.begin(), ends.end());
+    std::vector<int> cursor(ends.size());
+    for (size_t k = 0; k < ends.size(); ++k)
+        cursor[k] = int(k);
     QVector<bool> used(contours->size(), false);
-    // An unused open contour of the layer with an end within tolerance of at. Ends of contours
-    // used already leave their cell as they are met.
+    // An unused open contour of the layer with an end within tolerance of at.
     const auto partner = [&](const QPointF& at, const QString& layer) {
         // The point's own cell first: ends that meet exactly are found there.
         for (const int dx : { 0, -1, 1 }) {
             for (const int dy : { 0, -1, 1 }) {
-                const auto cell = ends.find(cellKey(at + QPointF(dx, dy) * tolerance, tolerance));
-                if (cell == ends.end())
-                    continue;
-                std::vector<int>& filed = cell->second;
-                for (size_t k = 0; k < filed.size();) {
-                    const int end = filed[k];
+                const qint64 key = cellKey(at + QPointF(dx, dy) * tolerance, tolerance);
+                const auto first = std::lower_bound(ends.begin(), ends.end(),
+                    std::make_pair(key, std::numeric_limits<int>::min()));
+                const size_t run = size_t(first - ends.begin());
+                for (size_t k = size_t(cursor[run]); k < ends.size() && ends[k].first == key;
+                     ++k) {
+                    const int end = ends[k].second;
                     if (used.at(end / 2)) {
-                        filed[k] = filed.back();
-                        filed.pop_back();
+                        std::swap(ends[k], ends[size_t(cursor[run])]);
+                        ++cursor[run];
                         continue;
                     }
-                    ++k;
                     const Contour& other = contours->at(end / 2);
                     const QPointF point = end % 2 ? other.points.last() : other.points.first();
                     if (other.layer == layer && distance(point, at) <= tolerance)

@@ -141,8 +141,8 @@ qint64 writeNest(const QString& path, int megabytes)
     return file.size();
 }
 
-// Writes the nest of about megabytes as DXF: every chord of the parts a LINE, every hole a
-// CIRCLE, on layer "parts".
+// Writes the nest of about megabytes as DXF, every chord of its parts a LINE on layer "parts",
+// as CAD writes outlines.
 qint64 writeDxfNest(const QString& path, int megabytes)
 {
     QRandomGenerator random(50);

@@ -613,14 +613,7 @@ void tst_CutFile::placement()
     QString error;
     QVERIFY2(place(design, placement, QSizeF(1000, 600), &placed, &error), qPrintable(error));
     QCOMPARE(placed.contours.size(), placement.copies);
-    const QRectF actual = placed.bounds();
-    QVERIFY2(QLineF(actual.topLeft(), bounds.topLeft()).length() < 1e-9
-            && QLineF(actual.bottomRight(), bounds.bottomRight()).length() < 1e-9,
-        qPrintable(QStringLiteral("%1,%2 %3x%4")
-                       .arg(actual.x())
-                       .arg(actual.y())
-                       .arg(actual.width())
-                       .arg(actual.height())));
+    QVERIFY2(sameExtent(placed.bounds(), bounds), qPrintable(extentText(placed.bounds())));
     QVERIFY(std::abs(placed.lengthMm() - design.lengthMm() * lengthFactor) < 1e-9);
     // A mirror image runs the other way round.
     const auto signedArea = [](const QVector<QPointF>& points) {

@@ -32,11 +32,6 @@ ReadOptions skippingText()
     return options;
 }
 
-QString text(const QRectF& r)
-{
-    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-}
-
 QStringList lwpolyline(const QString& layer, const QRectF& r)
 {
     return { "0", "LWPOLYLINE", "8", layer, "90", "4", "70", "1", "10", QString::number(r.left()),
@@ -184,10 +179,7 @@ void tst_CutInput::hpglAsPlottersRead()
     QString error;
     QVERIFY2(readHpgl(document, &drawing, &error, options), qPrintable(error));
     QCOMPARE(drawing.contours.size(), contours);
-    const QRectF actual = drawing.bounds();
-    QVERIFY2(QLineF(actual.topLeft(), bounds.topLeft()).length() < 1e-6
-            && QLineF(actual.bottomRight(), bounds.bottomRight()).length() < 1e-6,
-        qPrintable(text(actual)));
+    QVERIFY2(sameExtent(drawing.bounds(), bounds), qPrintable(extentText(drawing.bounds())));
     QVERIFY(std::abs(drawing.lengthMm() - length) < 1e-6);
     if (warning.isEmpty())
         QVERIFY2(drawing.warnings.isEmpty(), qPrintable(drawing.warnings.join("; ")));
@@ -256,7 +248,7 @@ void tst_CutInput::textOutlines()
             && std::abs(actual.right() - ink.right()) <= dx
             && std::abs(actual.top() - ink.top()) <= dy
             && std::abs(actual.bottom() - ink.bottom()) <= dy,
-        qPrintable(text(actual) + " against " + text(ink)));
+        qPrintable(extentText(actual) + " against " + extentText(ink)));
 
     // Left out, the text is counted and told.
     Drawing skipped;

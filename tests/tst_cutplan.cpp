@@ -15,11 +15,6 @@ Q_DECLARE_METATYPE(CheckReport)
 
 namespace {
 
-QRectF box(const Drawing& drawing)
-{
-    return drawing.bounds();
-}
-
 Drawing of(const QVector<Contour>& contours)
 {
     Drawing drawing;
@@ -127,14 +122,7 @@ void tst_CutPlan::placeModes()
         QCOMPARE(why, error);
         return;
     }
-    const QRectF actual = box(placed);
-    QVERIFY2(QLineF(actual.topLeft(), bounds.topLeft()).length() < 1e-9
-            && QLineF(actual.bottomRight(), bounds.bottomRight()).length() < 1e-9,
-        qPrintable(QStringLiteral("%1,%2 %3x%4")
-                       .arg(actual.x())
-                       .arg(actual.y())
-                       .arg(actual.width())
-                       .arg(actual.height())));
+    QVERIFY2(sameExtent(placed.bounds(), bounds), qPrintable(extentText(placed.bounds())));
     // What placement leaves room for, the knife takes: its path stays on the table.
     CutOptions options;
     options.knife.bladeOffsetMm = placement.knifeReachMm;

@@ -4,6 +4,7 @@
 
 #include <zrcutfile.h>
 
+#include <QLineF>
 #include <QStringList>
 
 #include <cmath>
@@ -24,6 +25,18 @@ inline double segmentDistance(const QPointF& p, const QPointF& a, const QPointF&
     const double t = length2 > 0 ? qBound(0.0, QPointF::dotProduct(p - a, ab) / length2, 1.0) : 0;
     const QPointF d = p - (a + ab * t);
     return std::hypot(d.x(), d.y());
+}
+
+// Whether two extents have the same corners, within a micrometre; and an extent as text.
+inline bool sameExtent(const QRectF& a, const QRectF& b)
+{
+    return QLineF(a.topLeft(), b.topLeft()).length() < 1e-6
+        && QLineF(a.bottomRight(), b.bottomRight()).length() < 1e-6;
+}
+
+inline QString extentText(const QRectF& r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
 }
 
 inline QByteArray dxf(const QStringList& groups)

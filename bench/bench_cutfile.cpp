@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 using namespace ZRCut;
@@ -109,64 +110,59 @@ QVector<QVector<QPointF>> part(const QPointF& corner, QRandomGenerator& random)
     return contours;
 }
 
-// Writes a nest of about megabytes of HP-GL, its contours in random order.
-qint64 writeNest(const QString& path, int megabytes)
+// Writes a nest of about megabytes, its contours in random order, each as text() makes it, between
+// head and tail.
+qint64 writeParts(const QString& path, int megabytes, const QByteArray& head,
+    const QByteArray& tail, const std::function<QByteArray(const QVector<QPointF>&)>& text)
 {
     QRandomGenerator random(50);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    file.write("IN;SP1;\n");
+    file.write(head);
     const qint64 target = qint64(megabytes) << 20;
     int index = 0;
-    QByteArray text;
     while (file.size() < target) {
         // A batch of parts, their contours shuffled among each other.
         QVector<QVector<QPointF>> batch;
         for (int i = 0; i < 200; ++i, ++index)
             batch += part(QPointF((index % 60) * 65.0, (index / 60) * 45.0), random);
         std::shuffle(batch.begin(), batch.end(), random);
-        for (const QVector<QPointF>& contour : qAsConst(batch)) {
-            text.clear();
-            text += "PU" + QByteArray::number(qRound(contour.first().x() * 40)) + ','
-                + QByteArray::number(qRound(contour.first().y() * 40)) + ";\nPD";
-            for (int k = 1; k < contour.size(); ++k) {
-                text += QByteArray::number(qRound(contour.at(k).x() * 40)) + ','
-                    + QByteArray::number(qRound(contour.at(k).y() * 40));
-                text += k + 1 == contour.size() ? ";\n" : (k % 8 == 0 ? ";\nPD" : ",");
-            }
-            file.write(text);
-        }
+        for (const QVector<QPointF>& contour : qAsConst(batch))
+            file.write(text(contour));
     }
-    file.write("PU0,0;SP0;\n");
+    file.write(tail);
     return file.size();
 }
 
-// Writes the nest of about megabytes as DXF, every chord of its parts a LINE on layer "parts",
-// as CAD writes outlines.
+// The nest as HP-GL.
+qint64 writeNest(const QString& path, int megabytes)
+{
+    return writeParts(path, megabytes, "IN;SP1;\n", "PU0,0;SP0;\n", [](const QVector<QPointF>& c) {
+        QByteArray text = "PU" + QByteArray::number(qRound(c.first().x() * 40)) + ','
+            + QByteArray::number(qRound(c.first().y() * 40)) + ";\nPD";
+        for (int k = 1; k < c.size(); ++k) {
+            text += QByteArray::number(qRound(c.at(k).x() * 40)) + ','
+                + QByteArray::number(qRound(c.at(k).y() * 40));
+            text += k + 1 == c.size() ? ";\n" : (k % 8 == 0 ? ";\nPD" : ",");
+        }
+        return text;
+    });
+}
+
+// The nest as DXF, every chord of its parts a LINE on layer "parts", as CAD writes outlines.
 qint64 writeDxfNest(const QString& path, int megabytes)
 {
-    QRandomGenerator random(50);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("0\nSECTION\n2\nENTITIES\n");
-    const qint64 target = qint64(megabytes) << 20;
-    QByteArray text;
-    for (int index = 0; file.size() < target; ++index) {
-        const QVector<QVector<QPointF>> contours
-            = part(QPointF((index % 60) * 65.0, (index / 60) * 45.0), random);
-        text.clear();
-        for (const QVector<QPointF>& contour : contours) {
-            for (int k = 1; k < contour.size(); ++k) {
-                text += "0\nLINE\n8\nparts\n10\n" + QByteArray::number(contour.at(k - 1).x(), 'f', 4)
-                    + "\n20\n" + QByteArray::number(contour.at(k - 1).y(), 'f', 4) + "\n11\n"
-                    + QByteArray::number(contour.at(k).x(), 'f', 4) + "\n21\n"
-                    + QByteArray::number(contour.at(k).y(), 'f', 4) + "\n";
+    return writeParts(path, megabytes, "0\nSECTION\n2\nENTITIES\n", "0\nENDSEC\n0\nEOF\n",
+        [](const QVector<QPointF>& c) {
+            QByteArray text;
+            for (int k = 1; k < c.size(); ++k) {
+                text += "0\nLINE\n8\nparts\n10\n" + QByteArray::number(c.at(k - 1).x(), 'f', 4)
+                    + "\n20\n" + QByteArray::number(c.at(k - 1).y(), 'f', 4) + "\n11\n"
+                    + QByteArray::number(c.at(k).x(), 'f', 4) + "\n21\n"
+                    + QByteArray::number(c.at(k).y(), 'f', 4) + "\n";
             }
-        }
-        file.write(text);
-    }
-    file.write("0\nENDSEC\n0\nEOF\n");
-    return file.size();
+            return text;
+        });
 }
 
 // Each file of lengths (name, reference mm) found in one of dirs, cut with the defaults: the

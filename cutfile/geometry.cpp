@@ -241,6 +241,8 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
                 const auto first = std::lower_bound(ends.begin(), ends.end(),
                     std::make_pair(key, std::numeric_limits<int>::min()));
                 const size_t run = size_t(first - ends.begin());
+                if (run == ends.size() || first->first != key)
+                    continue;
                 for (size_t k = size_t(cursor[run]); k < ends.size() && ends[k].first == key;
                      ++k) {
                     const int end = ends[k].second;

@@ -180,7 +180,14 @@ bool plan(const Drawing& source, const CutOptions& options, CutJob* job, QString
 {
     CutJob result;
     result.drawing = source;
-    result.checks = checkDrawing(&result.drawing, options.checks);
+    // The checks report no progress of their own, but stop when asked.
+    Progress cancelOnly;
+    cancelOnly.cancel = options.progress.cancel;
+    result.checks = checkDrawing(&result.drawing, options.checks, cancelOnly);
+    if (cancelOnly.cancel && cancelOnly.cancel->load()) {
+        *error = cancelledText();
+        return false;
+    }
     const Drawing& drawing = result.drawing;
     const int count = drawing.contours.size();
     if (count == 0) {

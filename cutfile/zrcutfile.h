@@ -171,8 +171,8 @@ struct KnifeOptions {
 
 // The checks before cutting: what a knife cannot do well or would do twice.
 struct CheckOptions {
-    // Segments that lie on a segment cut before (a shared edge, an outline drawn twice) are
-    // taken out of the job.
+    // Segments, and parts of segments, that lie on a segment cut before (a shared edge, an
+    // outline drawn twice) are taken out of the job.
     bool removeDuplicates = true;
     // How close two segments' ends must be to count as the same segment.
     double toleranceMm = 0.01;
@@ -184,7 +184,8 @@ struct CheckReport {
     // Open contours: the knife cannot free a part along them.
     int openContours = 0;
     double openLengthMm = 0;
-    // Segments found twice (removed when CheckOptions::removeDuplicates is set).
+    // Segments that lie wholly or partly on others, and the length that does (removed when
+    // CheckOptions::removeDuplicates is set).
     int duplicateSegments = 0;
     double duplicateLengthMm = 0;
     bool duplicatesRemoved = false;
@@ -194,9 +195,12 @@ struct CheckReport {
     QStringList notes() const;
 };
 
-// Checks the drawing and, when asked, takes its duplicate segments out (contours split where a
-// segment goes).
-CheckReport checkDrawing(Drawing* drawing, const CheckOptions& options = {});
+// Checks the drawing and, when asked, takes out of it what lies on segments drawn before: whole
+// segments drawn twice and the overlapping parts of segments on one line (contours split where
+// a segment or a part of one goes). Stops early, leaving the drawing as it was, when progress's
+// cancel flag is raised.
+CheckReport checkDrawing(
+    Drawing* drawing, const CheckOptions& options = {}, const Progress& progress = {});
 
 // A layer, pen or colour of a drawing with what it holds.
 struct LayerSummary {

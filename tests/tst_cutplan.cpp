@@ -167,6 +167,12 @@ void tst_CutPlan::checks_data()
         << of({ rectangle(QRectF(0, 0, 10, 20)),
                polygon({ { 0, 0 }, { 0, 20 }, { 10, 20 }, { 10, 0 } }) })
         << 0 << 0.0 << 4 << 60.0 << 0 << 60.0;
+    QTest::newRow("a part's edge on part of another's")
+        << of({ rectangle(QRectF(0, 0, 10, 10)), rectangle(QRectF(10, 0, 10, 5)) }) << 0 << 0.0
+        << 1 << 5.0 << 0 << 65.0;
+    QTest::newRow("strokes overlapping along a line")
+        << of({ openLine({ 0, 0 }, { 30, 0 }), openLine({ 40, 0 }, { 20, 0 }) }) << 2 << 50.0 << 1
+        << 10.0 << 0 << 40.0;
     QTest::newRow("open strokes and a speck")
         << of({ openLine({ 0, 0 }, { 30, 0 }), openLine({ 0, 5 }, { 0, 9 }),
                rectangle(QRectF(50, 50, 1, 1)) })

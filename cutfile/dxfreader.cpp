@@ -219,11 +219,15 @@ public:
     std::map<QString, int> leftOut;
     QString version;
     std::map<QString, int> hiddenContours;
+    int straightArcs = 0; // polyline arcs too large to divide, cut as their chords
 
     void finish()
     {
         flush();
         drawing.warnings += m_text.notes();
+        if (straightArcs > 0)
+            drawing.warnings.append(
+                QStringLiteral("%1 arcs reaching beyond 1 km cut as straight lines").arg(straightArcs));
         QStringList hidden;
         for (const auto& layer : hiddenContours)
             hidden.append(QStringLiteral("%1 (%2)").arg(layer.first.left(60)).arg(layer.second));
@@ -632,7 +636,7 @@ void DxfBuilder::Emitter::polyline(const std::vector<Vertex>& vertices, bool clo
         const double radius = distance(center, a);
         const double start = std::atan2(a.y() - center.y(), a.x() - center.x());
         if (!appendArc(&points, center, radius, start, sweep, tolerance()))
-            ++m_builder->leftOut[QStringLiteral("arcs reaching beyond 1 km, cut straight,")];
+            ++m_builder->straightArcs;
         points.last() = b;
     }
     add(points, closed);

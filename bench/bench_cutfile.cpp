@@ -11,11 +11,25 @@
 //    order on a 520-contour drawing and on the samples; every hole before its part.
 // Figures that miss their mark are flagged; a wrong result (a hole after its part, a lost
 // contour) makes the program fail.
+//
+// Reading alone, one file a process so that each peak is its own (scripts/bench_cutread.sh):
+//
+//   build/bin/bench_cutfile write-hpgl MEGABYTES PATH   the nest above as HP-GL
+//   build/bin/bench_cutfile write-dxf MEGABYTES PATH    the nest as DXF, its outlines drawn as
+//                                                       LINE and ARC entities as CAD draws them
+//   build/bin/bench_cutfile read PATH                   read time, contours, peak memory
+//
+// Real-world files against cut lengths measured without this library
+// (scripts/realworld_lengths.py): each read, placed on a 1500 × 1200 mm table and planned with
+// the defaults (text left out, as the reference leaves it), and its cut length compared:
+//
+//   build/bin/bench_cutfile realworld LENGTHS.tsv DIR...
 
 #include <zrcutfile.h>
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -23,6 +37,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 using namespace ZRCut;
@@ -95,36 +110,127 @@ QVector<QVector<QPointF>> part(const QPointF& corner, QRandomGenerator& random)
     return contours;
 }
 
-// Writes a nest of about megabytes of HP-GL, its contours in random order.
-qint64 writeNest(const QString& path, int megabytes)
+// Writes a nest of about megabytes, its contours in random order, each as text() makes it, between
+// head and tail.
+qint64 writeParts(const QString& path, int megabytes, const QByteArray& head,
+    const QByteArray& tail, const std::function<QByteArray(const QVector<QPointF>&)>& text)
 {
     QRandomGenerator random(50);
     QFile file(path);
     file.open(QIODevice::WriteOnly);
-    file.write("IN;SP1;\n");
+    file.write(head);
     const qint64 target = qint64(megabytes) << 20;
     int index = 0;
-    QByteArray text;
     while (file.size() < target) {
         // A batch of parts, their contours shuffled among each other.
         QVector<QVector<QPointF>> batch;
         for (int i = 0; i < 200; ++i, ++index)
             batch += part(QPointF((index % 60) * 65.0, (index / 60) * 45.0), random);
         std::shuffle(batch.begin(), batch.end(), random);
-        for (const QVector<QPointF>& contour : qAsConst(batch)) {
-            text.clear();
-            text += "PU" + QByteArray::number(qRound(contour.first().x() * 40)) + ','
-                + QByteArray::number(qRound(contour.first().y() * 40)) + ";\nPD";
-            for (int k = 1; k < contour.size(); ++k) {
-                text += QByteArray::number(qRound(contour.at(k).x() * 40)) + ','
-                    + QByteArray::number(qRound(contour.at(k).y() * 40));
-                text += k + 1 == contour.size() ? ";\n" : (k % 8 == 0 ? ";\nPD" : ",");
-            }
-            file.write(text);
-        }
+        for (const QVector<QPointF>& contour : qAsConst(batch))
+            file.write(text(contour));
     }
-    file.write("PU0,0;SP0;\n");
+    file.write(tail);
     return file.size();
+}
+
+// The nest as HP-GL.
+qint64 writeNest(const QString& path, int megabytes)
+{
+    return writeParts(path, megabytes, "IN;SP1;\n", "PU0,0;SP0;\n", [](const QVector<QPointF>& c) {
+        QByteArray text = "PU" + QByteArray::number(qRound(c.first().x() * 40)) + ','
+            + QByteArray::number(qRound(c.first().y() * 40)) + ";\nPD";
+        for (int k = 1; k < c.size(); ++k) {
+            text += QByteArray::number(qRound(c.at(k).x() * 40)) + ','
+                + QByteArray::number(qRound(c.at(k).y() * 40));
+            text += k + 1 == c.size() ? ";\n" : (k % 8 == 0 ? ";\nPD" : ",");
+        }
+        return text;
+    });
+}
+
+// The nest as DXF, every chord of its parts a LINE on layer "parts", as CAD writes outlines.
+qint64 writeDxfNest(const QString& path, int megabytes)
+{
+    return writeParts(path, megabytes, "0\nSECTION\n2\nENTITIES\n", "0\nENDSEC\n0\nEOF\n",
+        [](const QVector<QPointF>& c) {
+            QByteArray text;
+            for (int k = 1; k < c.size(); ++k) {
+                text += "0\nLINE\n8\nparts\n10\n" + QByteArray::number(c.at(k - 1).x(), 'f', 4)
+                    + "\n20\n" + QByteArray::number(c.at(k - 1).y(), 'f', 4) + "\n11\n"
+                    + QByteArray::number(c.at(k).x(), 'f', 4) + "\n21\n"
+                    + QByteArray::number(c.at(k).y(), 'f', 4) + "\n";
+            }
+            return text;
+        });
+}
+
+// Each file of lengths (name, reference mm) found in one of dirs, cut with the defaults: the
+// files whose cut length is within 2 % of the reference. Segments the file draws twice are cut
+// once; the last column tells their length.
+int realWorld(const QString& lengths, const QStringList& dirs)
+{
+    QFile list(lengths);
+    if (!list.open(QIODevice::ReadOnly))
+        return 2;
+    int right = 0, all = 0;
+    for (const QByteArray& line : list.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() < 2)
+            continue;
+        const QString name = QString::fromUtf8(fields.at(0));
+        QString path;
+        for (const QString& dir : dirs)
+            path = QFileInfo::exists(dir + '/' + name) ? dir + '/' + name : path;
+        const double reference = fields.at(1).toDouble();
+        ReadOptions read;
+        read.text = TextMode::Skip;
+        Drawing drawing;
+        CutOptions options;
+        options.workArea = QSizeF(1500, 1200);
+        CutJob job;
+        QString error;
+        const bool ok = readFile(path, &drawing, &error, read)
+            && place(drawing, {}, options.workArea, &drawing, &error)
+            && planCut(drawing, options, &job, &error);
+        const double gap = ok ? (job.cutLengthMm - reference) / qMax(reference, 1e-9) : 0;
+        const bool near = ok && std::abs(gap) <= 0.02;
+        right += near;
+        ++all;
+        out << QStringLiteral("%1\t%2\t%3\t%4\t%5\n")
+                   .arg(name, QString::number(reference, 'f', 1),
+                       ok ? QString::number(job.cutLengthMm, 'f', 1) : QStringLiteral("-"),
+                       near ? QStringLiteral("ok")
+                            : ok ? QStringLiteral("off by %1 %").arg(gap * 100, 0, 'f', 1)
+                                 : QStringLiteral("refused: ")
+                                + error.mid(error.startsWith(path) ? path.size() + 2 : 0),
+                       QString::number(job.checks.duplicateLengthMm, 'f', 1));
+    }
+    out << QStringLiteral("%1 of %2 within 2 %\n").arg(right).arg(all);
+    return 0;
+}
+
+// The read of one file: time and peak memory, as one line.
+int readOnly(const QString& path)
+{
+    const qint64 baseKb = peakKb();
+    QElapsedTimer timer;
+    timer.start();
+    Drawing drawing;
+    QString error;
+    const bool ok = readFile(path, &drawing, &error);
+    const double took = timer.nsecsElapsed() / 1e9;
+    out << QStringLiteral("%1: %2 MB read in %3 s, %4 contours, %5 points, peak memory %6 MB "
+                          "(%7 MB more than before reading)%8\n")
+               .arg(QFileInfo(path).fileName())
+               .arg(QFileInfo(path).size() / 1048576.0, 0, 'f', 1)
+               .arg(took, 0, 'f', 2)
+               .arg(drawing.contours.size())
+               .arg(drawing.pointCount())
+               .arg(peakKb() / 1024.0, 0, 'f', 1)
+               .arg((peakKb() - baseKb) / 1024.0, 0, 'f', 1)
+               .arg(ok ? QString() : QStringLiteral(" FAILED: ") + error);
+    return ok ? 0 : 1;
 }
 
 double seconds(const QElapsedTimer& timer)
@@ -209,6 +315,22 @@ void travelFigure(const Drawing& drawing, const QString& name)
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode == "read" && argc > 2)
+        return readOnly(QString::fromLocal8Bit(argv[2]));
+    if (mode == "realworld" && argc > 3) {
+        QStringList dirs;
+        for (int i = 3; i < argc; ++i)
+            dirs.append(QString::fromLocal8Bit(argv[i]));
+        return realWorld(QString::fromLocal8Bit(argv[2]), dirs);
+    }
+    if ((mode == "write-hpgl" || mode == "write-dxf") && argc > 3) {
+        const QString path = QString::fromLocal8Bit(argv[3]);
+        const int size = qMax(1, atoi(argv[2]));
+        out << (mode == "write-dxf" ? writeDxfNest(path, size) : writeNest(path, size))
+            << " bytes\n";
+        return 0;
+    }
     const int megabytes = argc > 1 ? qMax(1, atoi(argv[1])) : 50;
     const QString samples
         = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral(ZR_SAMPLES_DIR);

@@ -26,10 +26,24 @@ void appendOvercut(QVector<QPointF>* path, const Contour& contour, int start, do
     }
 }
 
+// The direction of a path's last segment of some length; blade when it has none.
+QPointF endDirection(const QVector<QPointF>& path, const QPointF& blade)
+{
+    for (int i = path.size() - 1; i > 0; --i) {
+        const QPointF segment = path.at(i) - path.at(i - 1);
+        const double length = std::hypot(segment.x(), segment.y());
+        if (length > 1e-9)
+            return segment / length;
+    }
+    return blade;
+}
+
 // The path of the holder whose blade tip, trailing offset mm behind it, is to follow tip: each
 // segment shifted forward along itself, and at every corner sharper than the threshold an arc
-// about the corner that turns the blade round on its tip.
-QVector<QPointF> compensate(const QVector<QPointF>& tip, const KnifeOptions& knife)
+// about the corner that turns the blade round on its tip. The blade goes down pointing along
+// blade, and is first turned on its tip into the first segment's direction.
+QVector<QPointF> compensate(
+    const QVector<QPointF>& tip, const KnifeOptions& knife, const QPointF& blade)
 {
     const double offset = knife.bladeOffsetMm;
     const double threshold = knife.swivelThresholdDeg * M_PI / 180;
@@ -44,7 +58,13 @@ QVector<QPointF> compensate(const QVector<QPointF>& tip, const KnifeOptions& kni
             continue;
         const QPointF direction = segment / length;
         if (!started) {
-            holder.append(tip.at(i) + direction * offset);
+            holder.append(tip.at(i) + blade * offset);
+            const double turn = std::atan2(blade.x() * direction.y() - blade.y() * direction.x(),
+                blade.x() * direction.x() + blade.y() * direction.y());
+            if (std::abs(turn) > 1e-6) {
+                appendArc(&holder, tip.at(i), offset, std::atan2(blade.y(), blade.x()), turn,
+                    knife.toleranceMm);
+            }
             started = true;
         } else {
             const double cross = previous.x() * direction.y() - previous.y() * direction.x();
@@ -79,11 +99,12 @@ void appendPair(QByteArray* out, qint64 x, qint64 y)
     out->append(buffer, int(p - buffer));
 }
 
-} // namespace
-
-QVector<QPointF> CutJob::path(int step) const
+// The path of a step's blade tip: overcut applied.
+QVector<QPointF> tipPath(const CutJob& job, int step)
 {
-    const CutStep& cut = steps.at(step);
+    const CutStep& cut = job.steps.at(step);
+    const KnifeOptions& knife = job.knife;
+    const Drawing& drawing = job.drawing;
     const Contour& contour = drawing.contours.at(cut.contour);
     QVector<QPointF> points;
     if (contour.closed) {
@@ -98,9 +119,20 @@ QVector<QPointF> CutJob::path(int step) const
         if (cut.reversed)
             std::reverse(points.begin(), points.end());
     }
-    if (knife.bladeOffsetMm > 0)
-        return compensate(points, knife);
     return points;
+}
+
+} // namespace
+
+QVector<QPointF> CutJob::path(int step) const
+{
+    const QVector<QPointF> tip = tipPath(*this, step);
+    if (knife.bladeOffsetMm <= 0)
+        return tip;
+    // The blade stands as the last cut left it: along +x before the first.
+    const QPointF blade = step > 0 ? endDirection(tipPath(*this, step - 1), QPointF(1, 0))
+                                   : QPointF(1, 0);
+    return compensate(tip, knife, blade);
 }
 
 double CutJob::estimatedSeconds(double cutSpeed, double travelSpeed) const
@@ -110,8 +142,53 @@ double CutJob::estimatedSeconds(double cutSpeed, double travelSpeed) const
     return cutLengthMm / cutSpeed + travelLengthMm / travelSpeed;
 }
 
-bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QString* error)
+namespace {
+
+// The order of the drawing's contours: layer by layer as options.layerOrder names them, the rest
+// after, each group ordered on its own or kept as drawn.
+bool orderLayers(const Drawing& drawing, const CutOptions& options, ProgressTracker& tracker,
+    QVector<CutStep>* steps)
 {
+    QVector<QVector<int>> groups(options.layerOrder.size() + 1);
+    for (int c = 0; c < drawing.contours.size(); ++c) {
+        const int at = options.layerOrder.indexOf(drawing.contours.at(c).layer);
+        groups[at < 0 ? groups.size() - 1 : at].append(c);
+    }
+    QPointF position(0, 0);
+    for (const QVector<int>& group : qAsConst(groups)) {
+        if (!options.optimizeOrder) {
+            for (int c : group)
+                steps->append({ c, 0, false });
+            continue;
+        }
+        QVector<Contour> contours;
+        contours.reserve(group.size());
+        for (int c : group)
+            contours.append(drawing.contours.at(c));
+        QVector<CutStep> ordered;
+        if (!orderContours(contours, tracker, &ordered, &position))
+            return false;
+        for (CutStep step : qAsConst(ordered)) {
+            step.contour = group.at(step.contour);
+            steps->append(step);
+        }
+    }
+    return true;
+}
+
+bool plan(const Drawing& source, const CutOptions& options, CutJob* job, QString* error)
+{
+    CutJob result;
+    result.drawing = source;
+    // The checks report no progress of their own, but stop when asked.
+    Progress cancelOnly;
+    cancelOnly.cancel = options.progress.cancel;
+    result.checks = checkDrawing(&result.drawing, options.checks, cancelOnly);
+    if (cancelOnly.cancel && cancelOnly.cancel->load()) {
+        *error = cancelledText();
+        return false;
+    }
+    const Drawing& drawing = result.drawing;
     const int count = drawing.contours.size();
     if (count == 0) {
         *error = QStringLiteral("nothing to cut: the drawing is empty");
@@ -126,19 +203,12 @@ bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QSt
                              "100 mm, swivel threshold 0 to 180°");
         return false;
     }
-    CutJob result;
-    result.drawing = drawing;
     result.knife = knife;
     ProgressTracker tracker(options.progress, 2 * qint64(count));
-    if (options.optimizeOrder) {
-        if (!orderContours(drawing.contours, tracker, &result.steps)) {
-            *error = cancelledText();
-            return false;
-        }
-    } else {
-        result.steps.reserve(count);
-        for (int c = 0; c < count; ++c)
-            result.steps.append({ c, 0, false });
+    result.steps.reserve(count);
+    if (!orderLayers(drawing, options, tracker, &result.steps)) {
+        *error = cancelledText();
+        return false;
     }
 
     QPointF position(0, 0);
@@ -170,6 +240,13 @@ bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QSt
     tracker.step(2 * qint64(count));
     *job = std::move(result);
     return true;
+}
+
+} // namespace
+
+bool planCut(const Drawing& drawing, const CutOptions& options, CutJob* job, QString* error)
+{
+    return guarded([&] { return plan(drawing, options, job, error); }, error);
 }
 
 bool writeHpgl(const CutJob& job, QByteArray* hpgl, QString* error, const Progress& progress)

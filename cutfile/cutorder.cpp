@@ -1,6 +1,8 @@
 #include "cutorder.h"
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <cmath>
 
 namespace ZRCut {
@@ -152,17 +154,32 @@ QVector<int> enclosingContours(const QVector<Contour>& contours)
     return parent;
 }
 
-bool orderContours(
-    const QVector<Contour>& contours, ProgressTracker& tracker, QVector<CutStep>* steps)
+bool orderContours(const QVector<Contour>& contours, ProgressTracker& tracker,
+    QVector<CutStep>* steps, QPointF* position_)
 {
     const int count = contours.size();
     QVector<int> parent;
     if (!findEnclosing(contours, &tracker, &parent))
         return false;
+    // An outline drawn twice: its copies (closed contours of one extent) all wait for what the
+    // one found around a hole holds.
+    using Extent = std::tuple<double, double, double, double>;
+    const auto extentOf = [&](int c) {
+        const QRectF r = contours.at(c).bounds();
+        return Extent(r.left(), r.top(), r.right(), r.bottom());
+    };
+    std::map<Extent, QVector<int>> sameExtent;
+    for (int c = 0; c < count; ++c) {
+        if (contours.at(c).closed)
+            sameExtent[extentOf(c)].append(c);
+    }
+    const auto copiesOf = [&](int c) { return sameExtent.at(extentOf(c)); };
     QVector<int> waiting(count, 0);
     for (int p : parent) {
-        if (p >= 0)
-            ++waiting[p];
+        if (p >= 0) {
+            for (int copy : copiesOf(p))
+                ++waiting[copy];
+        }
     }
 
     // The places to go down: both ends of an open contour, some vertices of a closed one.
@@ -182,7 +199,7 @@ bool orderContours(
         const QRectF bounds = contour.bounds();
         extent = extent.isNull() ? bounds : extent.united(bounds);
     }
-    extent = extent.united(QRectF(0, 0, 0, 0));
+    extent = extent.united(QRectF(position_->x(), position_->y(), 0, 0));
     const Grid grid(extent, gridSide(count));
     const int side = grid.side();
     CellIndex index;
@@ -196,7 +213,7 @@ bool orderContours(
     QVector<bool> done(count, false);
     steps->clear();
     steps->reserve(count);
-    QPointF position(0, 0);
+    QPointF& position = *position_;
     const auto consider = [&](int cell, int* best, double* bestDistance) {
         const int first = index.start.at(cell);
         for (int k = 0; k < live.at(cell);) {
@@ -260,8 +277,10 @@ bool orderContours(
             position = step.reversed ? contour.points.first() : contour.points.last();
         }
         done[entry.contour] = true;
-        if (parent.at(entry.contour) >= 0)
-            --waiting[parent.at(entry.contour)];
+        if (parent.at(entry.contour) >= 0) {
+            for (int copy : copiesOf(parent.at(entry.contour)))
+                --waiting[copy];
+        }
         steps->append(step);
     }
     return true;

@@ -5,8 +5,8 @@
 namespace ZRCut {
 
 // The shortening order: every contour after those it encloses, then the nearest start next,
-// beginning at the origin. false only when cancelled.
-bool orderContours(
-    const QVector<Contour>& contours, ProgressTracker& tracker, QVector<CutStep>* steps);
+// beginning at *position, which is left where the last step ends. false only when cancelled.
+bool orderContours(const QVector<Contour>& contours, ProgressTracker& tracker,
+    QVector<CutStep>* steps, QPointF* position);
 
 } // namespace ZRCut

@@ -1,10 +1,14 @@
-#include "geometry.h"
+#include "textoutline.h"
 
+#include <QRegularExpression>
+#include <QSet>
 #include <QTransform>
 
 #include <dxflib/dl_creationadapter.h>
 #include <dxflib/dl_dxf.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <sstream>
@@ -15,8 +19,10 @@ namespace {
 
 // Bounds on what a drawing may make of itself through blocks inserted in blocks.
 constexpr int maxInsertDepth = 32;
-constexpr qint64 maxPoints = 20 * 1000 * 1000;
 constexpr int maxArrayCells = 10000;
+// Entities drawn through inserts: a bound that stops block bombs that draw nothing.
+constexpr qint64 maxDrawnEntities = 4 * 1000 * 1000;
+constexpr int maxContours = 2 * 1000 * 1000;
 constexpr int maxSplineControls = 100000;
 constexpr size_t maxVertices = 1000000;
 
@@ -103,20 +109,172 @@ QPointF splinePoint(const Spline& s, double t)
     return w[p] != 0 ? QPointF(x[p] / w[p], y[p] / w[p]) : s.controls[k];
 }
 
+// Thrown from within dxflib's reading to end it: a failure, or the cancel flag.
+struct Stop { };
+
+// A text entity as it stands in its frame.
+struct TextItem {
+    TextBlock block;
+    QPointF at;
+    double angle = 0; // radians
+    QString style;
+};
+
+// Takes MTEXT's formatting out: paragraphs become lines, groups and codes go.
+QStringList plainLines(const QString& text)
+{
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('{') || c == QLatin1Char('}'))
+            continue;
+        if (c != QLatin1Char('\\') || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const QChar code = text.at(++i);
+        if (code == QLatin1Char('P') || code == QLatin1Char('X')) {
+            out += QLatin1Char('\n');
+        } else if (code == QLatin1Char('~')) {
+            out += QLatin1Char(' ');
+        } else if (code == QLatin1Char('\\') || code == QLatin1Char('{') || code == QLatin1Char('}')) {
+            out += code;
+        } else if (QStringLiteral("fFHWQTACpS").contains(code)) {
+            // Codes with a value up to ';' (\S stacks: 1^2 reads as 1/2).
+            const int semicolon = text.indexOf(QLatin1Char(';'), i);
+            if (code == QLatin1Char('S') && semicolon > i)
+                out += text.mid(i + 1, semicolon - i - 1).replace(QLatin1Char('^'), QLatin1Char('/'));
+            i = semicolon < 0 ? text.size() : semicolon;
+        }
+        // \L, \l, \O, \o, \K, \k: underline and the like, nothing to cut.
+    }
+    return out.split(QLatin1Char('\n'));
+}
+
+// What dxflib would allocate for a count a file declares (LWPOLYLINE vertices, SPLINE knots,
+// controls and fit points, LEADER vertices, HATCH loops and edges), against what the file can
+// hold: each item takes a few bytes at least. false with the line of a count beyond that.
+// A line of the data without its surrounding blanks, without copying it.
+QByteArray trimmedLine(const QByteArray& data, int from, int to)
+{
+    while (from < to && std::isspace(uchar(data.at(from))))
+        ++from;
+    while (to > from && std::isspace(uchar(data.at(to - 1))))
+        --to;
+    return QByteArray::fromRawData(data.constData() + from, to - from);
+}
+
+bool checkDeclaredCounts(const QByteArray& data, QString* error)
+{
+    static const std::map<QByteArray, std::vector<int>> counted { { "LWPOLYLINE", { 90 } },
+        { "SPLINE", { 72, 73, 74 } }, { "LEADER", { 76 } }, { "HATCH", { 91, 92, 93 } } };
+    const std::vector<int>* codes = nullptr;
+    QByteArray entity;
+    int line = 0;
+    for (int at = 0; at < data.size();) {
+        int end = data.indexOf('\n', at);
+        if (end < 0)
+            end = data.size();
+        int valueEnd = end < data.size() ? data.indexOf('\n', end + 1) : -1;
+        if (valueEnd < 0)
+            valueEnd = data.size();
+        bool isNumber = false;
+        const int code = trimmedLine(data, at, end).toInt(&isNumber);
+        const QByteArray value = trimmedLine(data, qMin(end + 1, valueEnd), valueEnd);
+        line += 2;
+        at = valueEnd + 1;
+        if (!isNumber)
+            continue;
+        if (code == 0) {
+            const auto found = counted.find(value);
+            codes = found == counted.end() ? nullptr : &found->second;
+            entity = codes ? QByteArray(value.constData(), value.size()) : QByteArray();
+        } else if (codes && std::find(codes->begin(), codes->end(), code) != codes->end()) {
+            const qint64 count = value.toLongLong();
+            if (count < 0 || count > (data.size() - at) / 4 + 16) {
+                *error = QStringLiteral("line %1: %2 declares %3 items (group %4), more than "
+                                        "the file holds")
+                             .arg(line)
+                             .arg(QString::fromLatin1(entity))
+                             .arg(QString::fromLatin1(value.left(20)))
+                             .arg(code);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 class DxfBuilder : public DL_CreationAdapter {
 public:
     DxfBuilder(const ReadOptions& options, std::istream& stream, qint64 size)
         : m_options(options)
         , m_stream(stream)
         , m_tracker(options.progress, size)
+        , m_text(options)
     { }
 
     Drawing drawing;
     QString failure;
     std::map<QString, int> leftOut;
     QString version;
+    std::map<QString, int> hiddenContours;
+    int straightArcs = 0; // polyline arcs too large to divide, cut as their chords
 
-    void finish() { flush(); }
+    void finish()
+    {
+        flush();
+        drawing.warnings += m_text.notes();
+        if (straightArcs > 0)
+            drawing.warnings.append(
+                QStringLiteral("%1 arcs reaching beyond 1 km cut as straight lines").arg(straightArcs));
+        QStringList hidden;
+        for (const auto& layer : hiddenContours)
+            hidden.append(QStringLiteral("%1 (%2)").arg(layer.first.left(60)).arg(layer.second));
+        if (!hidden.isEmpty())
+            drawing.warnings.append(
+                QStringLiteral("layers that are off or frozen left out: %1").arg(hidden.join(", ")));
+    }
+
+    bool cancelled() const { return m_tracker.cancelled(); }
+
+    void addLayer(const DL_LayerData& data) override
+    {
+        // A layer is off when its colour is negative (dxflib's own flag stays unset).
+        const bool off = data.off || getAttributes().getColor() < 0;
+        if ((off || (data.flags & 1)) && !m_options.hiddenLayers)
+            m_hidden.insert(QString::fromStdString(data.name));
+    }
+    void addTextStyle(const DL_StyleData& data) override
+    {
+        // The font file names the family ("arial.ttf"); CAD's own SHX fonts have none here.
+        QString file = QString::fromStdString(data.primaryFontFile).trimmed();
+        file = file.mid(file.lastIndexOf(QRegularExpression(QStringLiteral("[/\\\\]"))) + 1);
+        const bool shape = file.endsWith(QLatin1String(".shx"), Qt::CaseInsensitive);
+        const QString family = file.left(file.lastIndexOf(QLatin1Char('.')) < 0
+                ? file.size()
+                : file.lastIndexOf(QLatin1Char('.')));
+        m_styles[QString::fromStdString(data.name).toUpper()]
+            = { shape ? QStringLiteral("%1 (an SHX font)").arg(file) : family,
+                  data.widthFactor > 0 ? data.widthFactor : 1,
+                  std::tan(qBound(-80.0, data.obliqueAngle, 80.0) * M_PI / 180) };
+    }
+    void addText(const DL_TextData& d) override { text(d); }
+    void addAttribute(const DL_AttributeData& d) override { text(d); }
+    void addMText(const DL_MTextData& d) override
+    {
+        TextItem item;
+        item.block.lines = plainLines(QString::fromStdString(d.text));
+        item.block.capHeight = d.height;
+        item.block.lineSpacing = d.height * 5 / 3 * (d.lineSpacingFactor > 0 ? d.lineSpacingFactor : 1);
+        const int attach = qBound(1, d.attachmentPoint, 9);
+        item.block.hAlign = (attach - 1) % 3;
+        item.block.vAlign = attach <= 3 ? 3 : attach <= 6 ? 2 : 1;
+        item.at = QPointF(d.ipx, d.ipy);
+        item.angle = (d.dirx != 0 || d.diry != 0) ? std::atan2(d.diry, d.dirx) : d.angle;
+        item.style = QString::fromStdString(d.style);
+        outlineText(item);
+    }
 
     void setVariableString(const std::string& key, const std::string& value, int) override
     {
@@ -176,8 +334,11 @@ public:
     }
     void addVertex(const DL_VertexData& d) override
     {
-        if (m_pending == Pending::Polyline && m_vertices.size() < maxVertices)
-            m_vertices.push_back({ QPointF(d.x, d.y), d.bulge });
+        if (m_pending != Pending::Polyline)
+            return;
+        if (m_vertices.size() == maxVertices)
+            fail(QStringLiteral("a polyline holds more than %1 vertices").arg(maxVertices));
+        m_vertices.push_back({ QPointF(d.x, d.y), d.bulge });
     }
     void endSequence() override { flush(); }
     void addSpline(const DL_SplineData& d) override
@@ -211,8 +372,6 @@ public:
         entity([=](Emitter& e) { e.insert(d); });
     }
 
-    void addText(const DL_TextData&) override { skip(QStringLiteral("texts")); }
-    void addMText(const DL_MTextData&) override { skip(QStringLiteral("texts")); }
     void addHatch(const DL_HatchData&) override { skip(QStringLiteral("hatches")); }
     void addImage(const DL_ImageData&) override { skip(QStringLiteral("pictures")); }
     void addSolid(const DL_SolidData&) override { skip(QStringLiteral("solids")); }
@@ -269,6 +428,15 @@ private:
         void polyline(const std::vector<Vertex>& vertices, bool closed);
         void spline(const Spline& s);
         void insert(const DL_InsertData& d);
+        // A text's outline, set at `at` turned by angle (radians), in chords.
+        void path(const QPainterPath& outline, const QPointF& at, double angle)
+        {
+            Drawing letters;
+            addPath(&letters, outline, QTransform().translate(at.x(), at.y()).rotateRadians(angle),
+                QString(), tolerance(), true);
+            for (const Contour& contour : qAsConst(letters.contours))
+                add(contour.points, true);
+        }
 
     private:
         QString layerName() const
@@ -292,10 +460,11 @@ private:
 
     QString layer() { return QString::fromStdString(getAttributes().getLayer()); }
 
-    void fail(const QString& text)
+    [[noreturn]] void fail(const QString& text)
     {
         if (failure.isEmpty())
             failure = text;
+        throw Stop();
     }
 
     void skip(const QString& kind)
@@ -307,8 +476,52 @@ private:
 
     void entity(const Entity& draw) { store(layer(), draw); }
 
+    // A text entity: outlined in its style's font, or counted and left out.
+    void text(const DL_TextData& d)
+    {
+        TextItem item;
+        item.block.lines = QStringList(QString::fromStdString(d.text));
+        item.block.capHeight = d.height;
+        item.block.widthFactor = d.xScaleFactor > 0 ? d.xScaleFactor : 1;
+        // Justified text stands at its second alignment point; "aligned", "middle" and "fit"
+        // are centred there.
+        const int h = d.hJustification, v = d.vJustification;
+        item.block.hAlign = h == 1 || h >= 3 ? 1 : h == 2 ? 2 : 0;
+        item.block.vAlign = h == 4 ? 2 : qBound(0, v, 3);
+        const bool aligned = h != 0 || v != 0;
+        if (h == 3 || h == 5)
+            item.at = (QPointF(d.ipx, d.ipy) + QPointF(d.apx, d.apy)) / 2;
+        else
+            item.at = aligned ? QPointF(d.apx, d.apy) : QPointF(d.ipx, d.ipy);
+        item.angle = d.angle;
+        item.style = QString::fromStdString(d.style);
+        outlineText(item);
+    }
+
+    void outlineText(TextItem item)
+    {
+        ++drawing.textItems;
+        if (m_options.text == TextMode::Skip)
+            return;
+        QString why;
+        if (!m_text.available(&why))
+            fail(why);
+        if (!(item.block.capHeight > 0 && item.block.capHeight < 1e5) || !std::isfinite(item.angle))
+            return;
+        const auto style = m_styles.find(item.style.toUpper());
+        if (style != m_styles.end()) {
+            item.block.widthFactor *= style->second.widthFactor;
+            item.block.slant = style->second.slant;
+        }
+        const QFont font = m_text.font(style == m_styles.end() ? QString() : style->second.family);
+        const QPainterPath path = textBlock(m_text, item.block, font);
+        store(layer(), [=](Emitter& e) { e.path(path, item.at, item.angle); });
+    }
+
     void store(const QString& entityLayer, const Entity& draw)
     {
+        if (m_tracker.cancelled())
+            fail(cancelledText());
         flush();
         if (m_block) {
             m_block->entities.emplace_back(entityLayer, draw);
@@ -336,18 +549,19 @@ private:
     void output(const QVector<QPointF>& points, bool closed, const QTransform& transform,
         const QString& layer)
     {
-        if (!failure.isEmpty())
+        if (m_hidden.contains(layer)) {
+            ++hiddenContours[layer];
             return;
+        }
         m_points += points.size();
-        if (m_points > maxPoints) {
+        if (drawing.contours.size() >= maxContours)
+            fail(QStringLiteral("the drawing makes more than %1 million contours")
+                     .arg(maxContours / 1000000));
+        if (m_points > maxDrawingPoints)
             fail(QStringLiteral("the drawing makes more than %1 million points")
-                     .arg(maxPoints / 1000000));
-            return;
-        }
-        if ((m_outputs++ & 255) == 0 && !m_tracker.step(m_stream.tellg())) {
+                     .arg(maxDrawingPoints / 1000000));
+        if ((m_outputs++ & 255) == 0 && !m_tracker.step(m_stream.tellg()))
             fail(cancelledText());
-            return;
-        }
         Contour contour;
         contour.points.reserve(points.size());
         for (const QPointF& point : points)
@@ -370,20 +584,31 @@ private:
     bool m_closed = false;
     Spline m_spline;
     qint64 m_points = 0;
+    qint64 m_drawn = 0;
+    QSet<QString> m_hidden;
+    struct Style {
+        QString family;
+        double widthFactor;
+        double slant;
+    };
+    std::map<QString, Style> m_styles;
+    TextOutliner m_text;
 };
 
 void DxfBuilder::Emitter::ellipse(const DL_EllipseData& d)
 {
     const QPointF center(d.cx, d.cy), major(d.mx, d.my);
     const QPointF minor = QPointF(-major.y(), major.x()) * d.ratio;
-    double sweep = d.angle2 - d.angle1;
-    while (sweep <= 1e-12)
+    const double from = std::fmod(d.angle1, 2 * M_PI);
+    double sweep = std::fmod(std::fmod(d.angle2, 2 * M_PI) - from, 2 * M_PI);
+    if (!std::isfinite(sweep) || !std::isfinite(from))
+        return;
+    if (sweep <= 1e-12)
         sweep += 2 * M_PI;
-    sweep = qMin(sweep, 2 * M_PI);
     const bool closed = sweep > 2 * M_PI - 1e-9;
     const auto at = [&](double t) { return center + major * std::cos(t) + minor * std::sin(t); };
-    QVector<QPointF> points { at(d.angle1) };
-    appendCurve(&points, at, d.angle1, d.angle1 + sweep, 16, tolerance());
+    QVector<QPointF> points { at(from) };
+    appendCurve(&points, at, from, from + sweep, 16, tolerance());
     add(points, closed);
 }
 
@@ -410,7 +635,8 @@ void DxfBuilder::Emitter::polyline(const std::vector<Vertex>& vertices, bool clo
         const QPointF center = middle + normal * (chord / 2 / std::tan(sweep / 2));
         const double radius = distance(center, a);
         const double start = std::atan2(a.y() - center.y(), a.x() - center.x());
-        appendArc(&points, center, radius, start, sweep, tolerance());
+        if (!appendArc(&points, center, radius, start, sweep, tolerance()))
+            ++m_builder->straightArcs;
         points.last() = b;
     }
     add(points, closed);
@@ -482,6 +708,11 @@ void DxfBuilder::Emitter::insert(const DL_InsertData& d)
             local.scale(d.sx != 0 ? d.sx : 1, d.sy != 0 ? d.sy : 1);
             local.translate(-block.base.x(), -block.base.y());
             Emitter inner(m_builder, local * m_transform, insertLayer, m_chain + QStringList(name));
+            m_builder->m_drawn += 1 + qint64(block.entities.size());
+            if (m_builder->m_drawn > maxDrawnEntities)
+                m_builder->fail(QStringLiteral("the drawing's blocks, inserted in each other, "
+                                               "make more than %1 million entities")
+                                    .arg(maxDrawnEntities / 1000000));
             for (const auto& entity : block.entities) {
                 inner.setLayer(entity.first);
                 entity.second(inner);
@@ -506,9 +737,7 @@ bool beginsLikeDxf(const QByteArray& data)
         && lines.at(i + 1).trimmed() == "SECTION";
 }
 
-} // namespace
-
-bool readDxf(const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options)
+bool readDxfData(const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options)
 {
     if (isBinaryDxf(data)) {
         *error = QStringLiteral("binary DXF is not supported; save the drawing as ASCII DXF");
@@ -518,37 +747,61 @@ bool readDxf(const QByteArray& data, Drawing* drawing, QString* error, const Rea
         *error = QStringLiteral("not a DXF file: it does not begin with a SECTION");
         return false;
     }
+    if (!checkDeclaredCounts(data, error))
+        return false;
     std::istringstream stream(data.toStdString());
     DxfBuilder builder(options, stream, data.size());
     DL_Dxf dxf;
+    // Where dxflib stood when it stopped, for the error.
+    const auto near = [&] {
+        stream.clear();
+        const qint64 at = qBound<qint64>(0, qint64(stream.tellg()), data.size());
+        return QStringLiteral(" (near line %1)")
+            .arg(std::count(data.constData(), data.constData() + at, '\n') + 1);
+    };
     try {
         dxf.in(stream, &builder);
+        builder.finish();
+    } catch (const Stop&) {
+        *error = builder.failure;
+        if (error->startsWith(QLatin1String("the drawing")) || error->startsWith(QLatin1String("a polyline")))
+            *error += near();
+        return false;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
-        *error = QStringLiteral("the DXF file is damaged");
+        *error = QStringLiteral("the DXF file is damaged") + near();
         return false;
     }
-    builder.finish();
-    static const QStringList tooOld { "AC1.2", "AC1.40", "AC1.50", "AC2.10", "AC1001", "AC1002",
-        "AC1003", "AC1004", "AC1006" };
+    // Before AC1003 (release 2.5), a drawing's groups meant other things.
+    static const QStringList tooOld { "AC1.2", "AC1.40", "AC1.50", "AC2.10", "AC1001", "AC1002" };
     if (tooOld.contains(builder.version)) {
-        *error = QStringLiteral("unsupported DXF version %1: R12 (AC1009) or newer is needed")
+        *error = QStringLiteral("unsupported DXF version %1: AC1003 or newer is needed")
                      .arg(builder.version);
         return false;
     }
-    if (!builder.failure.isEmpty()) {
-        *error = builder.failure;
+    Drawing& result = builder.drawing;
+    joinContours(&result.contours, options.joinToleranceMm, options.progress);
+    if (builder.cancelled()) {
+        *error = cancelledText();
         return false;
     }
-    Drawing& result = builder.drawing;
     for (const auto& kind : builder.leftOut)
         result.warnings.append(QStringLiteral("%1 %2 left out").arg(kind.second).arg(kind.first));
-    if (result.contours.isEmpty()) {
-        *error = QStringLiteral("nothing to cut: the drawing holds no lines, arcs, circles, "
-                                "ellipses, polylines or splines");
+    if (!finishRead(&result, options,
+            QStringLiteral("the drawing holds no lines, arcs, circles, ellipses, polylines, "
+                           "splines or text"),
+            error))
         return false;
-    }
     *drawing = std::move(result);
     return true;
+}
+
+} // namespace
+
+bool readDxf(const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options)
+{
+    return guarded([&] { return readDxfData(data, drawing, error, options); }, error);
 }
 
 } // namespace ZRCut

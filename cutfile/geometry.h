@@ -5,6 +5,7 @@
 
 #include "zrcutfile.h"
 
+#include <cmath>
 #include <functional>
 
 namespace ZRCut {
@@ -25,9 +26,25 @@ private:
 
 QString cancelledText();
 
+// Points further than this from the origin (1 km) are damage, not drawing: curves that reach
+// beyond it are not divided into chords, and addContour() leaves such points out and counts them.
+constexpr double maxCoordinateMm = 1e6;
+// What one read or one placement may make of a file, in points.
+constexpr qint64 maxDrawingPoints = 20 * 1000 * 1000;
+
+inline bool inRange(const QPointF& point)
+{
+    return std::abs(point.x()) <= maxCoordinateMm && std::abs(point.y()) <= maxCoordinateMm;
+}
+
+// Runs work, turning an allocation failure into an error: the library's public calls end
+// through it so that a file that asks for more memory than there is fails, never aborts.
+bool guarded(const std::function<bool()>& work, QString* error);
+
 // Appends the arc about center from angle start over sweep (radians, counter-clockwise when
-// positive), leaving out its first point, in chords no further than tolerance from it.
-void appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
+// positive), leaving out its first point, in chords no further than tolerance from it. An arc
+// that reaches beyond the range is its end point alone, and makes it return false.
+bool appendArc(QVector<QPointF>* points, const QPointF& center, double radius, double start,
     double sweep, double tolerance);
 // Appends the cubic Bézier from p0 through the controls c1, c2 to p3, leaving out p0.
 void appendCubic(QVector<QPointF>* points, const QPointF& p0, const QPointF& c1, const QPointF& c2,
@@ -42,9 +59,19 @@ QRectF pointBounds(const QVector<QPointF>& points);
 bool insidePolygon(const QPointF& point, const QVector<QPointF>& polygon);
 double distance(const QPointF& a, const QPointF& b);
 
-// Drops repeated points and, for a closed contour, a last point equal to the first; a contour
-// left with fewer than two points (or three for a closed one, which then counts as open) is not
-// worth cutting and makes add() return false.
+// Drops repeated points, points that are not finite or out of range (counted in the drawing's
+// droppedPoints) and, for a closed contour, a last point equal to the first; a contour left with
+// fewer than two points (or three for a closed one, which then counts as open) is not worth
+// cutting and makes add() return false.
 bool addContour(Drawing* drawing, Contour contour);
+
+// Joins open contours of one layer whose ends lie within tolerance of each other into longer
+// ones, closing those that come back to their start: CAD draws outlines as separate lines and
+// arcs.
+void joinContours(QVector<Contour>* contours, double tolerance, const Progress& progress);
+
+// What every reader does last: tells what was left out, and refuses a drawing with nothing to
+// cut (nothing names what the file held instead).
+bool finishRead(Drawing* read, const ReadOptions& options, const QString& nothing, QString* error);
 
 } // namespace ZRCut

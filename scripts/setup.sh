@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
     libqt5svg5-dev libqt5sql5-sqlite libdxflib-dev libbenchmark-dev fonts-dejavu-core
-    abigail-tools systemd dpkg-dev lintian debootstrap)
+    abigail-tools systemd dpkg-dev lintian debootstrap python3-ezdxf python3-svgelements)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -159,7 +159,7 @@ void tst_HostCli::refusedCuts_data()
     QTest::newRow("knife aids for the rotary knife") << QStringList { "gasket.svg", "--overcut", "1" } << "station 1 holds the rotary knife";
     QTest::newRow("beyond the table")  << QStringList { "gasket.svg", "--scale", "20" } << "beyond the work area";
     QTest::newRow("no such station")   << QStringList { "gasket.svg", "--station", "3" } << "--station wants a number from 1 to 2";
-    QTest::newRow("not svg")           << QStringList { "gasket.dxf.svg" } << "gasket.dxf.svg: ";
+    QTest::newRow("not a cut file")    << QStringList { "picture.svg" } << "picture.svg: not a cut file: it is a PNG picture";
     // clang-format on
 }
 
@@ -167,7 +167,9 @@ void tst_HostCli::refusedCuts()
 {
     QFETCH(QStringList, arguments);
     QTemporaryDir dir;
-    QFile::copy(QStringLiteral(ZR_SAMPLES_DIR "/gasket.dxf"), dir.filePath("gasket.dxf.svg"));
+    QFile picture(dir.filePath("picture.svg"));
+    QVERIFY(picture.open(QIODevice::WriteOnly) && picture.write("\x89PNG\r\n\x1a\n") == 8);
+    picture.close();
     arguments[0] = QFile::exists(dir.filePath(arguments[0])) ? dir.filePath(arguments[0])
                                                              : ZR_SAMPLES_DIR "/" + arguments[0];
     for (const QStringList& command :

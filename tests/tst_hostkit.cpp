@@ -134,8 +134,8 @@ void tst_HostKit::cutFiles_data()
     QTest::newRow("far from origin") << "f.plt" << QByteArray("IN;PU40000,40000;PD44000,40000,44000,42000;") << QSize(256, 128) << QString();
     QTest::newRow("svg circle")      << "c.svg" << circle << QSize(256, 256) << QString();
     QTest::newRow("travel only")     << "t.plt" << QByteArray("IN;PU0,0;PU400,400;") << QSize() << "t.plt: nothing to cut";
-    QTest::newRow("not hp-gl")       << "n.plt" << QByteArray("\x89PNG\r\n\x1a\n garbage") << QSize() << "n.plt: nothing to cut";
-    QTest::newRow("label")           << "l.plt" << QByteArray("IN;PD400,0;LBtext\x03;") << QSize() << "l.plt: line 1: a text label";
+    QTest::newRow("not hp-gl")       << "n.plt" << QByteArray("\x89PNG\r\n\x1a\n garbage") << QSize() << "n.plt: not a cut file: it is a PNG picture";
+    QTest::newRow("encoded")         << "e.plt" << QByteArray("IN;PD400,0;PE<=?>@;") << QSize() << "e.plt: line 1: encoded polylines";
     QTest::newRow("broken svg")      << "b.svg" << QByteArray("<svg") << QSize() << "b.svg: ";
     // clang-format on
 }

@@ -82,8 +82,10 @@ bool CutFile::readWritten(const QString& name, const QByteArray& hpgl, QString* 
     ZRCut::Drawing drawing;
     ZRCut::CutOptions asWritten;
     asWritten.optimizeOrder = false;
+    asWritten.checks.removeDuplicates = false;
     *this = CutFile();
-    if (!ZRCut::readHpgl(hpgl, &drawing, error)
+    // The reader skips what the frames cannot carry; the machine would not.
+    if (!ZRCut::checkFrameSafe(hpgl, error) || !ZRCut::readHpgl(hpgl, &drawing, error)
         || !ZRCut::planCut(drawing, asWritten, &m_job, error)) {
         error->prepend(name + QStringLiteral(": "));
         return false;
@@ -106,7 +108,9 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
         return false;
     }
     ZRCut::Drawing placed;
-    if (!ZRCut::place(m_drawing, settings.placement, machine.workArea, &placed, error))
+    ZRCut::Placement placement = settings.placement;
+    placement.knifeReachMm = settings.knife.bladeOffsetMm;
+    if (!ZRCut::place(m_drawing, placement, machine.workArea, &placed, error))
         return false;
     ZRCut::CutOptions options;
     options.optimizeOrder = settings.optimizeOrder;

@@ -35,7 +35,12 @@ struct CutMachine {
 // How the person wants a file cut: where and how many on the table, in which order, and the
 // drag knife's aids.
 struct CutSettings {
-    ZRCut::Placement placement;
+    // Where the file has it, as before the library placed designs at the table's origin.
+    ZRCut::Placement placement = [] {
+        ZRCut::Placement kept;
+        kept.mode = ZRCut::PlaceMode::Keep;
+        return kept;
+    }();
     bool optimizeOrder = true;
     ZRCut::KnifeOptions knife;
 };

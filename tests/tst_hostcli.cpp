@@ -60,6 +60,8 @@ private slots:
     void mainJobAgreesWithTheMachine();
     void shopFilesCut_data();
     void shopFilesCut();
+    void fileChoices_data();
+    void fileChoices();
     void refusedCuts_data();
     void refusedCuts();
     void ctrlCStopsOnlyWhenConfirmed();
@@ -149,6 +151,58 @@ void tst_HostCli::shopFilesCut()
     QVERIFY2(told.hasMatch() && cut.hasMatch(), qPrintable(run.out));
     QVERIFY(qAbs(told.captured(1).toDouble() - cut.captured(1).toDouble())
         < 0.01 * told.captured(1).toDouble());
+}
+
+// Layers, placement and text as a person asks for them, on files whose answers are worked out by
+// hand: two 10 mm squares on pens 1 and 2, 25 mm apart; a 20 mm square centred on the origin; a
+// 10 mm square with a word beside it.
+void tst_HostCli::fileChoices_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("told");
+    // clang-format off
+    QTest::newRow("layers listed")      << "pens.plt" << QStringList { "layers" } << 0 << "pen 2  1         0     40.0";
+    QTest::newRow("layers as JSON")     << "pens.plt" << QStringList { "layers", "--json" } << 0 << "\"name\": \"pen 1\"";
+    QTest::newRow("every layer")        << "pens.plt" << QStringList { "preview" } << 0 << "pens.plt: 35.0 × 10.0 mm, 80.0 mm to cut";
+    QTest::newRow("one layer")          << "pens.plt" << QStringList { "preview", "--layers", "pen 2" } << 0 << "pens.plt: 10.0 × 10.0 mm, 40.0 mm to cut";
+    QTest::newRow("a layer left out")   << "pens.plt" << QStringList { "preview", "--skip-layers", "pen 1" } << 0 << "pens.plt: 10.0 × 10.0 mm, 40.0 mm to cut";
+    QTest::newRow("no such layer")      << "pens.plt" << QStringList { "preview", "--layers", "pen 9" } << 2 << "pen 1, pen 2";
+    QTest::newRow("around the origin")  << "centred.plt" << QStringList { "preview" } << 0 << "centred.plt: 20.0 × 20.0 mm";
+    QTest::newRow("kept where it is")   << "centred.plt" << QStringList { "preview", "--place", "keep" } << 2 << "negative coordinates";
+    QTest::newRow("no such place")      << "centred.plt" << QStringList { "preview", "--place", "left" } << 2 << "--place takes origin, center or keep";
+    QTest::newRow("text left out")      << "text.svg" << QStringList { "preview", "--text", "skip" } << 0 << "text.svg: 1 text items left out";
+    QTest::newRow("text as outlines")   << "text.svg" << QStringList { "layers" } << 0 << "#000000  8";
+    // clang-format on
+}
+
+void tst_HostCli::fileChoices()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, arguments);
+    QTemporaryDir dir;
+    const QHash<QString, QByteArray> files {
+        { "pens.plt",
+            "IN;SP1;PU0,0;PD400,0,400,400,0,400,0,0;SP2;PU1000,0;PD1400,0,1400,400,1000,400,1000,"
+            "0;" },
+        { "centred.plt", "IN;PU-400,-400;PD400,-400,400,400,-400,400,-400,-400;" },
+        { "text.svg",
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100mm\" height=\"30mm\" "
+            "viewBox=\"0 0 100 30\"><rect x=\"1\" y=\"1\" width=\"10\" height=\"10\"/>"
+            "<text x=\"20\" y=\"20\" font-size=\"10\">Hello</text></svg>" },
+    };
+    QFile written(dir.filePath(file));
+    QVERIFY(written.open(QIODevice::WriteOnly) && written.write(files.value(file)) > 0);
+    written.close();
+    arguments.insert(1, written.fileName());
+    if (arguments.first() == QLatin1String("preview"))
+        arguments << "-o" << dir.filePath("p.png");
+    const hostrig::Run run = zrhost(arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, told);
+    QVERIFY2(run.exitCode == exitCode && (run.out + run.err).contains(told),
+        qPrintable(run.out + run.err));
 }
 
 void tst_HostCli::refusedCuts_data()

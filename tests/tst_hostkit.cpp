@@ -162,13 +162,14 @@ void tst_HostKit::cutFiles()
     const QImage image = QImage::fromData(file.previewPng());
     QCOMPARE(image.size(), size);
     QCOMPARE(qGray(image.pixel(0, 0)), 255); // the margin stays white
-    // What is sent reads back as what was read, within a plotter unit.
+    // What is sent reads back as what was read, within a plotter unit, set down at the table's
+    // origin plus the margin wherever the file had it.
     ZRCut::Drawing back;
     QVERIFY2(ZRCut::readHpgl(file.hpgl(), &back, &error), qPrintable(error));
     QVERIFY(std::abs(back.lengthMm() - file.drawing().lengthMm()) < 0.05);
     const QRectF sent = back.bounds(), read = file.drawing().bounds();
-    for (double gap : { sent.left() - read.left(), sent.right() - read.right(),
-             sent.top() - read.top(), sent.bottom() - read.bottom() })
+    for (double gap : { sent.left() - ZRCut::defaultMarginMm, sent.top() - ZRCut::defaultMarginMm,
+             sent.width() - read.width(), sent.height() - read.height() })
         QVERIFY(std::abs(gap) < 0.03);
     const Request request = file.request(3);
     QCOMPARE(request.plt, file.hpgl());

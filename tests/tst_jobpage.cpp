@@ -52,6 +52,7 @@ private slots:
     void pauseResumeAndStop();
     void droppedAndRefused();
     void bigWorkStops();
+    void aroundTheOriginWithLayers();
 
 private:
     bool openFile(const QString& path);
@@ -238,6 +239,43 @@ void tst_JobPage::bigWorkStops()
     QVERIFY(!planned.first().first().toBool());
     QCOMPARE(m_page->form.state->text(), QStringLiteral("Cancelled."));
     QVERIFY(!m_page->form.stop->isEnabled() && !m_page->form.start->isEnabled());
+}
+
+// A drawing around 0,0 is set down at the table's origin without an offset typed, and cut; its
+// pens are listed with their figures, and one left out is not cut.
+void tst_JobPage::aroundTheOriginWithLayers()
+{
+    QTemporaryDir dir;
+    QFile drawing(dir.filePath("centred.plt"));
+    QVERIFY(drawing.open(QIODevice::WriteOnly)
+        && drawing.write("IN;SP1;PU-400,-400;PD400,-400,400,400,-400,400,-400,-400;"
+                         "SP2;PU-200,-200;PD200,-200,200,200,-200,200,-200,-200;")
+            > 0);
+    drawing.close();
+    Ui::JobPage& form = m_page->form;
+    QVERIFY(openFile(drawing.fileName()));
+    QCOMPARE(form.size->text(), QStringLiteral("20.0 × 20.0 mm"));
+    auto* layers = m_page->page->findChild<QListWidget*>("layers");
+    QCOMPARE(layers->count(), 2);
+    QCOMPARE(layers->item(1)->text(), QStringLiteral("pen 2: 40.0 mm, contours: 1"));
+
+    QSignalSpy planned(m_page.get(), &JobPage::planned);
+    layers->item(0)->setCheckState(Qt::Unchecked);
+    QVERIFY(planned.wait(5000) && planned.last().first().toBool());
+    QCOMPARE(form.size->text(), QStringLiteral("10.0 × 10.0 mm"));
+    QSignalSpy ended(m_page.get(), &JobPage::jobEnded);
+    QTest::mouseClick(form.start, Qt::LeftButton);
+    QVERIFY(ended.wait(15000));
+    QCOMPARE(ended.first().first().toInt(), int(Result::Done));
+    QVERIFY(qAbs(m_machine->sim.counters().pathCutMm - 40) < 0.5);
+
+    // Where the file has it, it has negative coordinates: refused, nothing to start.
+    auto* place = m_page->page->findChild<QComboBox*>("place");
+    place->setCurrentIndex(2);
+    emit place->activated(2);
+    QVERIFY(planned.wait(5000) && !planned.last().first().toBool());
+    QVERIFY(form.state->text().contains("negative coordinates"));
+    QVERIFY(!form.start->isEnabled());
 }
 
 QTEST_MAIN(tst_JobPage)

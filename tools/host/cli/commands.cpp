@@ -6,6 +6,7 @@
 #include "service.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QTime>
 #include <QTranslator>
 
@@ -307,6 +308,27 @@ int runMonitor(Context& c)
     };
     waitUntil(gone, seconds > 0 ? int(seconds * 1000) : -1);
     return gone() ? ExitLinkLost : ExitOk;
+}
+
+int runLayers(Context& c)
+{
+    if (c.args.positional.size() != 1)
+        return c.usage(QStringLiteral("layers needs one cut file"));
+    CutFile file;
+    if (const int code = c.readCut(&file))
+        return code;
+    QJsonArray json;
+    QList<QStringList> rows { { "LAYER", "CONTOURS", "OPEN", "LENGTH (mm)" } };
+    for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(file.drawing())) {
+        json.append(QJsonObject { { "name", layer.name }, { "contours", layer.contours },
+            { "open", layer.openContours }, { "length_mm", layer.lengthMm } });
+        rows.append({ ZRDevice::printable(layer.name), QString::number(layer.contours),
+            QString::number(layer.openContours), QString::number(layer.lengthMm, 'f', 1) });
+    }
+    for (const QString& line : file.notes())
+        c.console.note(QStringLiteral("%1: %2").arg(file.name(), ZRDevice::printable(line)));
+    c.console.print(c.args.isSet("json") ? jsonText(json) : columns(rows));
+    return ExitOk;
 }
 
 int runPreview(Context& c)
@@ -621,6 +643,11 @@ const QList<Command>& commands()
           "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
           "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
           { { "seconds", "seconds", "Stop after this many seconds.", 0.001, 1e9 }, jsonOption }, runMonitor },
+        { "layers", "FILE", "list a cut file's layers, pens or colours with their contours and lengths",
+          "Reads the cut file (SVG, DXF or HP-GL) and lists its layers (DXF), pens (HP-GL) or colours (SVG), each\n"
+          "with its contours, how many of them are open and their length. --layers, --skip-layers and\n"
+          "--layer-order of job and preview take these names. Nothing is connected.",
+          { { "text", "mode", "outline: text as its letters (the default); skip: left out." }, jsonOption }, runLayers },
         { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
           "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
           "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
@@ -705,7 +732,14 @@ int main(int argc, char** argv)
     // The panel is a window with an application of its own.
     if (name == QLatin1String("panel"))
         return command->run(c);
-    QCoreApplication app(argc, argv);
+    // Text in a cut file is drawn by the font engine, which a GUI application brings; without a
+    // display it draws offscreen.
+    const bool cutFile = name == QLatin1String("job") || name == QLatin1String("preview")
+        || name == QLatin1String("layers");
+    if (cutFile && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app(
+        cutFile ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("zrhost"));
     // glibc's signal() restarts the calls a signal interrupts.
     for (const int signal : { SIGINT, SIGTERM })

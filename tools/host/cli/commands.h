@@ -206,11 +206,28 @@ struct Context {
     // The cut file named on the command line, read; or the exit code of why there is none.
     int readCut(CutFile* file)
     {
+        if (!QStringList { QString(), "origin", "center", "keep" }.contains(args.text("place")))
+            return usage(QStringLiteral("--place takes origin, center or keep, not \"%1\"")
+                             .arg(ZRDevice::printable(args.text("place"))));
+        if (!QStringList { QString(), "outline", "skip" }.contains(args.text("text")))
+            return usage(QStringLiteral("--text takes outline or skip, not \"%1\"")
+                             .arg(ZRDevice::printable(args.text("text"))));
         const QString path = args.positional.first();
         return work(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()),
             [=](const ZRCut::Progress& progress, QString* error) {
-                return file->read(path, error, progress);
+                return file->read(path, error, progress,
+                    args.text("text") == QLatin1String("skip") ? ZRCut::TextMode::Skip
+                                                               : ZRCut::TextMode::Outline);
             });
+    }
+
+    // A list of names given to an option ("a,b"), each trimmed.
+    QStringList names(const QString& option) const
+    {
+        QStringList list = args.text(option).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (QString& name : list)
+            name = name.trimmed();
+        return list;
     }
 
     // Places and orders the file for the table and station, tells the figures, and writes it.
@@ -226,6 +243,14 @@ struct Context {
         placement.mirror = args.isSet("mirror");
         placement.move = QPointF(args.number("move-x", 0), args.number("move-y", 0));
         placement.fit = args.isSet("fit");
+        placement.enlarge = args.isSet("enlarge");
+        const QString place = args.text("place");
+        placement.mode = place == QLatin1String("center") ? ZRCut::PlaceMode::Center
+            : place == QLatin1String("keep")              ? ZRCut::PlaceMode::Keep
+                                                          : ZRCut::PlaceMode::Origin;
+        placement.marginMm = args.number("margin", ZRCut::defaultMarginMm);
+        settings.layers = { names("layers"), names("skip-layers") };
+        settings.layerOrder = names("layer-order");
         placement.columns = int(args.number("columns", 1));
         placement.copies = int(args.number("rows", 1)) * placement.columns;
         placement.gapMm = args.number("gap", 5);
@@ -250,6 +275,8 @@ struct Context {
                     seconds < 0 ? QStringLiteral("time unknown (no speeds from the machine)")
                                 : QStringLiteral("about %1 a copy")
                                       .arg(Protocol::clockText(qint64(std::ceil(seconds))))));
+        for (const QString& line : file->notes())
+            console.note(QStringLiteral("%1: %2").arg(file->name(), ZRDevice::printable(line)));
         if (!write)
             return ExitOk;
         return work(QStringLiteral("Writing %1").arg(file->name()),

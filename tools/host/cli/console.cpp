@@ -14,7 +14,11 @@ bool verboseOutput = false;
 
 void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
-    if ((type == QtDebugMsg || type == QtInfoMsg) && !verboseOutput)
+    // Qt's note that it picked a runtime folder of its own (the font engine, offscreen, where no
+    // session set one) is a diagnostic too.
+    if ((type == QtDebugMsg || type == QtInfoMsg
+            || text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        && !verboseOutput)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }

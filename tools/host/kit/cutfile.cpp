@@ -60,19 +60,24 @@ CutMachine CutMachine::of(ZRDeviceInterface* device, int number)
 
 QStringList CutFile::patterns()
 {
-    return { QStringLiteral("*.svg"), QStringLiteral("*.dxf"), QStringLiteral("*.plt"),
-        QStringLiteral("*.hpgl"), QStringLiteral("*.hpg"), QStringLiteral("*.hgl") };
+    QStringList patterns;
+    for (const QString& suffix : ZRCut::fileSuffixes())
+        patterns.append(QStringLiteral("*.") + suffix);
+    return patterns;
 }
 
-bool CutFile::read(const QString& path, QString* error, const ZRCut::Progress& progress)
+bool CutFile::read(
+    const QString& path, QString* error, const ZRCut::Progress& progress, ZRCut::TextMode text)
 {
     ZRCut::ReadOptions options;
     options.progress = progress;
+    options.text = text;
     ZRCut::Drawing drawing;
     if (!ZRCut::readFile(path, &drawing, error, options))
         return false;
     *this = CutFile();
     m_name = QFileInfo(path).fileName();
+    m_warnings = drawing.warnings;
     m_drawing = std::move(drawing);
     return true;
 }
@@ -107,13 +112,16 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
                      .arg(machine.station);
         return false;
     }
+    ZRCut::Drawing chosen;
     ZRCut::Drawing placed;
     ZRCut::Placement placement = settings.placement;
     placement.knifeReachMm = settings.knife.bladeOffsetMm;
-    if (!ZRCut::place(m_drawing, placement, machine.workArea, &placed, error))
+    if (!ZRCut::chooseLayers(m_drawing, settings.layers, &chosen, error)
+        || !ZRCut::place(chosen, placement, machine.workArea, &placed, error))
         return false;
     ZRCut::CutOptions options;
     options.optimizeOrder = settings.optimizeOrder;
+    options.layerOrder = settings.layerOrder;
     options.knife = settings.knife;
     options.workArea = machine.workArea;
     options.progress = progress;

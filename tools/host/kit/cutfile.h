@@ -32,16 +32,13 @@ struct CutMachine {
     static CutMachine of(ZRDeviceInterface* device, int station);
 };
 
-// How the person wants a file cut: where and how many on the table, in which order, and the
-// drag knife's aids.
+// How the person wants a file cut: which layers, where and how many on the table, in which
+// order, and the drag knife's aids.
 struct CutSettings {
-    // Where the file has it, as before the library placed designs at the table's origin.
-    ZRCut::Placement placement = [] {
-        ZRCut::Placement kept;
-        kept.mode = ZRCut::PlaceMode::Keep;
-        return kept;
-    }();
+    ZRCut::LayerChoice layers;
+    ZRCut::Placement placement;
     bool optimizeOrder = true;
+    QStringList layerOrder;
     ZRCut::KnifeOptions knife;
 };
 
@@ -55,8 +52,10 @@ public:
     // The names the open dialog offers: "*.svg", "*.dxf", "*.plt", ...
     static QStringList patterns();
 
-    // Reads the file. False with the reason, naming the file, in *error.
-    bool read(const QString& path, QString* error, const ZRCut::Progress& progress = {});
+    // Reads the file, its text as outlines or left out. False with the reason, naming the file,
+    // in *error.
+    bool read(const QString& path, QString* error, const ZRCut::Progress& progress = {},
+        ZRCut::TextMode text = ZRCut::TextMode::Outline);
     // Takes HP-GL written for the machine (a job handed on by a client) as planned and written,
     // in its own order. False with the reason, naming the file, in *error.
     bool readWritten(const QString& name, const QByteArray& hpgl, QString* error);
@@ -79,6 +78,10 @@ public:
     double seconds() const;
     // The drawing is no longer needed once written: the job keeps what its pictures need.
     void dropSource() { m_drawing = ZRCut::Drawing(); }
+    // What a person should know before the knife goes down: what the reader left out or stood in
+    // for (text, pictures, fonts), and the checks of the planned cut (open contours, segments cut
+    // twice, small pieces).
+    QStringList notes() const { return m_warnings + m_job.checks.notes(); }
 
     // "width" and "heigth" (so spelled: the cloud's work record reads that key) of what is cut,
     // and "path_length", the knife's cutting path, in whole millimetres, since the work record
@@ -95,6 +98,7 @@ public:
 private:
     QString m_name;
     ZRCut::Drawing m_drawing;
+    QStringList m_warnings;
     CutMachine m_machine;
     ZRCut::CutJob m_job;
     QByteArray m_hpgl;

@@ -7,9 +7,11 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -45,6 +47,17 @@ JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
     window->installEventFilter(this);
     form.picture->installEventFilter(this);
     form.knifeBox->hide();
+    m_place = new QComboBox;
+    m_place->setObjectName(QStringLiteral("place"));
+    m_place->addItems({ tr("At the table's origin"), tr("In the middle of the table"),
+        tr("Where the file has it") });
+    form.placementForm->insertRow(0, tr("Place"), m_place);
+    auto* layersBox = new QGroupBox(tr("Layers"));
+    m_layers = new QListWidget(layersBox);
+    m_layers->setObjectName(QStringLiteral("layers"));
+    m_layers->setMaximumHeight(120);
+    (new QVBoxLayout(layersBox))->addWidget(m_layers);
+    form.sideColumn->insertWidget(1, layersBox);
 
     connect(form.openButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(m_window, tr("Open a cut file"),
@@ -82,6 +95,8 @@ JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
         connect(box, qOverload<int>(&QSpinBox::valueChanged), this, replan);
     for (QCheckBox* box : { form.mirror, form.fit, form.optimizeOrder })
         connect(box, &QCheckBox::toggled, this, replan);
+    connect(m_place, qOverload<int>(&QComboBox::activated), this, replan);
+    connect(m_layers, &QListWidget::itemChanged, this, replan);
     connect(form.copies, qOverload<int>(&QSpinBox::valueChanged), this, &JobPage::showFigures);
     connect(form.station, qOverload<int>(&QComboBox::currentIndexChanged), this,
         [this] { readMachine(); });
@@ -139,6 +154,14 @@ CutSettings JobPage::settings() const
     placement.columns = form.columns->value();
     placement.copies = form.rows->value() * placement.columns;
     placement.gapMm = form.gap->value();
+    placement.mode = ZRCut::PlaceMode(m_place->currentIndex());
+    // Every layer when all are ticked, so that a file read anew keeps them all.
+    for (int i = 0; i < m_layers->count(); ++i) {
+        if (m_layers->item(i)->checkState() == Qt::Checked)
+            settings.layers.only.append(m_layers->item(i)->data(Qt::UserRole).toString());
+    }
+    if (settings.layers.only.size() == m_layers->count())
+        settings.layers.only.clear();
     settings.optimizeOrder = form.optimizeOrder->isChecked();
     // The knife's aids only where they are offered.
     if (m_machine.dragKnife) {
@@ -215,6 +238,8 @@ void JobPage::workDone(bool ok)
     // What was read stays, planned or not: a failed plan leaves nothing to start.
     if (m_pending.isRead())
         m_file = std::move(m_pending);
+    if (stage == Reading && ok)
+        showLayers();
     m_pending = CutFile();
     form.fileName->setText(m_file.name());
     if (ok)
@@ -234,11 +259,27 @@ void JobPage::workDone(bool ok)
         form.record->clear();
         say(tr("Sent %1 to the machine.").arg(m_file.name()));
     } else {
-        say(tr("Ready: %1.").arg(m_file.name()));
+        // What the reader left out and what the checks found, before the knife goes down.
+        say((QStringList(tr("Ready: %1.").arg(m_file.name())) + m_file.notes())
+                .join(QLatin1Char('\n')));
     }
     updateControls();
     if (stage != Drawing && stage != Writing)
         emit planned(ok);
+}
+
+void JobPage::showLayers()
+{
+    const QSignalBlocker quiet(m_layers);
+    m_layers->clear();
+    for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(m_file.drawing())) {
+        auto* item = new QListWidgetItem(
+            tr("%1: %2 mm, contours: %3")
+                .arg(layer.name, mm(layer.lengthMm), QString::number(layer.contours)),
+            m_layers);
+        item->setData(Qt::UserRole, layer.name);
+        item->setCheckState(Qt::Checked);
+    }
 }
 
 void JobPage::readMachine(const std::function<void()>& then)

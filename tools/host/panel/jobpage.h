@@ -4,7 +4,9 @@
 #include "session.h"
 #include "ui_jobpage.h"
 
+#include <QComboBox>
 #include <QImage>
+#include <QListWidget>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -40,6 +42,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void showLayers();
     // In the order in which a later one includes the earlier ones.
     enum Stage { Idle, Drawing, Planning, Reading, Writing };
 
@@ -63,6 +66,8 @@ private:
     CutFile m_pending; // the one the work changes
     QImage m_picture;
     CutMachine m_machine; // as last read; the default one while none is
+    QComboBox* m_place; // where the design goes on the table
+    QListWidget* m_layers; // the file's layers, each to cut or not
     QTimer m_replan;
     QTimer m_redraw;
     QPointer<Reply> m_job;

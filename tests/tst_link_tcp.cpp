@@ -672,9 +672,7 @@ void tst_LinkTcp::jobFrameIsNeverInterleaved()
 
 void tst_LinkTcp::bytesOnTheWireAreTheFrames_data()
 {
-    QTest::addColumn<QList<QByteArray>>("frames");
-    for (const auto& [name, frames] : awkwardFrames())
-        QTest::newRow(qPrintable(name)) << frames;
+    awkwardFrameRows();
 }
 
 void tst_LinkTcp::bytesOnTheWireAreTheFrames()
@@ -683,11 +681,7 @@ void tst_LinkTcp::bytesOnTheWireAreTheFrames()
     MachinePeer machine;
     TestDevice device;
     QVERIFY(connectQuietly(device, machine));
-    QByteArray expected;
-    for (const QByteArray& frame : frames) {
-        device.sendCMD(frame);
-        expected += frame;
-    }
+    const QByteArray expected = sendAll(device, frames);
     QVERIFY(QTest::qWaitFor([&] { return machine.received().size() >= expected.size(); }, 20000));
     QVERIFY(machine.received() == expected);
 }

@@ -523,9 +523,7 @@ void tst_LinkUsb::frameText()
 
 void tst_LinkUsb::bytesOnTheWireAreTheFrames_data()
 {
-    QTest::addColumn<QList<QByteArray>>("frames");
-    for (const auto& [name, frames] : awkwardFrames())
-        QTest::newRow(qPrintable(name)) << frames;
+    awkwardFrameRows();
 }
 
 void tst_LinkUsb::bytesOnTheWireAreTheFrames()
@@ -534,11 +532,7 @@ void tst_LinkUsb::bytesOnTheWireAreTheFrames()
     PtyMachine machine;
     TestDevice device;
     QVERIFY(connectTo(device, machine, 600));
-    QByteArray expected;
-    for (const QByteArray& frame : frames) {
-        device.sendCMD(frame);
-        expected += frame;
-    }
+    const QByteArray expected = sendAll(device, frames);
     QVERIFY(QTest::qWaitFor([&] { return machine.read().size() >= expected.size(); }, 30000));
     QTest::qWait(20);
     QVERIFY(machine.read() == expected);

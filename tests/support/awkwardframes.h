@@ -1,5 +1,6 @@
 #pragma once
 
+#include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QPair>
 #include <QRandomGenerator>
 #include <QString>
+#include <QTest>
 
 // Large frames whose bytes a transport could get wrong where it cuts them: a byte-order mark,
 // multi-byte characters and bytes that are no UTF-8 at all, standing across each boundary of the
@@ -56,4 +58,23 @@ inline QList<QPair<QString, QList<QByteArray>>> awkwardFrames()
     rows.append({ QStringLiteral("job with U+FEFF at a slice's start"),
         { packer.pack(file, QStringLiteral("PLT")), packer.pack("SET125:2;", "CMD") } });
     return rows;
+}
+
+// The awkward frames as a data-driven test's rows, one column "frames".
+inline void awkwardFrameRows()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");
+    for (const auto& [name, frames] : awkwardFrames())
+        QTest::newRow(qPrintable(name)) << frames;
+}
+
+// Hands the device each frame to send; the bytes the machine must receive.
+inline QByteArray sendAll(ZRDeviceInterface& device, const QList<QByteArray>& frames)
+{
+    QByteArray expected;
+    for (const QByteArray& frame : frames) {
+        device.sendCMD(frame);
+        expected += frame;
+    }
+    return expected;
 }

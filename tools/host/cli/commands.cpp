@@ -200,11 +200,11 @@ int runJob(Context& c)
 
 int runControl(Context& c, Request::Kind kind)
 {
-    if (c.options.target.kind == MachineTarget::Embedded && c.server.isEmpty())
-        return c.usage(
-            QStringLiteral("%1 acts on a job a machine is running; give its --ip or --usb (the "
-                           "embedded simulator runs no job; during \"zrhost job\" press p, r or s)")
-                .arg(c.command.name));
+    if (c.args.isSet("simulator"))
+        return c.usage(QStringLiteral("%1 acts on a job a machine is running, and the simulated "
+                                      "machine of --simulator runs none (during \"zrhost job "
+                                      "--simulator\" press p, r or s)")
+                           .arg(c.command.name));
     Result result;
     if (const int code = c.ask(Request::of(kind), &result))
         return code;
@@ -412,7 +412,12 @@ int runPanelCommand(Context& c)
     for (QWidget* machineOnly :
         std::initializer_list<QWidget*> { window.port, window.usb, window.usbPath })
         machineOnly->setEnabled(c.server.isEmpty());
-    if (c.args.isSet("simulator") || target.kind != MachineTarget::Embedded || !c.server.isEmpty())
+    MachineClaim claim;
+    if (!c.machineGiven)
+        window.logLine(Settings::noMachineText(c.command.name));
+    else if (c.server.isEmpty() && !c.args.isSet("take-over") && MachineClaim::find(target, &claim))
+        window.logLine(claim.text());
+    else
         session.connectMachine();
     // With --screenshot: once the values are read and painted, or the file drawn, or the job
     // cut; or after a long while.
@@ -446,6 +451,62 @@ int runPanelCommand(Context& c)
     return app.exec();
 }
 
+// The settings file: its values shown, or the keys given set.
+int runConfig(Context& c)
+{
+    QList<QPair<QString, QString>> values;
+    for (const QString& argument : qAsConst(c.args.positional)) {
+        const int equals = argument.indexOf(QLatin1Char('='));
+        const QString key = argument.left(equals).trimmed();
+        if (equals <= 0 || !Settings::keys().contains(key))
+            return c.usage(QStringLiteral("\"%1\" is not KEY=VALUE with a key of %2")
+                               .arg(ZRDevice::printable(argument),
+                                   Settings::keys().join(QStringLiteral(", "))));
+        QString value = argument.mid(equals + 1);
+        // A token read from the standard input stays out of the shell's history.
+        QFile in;
+        if (key == QLatin1String("token") && value == QLatin1String("-"))
+            value = in.open(stdin, QIODevice::ReadOnly)
+                ? QString::fromUtf8(in.readLine(8192)).trimmed()
+                : QString();
+        QString kept;
+        const QString why = value.isEmpty() ? QString() : Settings::check(key, value, &kept);
+        if (!why.isEmpty())
+            return c.usage(why);
+        values.append({ key, kept });
+    }
+    if (!values.isEmpty()) {
+        const QString why = Settings::write(values);
+        if (!why.isEmpty()) {
+            c.console.error(why);
+            return ExitFailed;
+        }
+    }
+    Settings settings;
+    QString error;
+    const bool read = Settings::read(&settings, &error);
+    const QString path = Settings::path();
+    c.console.line(QStringLiteral("Settings file: %1%2")
+                       .arg(path, QFile::exists(path) ? "" : " (there is none yet)"));
+    QList<QStringList> rows;
+    for (const QString& key : Settings::keys()) {
+        QString shown = ZRDevice::printable(settings.value(key));
+        if (key == QLatin1String("token") && !shown.isEmpty())
+            shown = QStringLiteral("(set, %1 characters)").arg(shown.size());
+        else if (key == QLatin1String("service") && shown.isEmpty())
+            shown = settings.serviceUrl().isEmpty()
+                ? QString()
+                : QStringLiteral("%1 (the default beside a machine)")
+                      .arg(settings.serviceUrl().toString());
+        rows.append({ QStringLiteral("  ") + key, shown.isEmpty() ? QStringLiteral("-") : shown });
+    }
+    c.console.print(columns(rows));
+    if (read)
+        return ExitOk;
+    c.console.error(error);
+    return ExitUsage;
+}
+
 // Jobs of the service's queue or history, one to a row.
 static QString jobTable(const QJsonArray& jobs)
 {
@@ -461,9 +522,13 @@ int runServe(Context& c)
 {
     if (c.args.isSet("server"))
         return c.usage(QStringLiteral("serve is the machine service; --server is for its clients"));
+    if (!c.machineGiven)
+        return c.usage(Settings::noMachineText(c.command.name));
+    if (const int held = c.claimed())
+        return held;
     ServiceOptions options;
     options.session = c.options;
-    options.token = c.args.text("token");
+    options.token = c.token;
     options.database = c.args.text("database");
     if (c.args.isSet("token-file")) {
         QFile file(c.args.text("token-file"));
@@ -474,8 +539,15 @@ int runServe(Context& c)
             return c.usage(QStringLiteral("--token-file %1 holds no token on its first line")
                                .arg(file.fileName()));
     }
-    if (c.args.isSet("listen")) {
-        const QString listen = c.args.text("listen");
+    // Where the settings' service is, unless --listen says otherwise.
+    const QUrl named = c.settings.service;
+    const QString listen = c.args.isSet("listen") ? c.args.text("listen")
+        : named.isEmpty()
+        ? QString()
+        : QStringLiteral("%1:%2").arg(
+            named.host().contains(QLatin1Char(':')) ? '[' + named.host() + ']' : named.host(),
+            QString::number(named.port(Settings::defaultServicePort)));
+    if (!listen.isEmpty()) {
         const int colon = listen.lastIndexOf(QLatin1Char(':'));
         QString host = listen.left(qMax(colon, 0));
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
@@ -485,11 +557,16 @@ int runServe(Context& c)
         options.address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
                                                              : QHostAddress(host);
         options.port = quint16(port);
-        if (colon < 0 || !ok || port > 65535 || options.address.isNull())
+        if ((colon < 0 || !ok || port > 65535 || options.address.isNull())
+            && c.args.isSet("listen"))
             return c.usage(
                 QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:%1, not \"%2\"")
-                    .arg(
-                        QString::number(ServiceOptions::defaultPort), ZRDevice::printable(listen)));
+                    .arg(QString::number(Settings::defaultServicePort),
+                        ZRDevice::printable(listen)));
+        if (options.address.isNull())
+            return c.usage(QStringLiteral("serve listens where the settings' service is, and %1 "
+                                          "is no address of this computer's; give --listen")
+                               .arg(named.toString()));
     }
     MachineService service;
     QObject::connect(&service, &MachineService::log, [&c](const QString& line) {
@@ -508,7 +585,7 @@ int runServe(Context& c)
 int runHistory(Context& c)
 {
     QJsonArray jobs;
-    if (!c.server.isEmpty()) {
+    if (!c.server.isEmpty() && !c.args.isSet("database")) {
         Result result;
         if (const int code = c.askService(Request::of(Request::History), &result))
             return code;
@@ -624,14 +701,14 @@ const QList<Command>& commands()
           "cloud service the device registers first and posts its work record when the task is closed.",
           QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 }, jsonOption } + cutOptions(), runJob },
         { "pause", QString(), "pause the job the machine is running",
-          "Pauses the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
+          "Pauses the job the machine is running, through the machine service or directly, and waits for its\n"
+          "report: from another terminal than the job's, say.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
         { "resume", QString(), "resume the job the machine is running",
-          "Resumes the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
+          "Resumes the job the machine is running, through the machine service or directly, and waits for its\n"
+          "report.", {}, [](Context& c) { return runControl(c, Request::Resume); } },
         { "stop", QString(), "stop the job the machine is running",
-          "Stops the job a machine given by --ip or --usb (or the service given by --server) is running and\n"
-          "waits for its report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
+          "Stops the job the machine is running, through the machine service or directly, and waits for its\n"
+          "report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
         { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
           "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
           "not jog: that is an error. Ctrl-C stops at once.",
@@ -650,15 +727,18 @@ const QList<Command>& commands()
           { { "text", "mode", "outline: text as its letters (the default); skip: left out." }, jsonOption }, runLayers },
         { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
           "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
-          "figures and writes the picture: the cuts dark, the pen-up travel red, on white.",
+          "figures and writes the picture: the cuts dark, the pen-up travel red, on white. The table, tool and\n"
+          "speeds are the machine's, read through the service or directly; with --simulator the simulated\n"
+          "machine's. Without a machine there is no table to place on: preview says how to give one.",
           QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
             { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
         { "panel", "[FILE]", "open the parameter panel window",
           "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
-          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. With --ip, --usb\n"
-          "or --simulator it connects at start. A FILE (SVG, DXF or HP-GL) is opened on the job page.",
-          { { "simulator", QString(), "Start the embedded simulator and connect to it." },
-            { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
+          "pause, resume and stop, a job page that opens, places and cuts a file, and a log. It connects at\n"
+          "start through the machine service of the settings or --server, or directly with --ip, --usb or\n"
+          "--direct, or to the simulated machine with --simulator. A FILE (SVG, DXF or HP-GL) is opened on the\n"
+          "job page.",
+          { { "cut", QString(), "Cut FILE once it is drawn on the machine's table." },
             { "screenshot", "file", "Save the window as file and quit once the values are read (with FILE: once it\n"
                                     "is drawn; with --cut: once the job has ended)." } }, runPanelCommand },
         { "status", QString(), "show the machine's state, and through a service its job and queue",
@@ -666,18 +746,30 @@ const QList<Command>& commands()
           "machine service (--server) also the job the service runs and the jobs waiting in its queue.",
           { jsonOption }, runStatus },
         { "serve", "[--listen ADDRESS:PORT]", "hold the machine and serve many clients (--server)",
-          "Runs the machine service: it holds the machine (--ip, --usb or the embedded simulator) and its cloud\n"
-          "service, and serves any number of clients over a WebSocket: every command and the panel work through\n"
-          "it with --server ws://ADDRESS:PORT. Jobs wait in a queue and run one at a time; each is kept in a\n"
+          "Runs the machine service: it holds the machine (the settings' machine, --ip, --usb or with --simulator\n"
+          "the simulated one) and its cloud service, and serves any number of clients over a WebSocket where the\n"
+          "settings' service is (or --listen): every command and the panel work through it. While it holds a\n"
+          "machine it keeps a claim on it in the runtime folder, and commands that would connect to that machine\n"
+          "themselves refuse (exit 4) unless given --take-over; it wants the settings' token of clients. Jobs wait in a queue and run one at a time; each is kept in a\n"
           "database (history) with the work record sent to the cloud service, which is sent again until the\n"
           "service takes it. A lost link is opened again and a job the machine goes on cutting is followed, never\n"
           "sent twice; a service started again after a crash follows the job it left. Ctrl-C ends it.",
-          { { "listen", "address:port", "Where to listen (default 127.0.0.1:9190); beyond 127.0.0.1 a token is required." },
+          { { "listen", "address:port", "Where to listen (default: the settings' service, else 127.0.0.1:9190); beyond\n"
+                                        "127.0.0.1 a token is required." },
             { "token-file", "file", "Read the token clients must show from the file's first line." },
             { "database", "file", "The database file (default: service.sqlite in the user's data folder)." } }, runServe },
         { "queue", "move ID PLACE | cancel ID", "reorder or cancel a job waiting in the service's queue",
           "Moves a queued job of the machine service (--server) to another place in its queue (1 is next), or takes\n"
           "it out of the queue. zrhost status lists the queue.", {}, runQueue },
+        { "config", "[KEY=VALUE...]", "show the settings file, or set its keys (where the machine is)",
+          "Shows the settings file's path and values, or sets the keys given (an empty VALUE takes a key out):\n"
+          "  machine=ADDRESS[:PORT]   the machine on the network (port 9100 when left out), or usb:PATH on a USB port\n"
+          "  service=ws://ADDRESS:PORT  the machine service that holds it (ws://127.0.0.1:9190 when a machine is\n"
+          "                           named and no service)\n"
+          "  token=TOKEN              the token that service wants of its clients; token=- reads it from the input\n"
+          "  units=mm|inch            the units lengths are shown in\n"
+          "The file is ~/.config/zrhost/zrhost.conf, or the file ZRHOST_CONFIG names; only its owner may read it.",
+          {}, runConfig },
         { "history", "[--limit N]", "list the jobs the machine service was given, newest first",
           "Lists the jobs the machine service (--server) was given: when, the file, copies done and ordered, how\n"
           "it ended, the length cut, how long it took, who sent it, and whether the cloud service took its work\n"
@@ -713,10 +805,13 @@ int main(int argc, char** argv)
 
     Context c(*command);
     QString error;
+    // zrhost config mends a settings file that does not read.
     if (!c.args.parse(arguments.mid(1), command->options + commonOptions(), &error)
         || !(error = sessionOptions(c.args, &c.options)).isEmpty()
-        || (name != QLatin1String("serve")
-            && !(error = serverOptions(c.args, &c.server, &c.token)).isEmpty()))
+        || (name != QLatin1String("config")
+            && !(error = placeOptions(c.args, name == QLatin1String("serve"), &c.settings,
+                     &c.options, &c.server, &c.token, &c.machineGiven))
+                    .isEmpty()))
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
     // A command whose synopsis names no argument takes none.

@@ -26,6 +26,8 @@ struct Context {
     SessionOptions options;
     QUrl server; // through a machine service when set
     QString token;
+    Settings settings;
+    bool machineGiven = false; // by the options or the settings
     std::unique_ptr<Session> session;
     bool cloudTried = false;
     bool infoRead = false;
@@ -59,8 +61,31 @@ struct Context {
         return ExitOk;
     }
 
+    // A direct connection to a machine a machine service holds would take the service's link.
+    int claimed()
+    {
+        MachineClaim claim;
+        if (!server.isEmpty() || args.isSet("take-over")
+            || !MachineClaim::find(options.target, &claim))
+            return ExitOk;
+        console.error(claim.text());
+        return ExitNoMachine;
+    }
+
+    // Why the machine service could not be reached, and how to start it.
+    int noService()
+    {
+        console.error(QStringLiteral("cannot reach the machine through the machine service: %1; %2")
+                          .arg(session->errorString(), Settings::noServiceText()));
+        return ExitNoMachine;
+    }
+
     int connectMachine()
     {
+        if (!machineGiven)
+            return usage(Settings::noMachineText(command.name));
+        if (const int held = claimed())
+            return held;
         if (const int opened = open())
             return opened;
         if (session->isUp())
@@ -69,10 +94,12 @@ struct Context {
         if (waitUntil([this] { return session->link() != Session::Connecting; }))
             return ExitInterrupted;
         if (!session->isUp()) {
+            if (!server.isEmpty() && !static_cast<RemoteSession*>(session.get())->isAttached())
+                return noService();
             const char* through = server.isEmpty() ? "" : " through the machine service";
             console.error(QStringLiteral("cannot reach the machine%1: %2")
                               .arg(through, session->errorString()));
-            return session->linkOpened() ? ExitFailed : ExitNoMachine;
+            return ExitNoMachine;
         }
         // The simulator's log is a diagnostic like the device's: for --verbose.
         if (session->embedded())
@@ -86,7 +113,8 @@ struct Context {
     int askService(const Request& request, Result* result)
     {
         if (server.isEmpty())
-            return usage(QStringLiteral("%1 works through a machine service; give --server")
+            return usage(QStringLiteral("%1 works through a machine service; give --server, or "
+                                        "name it with zrhost config service=URL")
                              .arg(command.name));
         if (const int opened = open())
             return opened;
@@ -95,11 +123,7 @@ struct Context {
         if (waitUntil(
                 [remote] { return remote->isAttached() || remote->link() != Session::Connecting; }))
             return ExitInterrupted;
-        if (remote->isAttached())
-            return finish(session->send(request), result);
-        console.error(
-            QStringLiteral("cannot reach the machine service: %1").arg(session->errorString()));
-        return ExitNoMachine;
+        return remote->isAttached() ? finish(session->send(request), result) : noService();
     }
 
     // Connects, then attaches the cloud service when one is asked for.

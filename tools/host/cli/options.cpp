@@ -8,10 +8,13 @@ namespace {
 
 const char exitCodes[] = R"(Exit codes:
   0    done: every value read or confirmed, the job finished
-  1    the machine refused, did not answer, is busy with another job, or ended the job unfinished
-  2    bad command line, unknown parameter, value that does not fit or read-only, unusable cut file
+  1    the machine refused, did not answer a request, is busy with another job, or ended the job
+       unfinished
+  2    bad command line, no machine given, unknown parameter, value that does not fit or read-only,
+       unusable cut file or settings file
   3    no device plugin could be loaded (see --plugin-dir)
-  4    the machine (or the machine service of --server) could not be reached (see --timeout)
+  4    the machine or its machine service could not be reached or did not answer (see --timeout),
+       or a machine service holds the machine (see --take-over)
   5    the link went down, the machine went silent past --lost-after, or the service went away
   130  stopped by the user (Ctrl-C); a job is stopped cleanly first
 )";
@@ -46,23 +49,20 @@ QString optionLines(const QList<Option>& options)
 
 } // namespace
 
-bool isPlainToken(const QString& token)
-{
-    return std::none_of(token.cbegin(), token.cend(),
-        [](QChar ch) { return ch.isSpace() || ch.unicode() < 0x20 || ch.unicode() == 0x7f; });
-}
-
 // The options every command takes: where the machine is, its time-outs, the output, the cloud.
 // clang-format off
 QList<Option> commonOptions()
 {
     return {
-        { "ip", "address", "The machine's IP address or host name; connects over TCP." },
+        { "ip", "address", "The machine's IP address or host name; connects to it directly over TCP." },
         { "port", "port", "The machine's TCP port (default 9100).", 1, 65535 },
-        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0." },
+        { "usb", "path", "The machine's USB port, a character device such as /dev/ttyACM0; connects to it directly." },
+        { "direct", QString(), "Connect directly to the machine the settings name, not through the machine service." },
+        { "simulator", QString(), "Start the simulated machine inside this program and connect to it." },
+        { "take-over", QString(), "Connect directly even to a machine a machine service holds (its link goes)." },
         { "plugin-dir", "dir", "Folder holding the device plugin (default: beside the program)." },
         { "heartbeat", "seconds", "Heartbeat period, set on the device and told to the machine.", 1, 600 },
-        { "speed", "mm/s", "Cutting speed of the embedded simulator (default: its station 1 speed).", 0.001, 1e7 },
+        { "speed", "mm/s", "Cutting speed of the simulated machine (default: its station 1 speed).", 0.001, 1e7 },
         { "timeout", "seconds", "How long to wait for the machine to connect (default 10).", 0.1, 3600 },
         { "reply-timeout", "ms", "How long to wait for each answer of the machine (default 1000).", 1, 600000 },
         { "lost-after", "seconds", "How long the machine may send nothing before it counts as lost (default 10).", 1, 86400 },
@@ -75,8 +75,8 @@ QList<Option> commonOptions()
         { "device-code", "code", "The machine's device code for the cloud service (default: its machine number)." },
         { "cloud-embedded", QString(), "Start the project's local cloud service in this program and use it." },
         { "cloud-timeout", "seconds", "How long to wait for each answer of the cloud service (default 5).", 0.1, 600 },
-        { "server", "url", "Work through a machine service (zrhost serve), such as ws://127.0.0.1:9190; ZRHOST_SERVER gives it too." },
-        { "token", "token", "The token the machine service wants (ZRHOST_TOKEN gives it too); for serve, the one it wants of clients." },
+        { "server", "url", "Work through this machine service (zrhost serve), such as ws://127.0.0.1:9190; ZRHOST_SERVER gives it too\n(default: the settings' service)." },
+        { "token", "token", "The token the machine service wants (ZRHOST_TOKEN gives it too; default: the settings'); for serve,\nthe one it wants of clients." },
     };
 }
 // clang-format on
@@ -152,19 +152,6 @@ static QString cloudOptions(const Arguments& a, CloudOptions* cloud)
 
 QString sessionOptions(const Arguments& a, SessionOptions* s)
 {
-    if (a.isSet("ip") && a.isSet("usb"))
-        return QStringLiteral("--ip and --usb name two machines; give one");
-    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty())
-        return QStringLiteral("--ip wants an address");
-    if (a.isSet("usb"))
-        s->target = MachineTarget::usb(a.text("usb"));
-    else if (a.isSet("ip"))
-        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
-    else if (a.isSet("port"))
-        return QStringLiteral("--port needs --ip");
-    if (a.isSet("speed") && s->target.kind != MachineTarget::Embedded)
-        return QStringLiteral(
-            "--speed is for the embedded simulator; a machine cuts at its own speed");
     s->pluginDir = a.text("plugin-dir");
     s->heartbeatSeconds = int(a.number("heartbeat", 0));
     s->simulator.speedMmPerSecond = a.number("speed", 0);
@@ -173,31 +160,76 @@ QString sessionOptions(const Arguments& a, SessionOptions* s)
     s->connectTimeoutMs = int(a.number("timeout", 10) * 1000);
     s->replyTimeoutMs = int(a.number("reply-timeout", 1000));
     s->lostAfterMs = int(a.number("lost-after", 10) * 1000);
-    if (!isPlainToken(a.text("token")))
-        return QStringLiteral("--token may not hold spaces or control characters");
     return cloudOptions(a, &s->cloud);
 }
 
-// A machine service to work through: --server, or ZRHOST_SERVER unless the command names a
-// machine itself; it holds the machine, the simulator and the cloud service.
-QString serverOptions(const Arguments& a, QUrl* server, QString* token)
+QString placeOptions(const Arguments& a, bool serving, Settings* settings, SessionOptions* s,
+    QUrl* server, QString* token, bool* given)
 {
-    const QString given
-        = a.isSet("server") ? a.text("server") : qEnvironmentVariable("ZRHOST_SERVER");
-    *token = a.isSet("token") ? a.text("token") : qEnvironmentVariable("ZRHOST_TOKEN");
-    if (!a.isSet("server") && (given.isEmpty() || a.isSet("ip") || a.isSet("usb")))
-        return QString();
     QString error;
-    *server = address(given, "server", { "ws", "wss" },
-        QStringLiteral("a ws:// address such as ws://127.0.0.1:%1")
-            .arg(ServiceOptions::defaultPort),
-        &error);
+    if (!Settings::read(settings, &error))
+        return error;
+    if (a.isSet("ip") && a.isSet("usb"))
+        return QStringLiteral("--ip and --usb name two machines; give one");
+    const bool named = a.isSet("ip") || a.isSet("usb");
+    const bool direct = named || a.isSet("direct") || a.isSet("simulator");
+    if (int(named) + a.isSet("direct") + a.isSet("simulator") + a.isSet("server") > 1)
+        return QStringLiteral("--ip or --usb, --direct, --simulator and --server are ways to the "
+                              "machine; give one");
+    if (a.isSet("ip") && a.text("ip").trimmed().isEmpty())
+        return QStringLiteral("--ip wants an address");
+    if (a.isSet("port") && !a.isSet("ip"))
+        return QStringLiteral("--port needs --ip");
+    if (a.isSet("speed") && !a.isSet("simulator"))
+        return QStringLiteral(
+            "--speed is for the simulated machine (--simulator); a machine cuts at its own speed");
+    if (a.isSet("take-over") && !serving && !(named || a.isSet("direct")))
+        return QStringLiteral("--take-over is for a command that connects to the machine itself "
+                              "(--ip, --usb or --direct)");
+    *given = true;
+    if (a.isSet("usb"))
+        s->target = MachineTarget::usb(a.text("usb"));
+    else if (a.isSet("ip"))
+        s->target = MachineTarget::tcp(a.text("ip").trimmed(), quint16(a.number("port", 9100)));
+    else if (a.isSet("simulator"))
+        s->target = MachineTarget();
+    else if (a.isSet("direct") || serving)
+        *given = settings->hasMachine;
+    if (*given && (a.isSet("direct") || (serving && !direct)))
+        s->target = settings->machine;
+    if (a.isSet("direct") && !settings->hasMachine)
+        return QStringLiteral("--direct connects to the machine the settings name, and %1 names "
+                              "none (zrhost config machine=ADDRESS[:PORT] names it)")
+            .arg(Settings::path());
+    // Serving, the token is the one clients must show.
+    *token = a.isSet("token") ? a.text("token")
+        : serving             ? QString()
+                              : qEnvironmentVariable("ZRHOST_TOKEN");
+    if (!isPlainToken(*token))
+        return QStringLiteral("--token may not hold spaces or control characters");
+    if (direct || serving) {
+        if (token->isEmpty() && serving)
+            *token = settings->token;
+        return QString();
+    }
+    const QString asked
+        = a.isSet("server") ? a.text("server") : qEnvironmentVariable("ZRHOST_SERVER");
+    *server = asked.isEmpty() ? settings->serviceUrl()
+                              : address(asked, "server", { "ws", "wss" },
+                                  QStringLiteral("a ws:// address such as ws://127.0.0.1:%1")
+                                      .arg(Settings::defaultServicePort),
+                                  &error);
     if (!error.isEmpty())
         return error;
-    for (const char* name : { "ip", "usb", "speed", "heartbeat", "cloud", "cloud-embedded" }) {
-        if (a.isSet(name))
+    *given = !server->isEmpty();
+    // The settings' token goes to the settings' service, not to one named elsewhere.
+    if (token->isEmpty() && *server == settings->serviceUrl())
+        *token = settings->token;
+    for (const char* name : { "heartbeat", "cloud", "cloud-embedded" }) {
+        if (*given && a.isSet(name))
             return QStringLiteral("--%1 is for the machine service (zrhost serve), which holds the "
-                                  "machine; not for a command given --server")
+                                  "machine; not for a command that works through it (--direct "
+                                  "connects to the machine itself)")
                 .arg(name);
     }
     return QString();
@@ -211,9 +243,11 @@ QString mainHelp()
     return QStringLiteral(R"(Usage: zrhost COMMAND [arguments] [options]
 
 The project's host for the ZR-TX4150V device plugin. It loads the plugin as any host does and
-drives the machine through a device. Without --ip or --usb it starts the project's simulated
-machine inside itself on 127.0.0.1. With --cloud (or --cloud-embedded) the device registers with
-a cloud service; what fails with the service is told and does not stop the command.
+drives the machine through a device. Every command works through the machine service (zrhost
+serve) the settings file names (see zrhost config), or the one --server names; it connects to a
+machine itself only with --ip, --usb or --direct (the settings' machine), or to the simulated
+machine it starts inside itself with --simulator. With --cloud (or --cloud-embedded) the device
+registers with a cloud service; what fails with the service is told and does not stop the command.
 
 Commands:
 )") + columns(rows)

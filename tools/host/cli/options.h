@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud.h"
+#include "place.h"
 #include "session.h"
 
 #include <QCommandLineParser>
@@ -83,15 +84,19 @@ struct Command {
     QString call() const { return (name + QLatin1Char(' ') + synopsis).trimmed(); }
 };
 
-// Whether a token can go into a header as it is: no spaces or control characters.
-bool isPlainToken(const QString& token);
 // The options every command takes, and those of the commands that cut a file.
 QList<Option> commonOptions();
 QList<Option> cutOptions();
-// The options that say where the machine (and its cloud service) and the machine service are,
-// read into their settings; the error text, or empty.
+// The session's options: the plugin, time-outs and the cloud service; the error text, or empty.
 QString sessionOptions(const Arguments& a, SessionOptions* s);
-QString serverOptions(const Arguments& a, QUrl* server, QString* token);
+// Where the command reaches the machine, from the options and the settings file (read into
+// *settings): directly with --ip or --usb, the settings' machine with --direct, the simulated
+// machine with --simulator; else through the machine service of --server, ZRHOST_SERVER or the
+// settings, with *server and *token. *given is false when nothing names a machine. Serving, the
+// machine is the settings' unless named, and *token the settings' unless given. The error text,
+// or empty.
+QString placeOptions(const Arguments& a, bool serving, Settings* settings, SessionOptions* s,
+    QUrl* server, QString* token, bool* given);
 
 // Every command with its help (commands.cpp), and the help texts.
 const QList<Command>& commands();

@@ -93,6 +93,7 @@ MachineService::~MachineService()
     m_server.reset();
     m_outbox.reset();
     m_session.reset();
+    MachineClaim::release(m_claim);
 }
 
 quint16 MachineService::port() const
@@ -190,10 +191,23 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
                          session->cloud() ? QString()
                                           : QStringLiteral("; give --cloud to deliver them")));
     m_outbox->deliver(true);
+    const QString address = options.address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QStringLiteral("[%1]").arg(options.address.toString())
+        : options.address.toString();
+    // Clients on this computer find the service on the loopback address when it listens on all.
+    const QHostAddress local = options.address == QHostAddress::AnyIPv6
+        ? QHostAddress(QHostAddress::LocalHostIPv6)
+        : options.address == QHostAddress::Any || options.address == QHostAddress::AnyIPv4
+        ? QHostAddress(QHostAddress::LocalHost)
+        : options.address;
+    m_claim = MachineClaim::write(options.session.target,
+        QStringLiteral("ws://%1:%2")
+            .arg(local.protocol() == QAbstractSocket::IPv6Protocol
+                    ? QStringLiteral("[%1]").arg(local.toString())
+                    : local.toString(),
+                QString::number(port())));
     emit log(QStringLiteral("Serving ws://%1:%2/ (%3), database %4.")
-                 .arg(options.address.protocol() == QAbstractSocket::IPv6Protocol
-                         ? QStringLiteral("[%1]").arg(options.address.toString())
-                         : options.address.toString(),
+                 .arg(address,
                      QString::number(port()),
                      options.token.isEmpty() ? QStringLiteral("no token")
                                              : QStringLiteral("token required"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "place.h"
 #include "session.h"
 #include "store.h"
 
@@ -15,7 +16,7 @@ class QWebSocket;
 class QWebSocketServer;
 
 struct ServiceOptions {
-    static constexpr quint16 defaultPort = 9190;
+    static constexpr quint16 defaultPort = Settings::defaultServicePort;
 
     SessionOptions session;
     QHostAddress address = QHostAddress::LocalHost;
@@ -142,4 +143,5 @@ private:
     int m_attempts = 0;
     bool m_cloudStarted = false;
     bool m_wasUp = false;
+    QString m_claim; // the claim file on the machine held
 };

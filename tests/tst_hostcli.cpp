@@ -101,7 +101,7 @@ void tst_HostCli::mainJobAgreesWithTheMachine()
 {
     // The main job cuts the gasket drawn as SVG.
     const hostrig::Run run
-        = zrhost({ "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--speed", "5000" });
+        = zrhost({ "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--simulator", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QVERIFY(run.out.contains("TX4150V-000128"));
     QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
@@ -137,7 +137,7 @@ void tst_HostCli::shopFilesCut()
 {
     QFETCH(QStringList, arguments);
     arguments[0] = QStringLiteral(ZR_SAMPLES_DIR "/") + arguments[0];
-    const hostrig::Run run = zrhost(QStringList { "job", "--speed", "20000" } + arguments);
+    const hostrig::Run run = zrhost(QStringList { "job", "--simulator", "--speed", "20000" } + arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QFETCH(QString, figures);
     QVERIFY2(run.out.contains(QRegularExpression(figures)), qPrintable(run.out));
@@ -197,7 +197,7 @@ void tst_HostCli::fileChoices()
     written.close();
     arguments.insert(1, written.fileName());
     if (arguments.first() == QLatin1String("preview"))
-        arguments << "-o" << dir.filePath("p.png");
+        arguments << "-o" << dir.filePath("p.png") << "--simulator";
     const hostrig::Run run = zrhost(arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, told);
@@ -228,7 +228,7 @@ void tst_HostCli::refusedCuts()
                                                              : ZR_SAMPLES_DIR "/" + arguments[0];
     for (const QStringList& command :
         { QStringList { "job" }, QStringList { "preview", "-o", dir.filePath("p.png") } }) {
-        const hostrig::Run run = zrhost(command + arguments);
+        const hostrig::Run run = zrhost(command + arguments + QStringList { "--simulator" });
         QCOMPARE(run.exitCode, 2);
         QFETCH(QString, message);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
@@ -240,7 +240,7 @@ void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
 {
     QProcess process;
     process.start(
-        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "2", "--speed", "300" });
+        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "2", "--simulator", "--speed", "300" });
     QString out;
     QVERIFY(QTest::qWaitFor(
         [&] { return (out += process.readAllStandardOutput()).contains("% "); }, 10000));
@@ -361,10 +361,10 @@ void tst_HostCli::silentMachine_data()
     QTest::addColumn<bool>("goesSilentLater");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("told");
-    QTest::newRow("get") << QStringList { "get", "PU_SPEED" } << false << 1
+    QTest::newRow("get") << QStringList { "get", "PU_SPEED" } << false << 4
                          << "no machine answered";
-    QTest::newRow("info") << QStringList { "info" } << false << 1 << "no machine answered";
-    QTest::newRow("list --read") << QStringList { "list", "--read" } << false << 1
+    QTest::newRow("info") << QStringList { "info" } << false << 4 << "no machine answered";
+    QTest::newRow("list --read") << QStringList { "list", "--read" } << false << 4
                                  << "no machine answered";
     QTest::newRow("unanswered read")
         << QStringList { "get", "PU_SPEED" } << true << 1 << "no answer from the machine";
@@ -429,7 +429,7 @@ void tst_HostCli::values_data()
 void tst_HostCli::values()
 {
     QFETCH(QStringList, arguments);
-    const hostrig::Run run = zrhost(arguments);
+    const hostrig::Run run = zrhost(arguments + QStringList { "--simulator" });
     QTEST(run.exitCode, "exitCode");
     QFETCH(QString, shown);
     QVERIFY2((run.out + run.err).contains(shown), qPrintable(run.out + run.err));
@@ -437,14 +437,14 @@ void tst_HostCli::values()
 
 void tst_HostCli::jogAndOrigin()
 {
-    const hostrig::Run jog = zrhost({ "jog", "x", "+", "--ms", "300" });
+    const hostrig::Run jog = zrhost({ "jog", "x", "+", "--ms", "300", "--simulator" });
     QCOMPARE(jog.exitCode, 0);
     const QRegularExpressionMatch moved
         = QRegularExpression("Simulated head: \\(0.0, 0.0\\) mm -> \\(([0-9.]+), 0.0\\) mm")
               .match(jog.out);
     QVERIFY2(jog.out.contains("Jogged x + for 300 ms.") && moved.hasMatch(), qPrintable(jog.out));
     QVERIFY(moved.captured(1).toDouble() >= 20 && moved.captured(1).toDouble() <= 60);
-    QCOMPARE(zrhost({ "origin", "set", "-q" }).out, QStringLiteral("Origin set at the head.\n"));
+    QCOMPARE(zrhost({ "origin", "set", "-q", "--simulator" }).out, QStringLiteral("Origin set at the head.\n"));
 }
 
 void tst_HostCli::keysOnATerminal()
@@ -458,7 +458,7 @@ void tst_HostCli::keysOnATerminal()
     QProcess process;
     process.setStandardInputFile(QString::fromLocal8Bit(name));
     process.start(
-        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "3", "--speed", "300" });
+        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "3", "--simulator", "--speed", "300" });
     QString out;
     QVERIFY(QTest::qWaitFor(
         [&] { return (out += process.readAllStandardOutput()).contains("% "); }, 10000));
@@ -517,19 +517,19 @@ void tst_HostCli::taskControlAndMonitor()
 
 void tst_HostCli::json()
 {
-    const hostrig::Run get = zrhost({ "get", "WORKAREA_X", "--json" });
+    const hostrig::Run get = zrhost({ "get", "WORKAREA_X", "--json", "--simulator" });
     QCOMPARE(get.exitCode, 0);
     const QJsonArray rows = QJsonDocument::fromJson(get.out.toUtf8()).array();
     QCOMPARE(rows.first().toObject().value("value").toString(), QStringLiteral("1500"));
     QCOMPARE(rows.first().toObject().value("raw").toString(), QStringLiteral("3000"));
-    const hostrig::Run job = zrhost({ "job", gasket, "--speed", "5000", "--json" });
+    const hostrig::Run job = zrhost({ "job", gasket, "--simulator", "--speed", "5000", "--json" });
     const QJsonObject done = QJsonDocument::fromJson(job.out.toUtf8()).object();
     QVERIFY2(job.exitCode == 0 && done.value("outcome") == "finished", qPrintable(job.out));
     QCOMPARE(done.value("record").toObject().value("Finished").toInt(), 1);
 
     QTemporaryDir dir;
     const hostrig::Run preview
-        = zrhost({ "preview", gasket, "-o", dir.filePath("g.png"), "--size", "128" });
+        = zrhost({ "preview", gasket, "-o", dir.filePath("g.png"), "--size", "128", "--simulator" });
     QVERIFY(preview.exitCode == 0 && preview.out.contains("gasket.plt: 120.0 × 80.0 mm"));
     QCOMPARE(QImage(dir.filePath("g.png")).size(), QSize(128, 86));
 }
@@ -551,13 +551,13 @@ void tst_HostCli::failures_data()
     QTest::newRow("not a number")      << QStringList { "job", gasket, "--copies", "two" } << 2 << "--copies wants a number from 1 to 9999, not \"two\"";
     QTest::newRow("missing file")      << QStringList { "job", "/nonexistent.plt" } << 2 << "cannot read";
     QTest::newRow("speed of a machine") << QStringList { "job", gasket, "--ip", "127.0.0.1", "--speed", "9" } << 2 << "--speed";
-    QTest::newRow("pause, no machine") << QStringList { "pause" } << 2 << "--ip or --usb";
+    QTest::newRow("pause, simulator")  << QStringList { "pause", "--simulator" } << 2 << "the simulated machine of --simulator runs none";
     QTest::newRow("no plugin")         << QStringList { "list", "--plugin-dir", "/nonexistent" } << 3 << "cannot load the device plugin";
     QTest::newRow("refused")           << QStringList { "info", "--ip", "127.0.0.1", "--port", port } << 4 << "Connection refused";
     QTest::newRow("empty address")     << QStringList { "info", "--ip", "" } << 2 << "--ip wants an address";
     QTest::newRow("no usb device")     << QStringList { "info", "--usb", "/nonexistent/ttyACM9" } << 4 << "no USB device";
     QTest::newRow("a file as usb")     << QStringList { "info", "--usb", ZR_SAMPLES_DIR "/gasket.plt" } << 4 << "is not a device";
-    QTest::newRow("/dev/null as usb")  << QStringList { "info", "--usb", "/dev/null", "--reply-timeout", "300" } << 1 << "cannot reach the machine: the link to USB /dev/null";
+    QTest::newRow("/dev/null as usb")  << QStringList { "info", "--usb", "/dev/null", "--reply-timeout", "300" } << 4 << "cannot reach the machine: the link to USB /dev/null";
     QTest::newRow("cloud not http")    << QStringList { "info", "--cloud", "127.0.0.1:8700" } << 2 << "--cloud wants an http://";
     QTest::newRow("panel, two files")  << QStringList { "panel", gasket, gasket } << 2 << "panel opens one cut file";
     QTest::newRow("cut, no file")      << QStringList { "panel", "--cut" } << 2 << "--cut needs a FILE";

@@ -293,7 +293,7 @@ void tst_HostCloud::deviceCode()
 void tst_HostCloud::theProgram()
 {
     const hostrig::Run run = hostrig::zrhost({ "job", ZR_SAMPLES_DIR "/gasket.plt", "--copies", "2",
-        "--speed", "5000", "--cloud-embedded", "--no-progress" });
+        "--simulator", "--speed", "5000", "--cloud-embedded", "--no-progress" });
     QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), qPrintable(run.err + run.out));
     for (const char* line :
         { "Registering device code TX4150V-000128 (the machine number) with the cloud service.",
@@ -346,7 +346,7 @@ void tst_HostCloud::theProgramWithAFailingService()
     service.setChannelMode(channel);
     // Three copies of 637.6 mm at 2000 mm/s: a job of about a second.
     const hostrig::Run run = hostrig::zrhost({ "job", ZR_SAMPLES_DIR "/gasket.plt", "--copies", "3",
-        "--speed", "2000", "--cloud", service.httpBase().toString(), "--cloud-ws", service.wsBase(),
+        "--simulator", "--speed", "2000", "--cloud", service.httpBase().toString(), "--cloud-ws", service.wsBase(),
         "--device-code", Code, "--no-progress" });
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.contains("Job finished: 3 of 3 copies of"), qPrintable(run.out));

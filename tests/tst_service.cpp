@@ -594,14 +594,14 @@ void tst_Service::refusals_data()
     QTest::addColumn<QString>("told");
 
     QTest::newRow("open address, no token")
-        << QStringList { "serve", "--listen", "0.0.0.0:0" } << 2 << "token";
+        << QStringList { "serve", "--simulator", "--listen", "0.0.0.0:0" } << 2 << "token";
     QTest::newRow("listen without port")
-        << QStringList { "serve", "--listen", "127.0.0.1" } << 2 << "--listen wants";
+        << QStringList { "serve", "--simulator", "--listen", "127.0.0.1" } << 2 << "--listen wants";
     QTest::newRow("empty token file")
-        << QStringList { "serve", "--token-file", "/dev/null" } << 2 << "no token";
+        << QStringList { "serve", "--simulator", "--token-file", "/dev/null" } << 2 << "no token";
     QTest::newRow("token with a space")
-        << QStringList { "serve", "--token", "a b" } << 2 << "spaces";
-    QTest::newRow("no database") << QStringList { "serve", "--database", "FILE" } << 1
+        << QStringList { "serve", "--simulator", "--token", "a b" } << 2 << "spaces";
+    QTest::newRow("no database") << QStringList { "serve", "--simulator", "--database", "FILE" } << 1
                                  << "not a database";
     QTest::newRow("history of no database")
         << QStringList { "history", "--database", "FILE.none", "--json" } << 0 << "No jobs";

@@ -14,4 +14,4 @@ scripts/setup.sh
 # scripts/test.sh).
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target zrhost zrtx4150v zrtx4150v_translations zrhost_translations
-exec build/bin/zrhost job tools/samples/gasket.svg --copies 2 --speed 150 --cloud-embedded
+exec build/bin/zrhost job tools/samples/gasket.svg --copies 2 --simulator --speed 150 --cloud-embedded

@@ -74,22 +74,28 @@ in_root "apt-get install -y -qq /tmp/check/*.deb >/dev/null"
 
 in_root_offline '
 zrhost --version
-zrhost job /usr/share/zrdevice/samples/gasket.svg --speed 2000 --no-progress
+zrhost job /usr/share/zrdevice/samples/gasket.svg --simulator --speed 2000 --no-progress
 LANG=en_US.UTF-8 zrhost list | grep -q "Speed" || { echo "no English labels: the translations were not found"; exit 1; }
 bash /tmp/check/examples.sh /usr /usr/share/doc/libzrdevice-dev/examples /tmp/examples /usr/share/zrdevice/samples
 mkdir -p /tmp/units/system /tmp/units/user
 cp /usr/lib/systemd/system/zrhost.service /tmp/units/system/
 cp /usr/lib/systemd/user/zrhost.service /tmp/units/user/
 bash /tmp/check/service_units.sh /tmp/units /usr/bin/zrhost /tmp/units-work
-# The system unit as it stands: systemd makes its state folder, the service fills it.
+# The system unit as it stands: systemd makes its state folder, the service fills it; the settings
+# name the simulated machine on its usual port.
 mkdir -p /var/lib/zrhost
+zrsim --port 9100 > /tmp/zrsim.log 2>&1 &
+sim=$!
+ZRHOST_CONFIG=/etc/zrhost/zrhost.conf zrhost config machine=127.0.0.1:9100
 command=$(sed -n "s/^ExecStart=//p" /usr/lib/systemd/system/zrhost.service)
-$command > /tmp/serve.log 2>&1 &
+ZRHOST_CONFIG=/etc/zrhost/zrhost.conf $command > /tmp/serve.log 2>&1 &
 pid=$!
 for _ in $(seq 100); do grep -q "Serving ws://" /tmp/serve.log && break; sleep 0.1; done
 zrhost status --server ws://127.0.0.1:9190
 kill -TERM $pid
 wait $pid || [ $? -eq 130 ]
+kill -TERM $sim
+rm -r /etc/zrhost
 zrhost history --database /var/lib/zrhost/service.sqlite
 '
 

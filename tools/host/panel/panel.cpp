@@ -2,6 +2,8 @@
 
 #include "carriage.h"
 #include "panelwindow.h"
+#include "place.h"
+#include "remote.h"
 #include "values.h"
 #include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
@@ -243,14 +245,24 @@ void Panel::connectMachine()
 {
     const bool tcp = m_window->tcp->isChecked();
     const QString where = (tcp ? m_window->address : m_window->usbPath)->text().trimmed();
-    if (where.isEmpty())
+    // Through a machine service the service holds the machine; the simulated machine, once
+    // started, stays where it is.
+    const bool direct = !qobject_cast<RemoteSession*>(m_session);
+    const bool simulated = direct && where.isEmpty() && m_session->embedded();
+    if (where.isEmpty() && !simulated)
         return m_window->logLine(tcp ? tr("Type the machine's IP address first.")
                                      : tr("Type the USB device path first."));
+    const MachineTarget target = simulated ? m_session->target()
+        : tcp ? MachineTarget::tcp(where, quint16(m_window->port->value()))
+              : MachineTarget::usb(where);
+    // A machine keeps one link: the service's is not taken from it.
+    MachineClaim claim;
+    if (direct && !simulated && MachineClaim::find(target, &claim))
+        return m_window->logLine(claim.text());
     if (m_session->link() != Session::Closed)
         disconnectMachine();
-    m_window->logLine(tr("Connecting to %1 ...").arg(where));
-    m_session->connectTo(tcp ? MachineTarget::tcp(where, quint16(m_window->port->value()))
-                             : MachineTarget::usb(where));
+    m_window->logLine(tr("Connecting to %1 ...").arg(simulated ? m_session->machineName() : where));
+    m_session->connectTo(target);
 }
 
 void Panel::disconnectMachine()

@@ -356,3 +356,6 @@ struct Context {
                 p->cmd_len() > 1 ? QStringLiteral(" ×%1").arg(p->cmd_len()) : QString());
     }
 };
+
+// zrhost config (config.cpp).
+int runConfig(Context& c);

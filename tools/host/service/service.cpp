@@ -194,18 +194,12 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
     const QString address = options.address.protocol() == QAbstractSocket::IPv6Protocol
         ? QStringLiteral("[%1]").arg(options.address.toString())
         : options.address.toString();
-    // Clients on this computer find the service on the loopback address when it listens on all.
-    const QHostAddress local = options.address == QHostAddress::AnyIPv6
-        ? QHostAddress(QHostAddress::LocalHostIPv6)
-        : options.address == QHostAddress::Any || options.address == QHostAddress::AnyIPv4
-        ? QHostAddress(QHostAddress::LocalHost)
-        : options.address;
+    // Clients on this computer reach a service that listens on every address at the loopback one.
+    const bool any = options.address == QHostAddress::Any
+        || options.address == QHostAddress::AnyIPv4 || options.address == QHostAddress::AnyIPv6;
     m_claim = MachineClaim::write(options.session.target,
         QStringLiteral("ws://%1:%2")
-            .arg(local.protocol() == QAbstractSocket::IPv6Protocol
-                    ? QStringLiteral("[%1]").arg(local.toString())
-                    : local.toString(),
-                QString::number(port())));
+            .arg(any ? QStringLiteral("127.0.0.1") : address, QString::number(port())));
     emit log(QStringLiteral("Serving ws://%1:%2/ (%3), database %4.")
                  .arg(address,
                      QString::number(port()),

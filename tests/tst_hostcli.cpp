@@ -100,8 +100,8 @@ void tst_HostCli::help()
 void tst_HostCli::mainJobAgreesWithTheMachine()
 {
     // The main job cuts the gasket drawn as SVG.
-    const hostrig::Run run
-        = zrhost({ "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--simulator", "--speed", "5000" });
+    const hostrig::Run run = zrhost(
+        { "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--simulator", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QVERIFY(run.out.contains("TX4150V-000128"));
     QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
@@ -137,7 +137,8 @@ void tst_HostCli::shopFilesCut()
 {
     QFETCH(QStringList, arguments);
     arguments[0] = QStringLiteral(ZR_SAMPLES_DIR "/") + arguments[0];
-    const hostrig::Run run = zrhost(QStringList { "job", "--simulator", "--speed", "20000" } + arguments);
+    const hostrig::Run run
+        = zrhost(QStringList { "job", "--simulator", "--speed", "20000" } + arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
     QFETCH(QString, figures);
     QVERIFY2(run.out.contains(QRegularExpression(figures)), qPrintable(run.out));
@@ -239,8 +240,8 @@ void tst_HostCli::refusedCuts()
 void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
 {
     QProcess process;
-    process.start(
-        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "2", "--simulator", "--speed", "300" });
+    process.start(QStringLiteral(ZRHOST_PATH),
+        { "job", gasket, "--copies", "2", "--simulator", "--speed", "300" });
     QString out;
     QVERIFY(QTest::qWaitFor(
         [&] { return (out += process.readAllStandardOutput()).contains("% "); }, 10000));
@@ -444,7 +445,8 @@ void tst_HostCli::jogAndOrigin()
               .match(jog.out);
     QVERIFY2(jog.out.contains("Jogged x + for 300 ms.") && moved.hasMatch(), qPrintable(jog.out));
     QVERIFY(moved.captured(1).toDouble() >= 20 && moved.captured(1).toDouble() <= 60);
-    QCOMPARE(zrhost({ "origin", "set", "-q", "--simulator" }).out, QStringLiteral("Origin set at the head.\n"));
+    QCOMPARE(zrhost({ "origin", "set", "-q", "--simulator" }).out,
+        QStringLiteral("Origin set at the head.\n"));
 }
 
 void tst_HostCli::keysOnATerminal()
@@ -457,8 +459,8 @@ void tst_HostCli::keysOnATerminal()
     ::fcntl(master, F_SETFL, O_NONBLOCK);
     QProcess process;
     process.setStandardInputFile(QString::fromLocal8Bit(name));
-    process.start(
-        QStringLiteral(ZRHOST_PATH), { "job", gasket, "--copies", "3", "--simulator", "--speed", "300" });
+    process.start(QStringLiteral(ZRHOST_PATH),
+        { "job", gasket, "--copies", "3", "--simulator", "--speed", "300" });
     QString out;
     QVERIFY(QTest::qWaitFor(
         [&] { return (out += process.readAllStandardOutput()).contains("% "); }, 10000));
@@ -528,8 +530,8 @@ void tst_HostCli::json()
     QCOMPARE(done.value("record").toObject().value("Finished").toInt(), 1);
 
     QTemporaryDir dir;
-    const hostrig::Run preview
-        = zrhost({ "preview", gasket, "-o", dir.filePath("g.png"), "--size", "128", "--simulator" });
+    const hostrig::Run preview = zrhost(
+        { "preview", gasket, "-o", dir.filePath("g.png"), "--size", "128", "--simulator" });
     QVERIFY(preview.exitCode == 0 && preview.out.contains("gasket.plt: 120.0 × 80.0 mm"));
     QCOMPARE(QImage(dir.filePath("g.png")).size(), QSize(128, 86));
 }

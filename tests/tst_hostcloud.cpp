@@ -346,8 +346,8 @@ void tst_HostCloud::theProgramWithAFailingService()
     service.setChannelMode(channel);
     // Three copies of 637.6 mm at 2000 mm/s: a job of about a second.
     const hostrig::Run run = hostrig::zrhost({ "job", ZR_SAMPLES_DIR "/gasket.plt", "--copies", "3",
-        "--simulator", "--speed", "2000", "--cloud", service.httpBase().toString(), "--cloud-ws", service.wsBase(),
-        "--device-code", Code, "--no-progress" });
+        "--simulator", "--speed", "2000", "--cloud", service.httpBase().toString(), "--cloud-ws",
+        service.wsBase(), "--device-code", Code, "--no-progress" });
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.contains("Job finished: 3 of 3 copies of"), qPrintable(run.out));
     QVERIFY2(run.err.contains(told), qPrintable(run.err));

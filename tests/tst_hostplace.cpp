@@ -53,9 +53,9 @@ QString claim(quint16 port, qint64 pid)
         MachineTarget::tcp(QStringLiteral("127.0.0.1"), port), QStringLiteral("ws://127.0.0.1:9"));
     QFile out(file);
     if (out.open(QIODevice::WriteOnly))
-        out.write(QJsonDocument(QJsonObject { { "pid", double(pid) },
-                                    { "service", "ws://127.0.0.1:9" } })
-                      .toJson());
+        out.write(
+            QJsonDocument(QJsonObject { { "pid", double(pid) }, { "service", "ws://127.0.0.1:9" } })
+                .toJson());
     return file;
 }
 
@@ -243,12 +243,13 @@ void tst_HostPlace::jobGoesOnWhileOthersAsk()
         QStringList { "job", gasket, "--copies", "3", "--no-progress" } + plugin);
     QVERIFY(QTest::qWaitFor(
         [&] { return served.machine.sim.jobStatus() == SimMachine::Cutting; }, 20000));
-    const QString held = QStringLiteral("The machine service at %1 (pid %2) holds this machine; "
-                                        "work through it (--server %1) or stop it first")
-                             .arg(served.url(), QString::number(QCoreApplication::applicationPid()));
-    for (const QStringList& direct :
-        { QStringList { "status", "--direct" }, QStringList { "info", "--ip", "127.0.0.1", "--port",
-                                                      QString::number(served.machine.tcp.port()) } }) {
+    const QString held
+        = QStringLiteral("The machine service at %1 (pid %2) holds this machine; "
+                         "work through it (--server %1) or stop it first")
+              .arg(served.url(), QString::number(QCoreApplication::applicationPid()));
+    for (const QStringList& direct : { QStringList { "status", "--direct" },
+             QStringList { "info", "--ip", "127.0.0.1", "--port",
+                 QString::number(served.machine.tcp.port()) } }) {
         const hostrig::Run refused = zrhost(direct + plugin);
         QCOMPARE(refused.exitCode, 4);
         QVERIFY2(refused.err.contains(held), qPrintable(refused.err));
@@ -296,14 +297,17 @@ void tst_HostPlace::claims()
         file = claim(claimed == QLatin1String("other") ? quint16(port + 1) : port,
             claimed == QLatin1String("ended") ? endedPid() : QCoreApplication::applicationPid());
     if (!arguments.contains(QLatin1String("--server")))
-        arguments << "--ip" << "127.0.0.1" << "--port" << QString::number(port);
+        arguments << "--ip"
+                  << "127.0.0.1"
+                  << "--port" << QString::number(port);
     const hostrig::Run run = zrhost(arguments + QStringList { "--plugin-dir", ZR_PLUGIN_DIR });
     if (!file.isEmpty())
         QFile::remove(file);
     QTEST(run.exitCode, "exitCode");
-    QCOMPARE(run.err.contains(QStringLiteral("The machine service at ws://127.0.0.1:9 (pid %1) holds "
-                                             "this machine")
-                                  .arg(QCoreApplication::applicationPid())),
+    QCOMPARE(
+        run.err.contains(QStringLiteral("The machine service at ws://127.0.0.1:9 (pid %1) holds "
+                                        "this machine")
+                             .arg(QCoreApplication::applicationPid())),
         run.exitCode == 4);
 }
 
@@ -315,10 +319,16 @@ void tst_HostPlace::unreachable_data()
     QTest::addColumn<QString>("way");
     QTest::addColumn<QString>("told");
     const QString start = "; is the machine service running? Start it with zrhost serve";
-    QTest::newRow("machine closes") << true << "--ip" << "the link to 127.0.0.1:PORT went down";
-    QTest::newRow("machine silent") << false << "--ip" << "no machine answered at 127.0.0.1:PORT within 1 s";
-    QTest::newRow("service closes") << true << "--server" << "ws://127.0.0.1:PORT: The remote host closed the connection" + start;
-    QTest::newRow("service silent") << false << "--server" << "the machine service at ws://127.0.0.1:PORT did not answer within 1 s" + start;
+    QTest::newRow("machine closes") << true << "--ip"
+                                    << "the link to 127.0.0.1:PORT went down";
+    QTest::newRow("machine silent") << false << "--ip"
+                                    << "no machine answered at 127.0.0.1:PORT within 1 s";
+    QTest::newRow("service closes")
+        << true << "--server"
+        << "ws://127.0.0.1:PORT: The remote host closed the connection" + start;
+    QTest::newRow("service silent")
+        << false << "--server"
+        << "the machine service at ws://127.0.0.1:PORT did not answer within 1 s" + start;
 }
 
 void tst_HostPlace::unreachable()
@@ -338,8 +348,8 @@ void tst_HostPlace::unreachable()
     const QStringList at = way == QLatin1String("--ip")
         ? QStringList { "--ip", "127.0.0.1", "--port", number }
         : QStringList { "--server", "ws://127.0.0.1:" + number };
-    const hostrig::Run run = zrhost(QStringList { "info", "--timeout", "1", "--plugin-dir",
-                                        ZR_PLUGIN_DIR } + at);
+    const hostrig::Run run
+        = zrhost(QStringList { "info", "--timeout", "1", "--plugin-dir", ZR_PLUGIN_DIR } + at);
     QCOMPARE(run.exitCode, 4);
     QVERIFY2(run.err.contains(told.replace(QLatin1String("PORT"), number)), qPrintable(run.err));
 }
@@ -358,8 +368,8 @@ void tst_HostPlace::panelConnect()
     window.port->setValue(machine.tcp.port());
     const QString file = claim(machine.tcp.port(), QCoreApplication::applicationPid());
     window.connectButton->click();
-    QVERIFY2(window.log->toPlainText().contains("(pid " + QString::number(QCoreApplication::applicationPid())
-                 + ") holds this machine"),
+    QVERIFY2(window.log->toPlainText().contains("(pid "
+                 + QString::number(QCoreApplication::applicationPid()) + ") holds this machine"),
         qPrintable(window.log->toPlainText()));
     QCOMPARE(session->link(), Session::Closed);
     QFile::remove(file);

@@ -601,8 +601,8 @@ void tst_Service::refusals_data()
         << QStringList { "serve", "--simulator", "--token-file", "/dev/null" } << 2 << "no token";
     QTest::newRow("token with a space")
         << QStringList { "serve", "--simulator", "--token", "a b" } << 2 << "spaces";
-    QTest::newRow("no database") << QStringList { "serve", "--simulator", "--database", "FILE" } << 1
-                                 << "not a database";
+    QTest::newRow("no database") << QStringList { "serve", "--simulator", "--database", "FILE" }
+                                 << 1 << "not a database";
     QTest::newRow("history of no database")
         << QStringList { "history", "--database", "FILE.none", "--json" } << 0 << "No jobs";
     QTest::newRow("history, no service")

@@ -92,9 +92,9 @@ QString take(const QString& key, const QString& value, Settings* into)
 QString claimFolder()
 {
     const QString made = qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
-    return made.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/zrhost")
-        : made;
+    return made.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+            + QStringLiteral("/zrhost")
+                          : made;
 }
 
 // The claim file's name for the target: its address and port, or its USB path, in plain letters.
@@ -117,7 +117,8 @@ bool readClaim(const QString& file, MachineClaim* claim)
         return false;
     const QJsonObject object = QJsonDocument::fromJson(in.read(maxClaimBytes)).object();
     claim->pid = qint64(object.value(QLatin1String("pid")).toDouble());
-    claim->service = ZRDevice::printable(object.value(QLatin1String("service")).toString().left(200));
+    claim->service
+        = ZRDevice::printable(object.value(QLatin1String("service")).toString().left(200));
     return claim->pid > 0 && claim->pid <= 0x7fffffff;
 }
 
@@ -132,10 +133,9 @@ bool isPlainToken(const QString& token)
 QString Settings::path()
 {
     const QString named = qEnvironmentVariable("ZRHOST_CONFIG");
-    return named.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
+    return named.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::ConfigLocation)
             + QStringLiteral("/zrhost/zrhost.conf")
-        : named;
+                           : named;
 }
 
 const QStringList& Settings::keys()
@@ -157,7 +157,8 @@ bool Settings::read(Settings* settings, QString* error)
     }
     const QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) {
-        *error = QStringLiteral("the settings file %1 cannot be read as name=value lines").arg(file);
+        *error
+            = QStringLiteral("the settings file %1 cannot be read as name=value lines").arg(file);
         return false;
     }
     for (const QString& key : ini.allKeys()) {
@@ -190,7 +191,9 @@ QString Settings::write(const QList<QPair<QString, QString>>& values)
         return QStringLiteral("cannot make the folder of %1").arg(file);
     // Made for its owner alone before anything is in it; the settings keep its permissions.
     QFile made(file);
-    if (!made.exists() && !(made.open(QIODevice::WriteOnly) && made.setPermissions(QFile::ReadOwner | QFile::WriteOwner)))
+    if (!made.exists()
+        && !(made.open(QIODevice::WriteOnly)
+            && made.setPermissions(QFile::ReadOwner | QFile::WriteOwner)))
         return QStringLiteral("cannot write %1: %2").arg(file, made.errorString());
     made.close();
     QSettings ini(file, QSettings::IniFormat);
@@ -244,7 +247,8 @@ bool MachineClaim::find(const MachineTarget& target, MachineClaim* claim)
     if (target.kind == MachineTarget::Embedded)
         return false;
     QStringList folders { claimFolder(),
-        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/zrhost"),
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+            + QStringLiteral("/zrhost"),
         QStringLiteral("/run/zrhost") };
     folders.removeDuplicates();
     for (const QString& folder : folders) {

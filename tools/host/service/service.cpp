@@ -201,8 +201,7 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         QStringLiteral("ws://%1:%2")
             .arg(any ? QStringLiteral("127.0.0.1") : address, QString::number(port())));
     emit log(QStringLiteral("Serving ws://%1:%2/ (%3), database %4.")
-                 .arg(address,
-                     QString::number(port()),
+                 .arg(address, QString::number(port()),
                      options.token.isEmpty() ? QStringLiteral("no token")
                                              : QStringLiteral("token required"),
                      m_store.path()));

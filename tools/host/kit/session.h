@@ -151,6 +151,9 @@ protected:
     bool m_answering = true;
 
 private:
+    // Why a request ends when there is no link.
+    static const QString notConnected;
+
     struct Watch {
         ZRDeviceProperty* parameter;
         QString name; // the name asked for; a group's members are answered with their group

@@ -83,6 +83,8 @@ void Reply::finish(Result::Outcome outcome, const QString& reason)
     m_result.outcome = outcome;
     if (!reason.isEmpty())
         m_result.reason = reason;
+    if (auto* session = qobject_cast<Session*>(parent()))
+        session->learnFiles(m_result.jobs);
     emit finished();
 }
 
@@ -103,6 +105,8 @@ Session::Session(QObject* parent)
             for (const QByteArray& frame : qAsConst(m_current->frames))
                 m_device->sendCMD(frame);
     });
+    connect(this, &Session::jobChanged, this,
+        [this](const QJsonObject& job) { learnFiles(QJsonArray { job }); });
     m_watchdog.setInterval(watchdogMs);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const qint64 silent = m_sinceLife.elapsed();
@@ -341,6 +345,7 @@ void Session::onLinkUp()
     m_state = TaskReport();
     // Jobs are told apart within one link: a machine started again numbers them from the start.
     m_jobsSeen.clear();
+    m_files.clear();
     m_answering = true;
     // The greeting: the heartbeat read, or written when the options set it.
     Request greeting = Request::of(Request::Read, { QStringLiteral("HEARTBEAT") });

@@ -5,16 +5,43 @@
 
 #include <zrcutfile.h>
 
+#include <QFileInfo>
+#include <QJsonObject>
+
 // The session's jobs: one job sent and followed to its end, the machine's own job followed, and
 // pause, resume and stop of the job the machine is running.
 
+namespace {
+
+// Bounds on what a machine service tells of its jobs' files.
+constexpr int maxFiles = 1000;
+constexpr int maxFileChars = 256;
+
+} // namespace
+
 void Session::control(Reply* reply)
 {
+    if (m_link != Up)
+        return reply->finish(Result::LinkLost, notConnected);
+    // The machine's state first: a machine on a job reports it within moments of the link.
+    QTimer::singleShot(stateWaitMs(), reply, [this, reply] { sendControl(reply); });
+}
+
+void Session::sendControl(Reply* reply)
+{
     static const char* const commands[] = { "TASK_PAUSE", "TASK_RESUME", "TASK_STOP" };
-    ZRDeviceProperty* command
-        = m_device->property_ptr(commands[reply->request().kind - Request::Pause]);
+    const Request::Kind kind = reply->request().kind;
+    ZRDeviceProperty* command = m_device->property_ptr(commands[kind - Request::Pause]);
     if (m_link != Up || !command)
         return reply->finish(Result::LinkLost, notConnected);
+    // A paused job asked to pause (a cutting one to resume) is so already; the machine would
+    // report nothing new.
+    if ((kind == Request::Pause && m_state.status == TaskReport::Paused)
+        || (kind == Request::Resume && m_state.status == TaskReport::Cutting)) {
+        reply->m_result.last = m_state;
+        reply->m_result.already = true;
+        return reply->finish(Result::Done);
+    }
     // Those answered or gone leave the list first, so that asking again and again cannot grow it.
     m_controls.erase(std::remove_if(m_controls.begin(), m_controls.end(),
                          [](const QPointer<Reply>& r) { return !r || r->isFinished(); }),
@@ -26,6 +53,22 @@ void Session::control(Reply* reply)
             QStringLiteral("no progress report showed it within %1 ms (is a job running?)")
                 .arg(m_options.replyTimeoutMs));
     });
+}
+
+void Session::learnFiles(const QJsonArray& jobs)
+{
+    // Oldest first, so that the newest job of a name the machine gave twice tells its file.
+    for (int i = jobs.size() - 1; i >= 0; --i) {
+        const QJsonObject job = jobs.at(i).toObject();
+        const QString machineJob
+            = job.value(QLatin1String("machine_job")).toString().left(maxFileChars);
+        const QString file = job.value(QLatin1String("file")).toString().left(maxFileChars);
+        if (machineJob.isEmpty() || file.isEmpty())
+            continue;
+        if (m_files.size() >= maxFiles && !m_files.contains(machineJob))
+            m_files.clear();
+        m_files.insert(machineJob, file);
+    }
 }
 
 void Session::startJob(Reply* reply)
@@ -108,6 +151,9 @@ void Session::onJobReport(const TaskReport& report)
     }
     if (report.fileName != m_job.own)
         return;
+    if (!m_job.reply->request().file.isEmpty())
+        learnFiles({ QJsonObject { { "machine_job", report.fileName },
+            { "file", QFileInfo(m_job.reply->request().file).fileName() } } });
     if (!m_job.stopping)
         m_job.deadline.stop();
     Result& result = m_job.reply->m_result;

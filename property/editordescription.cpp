@@ -18,6 +18,11 @@ namespace {
 
 constexpr double unbounded = std::numeric_limits<double>::infinity();
 
+// The device's own state ("STATUS", a ZRDeviceInterface::ZRDeviceStatus) in words, in the
+// enumeration's order; the link sets Working (2) when it comes up.
+const char* const deviceStates[]
+    = { "disconnected", "idle", "connected", "paused", "warning", "error" };
+
 const QLatin1String kinds[] = { QLatin1String(), QLatin1String("QSpinBox"),
     QLatin1String("QDoubleSpinBox"), QLatin1String("QComboBox"), QLatin1String("QLineEdit"),
     QLatin1String("QLabel"), QLatin1String("QGroupBox"), QLatin1String("QTabWidget") };
@@ -96,6 +101,10 @@ Editor Editor::of(const ZRDeviceProperty* parameter, const QByteArray& name)
     editor.writable = (type == ZRDeviceInterface::CMD || type == ZRDeviceInterface::CCMD)
         && !p->set_cmd_bytes().isEmpty();
     editor.isCommand = isCommandParameter(name);
+    if (name == "STATUS" && editor.items.isEmpty()) {
+        for (const char* state : deviceStates)
+            editor.items.append(QLatin1String(state));
+    }
     editor.unit = p->uint();
     return editor;
 }

@@ -103,15 +103,16 @@ void tst_HostCli::mainJobAgreesWithTheMachine()
     const hostrig::Run run = zrhost(
         { "job", ZR_SAMPLES_DIR "/gasket.svg", "--copies", "2", "--simulator", "--speed", "5000" });
     QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
-    QVERIFY(run.out.contains("TX4150V-000128"));
+    // The machine's information and its task record are for a diagnosis (-v).
+    QVERIFY(!run.out.contains("TX4150V-000128") && !run.out.contains("Task record"));
     QVERIFY(run.out.contains("gasket.svg: 120.0 × 80.0 mm, ")
-        && run.out.contains("Cutting 2 copies of gasket.svg."));
+        && run.out.contains("Cutting 2 copies of gasket.svg (machine: job-0001.plt)."));
     // The user's file is named in the progress and the summary, not only the machine's name.
     QVERIFY(
         run.out.contains(QRegularExpression("100.0 %  copy 2/2  0:00 left  finished  gasket.svg")));
-    const QRegularExpressionMatch ours
-        = QRegularExpression("Job finished: 2 of 2 copies of gasket.svg in .*, ([0-9.]+) mm cut")
-              .match(run.out);
+    const QRegularExpression finished("Job finished: 2 of 2 copies of gasket.svg \\(machine: "
+                                      "job-0001.plt\\) in .*, ([0-9.]+) mm cut");
+    const QRegularExpressionMatch ours = finished.match(run.out);
     const QRegularExpressionMatch theirs
         = QRegularExpression("Simulator counted: 2 copies cut, ([0-9.]+) mm cut, jobs: 1 finished")
               .match(run.out);
@@ -240,8 +241,9 @@ void tst_HostCli::refusedCuts()
 void tst_HostCli::ctrlCStopsOnlyWhenConfirmed()
 {
     QProcess process;
+    // With -v the task record is told too: it holds the machine's stop.
     process.start(QStringLiteral(ZRHOST_PATH),
-        { "job", gasket, "--copies", "2", "--simulator", "--speed", "300" });
+        { "job", gasket, "--copies", "2", "--simulator", "--speed", "300", "-v" });
     QString out;
     QVERIFY(QTest::qWaitFor(
         [&] { return (out += process.readAllStandardOutput()).contains("% "); }, 10000));
@@ -326,11 +328,13 @@ void tst_HostCli::busyMachine()
         for (int copy = 0; copy < 5; ++copy)
             machine.client.send("QR_PLT", simtest::square(100));
     }
-    const hostrig::Run run = zrhost(QStringList { "job", gasket, "-q" } + machine.at());
+    const hostrig::Run run = zrhost(QStringList { "job", gasket } + machine.at());
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(said), qPrintable(run.err));
     QVERIFY(!run.err.contains(QChar(0x1b)) && !run.err.contains(QChar(0x9b)));
-    QVERIFY(!run.out.contains("Job finished"));
+    // Nothing was cut: no word of cutting, of an end or of a record.
+    for (const char* untrue : { "Cutting", "Job ", "Task record", "mm cut" })
+        QVERIFY2(!run.out.contains(untrue), qPrintable(run.out));
     QCOMPARE(machine.sim.counters().jobsStarted, 1);
     // Jogging and the origin wait for the cut too.
     const hostrig::Run jog = zrhost(QStringList { "jog", "x", "+" } + machine.at());
@@ -493,6 +497,15 @@ void tst_HostCli::taskControlAndMonitor()
             && pause.out.contains("0 of 3 copies finished."),
         qPrintable(pause.out + pause.err));
     QCOMPARE(machine.sim.jobStatus(), SimMachine::Paused);
+    // A link that comes up later hears of the paused job: asked again, and asked its state.
+    const hostrig::Run pausedAgain = zrhost(QStringList { "pause" } + at);
+    QVERIFY2(
+        pausedAgain.exitCode == 0 && pausedAgain.out.startsWith("already paused: job-0001.plt"),
+        qPrintable(pausedAgain.out + pausedAgain.err));
+    const hostrig::Run status = zrhost(QStringList { "status", "--json" } + at);
+    const QJsonObject state
+        = QJsonDocument::fromJson(status.out.toUtf8()).object().value("state").toObject();
+    QCOMPARE(state.value("status").toInt(), int(TaskReport::Paused));
     QVERIFY(zrhost(QStringList { "resume" } + at).out.startsWith("cutting: job-0001.plt, "));
     const hostrig::Run monitor = zrhost(QStringList { "monitor", "--seconds", "0.5" } + at);
     // Progress decoded, not the raw fields.

@@ -4,6 +4,8 @@
 
 #include "hostrig.h"
 #include "machinepeer.h"
+#include "remote.h"
+#include "service.h"
 #include "simclient.h"
 #include "values.h"
 #include "zrdeviceproperty.h"
@@ -74,6 +76,8 @@ private slots:
     void jobOfAnotherIsNotTaken_data();
     void jobOfAnotherIsNotTaken();
     void machineStartedAgain();
+    void jobOfTheMachineDirectAndThroughAService_data();
+    void jobOfTheMachineDirectAndThroughAService();
     void silentMachine_data();
     void silentMachine();
 };
@@ -96,6 +100,7 @@ void tst_HostKit::shownAndTaken_data()
     QTest::newRow("list by number")   << QByteArray("SP2_TOOL") << QVariant(1u) << "转刀" << "0" << QVariant(0u);
     QTest::newRow("no number")        << QByteArray("PU_SPEED") << QVariant(400u) << "400" << "fast" << QVariant();
     QTest::newRow("text")             << QByteArray("DEVICE_ID") << QVariant(QStringLiteral("A\x03")) << "A\\x03" << "M-77" << QVariant(QStringLiteral("M-77"));
+    QTest::newRow("device state")     << QByteArray("STATUS") << QVariant(2) << "connected" << "paused" << QVariant();
     QTest::newRow("json")             << QByteArray("TASK_FILE_INFO") << QVariant(QJsonObject { { "w", 1 } }) << "{\"w\":1}" << "[1]" << QVariant();
     // clang-format on
 }
@@ -616,6 +621,60 @@ void tst_HostKit::machineStartedAgain()
     const Result& again = hostrig::ask(*session, job(1));
     QVERIFY2(again.outcome == Result::Done, qPrintable(again.reason));
     QCOMPARE(again.last.fileName, QStringLiteral("job-0001.plt"));
+}
+
+// A session that comes to a machine on another's job knows the job, paused or cutting, whether
+// it holds the link itself or asks a machine service that does; asked to make the job what it
+// is already, both say so at once.
+void tst_HostKit::jobOfTheMachineDirectAndThroughAService_data()
+{
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<int>("asked");
+    QTest::newRow("paused, paused again") << true << int(Request::Pause);
+    QTest::newRow("cutting, resumed") << false << int(Request::Resume);
+}
+
+void tst_HostKit::jobOfTheMachineDirectAndThroughAService()
+{
+    QFETCH(bool, paused);
+    QFETCH(int, asked);
+    hostrig::Machine machine(fastMachine(5));
+    QVERIFY(hostrig::otherHostsJob(machine, 2));
+    if (paused) {
+        machine.client.send("CMD", "SET125:0;");
+        QTRY_COMPARE(machine.sim.jobStatus(), SimMachine::Paused);
+    }
+    // The service holds the machine's USB port; the direct session its network port.
+    QTemporaryDir dir;
+    ServiceOptions options;
+    options.session = hostrig::sessionOptions(machine.target(true));
+    options.port = 0;
+    options.database = dir.filePath(QStringLiteral("service.sqlite"));
+    MachineService service;
+    QString error;
+    int code = 0;
+    QVERIFY2(service.start(options, &error, &code), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(service.session()->isUp(), 10000);
+    RemoteSession remote(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(service.port())), QString());
+    QVERIFY(remote.open(hostrig::sessionOptions(MachineTarget())));
+    remote.connectMachine();
+    QTRY_VERIFY_WITH_TIMEOUT(remote.isUp(), 10000);
+    const auto direct = hostrig::session(hostrig::sessionOptions(machine.target()));
+    QVERIFY(direct && direct->isUp());
+
+    const int status = paused ? TaskReport::Paused : TaskReport::Cutting;
+    for (Session* session :
+        { static_cast<Session*>(direct.get()), static_cast<Session*>(&remote) }) {
+        const Result state = hostrig::ask(*session, Request::of(Request::Status));
+        QCOMPARE(state.outcome, Result::Done);
+        QCOMPARE(state.last.status, status);
+        QCOMPARE(state.last.fileName, QStringLiteral("job-0001.plt"));
+        const Result control = hostrig::ask(*session, Request::of(Request::Kind(asked)));
+        QCOMPARE(control.outcome, Result::Done);
+        QVERIFY(control.already);
+        QCOMPARE(control.last.status, status);
+    }
+    QCOMPARE(machine.sim.jobStatus(), paused ? SimMachine::Paused : SimMachine::Cutting);
 }
 
 void tst_HostKit::silentMachine_data()

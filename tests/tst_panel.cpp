@@ -90,6 +90,8 @@ private slots:
     void controls_data();
     void controls();
     void movesWaitForTheCut();
+    void errorsClearOnSuccess();
+    void jobInTheCommandLinesWords();
     void disconnectKeepsValues();
     void japanese();
     void theProgram();
@@ -272,13 +274,51 @@ void tst_Panel::movesWaitForTheCut()
     m_peer->send(frame("CCMD", "66,1,<img src=\"/dev/zero\">%1%2,2,0,5.0,3,0,0;"));
     QTRY_VERIFY(!m_window->jogYPlus->isEnabled());
     QVERIFY(!m_window->setOrigin->isEnabled() && m_window->stop->isEnabled());
-    QVERIFY(m_window->task->text().startsWith("<img src=\"/dev/zero\">%1%2\n"));
+    QVERIFY(m_window->task->text().endsWith("cutting  <img src=\"/dev/zero\">%1%2"));
+    // The log tells the progress in words; the machine's message as sent only when asked for.
+    const QString log = m_window->log->toPlainText();
+    QVERIFY2(log.contains("5.0 %  copy 1/2") && !log.contains("66,1,"), qPrintable(log));
+    m_window->findChild<QAction*>("rawMessages")->setChecked(true);
     m_peer->send(frame("CCMD", "66,3,x.plt,2,2,100.0,9,0,0;"));
+    QTRY_VERIFY(m_window->log->toPlainText().contains("DevTasK  66,3,x.plt,2,2,100.0,9,0,0"));
     QTRY_VERIFY(m_window->jogYPlus->isEnabled());
     // A machine that stops answering is shown as such.
     m_peer->answer = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT(
         m_window->link->text() == QLatin1String("Machine not answering"), 15000);
+}
+
+// A refusal on the status bar goes once the next action succeeds.
+void tst_Panel::errorsClearOnSuccess()
+{
+    QVERIFY(connectPanel());
+    auto* speed = m_window->findChild<QSpinBox*>("PU_SPEED");
+    edit(speed, "5000");
+    m_window->writeChanges->trigger();
+    QTRY_VERIFY(m_window->statusBar()->currentMessage().contains("out of range"));
+    edit(speed, "250");
+    m_window->writeChanges->trigger();
+    QTRY_VERIFY(!speed->property("edited").toBool());
+    QCOMPARE(m_window->statusBar()->currentMessage(), QString());
+}
+
+// The panel and zrhost status tell a machine's paused job in the same words.
+void tst_Panel::jobInTheCommandLinesWords()
+{
+    hostrig::Machine machine(fastMachine(5));
+    QVERIFY(hostrig::otherHostsJob(machine, 2));
+    machine.client.send("CMD", "SET125:0;");
+    QTRY_COMPARE(machine.sim.jobStatus(), SimMachine::Paused);
+    // The panel on the machine's USB port, zrhost on its network port.
+    const auto session = hostrig::session(hostrig::sessionOptions(machine.target(true)), false);
+    PanelWindow window;
+    Panel panel(session.get(), &window);
+    session->connectMachine();
+    QTRY_VERIFY_WITH_TIMEOUT(window.task->text().contains("paused"), 10000);
+    const hostrig::Run status = hostrig::zrhost(QStringList { "status" } + machine.at());
+    const QString job = status.out.section(QStringLiteral("Job: "), 1).section('\n', 0, 0);
+    QVERIFY2(job.contains("job-0001.plt"), qPrintable(status.out + status.err));
+    QCOMPARE(window.task->text(), job);
 }
 
 void tst_Panel::disconnectKeepsValues()

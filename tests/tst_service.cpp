@@ -567,7 +567,8 @@ void tst_Service::commandLineAndPanel()
         [&] { return window.task->text().contains(QLatin1String("job-0001.plt")); }, 20000));
     const hostrig::Run paused = hostrig::zrhost(QStringList { "pause" } + server);
     QCOMPARE(paused.exitCode, 0);
-    QVERIFY2(paused.out.contains(QLatin1String("paused: job-0001.plt")),
+    // The user's file, as the service tells it, beside the machine's name of the job.
+    QVERIFY2(paused.out.contains(QLatin1String("paused: gasket.plt (machine: job-0001.plt)")),
         qPrintable(paused.out + paused.err));
     QTRY_VERIFY(window.task->text().contains(QLatin1String("paused")));
     QCOMPARE(hostrig::zrhost(QStringList { "resume" } + server).exitCode, 0);

@@ -4,6 +4,7 @@
 #include "simlink.h"
 
 #include <QMetaMethod>
+#include <QPointer>
 
 #include <cmath>
 
@@ -170,6 +171,13 @@ void SimMachine::attach(SimLink* link)
 {
     m_links.append(link);
     ++m_counters.linksOpened;
+    // A link that opens during a named job hears where the job stands (a paused one reports
+    // nothing else), once the link is wired to its transport.
+    const QPointer<SimLink> opened(link);
+    QTimer::singleShot(0, this, [this, opened] {
+        if (opened && m_job && !m_job->name().isEmpty() && m_links.contains(opened))
+            reply(opened, "CCMD", reportBody(m_paused ? Paused : Cutting));
+    });
 }
 
 void SimMachine::detach(SimLink* link)
@@ -649,17 +657,22 @@ void SimMachine::endJob(JobStatus status)
     emit jobEnded(name, status);
 }
 
+QByteArray SimMachine::reportBody(JobStatus status) const
+{
+    const double percent = status == Finished ? 100.0 : shownPercent(m_job->percent());
+    const QPointF at = m_origin + m_job->position();
+    return "66," + QByteArray::number(int(status)) + ',' + m_job->name() + ','
+        + QByteArray::number(m_job->copies()) + ',' + QByteArray::number(m_job->finished()) + ','
+        + oneDecimal(percent) + ',' + QByteArray::number(m_cuttingMs / 1000) + ','
+        + oneDecimal(at.x()) + ',' + oneDecimal(at.y());
+}
+
 void SimMachine::report(JobStatus status)
 {
     if (!m_job)
         return;
     const double percent = status == Finished ? 100.0 : shownPercent(m_job->percent());
-    const QPointF at = m_origin + m_job->position();
-    const QByteArray body = "66," + QByteArray::number(int(status)) + ',' + m_job->name() + ','
-        + QByteArray::number(m_job->copies()) + ',' + QByteArray::number(m_job->finished()) + ','
-        + oneDecimal(percent) + ',' + QByteArray::number(m_cuttingMs / 1000) + ','
-        + oneDecimal(at.x()) + ',' + oneDecimal(at.y());
-    broadcast("CCMD", body);
+    broadcast("CCMD", reportBody(status));
 
     if (m_options.dropAtPercent >= 0 && !m_dropDone && percent >= m_options.dropAtPercent) {
         m_dropDone = true;

@@ -52,8 +52,9 @@ class SimLink;
 // status 1 cutting, 2 paused, 3 finished, 4 stopped; percent of the whole job with one decimal,
 // never rounded up; seconds of cutting (pauses excluded); x and y the knife in machine
 // millimetres (origin + file position). One report when the job starts, one per report interval
-// while cutting, one on pause and on resume, and a last one when it finishes or stops. The
-// pace is the pen-down path length over the cutting speed.
+// while cutting, one on pause and on resume, and a last one when it finishes or stops; a link
+// that opens during a job is told the job's report at once. The pace is the pen-down path
+// length over the cutting speed.
 //
 // A file job takes the copies of the last NUM (1 without one) and is named job-NNNN.plt from a
 // counter. A cut file that arrives while a job runs is ignored. A QR-code job reads a code,
@@ -149,6 +150,7 @@ private:
     void resumeJob();
     void endJob(JobStatus status);
     void report(JobStatus status);
+    QByteArray reportBody(JobStatus status) const; // the report of the job on
     QByteArray nextQrName();
 
     SimOptions m_options;

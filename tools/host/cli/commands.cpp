@@ -114,7 +114,8 @@ int runJob(Context& c)
         return code;
     if (const int code = c.connectMachine())
         return code;
-    if (const int code = console.quiet || console.json ? ExitOk : c.showInfo())
+    // The machine's information is for a diagnosis (-v); info and status show it.
+    if (const int code = !verboseOutput || console.quiet || console.json ? ExitOk : c.showInfo())
         return code;
     if (const int code = c.attachCloud())
         return code;
@@ -124,10 +125,14 @@ int runJob(Context& c)
     file.dropSource();
     const int copies = int(c.args.number("copies", 1));
     const double perCopy = file.job().cutLengthMm;
-    console.note(QStringLiteral("Cutting %1 of %2.").arg(copiesText(copies), file.name()));
     Reply* reply = c.session->send(file.request(copies));
-    // A line whenever the status or the copies change or the job moves on by a tenth.
+    // Cutting once the machine reports the job; then a line whenever the status or the copies
+    // change or the job moves on by a tenth.
+    bool cutting = false;
     QObject::connect(reply, &Reply::progress, [&](const TaskReport& report) {
+        if (!std::exchange(cutting, true))
+            console.note(QStringLiteral("Cutting %1 of %2.")
+                             .arg(copiesText(copies), c.session->jobText(report.fileName)));
         console.show(Console::progressLine(report, file.name()),
             QStringLiteral("%1/%2/%3")
                 .arg(report.status)
@@ -157,7 +162,7 @@ int runJob(Context& c)
 
     const Result& result = reply->result();
     const bool finished = result.outcome == Result::Done;
-    const double cut = perCopy * copies * (finished ? 1.0 : result.last.percent / 100.0);
+    const double cut = result.cutMm(perCopy, copies);
     if (console.json) {
         console.print(jsonText(
             QJsonObject { { "outcome",
@@ -168,16 +173,18 @@ int runJob(Context& c)
                 { "machine_seconds", double(result.last.seconds) },
                 { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
                 { "record", result.record }, { "reason", result.reason } }));
-    } else {
+    } else if (cutting) { // a job the machine never reported was not cut: the error tells why
         if (result.outcome == Result::LinkLost)
-            console.note(QStringLiteral("The machine may still be cutting; the task record is as "
-                                        "the last report left it."));
-        console.line(QStringLiteral("Task record: %1")
-                         .arg(ZRDevice::printable(Carriage::messageText(result.record))));
+            console.note(QStringLiteral("The machine may still be cutting; the figures are as "
+                                        "its last report left them."));
+        if (verboseOutput)
+            console.note(
+                QStringLiteral("Task record: %1").arg(Carriage::messageText(result.record)));
         console.line(QStringLiteral(
             "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
                          .arg(QLatin1String(Result::facts(result.outcome).jobEnd),
-                             QString::number(result.last.finished), copiesText(copies), file.name(),
+                             QString::number(result.last.finished), copiesText(copies),
+                             c.session->jobText(result.last.fileName),
                              QString::number(result.elapsedMs / 1000.0, 'f', 1),
                              QString::number(result.last.seconds), finished ? "" : "about ",
                              QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
@@ -209,10 +216,10 @@ int runControl(Context& c, Request::Kind kind)
     if (const int code = c.ask(Request::of(kind), &result))
         return code;
     const TaskReport& seen = result.last;
-    c.console.line(QStringLiteral("%1: %2, %3 %, %4 of %5 finished.")
-                       .arg(Protocol::statusText(seen.status), ZRDevice::printable(seen.fileName),
-                           QString::number(seen.percent, 'f', 1), QString::number(seen.finished),
-                           copiesText(seen.copies)));
+    c.console.line(QStringLiteral("%1%2: %3, %4 %, %5 of %6 finished.")
+                       .arg(result.already ? "already " : "", Protocol::statusText(seen.status),
+                           c.session->jobText(seen.fileName), QString::number(seen.percent, 'f', 1),
+                           QString::number(seen.finished), copiesText(seen.copies)));
     return ExitOk;
 }
 
@@ -286,9 +293,11 @@ int runMonitor(Context& c)
             QString shown = ZRDevice::printable(text);
             TaskReport report;
             if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report)) {
-                shown = Console::progressLine(report, ZRDevice::printable(report.fileName)).mid(33);
+                shown = Protocol::reportText(report, c.session->jobText(report.fileName));
                 json.insert("status", Protocol::statusName(report.status));
                 json.insert("file", report.fileName);
+                if (!c.session->fileOf(report.fileName).isEmpty())
+                    json.insert("user_file", c.session->fileOf(report.fileName));
                 json.insert("copies", double(report.copies));
                 json.insert("finished", double(report.finished));
                 json.insert("percent", report.percent);
@@ -566,6 +575,9 @@ int runStatus(Context& c)
         c.console.print(jsonText(QJsonObject { { "machine", c.session->machineName() },
             { "answering", c.session->isAnswering() },
             { "state", state.status ? QJsonValue(Carriage::fromReport(state)) : QJsonValue() },
+            { "user_file",
+                c.session->fileOf(state.fileName).isEmpty() ? QJsonValue()
+                                                            : c.session->fileOf(state.fileName) },
             { "jobs", result.jobs } }));
         return ExitOk;
     }
@@ -575,7 +587,7 @@ int runStatus(Context& c)
     c.console.line(state.status == 0
             ? QStringLiteral("No job reported since the link came up.")
             : QStringLiteral("Job: %1").arg(
-                Console::progressLine(state, ZRDevice::printable(state.fileName)).mid(33)));
+                Protocol::reportText(state, c.session->jobText(state.fileName)).trimmed()));
     if (!result.jobs.isEmpty())
         c.console.print(QStringLiteral("\nThe service's job and queue:\n") + jobTable(result.jobs));
     return ExitOk;

@@ -54,19 +54,13 @@ public:
     }
 
     // "[#########---------------------]  31.4 %  copy 1/2  0:12 left  cutting  gasket.plt"
-    static QString progressLine(const TaskReport& report, const QString& fileName)
+    static QString progressLine(const TaskReport& report, const QString& job)
     {
         constexpr int barWidth = 30;
         const int filled = int(std::floor(report.percent / 100.0 * barWidth));
-        // The copy being cut, or the last one once all are done.
-        const qint64 copy
-            = qMin(qint64(report.finished) + (report.status == TaskReport::Finished ? 0 : 1),
-                qint64(qMax(report.copies, 1)));
-        return QStringLiteral("[%1%2] %3 %  copy %4/%5  %6 left  %7  %8")
+        return QStringLiteral("[%1%2] %3")
             .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')),
-                QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
-                QString::number(report.copies), Protocol::clockText(report.secondsLeft()),
-                Protocol::statusText(report.status), fileName);
+                Protocol::reportText(report, job));
     }
 
     // Progress: on a terminal one line redrawn in place, otherwise a line whenever key changes.

@@ -161,6 +161,8 @@ QJsonObject fromResult(const Result& result)
     add("local", result.local);
     if (result.last.status != 0 || !result.last.fileName.isEmpty())
         json.insert("last", fromReport(result.last));
+    if (result.already)
+        json.insert("already", true);
     if (!result.record.isEmpty())
         json.insert("record", result.record);
     if (result.elapsedMs != 0)
@@ -184,6 +186,7 @@ Result toResult(const QJsonObject& json)
     result.refused = strings(json.value(QLatin1String("refused")));
     result.local = strings(json.value(QLatin1String("local")));
     result.last = toReport(json.value(QLatin1String("last")).toObject());
+    result.already = json.value(QLatin1String("already")).toBool();
     result.record = json.value(QLatin1String("record")).toObject();
     result.elapsedMs = whole(json, "elapsed_ms");
     result.values = json.value(QLatin1String("values")).toObject();

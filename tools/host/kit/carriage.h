@@ -18,7 +18,7 @@ class ZRDeviceInterface;
 //                                                                      (only what the kind uses)
 //   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
 //             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
-//             "refused", "local", "last": report, "record", "elapsed_ms", "values", "jobs"}
+//             "refused", "local", "last": report, "already", "record", "elapsed_ms", "values", "jobs"}
 //   report   {"text": the machine's report as it sent it, and its fields read: "status", "file",
 //             "copies", "finished", "percent", "seconds"}; a receiver reads only the text
 namespace Carriage {

@@ -63,6 +63,25 @@ QString Protocol::statusText(int status)
         : QCoreApplication::translate("Protocol", unknownStatus).arg(status);
 }
 
+QString Protocol::jobText(const QString& file, const QString& machineJob)
+{
+    return file.isEmpty() || file == machineJob
+        ? ZRDevice::printable(machineJob)
+        : QCoreApplication::translate("Protocol", "%1 (machine: %2)")
+              .arg(ZRDevice::printable(file), ZRDevice::printable(machineJob));
+}
+
+QString Protocol::reportText(const TaskReport& report, const QString& job)
+{
+    const qint64 copy
+        = qMin(qint64(report.finished) + (report.status == TaskReport::Finished ? 0 : 1),
+            qint64(qMax(report.copies, 1)));
+    return QCoreApplication::translate("Protocol", "%1 %  copy %2/%3  %4 left  %5  %6")
+        .arg(QStringLiteral("%1").arg(report.percent, 5, 'f', 1), QString::number(copy),
+            QString::number(report.copies), clockText(report.secondsLeft()),
+            statusText(report.status), job);
+}
+
 QString Protocol::statusName(int status)
 {
     return isKnown(status) ? QLatin1String(statusWords[status - TaskReport::Cutting])

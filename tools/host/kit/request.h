@@ -22,6 +22,16 @@ QString clockText(qint64 seconds);
 QString statusText(int status);
 QString statusName(int status);
 
+// A job as a person reads it: the user's file with the machine's name of it beside it
+// ("gasket.svg (machine: job-0016.plt)"), or the machine's name alone while the file is unknown.
+// Both are shown as they are, control characters escaped.
+QString jobText(const QString& file, const QString& machineJob);
+
+// A progress report as a person reads it, with the job as jobText() gives it:
+// "31.4 %  copy 1/2  0:12 left  cutting  gasket.svg (machine: job-0016.plt)". The copy is the one
+// being cut, or the last one once all are done.
+QString reportText(const TaskReport& report, const QString& job);
+
 } // namespace Protocol
 
 // One thing a host asks of the machine, as plain values.
@@ -112,10 +122,18 @@ struct Result {
     QStringList refused; // Write: names the machine said no to
     QStringList local; // Read: names the machine cannot be asked for; Write: sent unconfirmed
     TaskReport last; // Job and task control: the machine's last report of the job
+    bool already = false; // Pause, Resume: the job was paused (cutting) before it was asked
     QJsonObject record; // Job: the task record as the last report left it
     qint64 elapsedMs = 0;
     QJsonObject values; // Read, Write: the values after it, as the machine's numbers, by name
     QJsonArray jobs; // History, and Status through a service (the job on, then the queue)
+
+    // Job: the length cut of copies of perCopyMm each, all of them once done, else the share the
+    // last report gives.
+    double cutMm(double perCopyMm, int copies) const
+    {
+        return perCopyMm * copies * (outcome == Done ? 1.0 : last.percent / 100.0);
+    }
 };
 
 // The one answer to one request: it ends exactly once with finished(), and a job reports its

@@ -5,6 +5,8 @@
 #include "simoptions.h"
 
 #include <QElapsedTimer>
+#include <QHash>
+#include <QJsonArray>
 #include <QList>
 #include <QObject>
 #include <QPluginLoader>
@@ -111,6 +113,14 @@ public:
     // The machine's last progress report since the link came up, and whether it shows a job on.
     const TaskReport& machineState() const { return m_state; }
     bool isJobOn() const { return m_state.isRunning(); }
+    // The user's file of a job the machine reports under its own name ("job-0016.plt"), as this
+    // session sent it or its machine service told; empty while unknown.
+    QString fileOf(const QString& machineJob) const { return m_files.value(machineJob); }
+    // That job as a person reads it (Protocol::jobText).
+    QString jobText(const QString& machineJob) const
+    {
+        return Protocol::jobText(fileOf(machineJob), machineJob);
+    }
     // How long until the machine's state can be trusted: a machine on a job reports it within the
     // reply time-out of the link coming up; the embedded simulator starts idle.
     int stateWaitMs() const;
@@ -136,6 +146,9 @@ signals:
     void jobChanged(const QJsonObject& job);
 
 protected:
+    friend class Reply;
+    // Jobs of a machine service (its "file" and "machine_job") tell the user's files.
+    void learnFiles(const QJsonArray& jobs);
     void fail(const QString& reason);
     void setLink(Link link);
     void setAnswering(bool answering);
@@ -151,6 +164,9 @@ protected:
     bool m_answering = true;
 
 private:
+    // Why a request ends when there is no link.
+    static const QString notConnected;
+
     struct Watch {
         ZRDeviceProperty* parameter;
         QString name; // the name asked for; a group's members are answered with their group
@@ -196,6 +212,7 @@ private:
     void lifeSign();
 
     void control(Reply* reply);
+    void sendControl(Reply* reply);
     void startJob(Reply* reply);
     void sendJob();
     void onJobReport(const TaskReport& report);
@@ -215,6 +232,7 @@ private:
     QList<QPointer<Reply>> m_controls; // pause, resume, stop waiting for a report
 
     QSet<QString> m_jobsSeen; // since the link came up, by the name the machine reports
+    QHash<QString, QString> m_files; // the user's files by the machine's names of their jobs
     QElapsedTimer m_sinceUp;
     QElapsedTimer m_sinceLife;
     QTimer m_watchdog;

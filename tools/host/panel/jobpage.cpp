@@ -1,6 +1,5 @@
 #include "jobpage.h"
 
-#include "carriage.h"
 #include "panelwindow.h"
 
 #include <QDragEnterEvent>
@@ -228,6 +227,7 @@ void JobPage::run(Stage stage)
     const QString doing[] = { QString(), tr("Drawing %1 ..."), tr("Planning %1 ..."),
         tr("Reading %1 ..."), tr("Writing %1 for the machine ...") };
     say(doing[stage].arg(name));
+    form.progress->setFormat(doing[stage].arg(name) + QStringLiteral(" %p%"));
     updateControls();
 }
 
@@ -249,8 +249,10 @@ void JobPage::workDone(bool ok)
     showFigures();
     if (m_next != Idle)
         return run(m_next);
+    // The bar tells the work on the file while it runs, and then how much a job has cut.
+    form.progress->setFormat(QStringLiteral("%p%"));
+    form.progress->setValue(0);
     if (!ok) {
-        form.progress->setValue(0);
         say(m_work.isCancelled() ? tr("Cancelled.") : m_work.errorString());
     } else if (stage == Writing) {
         m_job = m_session->send(m_file.request(form.copies->value()));
@@ -355,14 +357,18 @@ void JobPage::jobDone()
     reply->deleteLater();
     const Result& result = reply->result();
     const QString end = QCoreApplication::translate("Result", Result::facts(result.outcome).jobEnd);
-    QString text = tr("%1: %2 of %3 copies of %4 in %5 s.")
-                       .arg(end, QString::number(result.last.finished),
-                           QString::number(reply->request().copies), m_file.name(),
-                           QString::number(result.elapsedMs / 1000.0, 'f', 1));
+    const int copies = reply->request().copies;
+    // A job the machine never reported was not cut: only why.
+    QString text = result.last.fileName.isEmpty()
+        ? end + QLatin1Char('.')
+        : tr("%1: %2 of %3 copies of %4 in %5 s, %6 mm cut.")
+              .arg(end, QString::number(result.last.finished), QString::number(copies),
+                  m_session->jobText(result.last.fileName),
+                  QString::number(result.elapsedMs / 1000.0, 'f', 1),
+                  mm(result.cutMm(m_file.job().cutLengthMm, copies)));
     if (!result.reason.isEmpty())
-        text += QLatin1Char('\n') + result.reason;
-    form.record->setPlainText(
-        text + QLatin1Char('\n') + tr("Task record: %1").arg(Carriage::messageText(result.record)));
+        text += QLatin1Char('\n') + ZRDevice::printable(result.reason);
+    form.record->setPlainText(text);
     if (result.outcome == Result::Done)
         form.progress->setValue(100);
     say(end + QLatin1Char('.'));

@@ -8,6 +8,7 @@
 #include "zrdevicehost.h"
 #include "zrdeviceproperty.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QTableWidget>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -74,7 +76,26 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
             readHistory();
         }
     });
+    // The machine's messages as it sent them are for a diagnosis, shown when asked for in the
+    // log's menu; its progress goes to the log in words.
+    m_rawMessages = new QAction(tr("Show the machine's messages as sent"), w->log);
+    m_rawMessages->setObjectName(QStringLiteral("rawMessages"));
+    m_rawMessages->setCheckable(true);
+    w->log->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(w->log, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const std::unique_ptr<QMenu> menu(m_window->log->createStandardContextMenu());
+        menu->addSeparator();
+        menu->addAction(m_rawMessages);
+        menu->exec(m_window->log->mapToGlobal(at));
+    });
     connect(session, &Session::message, this, [this](int kind, const QString& text) {
+        TaskReport report;
+        if (kind == ZRDeviceInterface::DevTasK && TaskReport::parse(text, &report))
+            logProgress(report);
+        else if (kind != ZRDeviceInterface::DevTasK && !m_rawMessages->isChecked())
+            m_window->logLine(ZRDevice::printable(text));
+        if (!m_rawMessages->isChecked())
+            return;
         // The kind may come from a service: one this panel does not know is shown by number.
         const char* name
             = QMetaEnum::fromType<ZRDeviceInterface::ZRDeviceMessage>().valueToKey(kind);
@@ -323,11 +344,28 @@ void Panel::send(Request::Kind kind, int x, int y)
     connect(reply, &Reply::finished, this, [this, reply] { failed(reply, QStringLiteral("%1")); });
 }
 
+// A line whenever the status or the copies change or the job moves on by a tenth.
+void Panel::logProgress(const TaskReport& report)
+{
+    const QString key = QStringLiteral("%1/%2/%3/%4")
+                            .arg(report.fileName)
+                            .arg(report.status)
+                            .arg(report.finished)
+                            .arg(int(report.percent / 10));
+    if (key == m_lastProgress)
+        return;
+    m_lastProgress = key;
+    m_window->logLine(Protocol::reportText(report, m_session->jobText(report.fileName)).trimmed());
+}
+
 bool Panel::failed(Reply* reply, const QString& told)
 {
     reply->deleteLater();
-    if (reply->result().outcome == Result::Done)
+    // What failed before is over once something succeeds.
+    if (reply->result().outcome == Result::Done) {
+        m_window->statusBar()->clearMessage();
         return false;
+    }
     m_window->statusBar()->showMessage(reply->result().reason, 10000);
     m_window->logLine(told.arg(reply->result().reason));
     return true;
@@ -351,11 +389,7 @@ void Panel::updateControls()
             : Session::linkText(link, m_session->machineName()));
     const TaskReport& state = m_session->machineState();
     if (state.status != 0)
-        w->task->setText(
-            tr("%1\n%2, %3 %, %4 of %5 copies done, %6 left")
-                .arg(state.fileName, Protocol::statusText(state.status),
-                    QString::number(state.percent, 'f', 1), QString::number(state.finished),
-                    QString::number(state.copies), Protocol::clockText(state.secondsLeft())));
+        w->task->setText(Protocol::reportText(state, m_session->jobText(state.fileName)).trimmed());
 }
 
 void Panel::readHistory()

@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QObject>
 
+class QAction;
+
 class PanelWindow;
 
 // What the panel does: it keeps the window's widgets in step with the session. Nothing here
@@ -43,6 +45,7 @@ private:
     void showJob(const QJsonObject& job, bool atEnd = false);
     // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
+    void logProgress(const TaskReport& report);
     // The shown values with unwritten edits.
     QList<QByteArray> edited() const;
     // The shown values among names (a group: its members).
@@ -52,4 +55,6 @@ private:
     PanelWindow* m_window;
     QList<QByteArray> m_shown; // every shown value with an editor of its own, in layout order
     QHash<QByteArray, QWidget*> m_editors; // their editors
+    QAction* m_rawMessages; // the log shows the machine's messages as sent
+    QString m_lastProgress; // what the last progress line in the log told
 };

@@ -255,7 +255,8 @@ void tst_HostPlace::jobGoesOnWhileOthersAsk()
         QVERIFY2(refused.err.contains(held), qPrintable(refused.err));
     }
     const hostrig::Run paused = zrhost(QStringList { "pause", "-q" } + plugin);
-    QVERIFY2(paused.exitCode == 0 && paused.out.startsWith("paused: job-0001.plt, "),
+    QVERIFY2(paused.exitCode == 0
+            && paused.out.startsWith("paused: gasket.plt (machine: job-0001.plt), "),
         qPrintable(paused.out + paused.err));
     QCOMPARE(served.machine.sim.jobStatus(), SimMachine::Paused);
     QCOMPARE(zrhost(QStringList { "resume", "-q" } + plugin).exitCode, 0);

@@ -24,12 +24,14 @@ ClipperLib::cInt units(double mm)
     return ClipperLib::cInt(std::llround(mm * unitsPerMm));
 }
 
-// The hull as the nester takes it: clockwise and closed.
+// The hull as the nester takes it: closed, of positive area as Clipper counts it.
 libnest2d::Item nestItem(const QVector<QPointF>& hull)
 {
     ClipperLib::Path path;
-    for (int i = hull.size() - 1; i >= 0; --i)
-        path.push_back({ units(hull.at(i).x()), units(hull.at(i).y()) });
+    for (const QPointF& p : hull)
+        path.push_back({ units(p.x()), units(p.y()) });
+    if (!ClipperLib::Orientation(path))
+        ClipperLib::ReversePath(path);
     path.push_back(path.front());
     return libnest2d::Item(path);
 }
@@ -200,8 +202,34 @@ bool runNest(const QVector<NestDesign>& designs, const NestOptions& options,
     using namespace libnest2d;
     NestConfig<NfpPlacer, FirstFitSelection> config;
     config.placer_config.rotations.assign(angles.begin(), angles.end());
+    // Each part goes where the rectangle around the parts placed so far grows least, then as low
+    // and as far left in it as may be (the nester tries only its best spot of each kind on the
+    // sheet, so the spots beyond the sheet score worst); the nester moves the pile into the sheet's lower-left
+    // corner at the end.
     config.placer_config.alignment = NfpPlacer::Config::Alignment::BOTTOM_LEFT;
     config.placer_config.starting_point = NfpPlacer::Config::Alignment::BOTTOM_LEFT;
+    config.placer_config.parallel = false;
+    const double sheetW = double(units(options.sheet.width()));
+    const double sheetH = double(units(options.sheet.height()));
+    Box pileBox;
+    bool pileEmpty = true;
+    config.placer_config.before_packing
+        = [&](const nfp::Shapes<PolygonImpl>& pile, const auto&, const auto&) {
+              pileEmpty = pile.empty();
+              if (!pileEmpty)
+                  pileBox = sl::boundingBox(pile);
+          };
+    config.placer_config.object_function = [&](const Item& item) {
+        const Box box = item.boundingBox();
+        const Box all = pileEmpty ? box : sl::boundingBox(box, pileBox);
+        const double width = double(getX(all.maxCorner()) - getX(all.minCorner())) / sheetW;
+        const double height = double(getY(all.maxCorner()) - getY(all.minCorner())) / sheetH;
+        const double right = double(getX(box.maxCorner()) - getX(all.minCorner())) / sheetW;
+        const double top = double(getY(box.maxCorner()) - getY(all.minCorner())) / sheetH;
+        // Beyond the sheet costs more than anything within it: the search's best is then on it.
+        const double beyond = qMax(0.0, width - 1) + qMax(0.0, height - 1);
+        return width * height + 0.05 * (right + top) + 10 * beyond;
+    };
     const int total = int(items.size());
     NestControl control;
     control.progressfn = [&](unsigned left) {

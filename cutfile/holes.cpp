@@ -87,8 +87,14 @@ bool findSpot(const Hole& hole, const QVector<QPointF>& polygon, QPointF* spot)
     Path mirrored;
     for (const QPointF& p : polygon)
         mirrored.push_back(toUnits(-p));
+    // The room's edge swept as an open path: swept as a closed one, its inside is filled too.
     Paths forbidden;
-    ClipperLib::MinkowskiSum(mirrored, hole.room, forbidden, true);
+    for (Path edge : hole.room) {
+        edge.push_back(edge.front());
+        Paths swept;
+        ClipperLib::MinkowskiSum(mirrored, edge, swept, false);
+        forbidden.insert(forbidden.end(), swept.begin(), swept.end());
+    }
     for (const QVector<QPointF>& taken : hole.taken) {
         QVector<QPointF> sums;
         for (const QPointF& q : taken) {

@@ -131,6 +131,23 @@ void appendPiece(const QVector<NestDesign>& designs, const QVector<QVector<Part>
     }
 }
 
+// The first turn at which the hull with the spacing around it fits the sheet; NaN for none.
+double fittingTurn(const QVector<QPointF>& hull, const QVector<double>& angles,
+    const NestOptions& options)
+{
+    for (double angle : angles) {
+        const double cosine = std::cos(angle), sine = std::sin(angle);
+        QVector<QPointF> points;
+        for (const QPointF& p : hull)
+            points.append(turned(p, cosine, sine, QPointF()));
+        const QRectF box = pointBounds(points);
+        if (box.width() + options.spacingMm <= options.sheet.width()
+            && box.height() + options.spacingMm <= options.sheet.height())
+            return angle;
+    }
+    return std::nan("");
+}
+
 double piecesArea(const QVector<Piece>& pieces, int index)
 {
     double area = pieces.at(index).area;
@@ -191,13 +208,22 @@ bool runNest(const QVector<NestDesign>& designs, const NestOptions& options,
         return false;
     }
 
+    // Each piece starts turned by the first turn at which it fits the sheet (the nester tries
+    // its turns from there, and leaves out what does not fit as it starts).
     QVector<int> free;
     std::vector<libnest2d::Item> items;
+    int tooBig = 0;
     for (int i = 0; i < pieces.size(); ++i) {
-        if (!pieces.at(i).isGuest) {
-            free.append(i);
-            items.push_back(nestItem(pieces.at(i).hull));
+        if (pieces.at(i).isGuest)
+            continue;
+        const double start = fittingTurn(pieces.at(i).hull, angles, options);
+        if (std::isnan(start)) {
+            tooBig += 1 + guestCount(pieces, i);
+            continue;
         }
+        free.append(i);
+        items.push_back(nestItem(pieces.at(i).hull));
+        items.back().rotation(start);
     }
     using namespace libnest2d;
     NestConfig<NfpPlacer, FirstFitSelection> config;
@@ -247,7 +273,7 @@ bool runNest(const QVector<NestDesign>& designs, const NestOptions& options,
     QVector<Drawing> result;
     NestReport counts;
     double placedArea = 0;
-    int tooBig = 0, beyondSheets = 0, late = 0;
+    int beyondSheets = 0, late = 0;
     for (int k = 0; k < total; ++k) {
         const Item& item = items.at(k);
         const int index = free.at(k);

@@ -8,6 +8,7 @@
 //
 //   build/bin/bench_nest [REALWORLD_DIR]        (default tests/data/realworld)
 //   build/bin/bench_nest parts FILE...          (the parts each file holds, for choosing)
+//   build/bin/bench_nest [DIR] --picture OUT.png (and the mixed set's nest, as the README shows)
 
 #include <zrtransforms.h>
 
@@ -127,6 +128,21 @@ bool checkNest(const QVector<Drawing>& sheets, const NestReport& report, int exp
     return true;
 }
 
+QString picturePath;
+
+// The first sheet of a nest as the preview draws it, travel left out.
+void savePicture(const Drawing& sheetDrawing)
+{
+    CutJob job;
+    QString error;
+    if (!planCut(sheetDrawing, {}, &job, &error))
+        return;
+    PreviewOptions preview;
+    preview.showTravel = false;
+    preview.area = QRectF(QPointF(0, 0), sheet);
+    renderPreview(job, QSize(750, 600), preview).save(picturePath);
+}
+
 bool compare(const QString& name, const QVector<NestDesign>& designs, double goalPoints)
 {
     int parts = 0;
@@ -145,6 +161,8 @@ bool compare(const QString& name, const QVector<NestDesign>& designs, double goa
         return false;
     }
     const bool ok = checkNest(nested, nestReport, parts);
+    if (goalPoints > 0 && !picturePath.isEmpty() && !nested.isEmpty())
+        savePicture(nested.first());
     const double points = nestReport.materialUsedPercent - gridReport.materialUsedPercent;
     out << QStringLiteral("%1: %2 parts; nest %3 % of material on %4 sheets in %5 s, rows × "
                           "columns %6 % on %7 sheets: %8 points better (goal %9)\n")
@@ -166,7 +184,12 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    const int picture = args.indexOf(QStringLiteral("--picture"));
+    if (picture >= 0) {
+        picturePath = args.value(picture + 1);
+        args = args.mid(0, picture) + args.mid(picture + 2);
+    }
     if (args.value(0) == QLatin1String("parts")) {
         for (const QString& path : args.mid(1)) {
             Drawing drawing;

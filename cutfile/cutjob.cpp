@@ -142,6 +142,24 @@ double CutJob::estimatedSeconds(double cutSpeed, double travelSpeed) const
     return cutLengthMm / cutSpeed + travelLengthMm / travelSpeed;
 }
 
+bool measureJob(CutJob* job, ProgressTracker* tracker, qint64 done)
+{
+    job->cutLengthMm = job->travelLengthMm = 0;
+    job->bounds = QRectF();
+    QPointF position(0, 0);
+    for (int i = 0; i < job->steps.size(); ++i) {
+        if ((i & 255) == 0 && tracker && !tracker->step(done + i))
+            return false;
+        const QVector<QPointF> points = job->path(i);
+        job->travelLengthMm += distance(position, points.first());
+        job->cutLengthMm += polylineLength(points, false);
+        const QRectF extent = pointBounds(points);
+        job->bounds = job->bounds.isNull() ? extent : job->bounds.united(extent);
+        position = points.last();
+    }
+    return true;
+}
+
 namespace {
 
 // The order of the drawing's contours: layer by layer as options.layerOrder names them, the rest
@@ -211,18 +229,9 @@ bool plan(const Drawing& source, const CutOptions& options, CutJob* job, QString
         return false;
     }
 
-    QPointF position(0, 0);
-    for (int i = 0; i < count; ++i) {
-        if ((i & 255) == 0 && !tracker.step(count + i)) {
-            *error = cancelledText();
-            return false;
-        }
-        const QVector<QPointF> points = result.path(i);
-        result.travelLengthMm += distance(position, points.first());
-        result.cutLengthMm += polylineLength(points, false);
-        const QRectF extent = pointBounds(points);
-        result.bounds = result.bounds.isNull() ? extent : result.bounds.united(extent);
-        position = points.last();
+    if (!measureJob(&result, &tracker, count)) {
+        *error = cancelledText();
+        return false;
     }
     const QSizeF& area = options.workArea;
     if (result.bounds.left() < -1e-9 || result.bounds.top() < -1e-9

@@ -5,7 +5,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qtbase5-dev libqt5websockets5-dev qttools5-dev qttools5-dev-tools
-    libqt5svg5-dev libqt5sql5-sqlite libdxflib-dev libbenchmark-dev fonts-dejavu-core
+    libqt5svg5-dev libqt5sql5-sqlite libdxflib-dev libnest2d-dev libpolyclipping-dev libnlopt-cxx-dev
+    libboost-dev libbenchmark-dev fonts-dejavu-core
     abigail-tools systemd dpkg-dev lintian debootstrap python3-ezdxf python3-svgelements)
 missing=()
 for package in "${packages[@]}"; do

@@ -149,15 +149,16 @@ void tst_Service::carriage_data()
     QTest::newRow("write without values")
         << QByteArray(R"({"kind":"write","names":["PU_SPEED"]})") << "one value";
     QTest::newRow("job without content")
-        << QByteArray(R"({"kind":"job","file":"a.plt"})") << "Base64";
-    QTest::newRow("job not Base64") << QByteArray(R"({"kind":"job","content":"@@@"})") << "Base64";
-    QTest::newRow("no copies") << QByteArray(R"({"kind":"job","content":"SU4=","copies":0})")
+        << QByteArray(R"({"kind":"job","file":"a.plt"})") << "content_bytes";
+    QTest::newRow("job of too much") << QByteArray(R"({"kind":"job","content_bytes":1e12})")
+                                     << "content_bytes";
+    QTest::newRow("no copies") << QByteArray(R"({"kind":"job","content_bytes":4,"copies":0})")
                                << "copies";
-    QTest::newRow("many copies") << QByteArray(R"({"kind":"job","content":"SU4=","copies":1e9})")
-                                 << "copies";
+    QTest::newRow("many copies")
+        << QByteArray(R"({"kind":"job","content_bytes":4,"copies":1e9})") << "copies";
     QTest::newRow("jog too far") << QByteArray(R"({"kind":"jog","x":2})") << "-1, 0 or +1";
     QTest::newRow("job path") << QByteArray(
-        R"({"kind":"job","content":"SU4=","file":"/etc/passwd"})")
+        R"({"kind":"job","content_bytes":4,"file":"/etc/passwd"})")
                               << "";
 }
 
@@ -174,10 +175,12 @@ void tst_Service::carriage()
         return;
     // What is carried comes back the same; a path is only a name.
     Request back;
+    request.plt = QByteArray(int(Carriage::announcedBytes(QJsonDocument::fromJson(json).object())), 'x');
     QVERIFY(Carriage::toRequest(Carriage::fromRequest(request), &back, &why));
     QCOMPARE(back.kind, request.kind);
     QCOMPARE(back.names, request.names);
-    QCOMPARE(back.plt, request.plt);
+    QCOMPARE(Carriage::announcedBytes(Carriage::fromRequest(request)),
+        Carriage::announcedBytes(QJsonDocument::fromJson(json).object()));
     QVERIFY(!back.file.contains(QLatin1Char('/')));
     QVERIFY(request.names.isEmpty() || request.names.first() == QLatin1String("SP1_SPEED"));
 }
@@ -272,7 +275,7 @@ void tst_Service::severalClients()
     const Result history = hostrig::ask(*b, Request::of(Request::History));
     QCOMPARE(history.jobs.size(), 1);
     const QJsonObject done = history.jobs.first().toObject();
-    QCOMPARE(done.value("status").toString(), QStringLiteral("finished"));
+    QCOMPARE(done.value("status").toString(), QStringLiteral("completed"));
     QCOMPARE(done.value("copies_done").toInt(), 3);
     QCOMPARE(done.value("machine_job").toString(), QStringLiteral("job-0001.plt"));
     QVERIFY(done.value("submitted_by").toString().endsWith(QLatin1String("(127.0.0.1)")));
@@ -314,6 +317,7 @@ void tst_Service::eachReportHeardOnce()
     }
     sender.sendTextMessage(
         Carriage::messageText({ { "id", 1 }, { "request", Carriage::fromRequest(gasket(2)) } }));
+    sender.sendBinaryMessage(gasket(2).plt);
     QTRY_VERIFY_WITH_TIMEOUT(!result.isEmpty(), 20000);
     QCOMPARE(result.value("outcome").toString(), QStringLiteral("done"));
     QTest::qWait(100);
@@ -377,7 +381,7 @@ void tst_Service::queue()
     QStringList states;
     for (const QJsonValue& job : history)
         states.prepend(job.toObject().value("status").toString());
-    QCOMPARE(states, QStringList({ "finished", "finished", "cancelled", "finished", "cancelled" }));
+    QCOMPARE(states, QStringList({ "completed", "completed", "cancelled", "completed", "cancelled" }));
 }
 
 // Clients that send nonsense, too much, or never read disturb neither the service nor the others;
@@ -424,7 +428,7 @@ void tst_Service::badClients()
     // A client that asks and never reads is dropped once its answers pile up.
     for (int i = 0; i < 40; ++i)
         rig.service.store()->addJob(
-            { { "file", QString(2000, QLatin1Char('f')) }, { "status", "finished" } });
+            { { "file", QString(2000, QLatin1Char('f')) }, { "status", "completed" } });
     QTcpSocket deaf;
     deaf.setReadBufferSize(1024);
     deaf.connectToHost(QHostAddress::LocalHost, port);
@@ -480,7 +484,7 @@ void tst_Service::linkDropUnderTwoClients()
                  .toObject()
                  .value("status")
                  .toString(),
-        QStringLiteral("finished"));
+        QStringLiteral("completed"));
 }
 
 // A service killed mid-job follows the job when started again, keeps the work record the cloud
@@ -522,7 +526,7 @@ void tst_Service::killedAndStartedAgain()
         QString error;
         QVERIFY(store.open(database, &error));
         const QJsonObject followed = store.job(1);
-        QCOMPARE(followed.value("status").toString(), QStringLiteral("finished"));
+        QCOMPARE(followed.value("status").toString(), QStringLiteral("completed"));
         QCOMPARE(followed.value("copies_done").toInt(), 2);
         QCOMPARE(store.pendingRecords().size(), 1);
         QCOMPARE(store.pendingRecords().first().body.value("finish_copies").toInt(), 2);
@@ -581,10 +585,10 @@ void tst_Service::commandLineAndPanel()
     QCOMPARE(history.exitCode, 0);
     const QJsonObject listed
         = QJsonDocument::fromJson(history.out.toUtf8()).array().first().toObject();
-    QCOMPARE(listed.value("status").toString(), QStringLiteral("finished"));
+    QCOMPARE(listed.value("status").toString(), QStringLiteral("completed"));
     QCOMPARE(listed.value("file").toString(), QStringLiteral("gasket.plt"));
     QTRY_COMPARE(window.history->rowCount(), 1);
-    QTRY_COMPARE(window.history->item(0, 4)->text(), QStringLiteral("finished"));
+    QTRY_COMPARE(window.history->item(0, 4)->text(), QStringLiteral("completed"));
 }
 
 void tst_Service::refusals_data()

@@ -52,6 +52,19 @@ QByteArray planned(const QJsonObject& plan)
     return sha == plan.value(QLatin1String("sha256")).toString() ? hpgl : QByteArray();
 }
 
+// The device's task parameter of that name; a device that has not seen a task yet gets it.
+ZRDeviceProperty* taskParameter(
+    ZRDeviceInterface* device, const char* name, const QVariant& initial)
+{
+    ZRDeviceProperty* parameter = device->property_ptr(name);
+    if (!parameter) {
+        parameter = new ZRDeviceProperty;
+        parameter->init(initial, QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
+        device->setProperty(name, QVariant::fromValue(static_cast<void*>(parameter)));
+    }
+    return parameter;
+}
+
 double number(const QJsonObject& job, const char* key)
 {
     return job.value(QLatin1String(key)).toDouble();
@@ -107,15 +120,8 @@ void MachineService::resume()
         ZRDeviceInterface* device = m_session->device();
         if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
             fileInfo->setValue(info);
-        ZRDeviceProperty* startTime = device->property_ptr("TASK_START_TIME");
-        if (!startTime) {
-            startTime = new ZRDeviceProperty;
-            startTime->init(
-                QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
-            device->setProperty(
-                "TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
-        }
-        startTime->setValue(m_running.started.toLocalTime());
+        taskParameter(device, "TASK_START_TIME", QDateTime())
+            ->setValue(m_running.started.toLocalTime());
         emit log(QStringLiteral("Job %1 (%2) was on the machine as %3 when the service stopped: "
                                 "following it once the link is up.")
                      .arg(QString::number(id), m_running.request.file, machineJob));
@@ -210,7 +216,6 @@ void MachineService::submit(QWebSocket* client, const Intake& intake, const Chec
             QStringLiteral("the service cannot store the job (see its log)"));
     ++*m_clients.find(client);
     m_queue.append({ job, queued, client, intake.id, checked.perCopyMm });
-    jobChanged(job, {});
     const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
     send(client,
         { { "id", double(intake.id) }, { "job", double(job) },
@@ -218,6 +223,8 @@ void MachineService::submit(QWebSocket* client, const Intake& intake, const Chec
                 ahead == 0 ? QStringLiteral("Job %1 accepted by the service.").arg(job)
                            : QStringLiteral("Job %1 queued; %2 ahead of it.")
                                  .arg(QString::number(job), QString::number(ahead)) } });
+    // After the client has heard which job is its own.
+    jobChanged(job, {});
     startNextJob();
 }
 
@@ -447,18 +454,17 @@ void MachineService::settleLate(const TaskReport& report)
 void MachineService::postConfirmed(qint64 job, int copies)
 {
     ZRDeviceInterface* device = m_session->device();
-    ZRDeviceProperty* task = device->property_ptr("TASK");
     const int uncounted = copies - m_store.copiesRecorded(job);
-    if (!m_session->cloud() || !task || uncounted < 1)
+    if (!m_session->cloud() || uncounted < 1)
         return;
     const QJsonObject record = m_store.job(job);
     if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
         fileInfo->setValue(record.value(QLatin1String("file_info")).toObject());
-    if (ZRDeviceProperty* startTime = device->property_ptr("TASK_START_TIME"))
-        startTime->setValue(QDateTime::fromString(
+    taskParameter(device, "TASK_START_TIME", QDateTime())
+        ->setValue(QDateTime::fromString(
             record.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs)
-                                .toLocalTime());
-    task->setValue(QJsonObject { { "Status", TaskReport::Finished },
+                       .toLocalTime());
+    taskParameter(device, "TASK", QJsonObject())->setValue(QJsonObject { { "Status", TaskReport::Finished },
         { "FileName", record.value(QLatin1String("machine_job")).toString() },
         { "TaskCopies", record.value(QLatin1String("copies")).toInt() },
         { "Finished", uncounted }, { "Percent", 100 } });

@@ -156,12 +156,12 @@ void tst_Service::carriage_data()
         << QByteArray(R"({"kind":"write","names":["PU_SPEED"]})") << "one value";
     QTest::newRow("job without content")
         << QByteArray(R"({"kind":"job","file":"a.plt"})") << "content_bytes";
-    QTest::newRow("job of too much") << QByteArray(R"({"kind":"job","content_bytes":1e12})")
-                                     << "content_bytes";
+    QTest::newRow("job of too much")
+        << QByteArray(R"({"kind":"job","content_bytes":1e12})") << "content_bytes";
     QTest::newRow("no copies") << QByteArray(R"({"kind":"job","content_bytes":4,"copies":0})")
                                << "copies";
-    QTest::newRow("many copies")
-        << QByteArray(R"({"kind":"job","content_bytes":4,"copies":1e9})") << "copies";
+    QTest::newRow("many copies") << QByteArray(R"({"kind":"job","content_bytes":4,"copies":1e9})")
+                                 << "copies";
     QTest::newRow("jog too far") << QByteArray(R"({"kind":"jog","x":2})") << "-1, 0 or +1";
     QTest::newRow("job path") << QByteArray(
         R"({"kind":"job","content_bytes":4,"file":"/etc/passwd"})")
@@ -181,7 +181,8 @@ void tst_Service::carriage()
         return;
     // What is carried comes back the same; a path is only a name.
     Request back;
-    request.plt = QByteArray(int(Carriage::announcedBytes(QJsonDocument::fromJson(json).object())), 'x');
+    request.plt
+        = QByteArray(int(Carriage::announcedBytes(QJsonDocument::fromJson(json).object())), 'x');
     QVERIFY(Carriage::toRequest(Carriage::fromRequest(request), &back, &why));
     QCOMPARE(back.kind, request.kind);
     QCOMPARE(back.names, request.names);
@@ -387,7 +388,8 @@ void tst_Service::queue()
     QStringList states;
     for (const QJsonValue& job : history)
         states.prepend(job.toObject().value("status").toString());
-    QCOMPARE(states, QStringList({ "completed", "completed", "cancelled", "completed", "cancelled" }));
+    QCOMPARE(
+        states, QStringList({ "completed", "completed", "cancelled", "completed", "cancelled" }));
 }
 
 // Clients that send nonsense, too much, or never read disturb neither the service nor the others;
@@ -607,11 +609,14 @@ void tst_Service::clientWords_data()
     QTest::addColumn<QString>("told");
     QTest::addColumn<QString>("untrue");
 
-    QTest::newRow("service killed, job queued") << "kill-queued" << "it was never sent"
+    QTest::newRow("service killed, job queued") << "kill-queued"
+                                                << "it was never sent"
                                                 << "may still be cutting";
-    QTest::newRow("queued job cancelled") << "cancel-queued" << "cancelled before it started"
+    QTest::newRow("queued job cancelled") << "cancel-queued"
+                                          << "cancelled before it started"
                                           << "not confirmed";
-    QTest::newRow("service killed mid-job") << "kill-cutting" << "as the machine confirmed"
+    QTest::newRow("service killed mid-job") << "kill-cutting"
+                                            << "as the machine confirmed"
                                             << " s cutting)";
 }
 
@@ -654,8 +659,7 @@ void tst_Service::clientWords()
         QVERIFY(QTest::qWaitFor(
             [&] {
                 const QJsonArray jobs = hostrig::ask(*a, Request::of(Request::History)).jobs;
-                return jobs.size() == 2
-                    && jobs.first().toObject().value("percent").toDouble() > 20;
+                return jobs.size() == 2 && jobs.first().toObject().value("percent").toDouble() > 20;
             },
             20000));
     } else {
@@ -671,8 +675,7 @@ void tst_Service::clientWords()
         service.waitForFinished();
     }
     QVERIFY(QTest::qWaitFor([&] { return job.state() == QProcess::NotRunning; }, 30000));
-    const QString out
-        = QString::fromUtf8(job.readAllStandardOutput() + job.readAllStandardError());
+    const QString out = QString::fromUtf8(job.readAllStandardOutput() + job.readAllStandardError());
     QVERIFY2(out.contains(told) && !out.contains(untrue), qPrintable(out));
     if (service.state() != QProcess::NotRunning) {
         service.kill();
@@ -696,8 +699,8 @@ void tst_Service::cutTheRest()
     const int done = job->result().last.finished;
     QCOMPARE(job->result().jobs.first().toObject().value("copies_done").toInt(), done);
 
-    const QStringList server { "--server", url(rig.service.port()), "--plugin-dir",
-        ZR_PLUGIN_DIR, "--no-progress" };
+    const QStringList server { "--server", url(rig.service.port()), "--plugin-dir", ZR_PLUGIN_DIR,
+        "--no-progress" };
     const hostrig::Run rest = hostrig::zrhost(QStringList { "job", "--resume", "1" } + server);
     QVERIFY2(rest.exitCode == 0 && rest.out.contains(QLatin1String("rest of #1")),
         qPrintable(rest.out + rest.err));
@@ -718,15 +721,33 @@ void tst_Service::schemaOne_data()
     QTest::addColumn<QString>("after");
     QTest::addColumn<QString>("reason"); // how the reason starts
 
-    QTest::newRow("queued") << "queued" << "pending" << "waiting";
-    QTest::newRow("sending") << "sending" << "processing" << "sent";
-    QTest::newRow("cutting") << "cutting" << "processing" << "sent";
-    QTest::newRow("paused") << "paused" << "processing" << "sent";
-    QTest::newRow("finished") << "finished" << "completed" << "every copy";
-    QTest::newRow("failed") << "failed" << "aborted" << "not cut";
-    QTest::newRow("lost") << "lost" << "interrupted" << "outcome unknown";
-    QTest::newRow("stopped") << "stopped" << "stopped" << "stopped";
-    QTest::newRow("cancelled") << "cancelled" << "cancelled" << "cancelled";
+    QTest::newRow("queued") << "queued"
+                            << "pending"
+                            << "waiting";
+    QTest::newRow("sending") << "sending"
+                             << "processing"
+                             << "sent";
+    QTest::newRow("cutting") << "cutting"
+                             << "processing"
+                             << "sent";
+    QTest::newRow("paused") << "paused"
+                            << "processing"
+                            << "sent";
+    QTest::newRow("finished") << "finished"
+                              << "completed"
+                              << "every copy";
+    QTest::newRow("failed") << "failed"
+                            << "aborted"
+                            << "not cut";
+    QTest::newRow("lost") << "lost"
+                          << "interrupted"
+                          << "outcome unknown";
+    QTest::newRow("stopped") << "stopped"
+                             << "stopped"
+                             << "stopped";
+    QTest::newRow("cancelled") << "cancelled"
+                               << "cancelled"
+                               << "cancelled";
 }
 
 // A database of the first schema is brought to the states of the second; after it the confirmed
@@ -739,7 +760,8 @@ void tst_Service::schemaOne()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("old.sqlite"));
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        QSqlDatabase db
+            = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery query(db);
@@ -748,7 +770,8 @@ void tst_Service::schemaOne()
             "bytes INTEGER, copies INTEGER, placement TEXT, submitted_by TEXT, submitted_at TEXT, "
             "started_at TEXT, ended_at TEXT, status TEXT NOT NULL, machine_job TEXT, cut_mm REAL, "
             "copies_done INTEGER, percent REAL, reason TEXT, file_info TEXT)")));
-        QVERIFY(query.exec(QStringLiteral("CREATE TABLE outbox (id INTEGER PRIMARY KEY "
+        QVERIFY(query.exec(QStringLiteral(
+            "CREATE TABLE outbox (id INTEGER PRIMARY KEY "
             "AUTOINCREMENT, job_id INTEGER, body TEXT NOT NULL, created_at TEXT, attempts INTEGER "
             "NOT NULL DEFAULT 0, last_answer TEXT, next_attempt_at TEXT, delivered_at TEXT)")));
         QVERIFY(query.exec(QStringLiteral("INSERT INTO jobs (file, copies, status, copies_done, "

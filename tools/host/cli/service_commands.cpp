@@ -115,7 +115,8 @@ int runQueue(Context& c)
     return ExitOk;
 }
 
-void printJobEnd(Context& c, const Result& result, const QString& file, int copies, double perCopyMm)
+void printJobEnd(
+    Context& c, const Result& result, const QString& file, int copies, double perCopyMm)
 {
     Console& console = c.console;
     const QJsonObject record

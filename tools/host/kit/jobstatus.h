@@ -5,8 +5,8 @@
 #include <QString>
 
 // What became of a job a machine service was given, as its history keeps it: one of these states,
-// always with a reason text beside it. The words are the store's, the JSON's and `zrhost history`'s;
-// text() gives them in the user's language.
+// always with a reason text beside it. The words are the store's, the JSON's and `zrhost
+// history`'s; text() gives them in the user's language.
 //
 //   pending      waiting in the service's queue; nothing sent to the machine
 //   held         kept by the service, not to be sent until released (a plan kept for later)

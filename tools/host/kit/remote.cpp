@@ -218,8 +218,7 @@ void RemoteSession::endReplies(const QString& reason)
             : QStringLiteral("%1 during job %2; the machine confirmed %3 of %4 copies, %5 mm cut; "
                              "it may go on cutting, and the service follows the job when it "
                              "is back")
-                  .arg(reason, id,
-                      QString::number(job.value(QLatin1String("copies_done")).toInt()),
+                  .arg(reason, id, QString::number(job.value(QLatin1String("copies_done")).toInt()),
                       QString::number(job.value(QLatin1String("copies")).toInt()),
                       QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0));
         reply->finish(Result::LinkLost, told);

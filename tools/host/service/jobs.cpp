@@ -24,8 +24,8 @@ using JobStatus::name;
 // checking thread. The plan's "path" and "sha256", or the reason it could not be kept.
 bool keepPlan(const QString& folder, const QByteArray& hpgl, QJsonObject* plan, QString* error)
 {
-    const QString sha = QString::fromLatin1(
-        QCryptographicHash::hash(hpgl, QCryptographicHash::Sha256).toHex());
+    const QString sha
+        = QString::fromLatin1(QCryptographicHash::hash(hpgl, QCryptographicHash::Sha256).toHex());
     const QString path = QStringLiteral("%1/%2.plt").arg(folder, sha);
     plan->insert("sha256", sha);
     plan->insert("path", path);
@@ -47,8 +47,8 @@ QByteArray planned(const QJsonObject& plan)
     if (!file.open(QIODevice::ReadOnly) || file.size() > Carriage::maxContentBytes)
         return QByteArray();
     const QByteArray hpgl = file.readAll();
-    const QString sha = QString::fromLatin1(
-        QCryptographicHash::hash(hpgl, QCryptographicHash::Sha256).toHex());
+    const QString sha
+        = QString::fromLatin1(QCryptographicHash::hash(hpgl, QCryptographicHash::Sha256).toHex());
     return sha == plan.value(QLatin1String("sha256")).toString() ? hpgl : QByteArray();
 }
 
@@ -147,8 +147,9 @@ void MachineService::onBinary(QWebSocket* client, const QByteArray& data)
         [](const Intake& intake) { return intake.request.plt.isEmpty(); });
     if (waiting == intakes.end())
         return send(client,
-            { { "error", "a binary message is a job's cut data, right after the job request that "
-                         "announces its size" } });
+            { { "error",
+                "a binary message is a job's cut data, right after the job request that "
+                "announces its size" } });
     if (data.size() != waiting->bytes) {
         const Intake refused = *waiting;
         intakes.erase(waiting);
@@ -204,10 +205,10 @@ void MachineService::submit(QWebSocket* client, const Intake& intake, const Chec
         return refuse(client, intake.id, Result::Refused,
             QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs));
     QJsonObject record { { "file", queued.file }, { "bytes", queued.plt.size() },
-        { "copies", queued.copies }, { "placement", QJsonObject {} },
-        { "submitted_by", queued.by }, { "submitted_at", Store::now() },
-        { "status", name(JobStatus::Pending) }, { "reason", "waiting in the queue" },
-        { "file_info", queued.fileInfo }, { "plan", checked.plan } };
+        { "copies", queued.copies }, { "placement", QJsonObject {} }, { "submitted_by", queued.by },
+        { "submitted_at", Store::now() }, { "status", name(JobStatus::Pending) },
+        { "reason", "waiting in the queue" }, { "file_info", queued.fileInfo },
+        { "plan", checked.plan } };
     if (intake.restOf > 0)
         record.insert("rest_of", double(intake.restOf));
     const qint64 job = m_store.addJob(record);
@@ -349,8 +350,8 @@ void MachineService::onJobProgress(const TaskReport& report)
         changes.insert("machine_job", report.fileName);
     }
     if (report.status != before.status && report.isRunning())
-        changes.insert("reason",
-            report.status == TaskReport::Paused ? "paused on the machine" : "cutting");
+        changes.insert(
+            "reason", report.status == TaskReport::Paused ? "paused on the machine" : "cutting");
     if (report.finished != before.finished || !changes.isEmpty()
         || int(report.percent) != int(before.percent)) {
         changes.insert("copies_done", double(report.finished));
@@ -464,10 +465,11 @@ void MachineService::postConfirmed(qint64 job, int copies)
         ->setValue(QDateTime::fromString(
             record.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs)
                        .toLocalTime());
-    taskParameter(device, "TASK", QJsonObject())->setValue(QJsonObject { { "Status", TaskReport::Finished },
-        { "FileName", record.value(QLatin1String("machine_job")).toString() },
-        { "TaskCopies", record.value(QLatin1String("copies")).toInt() },
-        { "Finished", uncounted }, { "Percent", 100 } });
+    taskParameter(device, "TASK", QJsonObject())
+        ->setValue(QJsonObject { { "Status", TaskReport::Finished },
+            { "FileName", record.value(QLatin1String("machine_job")).toString() },
+            { "TaskCopies", record.value(QLatin1String("copies")).toInt() },
+            { "Finished", uncounted }, { "Percent", 100 } });
     m_recordFor = job;
     device->stopTask();
     m_recordFor = 0;

@@ -439,4 +439,3 @@ void MachineService::startCloud()
         m_session->cloud()->attach(m_session->device());
     });
 }
-

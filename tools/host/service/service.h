@@ -58,11 +58,11 @@ private:
 // again, never sent twice; a service started after a crash follows the job it left.
 //
 // A job's cut data comes as one binary message right after the job request that announces its
-// size ("content_bytes"); a client's jobs are taken in one after the other, a few at most. The service checks the HP-GL on a
-// thread of its own, never on the one that serves the machine and the clients, keeps it beside
-// its database (plans/<sha256>.plt) for cutting the rest later, and then queues the job. A job
-// whose end nobody saw (the link, the machine or the service went away) is interrupted, with
-// what the machine confirmed; a report of it that comes later settles it.
+// size ("content_bytes"); a client's jobs are taken in one after the other, a few at most. The
+// service checks the HP-GL on a thread of its own, never on the one that serves the machine and the
+// clients, keeps it beside its database (plans/<sha256>.plt) for cutting the rest later, and then
+// queues the job. A job whose end nobody saw (the link, the machine or the service went away) is
+// interrupted, with what the machine confirmed; a report of it that comes later settles it.
 //
 // Messages (text, one JSON object each, but for a job's data). From a client:
 //   {"id": n, "request": {...}}  then, for a job, its HP-GL as one binary message

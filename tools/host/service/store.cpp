@@ -215,8 +215,8 @@ qint64 Store::addJob(const QJsonObject& job)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("INSERT INTO jobs (file, status) VALUES (?, ?)"));
     query.addBindValue(job.value(QLatin1String("file")).toString());
-    query.addBindValue(job.value(QLatin1String("status")).toString(
-        JobStatus::name(JobStatus::Pending)));
+    query.addBindValue(
+        job.value(QLatin1String("status")).toString(JobStatus::name(JobStatus::Pending)));
     if (!run(query))
         return 0;
     const qint64 id = query.lastInsertId().toLongLong();

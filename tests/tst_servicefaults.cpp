@@ -4,6 +4,7 @@
 
 #include "cloudservice.h"
 #include "servicerig.h"
+#include "simtcpfront.h"
 
 #include <QJsonDocument>
 #include <QSqlDatabase>
@@ -20,6 +21,7 @@ private slots:
     void endUnseen();
     void clientWords_data();
     void clientWords();
+    void machineRestarted();
     void cutTheRest();
     void schemaOne_data();
     void schemaOne();
@@ -211,6 +213,49 @@ void tst_ServiceFaults::clientWords()
         service.kill();
         service.waitForFinished();
     }
+}
+
+// The machine restarted mid-job under the service: it knows nothing of the job any more. The
+// client's length cut is the history's, the one the service recorded, not the new machine's 0 %.
+void tst_ServiceFaults::machineRestarted()
+{
+    auto machine = std::make_unique<hostrig::Machine>(fastMachine(800, 20));
+    QVERIFY(machine->listening);
+    const quint16 machinePort = machine->tcp.port();
+    QTemporaryDir dir;
+    QProcess service;
+    const quint16 port = serve(service,
+        QStringList { "--database", dir.filePath("s.sqlite"), "--plugin-dir", ZR_PLUGIN_DIR,
+            "--reply-timeout", "300" }
+            + machine->at());
+    QVERIFY(port);
+    auto a = client(port);
+    QVERIFY(a && a->isUp());
+    QProcess job;
+    job.start(QStringLiteral(ZRHOST_PATH),
+        QStringList { "job", ZR_SAMPLES_DIR "/gasket.plt", "--copies", "3", "--no-progress",
+            "--server", url(port), "--plugin-dir", ZR_PLUGIN_DIR });
+    const auto history = [&] {
+        const QJsonArray jobs = hostrig::ask(*a, Request::of(Request::History)).jobs;
+        return jobs.isEmpty() ? QJsonObject() : jobs.first().toObject();
+    };
+    QVERIFY(QTest::qWaitFor([&] { return history().value("percent").toDouble() > 20; }, 20000));
+    machine.reset();
+    SimMachine restarted(fastMachine(800, 20));
+    SimTcpFront front(&restarted);
+    QVERIFY(front.listen(QHostAddress::LocalHost, machinePort));
+    QVERIFY(QTest::qWaitFor([&] { return job.state() == QProcess::NotRunning; }, 30000));
+    const QString out = QString::fromUtf8(job.readAllStandardOutput() + job.readAllStandardError());
+    const QJsonObject recorded = history();
+    service.kill();
+    service.waitForFinished();
+    QCOMPARE(recorded.value("status").toString(), QStringLiteral("interrupted"));
+    QVERIFY(recorded.value("cut_mm").toDouble() > 0);
+    const QRegularExpression cut(QStringLiteral("([0-9.]+) mm cut"));
+    QVERIFY2(cut.match(out).hasMatch(), qPrintable(out));
+    QCOMPARE(cut.match(out).captured(1),
+        QString::number(recorded.value("cut_mm").toDouble(), 'f', 1));
+    QCOMPARE(frames(restarted, "PLT"), 0);
 }
 
 // A job stopped after its first copy: zrhost job --resume cuts the two the machine did not

@@ -476,6 +476,9 @@ int soak(int kills)
 
 int main(int argc, char** argv)
 {
+    // bench_cutfile and zrhost draw, with nowhere to show it.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication app(argc, argv);
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     const int count = argc > 2 ? atoi(argv[2]) : 0;

@@ -84,6 +84,10 @@ void tst_Service::carriage_data()
     QTest::newRow("job path") << QByteArray(
         R"({"kind":"job","content_bytes":4,"file":"/etc/passwd"})")
                               << "";
+    QTest::newRow("sender's figures out of bounds")
+        << QByteArray(R"({"kind":"job","content_bytes":4,"file_info":{"path_length":1e12,)"
+                      R"("width":-5,"heigth":"x","bytes":99,"name":"/etc/passwd"}})")
+        << "";
 }
 
 void tst_Service::carriage()
@@ -107,6 +111,15 @@ void tst_Service::carriage()
     QCOMPARE(Carriage::announcedBytes(Carriage::fromRequest(request)),
         Carriage::announcedBytes(QJsonDocument::fromJson(json).object()));
     QVERIFY(!back.file.contains(QLatin1Char('/')));
+    QCOMPARE(back.fileInfo, request.fileInfo);
+    // The sender's figures: whole numbers from 0 to 10^9, its name and size the job's own.
+    for (const char* key : { "width", "heigth", "path_length", "travel_length" })
+        QVERIFY(request.fileInfo.isEmpty()
+            || (request.fileInfo.value(key).toDouble() >= 0
+                && request.fileInfo.value(key).toDouble() <= 1e9));
+    QVERIFY(request.fileInfo.isEmpty()
+        || (request.fileInfo.value("name") == request.file
+            && request.fileInfo.value("bytes").toInt() == request.plt.size()));
     QVERIFY(request.names.isEmpty() || request.names.first() == QLatin1String("SP1_SPEED"));
 }
 

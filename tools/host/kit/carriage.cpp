@@ -47,6 +47,19 @@ QString shortText(const QJsonValue& value, int max = 256)
     return ZRDevice::printable(value.toString().left(max));
 }
 
+// What a job's sender figured of its HP-GL (CutFile::fileInfo()): the known numbers, each whole
+// and 0 to 10^9; none without a path length.
+QJsonObject figuresOf(const QJsonObject& json, const QString& file, qint64 bytes)
+{
+    const QJsonObject info = json.value(QLatin1String("file_info")).toObject();
+    if (!info.value(QLatin1String("path_length")).isDouble())
+        return QJsonObject();
+    QJsonObject figures { { "name", file }, { "bytes", double(bytes) } };
+    for (const char* key : { "width", "heigth", "path_length", "travel_length" })
+        figures.insert(QLatin1String(key), double(qBound(qint64(0), whole(info, key), qint64(1e9))));
+    return figures;
+}
+
 // The bytes of a Base64 text of at most max bytes; false when it is longer or not Base64.
 bool base64(const QJsonObject& json, const char* key, int max, QByteArray* bytes)
 {
@@ -146,6 +159,7 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
             request->preview.clear();
         if (request->file.isEmpty())
             request->file = QStringLiteral("job.plt");
+        request->fileInfo = figuresOf(json, request->file, announcedBytes(json));
         if (request->copies < 1 || request->copies > 9999)
             return fail(error, QStringLiteral("copies are 1 to 9999"));
     }

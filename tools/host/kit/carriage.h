@@ -18,7 +18,7 @@ class ZRDeviceInterface;
 //             "job": id, "position": n}                                (only what the kind uses)
 //            A job's HP-GL is not in its JSON: "content_bytes" announces it, and it follows as
 //            the one binary message of exactly that size; "file_info" is what the sender figured
-//            of it (see CutFile::fileInfo()).
+//            of it (see CutFile::fileInfo()), whole numbers taken as they come, bounded.
 //   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
 //             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
 //             "refused", "local", "last": report, "record", "elapsed_ms", "values", "jobs"}

@@ -175,11 +175,18 @@ void MachineService::check(QWebSocket* client)
     const Request request = intake.request;
     const QString folder = m_store.planFolder();
     work->start([request, checked, folder](const ZRCut::Progress&, QString*) {
-        CutFile file;
-        if (!file.readWritten(request.file, request.plt, &checked->error))
+        // The sender's figures of its own file are taken (bounded); the HP-GL is read and
+        // measured only when it sent none.
+        checked->fileInfo = request.fileInfo;
+        if (!ZRCut::checkFrameSafe(request.plt, &checked->error))
             return false;
-        checked->fileInfo = file.fileInfo();
-        checked->perCopyMm = file.job().cutLengthMm;
+        if (checked->fileInfo.isEmpty()) {
+            CutFile file;
+            if (!file.readWritten(request.file, request.plt, &checked->error))
+                return false;
+            checked->fileInfo = file.fileInfo();
+        }
+        checked->perCopyMm = checked->fileInfo.value(QLatin1String("path_length")).toDouble();
         checked->plan.insert("copies", request.copies);
         return keepPlan(folder, request.plt, &checked->plan, &checked->error);
     });
@@ -259,6 +266,7 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
     intake.request.copies = left;
     intake.request.by = request.by;
     intake.request.plt = hpgl;
+    intake.request.fileInfo = job.value(QLatin1String("file_info")).toObject();
     intake.bytes = hpgl.size();
     intake.restOf = request.job;
     m_intake[client].append(intake);

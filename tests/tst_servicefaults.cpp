@@ -3,12 +3,16 @@
 // job, and a database of the first schema.
 
 #include "cloudservice.h"
+#include "panel.h"
+#include "panelwindow.h"
 #include "servicerig.h"
 #include "simtcpfront.h"
 
 #include <QJsonDocument>
 #include <QSqlDatabase>
+#include <QPushButton>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,6 +27,7 @@ private slots:
     void clientWords();
     void machineRestarted();
     void cutTheRest();
+    void cutTheRestFromPanel();
     void schemaOne_data();
     void schemaOne();
 };
@@ -288,6 +293,41 @@ void tst_ServiceFaults::cutTheRest()
     // Nothing is left of it to cut, and of a job that does not exist nothing at all.
     for (const char* id : { "2", "9" })
         QVERIFY(hostrig::zrhost(QStringList { "job", "--resume", id } + server).exitCode != 0);
+}
+
+// The panel's history: "Cut the rest" is offered for a stopped job short of its copies, not for
+// a completed one, and cuts the rest of the selected job through the service.
+void tst_ServiceFaults::cutTheRestFromPanel()
+{
+    Rig rig(fastMachine(1500, 20));
+    QVERIFY(rig.started);
+    PanelWindow window;
+    RemoteSession session(QUrl(url(rig.service.port())), QString());
+    QVERIFY(session.open(hostrig::sessionOptions(MachineTarget())));
+    Panel panel(&session, &window);
+    session.connectMachine();
+    QTRY_VERIFY(session.isUp());
+    Reply* job = session.send(gasket(3));
+    QVERIFY(QTest::qWaitFor([&] { return job->result().last.finished >= 1; }, 20000));
+    job->cancel();
+    QVERIFY(QTest::qWaitFor([&] { return job->isFinished(); }, 20000));
+    const int done = job->result().jobs.first().toObject().value("copies_done").toInt();
+    QTRY_COMPARE(window.history->rowCount(), 1);
+    QTRY_COMPARE(window.history->item(0, 4)->text(), QStringLiteral("stopped"));
+    QVERIFY(!window.cutRest->isEnabled());
+    window.history->selectRow(0);
+    QVERIFY(window.cutRest->isEnabled());
+    QTest::mouseClick(window.cutRest, Qt::LeftButton);
+    QTRY_COMPARE(window.history->rowCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rig.service.store()->job(2).value("status").toString(), QStringLiteral("completed"), 20000);
+    QCOMPARE(rig.service.store()->job(2).value("rest_of").toInt(), 1);
+    QCOMPARE(rig.service.store()->job(2).value("copies").toInt(), 3 - done);
+    QCOMPARE(rig.machine.sim.counters().copiesCut, 3);
+    // The rest has nothing left of its own to cut.
+    QTRY_COMPARE(window.history->item(0, 4)->text(), QStringLiteral("completed"));
+    window.history->selectRow(0);
+    QVERIFY(!window.cutRest->isEnabled());
 }
 
 void tst_ServiceFaults::schemaOne_data()

@@ -49,6 +49,15 @@ bool isFinal(const QString& name)
         && state != Interrupted;
 }
 
+bool hasRest(const QJsonObject& job)
+{
+    State state = Pending;
+    named(job.value(QLatin1String("status")).toString(), &state);
+    return (state == Stopped || state == Interrupted || state == Cancelled || state == Aborted)
+        && job.value(QLatin1String("copies_done")).toInt()
+        < job.value(QLatin1String("copies")).toInt();
+}
+
 State ofOutcome(Result::Outcome outcome, bool endUnseen)
 {
     switch (outcome) {

@@ -2,6 +2,7 @@
 
 #include "request.h"
 
+#include <QJsonObject>
 #include <QString>
 
 // What became of a job a machine service was given, as its history keeps it: one of these states,
@@ -30,6 +31,9 @@ QString text(const QString& name);
 bool named(const QString& name, State* state);
 // Over for good: nothing the machine reports changes it any more.
 bool isFinal(const QString& name);
+// Whether the job ended with copies the machine did not confirm, which can be cut later as the
+// rest of it (zrhost job --resume): stopped, interrupted, cancelled or aborted short of its copies.
+bool hasRest(const QJsonObject& job);
 // The state a job ends in with this outcome; a job whose end nobody saw is interrupted.
 State ofOutcome(Result::Outcome outcome, bool endUnseen);
 

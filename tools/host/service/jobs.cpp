@@ -243,12 +243,10 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
     const QString status = job.value(QLatin1String("status")).toString();
     const int left = job.value(QLatin1String("copies")).toInt()
         - job.value(QLatin1String("copies_done")).toInt();
-    const QStringList restable { name(JobStatus::Stopped), name(JobStatus::Interrupted),
-        name(JobStatus::Cancelled), name(JobStatus::Aborted) };
     if (job.isEmpty())
         return refuse(client, id, Result::Unknown,
             QStringLiteral("there is no job %1 in the history").arg(request.job));
-    if (!restable.contains(status) || left < 1)
+    if (!JobStatus::hasRest(job))
         return refuse(client, id, Result::Refused,
             QStringLiteral("job %1 is %2 with %3 of %4 copies confirmed: there is no rest to cut")
                 .arg(QString::number(request.job), status,

@@ -340,7 +340,7 @@ int soak(int kills)
 {
     QTemporaryDir dir;
     SimOptions options;
-    options.speedMmPerSecond = 1500;
+    options.speedMmPerSecond = 400; // a copy in about a second
     options.reportIntervalMs = 20;
     SimMachine sim(options);
     SimTcpFront front(&sim);
@@ -401,7 +401,7 @@ int soak(int kills)
         }
         QElapsedTimer clock;
         clock.start();
-        const int at = random.bounded(300, 4000);
+        const int at = random.bounded(200, 5000);
         while (clock.elapsed() < at) {
             history.ask();
             QTest::qWait(20);
@@ -438,6 +438,8 @@ int soak(int kills)
     check(QTest::qWaitFor([&] { return store.pendingRecords().isEmpty(); }, 60000),
         "the outbox empties");
     stop(service);
+    if (client)
+        stop(*client);
 
     int copiesDone = 0, copiesRecorded = 0, sentJobs = 0;
     QHash<QString, int> statuses;

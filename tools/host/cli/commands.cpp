@@ -3,7 +3,7 @@
 #include "jobpage.h"
 #include "panel.h"
 #include "panelwindow.h"
-#include "service.h"
+#include "service_commands.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -107,6 +107,8 @@ int runSet(Context& c)
 int runJob(Context& c)
 {
     Console& console = c.console;
+    if (c.args.isSet("resume"))
+        return runRest(c);
     if (c.args.positional.size() != 1)
         return c.usage(QStringLiteral("job needs one cut file"));
     CutFile file;
@@ -161,34 +163,7 @@ int runJob(Context& c)
     console.endProgress();
 
     const Result& result = reply->result();
-    const bool finished = result.outcome == Result::Done;
-    const double cut = result.cutMm(perCopy, copies);
-    if (console.json) {
-        console.print(jsonText(
-            QJsonObject { { "outcome",
-                              finished ? QStringLiteral("finished")
-                                       : QLatin1String(Result::facts(result.outcome).name) },
-                { "file", file.name() }, { "copies", copies },
-                { "finished", double(result.last.finished) }, { "percent", result.last.percent },
-                { "machine_seconds", double(result.last.seconds) },
-                { "elapsed_ms", double(result.elapsedMs) }, { "cut_mm", cut },
-                { "record", result.record }, { "reason", result.reason } }));
-    } else if (cutting) { // a job the machine never reported was not cut: the error tells why
-        if (result.outcome == Result::LinkLost)
-            console.note(QStringLiteral("The machine may still be cutting; the figures are as "
-                                        "its last report left them."));
-        if (verboseOutput)
-            console.note(
-                QStringLiteral("Task record: %1").arg(Carriage::messageText(result.record)));
-        console.line(QStringLiteral(
-            "%1: %2 of %3 of %4 in %5 s (machine: %6 s cutting), %7%8 mm cut (%9 mm a copy).")
-                         .arg(QLatin1String(Result::facts(result.outcome).jobEnd),
-                             QString::number(result.last.finished), copiesText(copies),
-                             c.session->jobText(result.last.fileName),
-                             QString::number(result.elapsedMs / 1000.0, 'f', 1),
-                             QString::number(result.last.seconds), finished ? "" : "about ",
-                             QString::number(cut, 'f', 1), QString::number(perCopy, 'f', 1)));
-    }
+    printJobEnd(c, result, file.name(), copies, perCopy, cutting);
     if (const SimMachine* simulated = c.session->embedded()) {
         const SimCounters& counted = simulated->counters();
         console.note(
@@ -199,7 +174,8 @@ int runJob(Context& c)
                     QString::number(counted.framesReceived)));
     }
     if (Cloud* cloud = c.session->cloud()) {
-        cloud->reportJob(finished || result.outcome == Result::Stopped, result.last.finished);
+        cloud->reportJob(result.outcome == Result::Done || result.outcome == Result::Stopped,
+            result.last.finished);
         waitUntil([cloud] { return cloud->isJobReported(); });
     }
     return code;
@@ -460,111 +436,6 @@ int runPanelCommand(Context& c)
     return app.exec();
 }
 
-// Jobs of the service's queue or history, one to a row.
-static QString jobTable(const QJsonArray& jobs)
-{
-    QList<QStringList> rows { { "ID", "SUBMITTED", "FILE", "COPIES", "STATUS", "CUT MM", "TOOK",
-        "BY", "CLOUD" } };
-    for (const QJsonValue& job : jobs)
-        rows.append(Carriage::jobRow(job.toObject()));
-    return columns(rows, 2, 32);
-}
-
-// The machine service, serving this machine until Ctrl-C.
-int runServe(Context& c)
-{
-    if (c.args.isSet("server"))
-        return c.usage(QStringLiteral("serve is the machine service; --server is for its clients"));
-    if (!c.machineGiven)
-        return c.usage(Settings::noMachineText(c.command.name));
-    if (const int held = c.claimed())
-        return held;
-    ServiceOptions options;
-    options.session = c.options;
-    options.token = c.token;
-    options.database = c.args.text("database");
-    if (c.args.isSet("token-file")) {
-        QFile file(c.args.text("token-file"));
-        options.token = file.open(QIODevice::ReadOnly)
-            ? QString::fromUtf8(file.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed()
-            : QString();
-        if (options.token.isEmpty() || !isPlainToken(options.token))
-            return c.usage(QStringLiteral("--token-file %1 holds no token on its first line")
-                               .arg(file.fileName()));
-    }
-    // Where the settings' service is, unless --listen says otherwise.
-    const QUrl named = c.settings.service;
-    const QString listen = c.args.isSet("listen") ? c.args.text("listen")
-        : named.isEmpty()
-        ? QString()
-        : QStringLiteral("%1:%2").arg(
-            named.host().contains(QLatin1Char(':')) ? '[' + named.host() + ']' : named.host(),
-            QString::number(named.port(Settings::defaultServicePort)));
-    if (!listen.isEmpty()) {
-        const int colon = listen.lastIndexOf(QLatin1Char(':'));
-        QString host = listen.left(qMax(colon, 0));
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-            host = host.mid(1, host.size() - 2);
-        bool ok = false;
-        const uint port = listen.mid(colon + 1).toUInt(&ok);
-        options.address = host == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
-                                                             : QHostAddress(host);
-        options.port = quint16(port);
-        if ((colon < 0 || !ok || port > 65535 || options.address.isNull())
-            && c.args.isSet("listen"))
-            return c.usage(
-                QStringLiteral("--listen wants ADDRESS:PORT, such as 127.0.0.1:%1, not \"%2\"")
-                    .arg(QString::number(Settings::defaultServicePort),
-                        ZRDevice::printable(listen)));
-        if (options.address.isNull())
-            return c.usage(QStringLiteral("serve listens where the settings' service is, and %1 "
-                                          "is no address of this computer's; give --listen")
-                               .arg(named.toString()));
-    }
-    MachineService service;
-    QObject::connect(&service, &MachineService::log, [&c](const QString& line) {
-        c.console.note(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz  ")) + line);
-    });
-    QString error;
-    int code = ExitOk;
-    if (!service.start(options, &error, &code)) {
-        c.console.error(error);
-        return code;
-    }
-    waitUntil([] { return false; });
-    return ExitInterrupted;
-}
-
-int runHistory(Context& c)
-{
-    QJsonArray jobs;
-    if (!c.server.isEmpty() && !c.args.isSet("database")) {
-        Result result;
-        if (const int code = c.askService(Request::of(Request::History), &result))
-            return code;
-        jobs = result.jobs;
-    } else {
-        const QString path
-            = c.args.isSet("database") ? c.args.text("database") : Store::defaultPath();
-        Store store;
-        QString error;
-        if (!QFile::exists(path)) {
-            c.console.note(
-                QStringLiteral("No jobs: there is no database %1 (zrhost serve keeps it).")
-                    .arg(path));
-        } else if (!store.open(path, &error)) {
-            c.console.error(error);
-            return ExitFailed;
-        } else {
-            jobs = store.jobs();
-        }
-    }
-    while (jobs.size() > c.args.number("limit", 20))
-        jobs.removeLast();
-    c.console.print(c.args.isSet("json") ? jsonText(jobs) : jobTable(jobs));
-    return ExitOk;
-}
-
 int runStatus(Context& c)
 {
     Result result;
@@ -590,28 +461,6 @@ int runStatus(Context& c)
                 Protocol::reportText(state, c.session->jobText(state.fileName)).trimmed()));
     if (!result.jobs.isEmpty())
         c.console.print(QStringLiteral("\nThe service's job and queue:\n") + jobTable(result.jobs));
-    return ExitOk;
-}
-
-int runQueue(Context& c)
-{
-    const QStringList& a = c.args.positional;
-    const bool move = a.value(0) == QLatin1String("move");
-    bool ok = false;
-    bool placed = !move;
-    Request request = Request::of(move ? Request::MoveQueued : Request::CancelQueued);
-    request.job = a.value(1).toLongLong(&ok);
-    request.position = move ? a.value(2).toInt(&placed) : 1;
-    if (!ok || !placed || request.job < 1 || request.position < 1 || a.size() != (move ? 3 : 2)
-        || (!move && a.value(0) != QLatin1String("cancel")))
-        return c.usage(QStringLiteral("queue wants move ID PLACE, or cancel ID"));
-    Result result;
-    if (const int code = c.askService(request, &result))
-        return code;
-    c.console.line(move
-            ? QStringLiteral("Job %1 moved to place %2.").arg(request.job).arg(request.position)
-            : QStringLiteral("Job %1 taken out of the queue.").arg(request.job));
-    c.console.print(jobTable(result.jobs));
     return ExitOk;
 }
 
@@ -646,7 +495,7 @@ const QList<Command>& commands()
           "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
           "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
           "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
-        { "job", "FILE [--copies N]", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
+        { "job", "FILE [--copies N] | --resume ID", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
           "Runs a cutting job: reads the file (SVG, DXF or HP-GL), connects, reads the machine's table, the\n"
           "station's tool and the speeds, places and orders the cut and tells its figures, reads the machine's\n"
           "state (a machine busy with another job is an error naming it), sends the copies and the cut data,\n"
@@ -655,7 +504,10 @@ const QList<Command>& commands()
           "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
           "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
           "cloud service the device registers first and posts its work record when the task is closed.",
-          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 }, jsonOption } + cutOptions(), runJob },
+          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 },
+            { "resume", "id", "Through a service: cut the copies of job ID (as history lists it) the machine did not\n"
+                              "confirm, from the cut data the service kept. The new job is the rest of ID.", 1, 1e15 },
+            jsonOption } + cutOptions(), runJob },
         { "pause", QString(), "pause the job the machine is running",
           "Pauses the job the machine is running, through the machine service or directly, and waits for its\n"
           "report: from another terminal than the job's, say.", {}, [](Context& c) { return runControl(c, Request::Pause); } },

@@ -1,5 +1,6 @@
 #include "carriage.h"
 
+#include "jobstatus.h"
 #include "values.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
@@ -15,7 +16,7 @@ namespace Carriage {
 namespace {
 
 const char* const kinds[] = { "read", "write", "job", "pause", "resume", "stop", "jog", "origin",
-    "back", "status", "history", "move", "cancel" };
+    "back", "status", "history", "move", "cancel", "rest" };
 
 constexpr int maxNames = 1024;
 constexpr int maxText = 4096;
@@ -46,6 +47,19 @@ QString shortText(const QJsonValue& value, int max = 256)
     return ZRDevice::printable(value.toString().left(max));
 }
 
+// What a job's sender figured of its HP-GL (CutFile::fileInfo()): the known numbers, each whole
+// and 0 to 10^9; none without a path length.
+QJsonObject figuresOf(const QJsonObject& json, const QString& file, qint64 bytes)
+{
+    const QJsonObject info = json.value(QLatin1String("file_info")).toObject();
+    if (!info.value(QLatin1String("path_length")).isDouble())
+        return QJsonObject();
+    QJsonObject figures { { "name", file }, { "bytes", double(bytes) } };
+    for (const char* key : { "width", "heigth", "path_length", "travel_length" })
+        figures.insert(QLatin1String(key), double(qBound(qint64(0), whole(info, key), qint64(1e9))));
+    return figures;
+}
+
 // The bytes of a Base64 text of at most max bytes; false when it is longer or not Base64.
 bool base64(const QJsonObject& json, const char* key, int max, QByteArray* bytes)
 {
@@ -65,6 +79,12 @@ bool fail(QString* error, const QString& text)
 
 } // namespace
 
+qint64 announcedBytes(const QJsonObject& request)
+{
+    const qint64 bytes = whole(request, "content_bytes");
+    return bytes >= 1 && bytes <= maxContentBytes ? bytes : 0;
+}
+
 QString messageText(const QJsonObject& message)
 {
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
@@ -82,7 +102,9 @@ QJsonObject fromRequest(const Request& request)
     if (request.kind == Request::Job) {
         json.insert("file", QFileInfo(request.file).fileName());
         json.insert("copies", request.copies);
-        json.insert("content", QString::fromLatin1(request.plt.toBase64()));
+        json.insert("content_bytes", double(request.plt.size()));
+        if (!request.fileInfo.isEmpty())
+            json.insert("file_info", request.fileInfo);
         if (!request.preview.isEmpty())
             json.insert("preview", QString::fromLatin1(request.preview.toBase64()));
     }
@@ -92,7 +114,8 @@ QJsonObject fromRequest(const Request& request)
     }
     if (!request.by.isEmpty())
         json.insert("by", request.by);
-    if (request.kind == Request::MoveQueued || request.kind == Request::CancelQueued)
+    if (request.kind == Request::MoveQueued || request.kind == Request::CancelQueued
+        || request.kind == Request::Rest)
         json.insert("job", double(request.job));
     if (request.kind == Request::MoveQueued)
         json.insert("position", request.position);
@@ -125,9 +148,10 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     if (request->kind == Request::Job) {
         request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
         request->copies = int(whole(json, "copies", 1));
-        if (!base64(json, "content", maxContentBytes, &request->plt) || request->plt.isEmpty())
+        if (announcedBytes(json) == 0)
             return fail(error,
-                QStringLiteral("a job wants the cut file's HP-GL in Base64, at most %1 MB")
+                QStringLiteral("a job announces its HP-GL (content_bytes), at most %1 MB, and "
+                               "sends it as one binary message")
                     .arg(maxContentBytes >> 20));
         // The picture is only shown and passed on; one that is not a PNG is left out.
         if (!base64(json, "preview", maxPreviewBytes, &request->preview)
@@ -135,6 +159,7 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
             request->preview.clear();
         if (request->file.isEmpty())
             request->file = QStringLiteral("job.plt");
+        request->fileInfo = figuresOf(json, request->file, announcedBytes(json));
         if (request->copies < 1 || request->copies > 9999)
             return fail(error, QStringLiteral("copies are 1 to 9999"));
     }
@@ -225,11 +250,14 @@ QStringList jobRow(const QJsonObject& job)
         : !text("cloud_delivered_at").isEmpty()
         ? QStringLiteral("taken")
         : QStringLiteral("waiting: ") + text("cloud_answer");
+    const qint64 restOf = whole(job, "rest_of");
     return { text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-        text("file"),
+        restOf > 0 ? QStringLiteral("%1 (rest of #%2)").arg(text("file"), QString::number(restOf))
+                   : text("file"),
         QStringLiteral("%1/%2").arg(
             QString::number(job.value(QLatin1String("copies_done")).toInt()), text("copies")),
-        text("status"), QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
+        JobStatus::text(text("status")),
+        QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0),
         took > 0 ? Protocol::clockText(took) : QStringLiteral("-"), text("submitted_by"), cloud };
 }
 

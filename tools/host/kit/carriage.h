@@ -12,10 +12,13 @@ class ZRDeviceInterface;
 // cut to size.
 //
 //   request  {"kind": "read" | "write" | "job" | "pause" | "resume" | "stop" | "jog" | "origin" |
-//             "back" | "status" | "history" | "move" | "cancel", "names": [..], "values": [..],
-//             "raw": bool, "file": name, "content": HP-GL in base64, "preview": PNG in base64,
-//             "copies": n, "x": -1..1, "y": -1..1, "by": who, "job": id, "position": n}
-//                                                                      (only what the kind uses)
+//             "back" | "status" | "history" | "move" | "cancel" | "rest", "names": [..],
+//             "values": [..], "raw": bool, "file": name, "content_bytes": n, "file_info": {..},
+//             "preview": PNG in base64, "copies": n, "x": -1..1, "y": -1..1, "by": who,
+//             "job": id, "position": n}                                (only what the kind uses)
+//            A job's HP-GL is not in its JSON: "content_bytes" announces it, and it follows as
+//            the one binary message of exactly that size; "file_info" is what the sender figured
+//            of it (see CutFile::fileInfo()), whole numbers taken as they come, bounded.
 //   result   {"outcome": "done" | "stopped" | "link-lost" | "refused" | "busy" | "no-answer" |
 //             "out-of-range" | "read-only" | "unknown" | "cancelled", "reason", "unanswered",
 //             "refused", "local", "last": report, "already", "record", "elapsed_ms", "values", "jobs"}
@@ -23,8 +26,12 @@ class ZRDeviceInterface;
 //             "copies", "finished", "percent", "seconds"}; a receiver reads only the text
 namespace Carriage {
 
-// The largest HP-GL a job may carry, before Base64.
-constexpr int maxContentBytes = 24 * 1024 * 1024;
+// The largest HP-GL a job may carry.
+constexpr int maxContentBytes = 64 * 1024 * 1024;
+
+// The size of the HP-GL a job request announces: 1 to maxContentBytes, or 0 when it announces
+// none it may.
+qint64 announcedBytes(const QJsonObject& request);
 
 // A message as it goes over the WebSocket: the object as one line of JSON text.
 QString messageText(const QJsonObject& message);

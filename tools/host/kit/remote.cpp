@@ -1,6 +1,7 @@
 #include "remote.h"
 
 #include "carriage.h"
+#include "jobstatus.h"
 #include "values.h"
 
 #include <QJsonDocument>
@@ -95,6 +96,8 @@ Reply* RemoteSession::send(const Request& request)
         const QJsonObject message { { "id", double(id) },
             { "request", Carriage::fromRequest(reply->request()) } };
         m_socket.sendTextMessage(Carriage::messageText(message));
+        if (reply->request().kind == Request::Job)
+            m_socket.sendBinaryMessage(reply->request().plt);
     });
     return reply;
 }
@@ -114,11 +117,14 @@ void RemoteSession::onText(const QString& text)
         onReport(reply->m_result.last);
         emit reply->progress(reply->m_result.last);
     }
+    if (message.value(QLatin1String("job")).isDouble())
+        m_jobs.insert(id, qint64(message.value(QLatin1String("job")).toDouble()));
     if (message.contains(QLatin1String("notice")))
         emit notice(
             ZRDevice::printable(message.value(QLatin1String("notice")).toString().left(1000)));
     if (message.contains(QLatin1String("result"))) {
         m_replies.remove(id);
+        m_jobs.remove(id);
         const Result result = Carriage::toResult(message.value(QLatin1String("result")).toObject());
         Carriage::applyValues(m_device.get(), result.values);
         reply->m_result = result;
@@ -149,8 +155,13 @@ void RemoteSession::onEvent(const QJsonObject& event)
         emit message(event.value(QLatin1String("kind")).toInt(), text);
     if (name == QLatin1String("notice"))
         emit notice(text);
-    if (name == QLatin1String("job"))
-        emit jobChanged(event.value(QLatin1String("job")).toObject());
+    if (name == QLatin1String("job")) {
+        const QJsonObject job = event.value(QLatin1String("job")).toObject();
+        const qint64 request = m_jobs.key(qint64(job.value(QLatin1String("id")).toDouble()));
+        if (Reply* reply = m_replies.value(request))
+            reply->m_result.jobs = { job };
+        emit jobChanged(job);
+    }
 }
 
 // The machine's report, heard once: as the service's event, or as the progress of a job sent
@@ -181,8 +192,36 @@ void RemoteSession::endReplies(const QString& reason)
 {
     const QHash<qint64, QPointer<Reply>> open = m_replies;
     m_replies.clear();
-    for (Reply* reply : open) {
-        if (reply)
+    for (auto it = open.begin(); it != open.end(); ++it) {
+        Reply* reply = it.value();
+        if (!reply)
+            continue;
+        if (reply->request().kind != Request::Job) {
             reply->finish(Result::LinkLost, reason);
+            continue;
+        }
+        // How far the job got, as the service last told it.
+        const QJsonObject job = reply->m_result.jobs.isEmpty()
+            ? QJsonObject()
+            : reply->m_result.jobs.first().toObject();
+        JobStatus::State state = JobStatus::Pending;
+        JobStatus::named(job.value(QLatin1String("status")).toString(), &state);
+        const QString id = QString::number(m_jobs.value(it.key()));
+        const QString told = !m_jobs.contains(it.key())
+            ? QStringLiteral("%1 before the service took the job in: it was never sent to the "
+                             "machine")
+                  .arg(reason)
+            : state == JobStatus::Pending
+            ? QStringLiteral("%1 while job %2 waited in the service's queue: it was never sent to "
+                             "the machine")
+                  .arg(reason, id)
+            : QStringLiteral("%1 during job %2; the machine confirmed %3 of %4 copies, %5 mm cut; "
+                             "it may go on cutting, and the service follows the job when it "
+                             "is back")
+                  .arg(reason, id, QString::number(job.value(QLatin1String("copies_done")).toInt()),
+                      QString::number(job.value(QLatin1String("copies")).toInt()),
+                      QString::number(job.value(QLatin1String("cut_mm")).toDouble(), 'f', 0));
+        reply->finish(Result::LinkLost, told);
     }
+    m_jobs.clear();
 }

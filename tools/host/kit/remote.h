@@ -11,7 +11,9 @@
 // is loaded here too, for the parameters' names, editors and units; their values come with the
 // service's answers. The link is the service's: it is up while the service has the machine, and
 // "connecting" while the service reconnects (its notices tell why); it is lost when the
-// connection to the service closes, which ends every request still open.
+// connection to the service closes, which ends every request still open: a job's with its record
+// as the service last told it, and words that say how far it got. A job's cut data goes as one
+// binary message after its request.
 class RemoteSession : public Session {
     Q_OBJECT
 public:
@@ -41,6 +43,7 @@ private:
     QString m_token;
     QWebSocket m_socket;
     QHash<qint64, QPointer<Reply>> m_replies;
+    QHash<qint64, qint64> m_jobs; // the service's job id of a job request
     qint64 m_lastId = 0;
     QString m_machine;
     QString m_serviceReason; // why the service has no link, while it has none

@@ -18,16 +18,16 @@ bool isKnown(int status)
 
 // In the order of Result::Outcome.
 const Result::Facts outcomeFacts[] = {
-    { "done", ExitOk, "finished", QT_TRANSLATE_NOOP("Result", "Job finished") },
-    { "stopped", ExitOk, "stopped", QT_TRANSLATE_NOOP("Result", "Job stopped") },
-    { "link-lost", ExitLinkLost, "lost", QT_TRANSLATE_NOOP("Result", "Link lost") },
-    { "refused", ExitFailed, "failed", QT_TRANSLATE_NOOP("Result", "Job refused") },
-    { "busy", ExitFailed, "failed", QT_TRANSLATE_NOOP("Result", "Job not started") },
-    { "no-answer", ExitFailed, "failed", QT_TRANSLATE_NOOP("Result", "No answer") },
-    { "out-of-range", ExitUsage, "failed", QT_TRANSLATE_NOOP("Result", "Not cut") },
-    { "read-only", ExitUsage, "failed", QT_TRANSLATE_NOOP("Result", "Not cut") },
-    { "unknown", ExitUsage, "failed", QT_TRANSLATE_NOOP("Result", "Not cut") },
-    { "cancelled", ExitInterrupted, "cancelled", QT_TRANSLATE_NOOP("Result", "Job cancelled") },
+    { "done", ExitOk, QT_TRANSLATE_NOOP("Result", "Job finished") },
+    { "stopped", ExitOk, QT_TRANSLATE_NOOP("Result", "Job stopped") },
+    { "link-lost", ExitLinkLost, QT_TRANSLATE_NOOP("Result", "Link lost") },
+    { "refused", ExitFailed, QT_TRANSLATE_NOOP("Result", "Job refused") },
+    { "busy", ExitFailed, QT_TRANSLATE_NOOP("Result", "Job not started") },
+    { "no-answer", ExitFailed, QT_TRANSLATE_NOOP("Result", "No answer") },
+    { "out-of-range", ExitUsage, QT_TRANSLATE_NOOP("Result", "Not cut") },
+    { "read-only", ExitUsage, QT_TRANSLATE_NOOP("Result", "Not cut") },
+    { "unknown", ExitUsage, QT_TRANSLATE_NOOP("Result", "Not cut") },
+    { "cancelled", ExitInterrupted, QT_TRANSLATE_NOOP("Result", "Job cancelled") },
 };
 static_assert(std::size(outcomeFacts) == Result::Cancelled + 1, "one row per outcome");
 

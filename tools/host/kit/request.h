@@ -50,6 +50,7 @@ struct Request {
         History, // through a service: the jobs it has been given, newest first
         MoveQueued, // through a service: a queued job to another place in the queue
         CancelQueued, // through a service: a queued job out of the queue
+        Rest, // through a service: cut the copies of a job (job) that were not confirmed
     };
 
     Kind kind = Read;
@@ -65,7 +66,7 @@ struct Request {
     int y = 0;
     QString follow; // Job: follow the machine's job of this name, sending nothing
     QString by; // who asks, as a service records it
-    qint64 job = 0; // MoveQueued, CancelQueued: the job's id
+    qint64 job = 0; // MoveQueued, CancelQueued, Rest: the job's id
     int position = 1; // MoveQueued: 1 is the head of the queue
 
     static Request of(Kind kind, const QStringList& names = QStringList())
@@ -104,12 +105,12 @@ struct Result {
     };
 
     // What each outcome is called and means, in one table (request.cpp): its name in JSON, the
-    // exit code a command ends with, what a job that ends with it is in a service's history, and
-    // the words a job ends with (untranslated; translate them in the context "Result").
+    // exit code a command ends with, and the words a job ends with (untranslated; translate them
+    // in the context "Result"). What a job that ends with it is in a service's history, JobStatus
+    // tells.
     struct Facts {
         const char* name;
         int exitCode;
-        const char* jobStatus;
         const char* jobEnd;
     };
     static const Facts& facts(Outcome outcome);

@@ -129,7 +129,11 @@ void Session::sendJob()
         info->setValue(request.fileInfo);
     if (ZRDeviceProperty* preview = m_device->property_ptr("FILE_PREVIEW"))
         preview->setValue(request.preview);
-    m_device->setPlt(QString::fromLatin1(request.plt));
+    // The device holds the HP-GL as text from here on; the request's bytes are let go first, so
+    // that a job sent by a service that holds nothing else of it is held twice, not three times.
+    const QString plt = QString::fromLatin1(request.plt);
+    m_job.reply->m_request.plt.clear();
+    m_device->setPlt(plt);
     m_job.sent = true;
     m_job.clock.start();
     m_job.deadline.start(m_options.replyTimeoutMs * 10);

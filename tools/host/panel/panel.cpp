@@ -1,6 +1,7 @@
 #include "panel.h"
 
 #include "carriage.h"
+#include "jobstatus.h"
 #include "panelwindow.h"
 #include "place.h"
 #include "remote.h"
@@ -103,6 +104,8 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
             name ? QString::fromLatin1(name) : QString::number(kind), ZRDevice::printable(text)));
     });
     connect(session, &Session::jobChanged, this, [this](const QJsonObject& job) { showJob(job); });
+    connect(w->history, &QTableWidget::itemSelectionChanged, this, &Panel::updateCutRest);
+    connect(w->cutRest, &QPushButton::clicked, this, &Panel::cutRest);
     connect(session, &Session::failed, this,
         [this](const QString& reason) { m_window->logLine(tr("Not connected: %1").arg(reason)); });
     connect(session, &Session::answeringChanged, this, [this](bool answering) {
@@ -407,6 +410,39 @@ void Panel::readHistory()
     });
 }
 
+// The selected job of the history, as the service keeps it; empty for none.
+QJsonObject Panel::selectedJob() const
+{
+    const QList<QTableWidgetItem*> selected = m_window->history->selectedItems();
+    const QTableWidgetItem* first
+        = selected.isEmpty() ? nullptr : m_window->history->item(selected.first()->row(), 0);
+    return first ? first->data(Qt::UserRole).toJsonObject() : QJsonObject();
+}
+
+void Panel::updateCutRest()
+{
+    m_window->cutRest->setEnabled(JobStatus::hasRest(selectedJob()));
+}
+
+// The copies of the selected job the machine did not confirm, cut through the service as the
+// rest of that job.
+void Panel::cutRest()
+{
+    Request request = Request::of(Request::Rest);
+    request.job = selectedJob().value(QLatin1String("id")).toVariant().toLongLong();
+    Reply* reply = m_session->send(request);
+    m_window->logLine(tr("Cutting the rest of job %1.").arg(request.job));
+    connect(reply, &Reply::finished, this, [this, reply] {
+        reply->deleteLater();
+        const Result& result = reply->result();
+        m_window->logLine(
+            tr("The rest of job %1: %2%3")
+                .arg(reply->request().job)
+                .arg(QLatin1String(Result::facts(result.outcome).name),
+                    result.reason.isEmpty() ? QString() : QStringLiteral(", ") + result.reason));
+    });
+}
+
 // Shows the job in its row, or in a new one at the top (or the end).
 void Panel::showJob(const QJsonObject& job, bool atEnd)
 {
@@ -419,4 +455,6 @@ void Panel::showJob(const QJsonObject& job, bool atEnd)
         table->insertRow(row);
     for (int column = 0; column < cells.size(); ++column)
         table->setItem(row, column, new QTableWidgetItem(cells.at(column)));
+    table->item(row, 0)->setData(Qt::UserRole, job);
+    updateCutRest();
 }

@@ -43,6 +43,9 @@ private:
     void markEdited(const QByteArray& name, bool edited);
     void updateControls();
     void showJob(const QJsonObject& job, bool atEnd = false);
+    QJsonObject selectedJob() const;
+    void updateCutRest();
+    void cutRest();
     // Tells why the reply failed, as told says, in the log and the status bar; else false.
     bool failed(Reply* reply, const QString& told);
     void logProgress(const TaskReport& report);

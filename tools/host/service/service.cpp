@@ -26,15 +26,6 @@ bool sameSecret(const QByteArray& a, const QByteArray& b)
     return difference == 0;
 }
 
-// What a job's end is called in the history: a job followed after the link came back that the
-// machine reports nothing more of ended unseen.
-QString endOf(Result::Outcome outcome, bool following)
-{
-    return following && outcome == Result::NoAnswer
-        ? QStringLiteral("lost")
-        : QLatin1String(Result::facts(outcome).jobStatus);
-}
-
 } // namespace
 
 Outbox::Outbox(Store* store, Cloud* cloud, QObject* parent)
@@ -153,6 +144,7 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
                 }
             },
             Qt::QueuedConnection);
+        settleLate(report);
         if (report.isOver())
             startNextJob();
     });
@@ -169,8 +161,9 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         connect(cloud, &Cloud::notice, this, &MachineService::tell);
         connect(cloud, &Cloud::problem, this,
             [this](const QString& line) { tell(QStringLiteral("cloud: ") + line); });
-        cloud->holdWorkRecords(
-            [this](const QJsonObject& body) { m_outbox->add(m_running.job, body); });
+        cloud->holdWorkRecords([this](const QJsonObject& body) {
+            m_outbox->add(m_recordFor ? m_recordFor : m_running.job, body);
+        });
     }
     m_outbox.reset(new Outbox(&m_store, session->cloud()));
     connect(m_outbox.get(), &Outbox::answered, this,
@@ -209,59 +202,6 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
     return true;
 }
 
-// Jobs a previous run left: the one the machine was cutting is followed again once the link is
-// up; one the machine had not confirmed is not sent again, and queued ones were never sent.
-void MachineService::resume()
-{
-    const QJsonObject ended { { "ended_at", Store::now() } };
-    for (const qint64 id : m_store.jobsIn({ QStringLiteral("queued") })) {
-        QJsonObject changes = ended;
-        changes.insert("status", "cancelled");
-        changes.insert("reason", "the service stopped before the job was sent");
-        m_store.updateJob(id, changes);
-    }
-    const QStringList on { QStringLiteral("sending"), QStringLiteral("cutting"),
-        QStringLiteral("paused") };
-    for (const qint64 id : m_store.jobsIn(on)) {
-        const QJsonObject job = m_store.job(id);
-        const QString machineJob = job.value(QLatin1String("machine_job")).toString();
-        if (machineJob.isEmpty() || m_running.job) {
-            QJsonObject changes = ended;
-            changes.insert("status", "lost");
-            changes.insert("reason",
-                "the service stopped before the machine confirmed the job; it is not sent again");
-            m_store.updateJob(id, changes);
-            continue;
-        }
-        m_running.job = id;
-        m_running.machineJob = machineJob;
-        m_running.following = true;
-        m_running.request = Request::of(Request::Job);
-        m_running.request.file = job.value(QLatin1String("file")).toString();
-        m_running.request.copies = job.value(QLatin1String("copies")).toInt(1);
-        const QJsonObject info = job.value(QLatin1String("file_info")).toObject();
-        m_running.perCopyMm = info.value(QLatin1String("path_length")).toDouble();
-        m_running.started = QDateTime::fromString(
-            job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
-        // The device closes the task with these when it ends, for its work record.
-        ZRDeviceInterface* device = m_session->device();
-        if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
-            fileInfo->setValue(info);
-        ZRDeviceProperty* startTime = device->property_ptr("TASK_START_TIME");
-        if (!startTime) {
-            startTime = new ZRDeviceProperty;
-            startTime->init(
-                QDateTime(), QString(), QString(), 0, 0, 0, ZRDeviceInterface::UnCMD, {});
-            device->setProperty(
-                "TASK_START_TIME", QVariant::fromValue(static_cast<void*>(startTime)));
-        }
-        startTime->setValue(m_running.started.toLocalTime());
-        emit log(QStringLiteral("Job %1 (%2) was on the machine as %3 when the service stopped: "
-                                "following it once the link is up.")
-                     .arg(QString::number(id), m_running.request.file, machineJob));
-    }
-}
-
 void MachineService::accept()
 {
     while (QWebSocket* client = m_server->nextPendingConnection()) {
@@ -286,11 +226,11 @@ void MachineService::accept()
         m_clients.insert(client, 0);
         connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { onText(client, text); });
-        connect(client, &QWebSocket::binaryMessageReceived, this, [this, client] {
-            send(client, { { "error", "binary messages are not understood; send JSON text" } });
-        });
+        connect(client, &QWebSocket::binaryMessageReceived, this,
+            [this, client](const QByteArray& data) { onBinary(client, data); });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             m_clients.remove(client);
+            m_intake.remove(client);
             client->deleteLater();
         });
         const TaskReport& state = m_session->machineState();
@@ -332,6 +272,15 @@ void MachineService::onText(QWebSocket* client, const QString& text)
     }
     const QString peer = client->peerAddress().toString();
     request.by = request.by.isEmpty() ? peer : QStringLiteral("%1 (%2)").arg(request.by, peer);
+    if (request.kind == Request::Job || request.kind == Request::Rest) {
+        QList<Intake>& intakes = m_intake[client];
+        if (intakes.size() >= maxIntake)
+            return refuse(client, qint64(id), Result::Busy,
+                QStringLiteral("more than %1 jobs of this client on their way in").arg(maxIntake));
+        if (request.kind == Request::Job)
+            intakes.append({ qint64(id), request,
+                Carriage::announcedBytes(message.value(QLatin1String("request")).toObject()) });
+    }
     handle(client, qint64(id), request);
 }
 
@@ -340,7 +289,9 @@ void MachineService::handle(QWebSocket* client, qint64 id, const Request& reques
     Result result;
     switch (request.kind) {
     case Request::Job:
-        return submit(client, id, request);
+        return; // taken in with its data
+    case Request::Rest:
+        return cutRest(client, id, request);
     case Request::History:
         result.jobs = m_store.jobs();
         return answer(client, id, result);
@@ -389,77 +340,6 @@ void MachineService::handle(QWebSocket* client, qint64 id, const Request& reques
         release(to);
         answer(to, id, done);
     });
-}
-
-void MachineService::submit(QWebSocket* client, qint64 id, const Request& request)
-{
-    Result refused;
-    refused.outcome = Result::Refused;
-    // What the job's record and the machine are told comes from the HP-GL itself.
-    CutFile file;
-    if (!file.readWritten(request.file, request.plt, &refused.reason)) {
-        refused.outcome = Result::OutOfRange;
-        return answer(client, id, refused);
-    }
-    Request queued = request;
-    queued.fileInfo = file.fileInfo();
-    if (m_queue.size() >= maxQueuedJobs) {
-        refused.reason = QStringLiteral("the queue is full (%1 jobs)").arg(maxQueuedJobs);
-        return answer(client, id, refused);
-    }
-    const qint64 job = m_store.addJob({ { "file", request.file }, { "bytes", request.plt.size() },
-        { "copies", request.copies }, { "placement", QJsonObject {} },
-        { "submitted_by", request.by }, { "submitted_at", Store::now() }, { "status", "queued" },
-        { "file_info", queued.fileInfo } });
-    if (job == 0) {
-        refused.reason = QStringLiteral("the service cannot store the job (see its log)");
-        return answer(client, id, refused);
-    }
-    ++*m_clients.find(client);
-    m_queue.append({ job, queued, client, id, file.job().cutLengthMm });
-    jobChanged(job, {});
-    const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
-    send(client,
-        { { "id", double(id) },
-            { "notice",
-                ahead == 0 ? QStringLiteral("Job %1 accepted by the service.").arg(job)
-                           : QStringLiteral("Job %1 queued; %2 ahead of it.")
-                                 .arg(QString::number(job), QString::number(ahead)) } });
-    startNextJob();
-}
-
-void MachineService::cancel(QWebSocket* client, qint64 id)
-{
-    for (int i = 0; i < m_queue.size(); ++i) {
-        if (m_queue.at(i).client == client && m_queue.at(i).id == id)
-            return unqueue(i, QStringLiteral("cancelled by its client"));
-    }
-    if (m_running.client == client && m_running.id == id && m_running.reply)
-        m_running.reply->cancel();
-}
-
-void MachineService::unqueue(int index, const QString& reason)
-{
-    const Queued queued = m_queue.takeAt(index);
-    jobChanged(queued.job,
-        { { "status", "cancelled" }, { "ended_at", Store::now() }, { "reason", reason } });
-    if (!queued.client)
-        return;
-    release(queued.client);
-    Result cancelled;
-    cancelled.outcome = Result::Cancelled;
-    cancelled.reason = QStringLiteral("job %1 was %2").arg(QString::number(queued.job), reason);
-    answer(queued.client, queued.id, cancelled);
-}
-
-QJsonArray MachineService::queueJobs() const
-{
-    QJsonArray jobs;
-    if (m_running.job)
-        jobs.append(m_store.job(m_running.job));
-    for (const Queued& queued : m_queue)
-        jobs.append(m_store.job(queued.job));
-    return jobs;
 }
 
 void MachineService::answer(QWebSocket* client, qint64 id, const Result& result)
@@ -565,95 +445,4 @@ void MachineService::startCloud()
         }
         m_session->cloud()->attach(m_session->device());
     });
-}
-
-void MachineService::startNextJob()
-{
-    if (m_running.job || m_queue.isEmpty() || !m_session->isUp() || m_session->isJobOn())
-        return;
-    // The machine has had time to report a job of another host.
-    if (const int waitMs = m_session->stateWaitMs())
-        return QTimer::singleShot(waitMs, this, &MachineService::startNextJob);
-    const Queued next = m_queue.takeFirst();
-    Running job;
-    static_cast<Queued&>(job) = next;
-    job.started = QDateTime::currentDateTimeUtc();
-    jobChanged(job.job,
-        { { "status", "sending" }, { "started_at", job.started.toString(Qt::ISODateWithMs) } });
-    runJob(job, next.request);
-}
-
-void MachineService::runJob(Running job, const Request& request)
-{
-    m_running = job;
-    Reply* reply = m_session->send(request);
-    m_running.reply = reply;
-    connect(reply, &Reply::progress, this, &MachineService::onJobProgress);
-    connect(reply, &Reply::finished, this, [this, reply] {
-        reply->deleteLater();
-        if (reply == m_running.reply)
-            onJobEnded(reply->result());
-    });
-}
-
-void MachineService::onJobProgress(const TaskReport& report)
-{
-    const TaskReport before = m_running.last;
-    m_running.last = report;
-    if (m_running.client) {
-        send(m_running.client,
-            { { "id", double(m_running.id) }, { "progress", Carriage::fromReport(report) } });
-        m_progressClient = m_running.client;
-        m_progressText = report.text;
-    }
-    QJsonObject changes;
-    if (m_running.machineJob != report.fileName) {
-        m_running.machineJob = report.fileName;
-        changes.insert("machine_job", report.fileName);
-    }
-    if (report.status != before.status && report.isRunning())
-        changes.insert("status", report.status == TaskReport::Paused ? "paused" : "cutting");
-    if (report.finished != before.finished || !changes.isEmpty()) {
-        changes.insert("copies_done", double(report.finished));
-        changes.insert("percent", report.percent);
-        changes.insert(
-            "cut_mm", m_running.perCopyMm * m_running.request.copies * report.percent / 100);
-        jobChanged(m_running.job, changes);
-    }
-}
-
-void MachineService::onJobEnded(const Result& result)
-{
-    Running job = m_running;
-    if (result.outcome == Result::LinkLost && !job.machineJob.isEmpty()) {
-        m_running.reply = nullptr;
-        m_running.following = true;
-        return tell(QStringLiteral("Job %1 (%2): %3; the machine may go on cutting, and the job "
-                                   "is followed again once the link is back.")
-                        .arg(QString::number(job.job), job.request.file, result.reason));
-    }
-    m_running = Running();
-    Result told = result;
-    told.elapsedMs = job.started.msecsTo(QDateTime::currentDateTimeUtc());
-    if (result.outcome == Result::LinkLost)
-        told.reason = QStringLiteral("%1 before the machine confirmed the job; it is not sent "
-                                     "again")
-                          .arg(result.reason);
-    const TaskReport& last = result.last.fileName.isEmpty() ? job.last : result.last;
-    const bool finished = result.outcome == Result::Done;
-    const QString end = endOf(result.outcome, job.following);
-    jobChanged(job.job,
-        { { "status", end }, { "ended_at", Store::now() }, { "reason", told.reason },
-            { "copies_done", double(last.finished) },
-            { "percent", finished ? 100.0 : last.percent },
-            { "cut_mm",
-                job.perCopyMm * job.request.copies * (finished ? 1.0 : last.percent / 100) } });
-    tell(QStringLiteral("Job %1 (%2): %3%4.")
-             .arg(QString::number(job.job), job.request.file, end,
-                 told.reason.isEmpty() ? QString() : QStringLiteral(", ") + told.reason));
-    if (job.client) {
-        release(job.client);
-        answer(job.client, job.id, told);
-    }
-    startNextJob();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "carriage.h"
 #include "place.h"
 #include "session.h"
 #include "store.h"
@@ -23,7 +24,7 @@ struct ServiceOptions {
     quint16 port = defaultPort; // 0 takes a free one
     QString token; // required of every client when set; needed to listen beyond this machine
     QString database; // empty: Store::defaultPath()
-    qint64 maxMessageBytes = 36 * 1024 * 1024; // from a client: a 24 MB cut file in Base64
+    qint64 maxMessageBytes = Carriage::maxContentBytes; // from a client: a job's HP-GL
     qint64 maxBacklogBytes = 4 * 1024 * 1024; // left unread by a client, which is then dropped
 };
 
@@ -57,11 +58,20 @@ private:
 // link is opened again with a growing pause, and a job the machine is still cutting is followed
 // again, never sent twice; a service started after a crash follows the job it left.
 //
-// Messages (text, one JSON object each). From a client:
-//   {"id": n, "request": {...}}
+// A job's cut data comes as one binary message right after the job request that announces its
+// size ("content_bytes"); a client's jobs are taken in one after the other, a few at most. The
+// service checks the HP-GL on a thread of its own, never on the one that serves the machine and the
+// clients, keeps it beside its database (plans/<sha256>.plt) for cutting the rest later, and then
+// queues the job. A job whose end nobody saw (the link, the machine or the service went away) is
+// interrupted, with what the machine confirmed; a report of it that comes later settles it.
+//
+// Messages (text, one JSON object each, but for a job's data). From a client:
+//   {"id": n, "request": {...}}  then, for a job, its HP-GL as one binary message
 //   {"cancel": n}  (a job of its own: stop it, or take it out of the queue)
 // From the service:
-//   {"id": n, "result": {...}}  {"id": n, "progress": report}  {"id": n, "notice": text}
+//   {"id": n, "result": {...}}  {"id": n, "progress": report}
+//   {"id": n, "notice": text, "job": id}  (a job's id once it is stored)
+//   A job's result carries its record as the history keeps it, as "jobs": [record].
 //   {"event": "hello", "machine", "link", "answering", "state": report}
 //   {"event": "link", "link": up|connecting|lost|failed|closed, "text"}
 //   {"event": "answering", "answering"}  {"event": "report", "report"}
@@ -73,6 +83,7 @@ public:
     static constexpr int maxClients = 500;
     static constexpr int maxOpenRequests = 64; // per client
     static constexpr int maxQueuedJobs = 100;
+    static constexpr int maxIntake = 8; // jobs of one client on their way in at once
 
     explicit MachineService(QObject* parent = nullptr);
     ~MachineService() override;
@@ -97,6 +108,21 @@ private:
         qint64 id = 0; // the client's request id
         double perCopyMm = 0;
     };
+    // A job on its way in from a client: announced, then its data, then checked.
+    struct Intake {
+        qint64 id = 0;
+        Request request;
+        qint64 bytes = 0; // announced
+        bool checking = false;
+        qint64 restOf = 0;
+    };
+    // What the check of a job's HP-GL found, on its own thread.
+    struct Checked {
+        QString error;
+        QJsonObject fileInfo;
+        QJsonObject plan;
+        double perCopyMm = 0;
+    };
     struct Running : Queued {
         QPointer<Reply> reply;
         QString machineJob; // the machine's name of it, once it has reported it
@@ -107,8 +133,11 @@ private:
 
     void accept();
     void onText(QWebSocket* client, const QString& text);
+    void onBinary(QWebSocket* client, const QByteArray& data);
     void handle(QWebSocket* client, qint64 id, const Request& request);
-    void submit(QWebSocket* client, qint64 id, const Request& request);
+    void check(QWebSocket* client);
+    void submit(QWebSocket* client, const Intake& intake, const Checked& checked);
+    void cutRest(QWebSocket* client, qint64 id, const Request& request);
     void cancel(QWebSocket* client, qint64 id);
     void unqueue(int index, const QString& reason);
     QJsonArray queueJobs() const;
@@ -127,6 +156,9 @@ private:
     void runJob(Running job, const Request& request);
     void onJobProgress(const TaskReport& report);
     void onJobEnded(const Result& result);
+    void settleLate(const TaskReport& report);
+    void postConfirmed(qint64 job, int copies);
+    void refuse(QWebSocket* client, qint64 id, Result::Outcome outcome, const QString& reason);
 
     ServiceOptions m_options;
     Store m_store;
@@ -137,11 +169,14 @@ private:
     // The last report sent to a job's client as its job's progress, which it does not hear again.
     QPointer<QWebSocket> m_progressClient;
     QString m_progressText;
+    QHash<QWebSocket*, QList<Intake>> m_intake; // oldest first
     QList<Queued> m_queue;
+    QHash<QString, qint64> m_unsettled; // interrupted jobs by the machine's name of them
     Running m_running;
     QTimer m_reconnect;
     int m_attempts = 0;
     bool m_cloudStarted = false;
     bool m_wasUp = false;
     QString m_claim; // the claim file on the machine held
+    qint64 m_recordFor = 0; // the job a work record the device posts now belongs to
 };

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlError>
@@ -30,12 +31,31 @@ const QList<QStringList> migrations {
         QStringLiteral("CREATE INDEX outbox_pending ON outbox (delivered_at, id)"),
         QStringLiteral("CREATE INDEX outbox_job ON outbox (job_id)"),
     },
+    {
+        // The states of the print-queue model, each with a reason.
+        QStringLiteral("UPDATE jobs SET status = CASE status WHEN 'queued' THEN 'pending' "
+                       "WHEN 'sending' THEN 'processing' WHEN 'cutting' THEN 'processing' "
+                       "WHEN 'paused' THEN 'processing' WHEN 'finished' THEN 'completed' "
+                       "WHEN 'failed' THEN 'aborted' WHEN 'lost' THEN 'interrupted' "
+                       "ELSE status END"),
+        QStringLiteral("UPDATE jobs SET reason = 'outcome unknown' || COALESCE(': ' || "
+                       "NULLIF(reason, ''), '') WHERE status = 'interrupted'"),
+        QStringLiteral("UPDATE jobs SET reason = CASE status WHEN 'pending' THEN 'waiting in the "
+                       "queue' WHEN 'processing' THEN 'sent to the machine' WHEN 'completed' "
+                       "THEN 'every copy cut' WHEN 'stopped' THEN 'stopped on the machine' "
+                       "WHEN 'cancelled' THEN 'cancelled before it started' ELSE 'not cut' END "
+                       "WHERE reason IS NULL OR reason = ''"),
+        QStringLiteral("ALTER TABLE jobs ADD COLUMN plan TEXT"),
+        QStringLiteral("ALTER TABLE jobs ADD COLUMN rest_of INTEGER"),
+    },
 };
 
 const QStringList jobColumns { "file", "bytes", "copies", "placement", "submitted_by",
     "submitted_at", "started_at", "ended_at", "status", "machine_job", "cut_mm", "copies_done",
-    "percent", "reason", "file_info" };
-const QStringList jsonColumns { "placement", "file_info", "work_record" };
+    "percent", "reason", "file_info", "plan", "rest_of" };
+const QStringList jsonColumns { "placement", "file_info", "work_record", "plan" };
+// What the machine confirmed only grows: a later, emptier report does not take it back.
+const QStringList growing { "cut_mm", "copies_done", "percent" };
 
 QVariant toColumn(const QJsonValue& value)
 {
@@ -65,6 +85,18 @@ QJsonArray rowsOf(QSqlQuery& query)
         jobs.append(job);
     }
     return jobs;
+}
+
+// The states that are over, as an SQL list.
+QString finalStates()
+{
+    QStringList names;
+    for (int state = 0; state <= JobStatus::Interrupted; ++state) {
+        const QString name = JobStatus::name(JobStatus::State(state));
+        if (JobStatus::isFinal(name))
+            names.append(QLatin1Char('\'') + name + QLatin1Char('\''));
+    }
+    return names.join(QLatin1Char(','));
 }
 
 bool run(QSqlQuery& query)
@@ -130,6 +162,25 @@ bool Store::open(const QString& path, QString* error)
     return migrate(error);
 }
 
+QString Store::planFolder() const
+{
+    return QFileInfo(path()).absolutePath() + QStringLiteral("/plans");
+}
+
+void Store::dropPlan(qint64 id)
+{
+    const QJsonObject plan = job(id).value(QLatin1String("plan")).toObject();
+    const QString sha = plan.value(QLatin1String("sha256")).toString();
+    if (sha.isEmpty())
+        return;
+    updateJob(id, { { "plan", QJsonObject {} } });
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE plan LIKE ?"));
+    query.addBindValue(QStringLiteral("%\"%1\"%").arg(sha));
+    if (run(query) && query.next() && query.value(0).toInt() == 0)
+        QFile::remove(QStringLiteral("%1/%2.plt").arg(planFolder(), sha));
+}
+
 bool Store::migrate(QString* error)
 {
     QSqlQuery query(m_db);
@@ -164,7 +215,8 @@ qint64 Store::addJob(const QJsonObject& job)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("INSERT INTO jobs (file, status) VALUES (?, ?)"));
     query.addBindValue(job.value(QLatin1String("file")).toString());
-    query.addBindValue(job.value(QLatin1String("status")).toString(QStringLiteral("queued")));
+    query.addBindValue(
+        job.value(QLatin1String("status")).toString(JobStatus::name(JobStatus::Pending)));
     if (!run(query))
         return 0;
     const qint64 id = query.lastInsertId().toLongLong();
@@ -178,7 +230,14 @@ bool Store::updateJob(qint64 id, const QJsonObject& changes)
     for (auto it = changes.begin(); it != changes.end(); ++it) {
         if (!jobColumns.contains(it.key()))
             continue;
-        sets.append(it.key() + QStringLiteral(" = ?"));
+        if (growing.contains(it.key()))
+            sets.append(QStringLiteral("%1 = MAX(COALESCE(%1, 0), ?)").arg(it.key()));
+        else if (it.key() == QLatin1String("status") || it.key() == QLatin1String("reason"))
+            // A job whose end is known keeps it, and the reason that goes with it.
+            sets.append(QStringLiteral("%1 = CASE WHEN status IN (%2) THEN %1 ELSE ? END")
+                            .arg(it.key(), finalStates()));
+        else
+            sets.append(it.key() + QStringLiteral(" = ?"));
         values.append(toColumn(it.value()));
     }
     if (sets.isEmpty())
@@ -251,6 +310,20 @@ QList<Store::Record> Store::pendingRecords(int limit) const
             QDateTime::fromString(query.value(4).toString(), Qt::ISODateWithMs) });
     }
     return records;
+}
+
+int Store::copiesRecorded(qint64 jobId) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT body FROM outbox WHERE job_id = ?"));
+    query.addBindValue(jobId);
+    int copies = 0;
+    for (bool ok = run(query); ok && query.next();)
+        copies += QJsonDocument::fromJson(query.value(0).toByteArray())
+                      .object()
+                      .value(QLatin1String("finish_copies"))
+                      .toInt();
+    return copies;
 }
 
 bool Store::recordAnswered(qint64 id, bool taken, const QString& answer, const QDateTime& next)

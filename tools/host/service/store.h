@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobstatus.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -13,15 +15,20 @@
 // what it knew when it starts again. The schema carries its version; opening a file of an older
 // version brings it up to date step by step, and a file of a newer program is refused.
 //
-// A job is a JSON object, the same one `zrhost history --json` prints: "id", "file", "bytes",
-// "copies", "placement" (object), "submitted_by", "submitted_at", "started_at", "ended_at" (UTC,
-// ISO 8601), "status" (queued, sending, cutting, finished, stopped, failed, cancelled, lost),
-// "machine_job" (the machine's name of it), "cut_mm", "copies_done", "percent", "reason",
-// "file_info" (object), and from the outbox "work_record" (object), "cloud_answer" and
-// "cloud_delivered_at".
+// A job is a JSON object, the same one `zrhost history --json` prints: "id", "file" (the user's
+// file name), "bytes", "copies", "placement" (object), "submitted_by", "submitted_at",
+// "started_at", "ended_at" (UTC, ISO 8601), "status" (pending, held, processing, stopped,
+// cancelled, aborted, completed, interrupted: see JobStatus), "reason" (why it is in that state;
+// an interrupted job's starts with "outcome unknown"), "machine_job" (the machine's name of it),
+// "cut_mm", "copies_done", "percent" (what the machine confirmed: these only grow), "file_info"
+// (object), "plan" (object: what cutting the rest needs: "path" and "sha256" of the HP-GL as sent,
+// "copies", "contours_mm" the planned length of each contour), "rest_of" (the job it cuts the
+// rest of), and from the outbox "work_record" (object), "cloud_answer" and "cloud_delivered_at".
+// Schema 1 called the states queued, sending, cutting, paused, finished, stopped, failed,
+// cancelled and lost; opening such a file renames them.
 class Store {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
 
     Store();
     ~Store();
@@ -37,16 +44,24 @@ public:
     // Opens (and creates) the database file; false with the reason in *error.
     bool open(const QString& path, QString* error);
     QString path() const { return m_db.databaseName(); }
+    // Where the HP-GL of jobs is kept for cutting their rest: beside the database.
+    QString planFolder() const;
 
     // A new job from the given keys; its id, or 0 when it could not be stored.
     qint64 addJob(const QJsonObject& job);
-    // Sets the given keys of job id; keys that are not columns are ignored.
+    // Sets the given keys of job id; keys that are not columns are ignored. The confirmed figures
+    // ("copies_done", "cut_mm", "percent") never shrink, and a job in a final state keeps its
+    // status and reason.
     bool updateJob(qint64 id, const QJsonObject& changes);
     QJsonObject job(qint64 id) const;
     // The newest jobs first, at most limit of them.
     QJsonArray jobs(int limit = 1000) const;
     // Jobs in one of these states, oldest first.
     QList<qint64> jobsIn(const QStringList& states) const;
+
+    // The job's kept HP-GL is let go: once every copy is cut, its rest is nothing; the file goes
+    // when no other job that may want its rest holds it.
+    void dropPlan(qint64 id);
 
     struct Record {
         qint64 id = 0;
@@ -60,6 +75,8 @@ public:
     // Records not yet taken by the cloud service, oldest first; at most limit of them when it is
     // not negative.
     QList<Record> pendingRecords(int limit = -1) const;
+    // The copies the job's work records have counted so far.
+    int copiesRecorded(qint64 jobId) const;
     // One delivery attempt and the service's answer: taken, or to be tried again at next.
     bool recordAnswered(qint64 id, bool taken, const QString& answer, const QDateTime& next);
 

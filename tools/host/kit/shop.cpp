@@ -71,14 +71,6 @@ bool ShopSettings::parseSheet(const QString& text, QSizeF* sheet, QString* error
     return true;
 }
 
-QString ShopSettings::rotationsText(const QVector<double>& turns)
-{
-    QStringList items;
-    for (double degrees : turns)
-        items.append(QString::number(degrees));
-    return items.join(QStringLiteral(", "));
-}
-
 QString ShopReport::unit() const
 {
     return kind == Tiles ? QStringLiteral("tile") : QStringLiteral("sheet");

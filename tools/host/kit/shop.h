@@ -36,8 +36,6 @@ struct ShopSettings {
     static bool parseRotations(const QString& text, QVector<double>* turns, QString* error);
     // "1200x600" (or with ×), mm, both above 0 and at most 100 m. False with the reason.
     static bool parseSheet(const QString& text, QSizeF* sheet, QString* error);
-    // The turns as parseRotations() reads them back: "0, 90, 180, 270".
-    static QString rotationsText(const QVector<double>& turns);
 };
 
 // What the transforms of a plan did, and the words a person reads about it, whichever front end

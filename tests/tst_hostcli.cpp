@@ -563,7 +563,7 @@ void tst_HostCli::failures_data()
     QTest::newRow("no command")        << QStringList {} << 2 << "no command";
     QTest::newRow("unknown command")   << QStringList { "cut" } << 2 << "no command \"cut\"";
     QTest::newRow("unknown option")    << QStringList { "info", "--copies", "2" } << 2 << "there is no option --copies";
-    QTest::newRow("not a number")      << QStringList { "job", gasket, "--copies", "two" } << 2 << "--copies wants a number from 1 to 9999, not \"two\"";
+    QTest::newRow("not a number")      << QStringList { "job", gasket, "--copies", "two" } << 2 << "--copies wants a count from 1 to 9999 for each file (10 or 10,4), not \"two\"";
     QTest::newRow("missing file")      << QStringList { "job", "/nonexistent.plt" } << 2 << "cannot read";
     QTest::newRow("speed of a machine") << QStringList { "job", gasket, "--ip", "127.0.0.1", "--speed", "9" } << 2 << "--speed";
     QTest::newRow("pause, simulator")  << QStringList { "pause", "--simulator" } << 2 << "the simulated machine of --simulator runs none";

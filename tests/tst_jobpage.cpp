@@ -5,11 +5,13 @@
 
 #include "hostrig.h"
 #include "jobpage.h"
+#include "jobshop.h"
 #include "panel.h"
 #include "panelwindow.h"
 
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,6 +55,7 @@ private slots:
     void droppedAndRefused();
     void bigWorkStops();
     void aroundTheOriginWithLayers();
+    void nestedSheetsOneAtATime();
 
 private:
     bool openFile(const QString& path);
@@ -282,6 +285,64 @@ void tst_JobPage::aroundTheOriginWithLayers()
     QVERIFY(planned.wait(5000) && !planned.last().first().toBool());
     QVERIFY(form.state->text().contains("negative coordinates"));
     QVERIFY(!form.start->isEnabled());
+}
+
+
+// Three gaskets nested on 130 × 90 mm sheets take three: the figures tell so, as the command line
+// does; the picture shows the sheets side by side; each sheet is cut once the person has said the
+// material is advanced, and Cancel stops before the next.
+void tst_JobPage::nestedSheetsOneAtATime()
+{
+    Ui::JobPage& form = m_page->form;
+    QVERIFY(openFile(gasketSvg));
+    auto* shop = m_page->page->findChild<ShopBox*>(QStringLiteral("shopBox"));
+    QVERIFY(shop);
+    form.copies->setValue(3);
+    shop->sheetWidth->setValue(130);
+    shop->sheetHeight->setValue(90);
+    QSignalSpy planned(m_page.get(), &JobPage::planned);
+    shop->nest->setChecked(true);
+    QVERIFY(planned.wait(10000) && planned.last().first().toBool());
+    const QString figures = shop->figures->text();
+    QVERIFY2(figures.startsWith("Nested: 3 of 3 parts placed (0 in holes) on 3 sheets, "),
+        qPrintable(figures));
+    const QPixmap picture = form.picture->pixmap(Qt::ReturnByValue);
+    QVERIFY2(picture.width() > 3 * picture.height(),
+        qPrintable(QStringLiteral("%1 × %2").arg(picture.width()).arg(picture.height())));
+
+    const hostrig::Run run = hostrig::zrhost({ "preview", gasketSvg, "--nest", "--copies", "3",
+        "--sheet", "130x90", "--simulator", "-o", QDir::temp().filePath("tst_jobpage_nest.png") });
+    const QRegularExpression material("([0-9.]+ %) of the material used");
+    const QString told = material.match(run.out).captured(1);
+    QVERIFY2(!told.isEmpty() && told == material.match(figures).captured(1),
+        qPrintable(run.out + figures));
+    QFile::remove(QDir::temp().filePath("tst_jobpage_nest.png"));
+
+    const auto advance = [this](const QString& text) {
+        QMessageBox* asking = nullptr;
+        [[maybe_unused]] const bool asked = QTest::qWaitFor(
+            [&] {
+                for (QMessageBox* box : m_window->findChildren<QMessageBox*>())
+                    asking = box->isVisible() && box->text().contains(text) ? box : asking;
+                return asking != nullptr;
+            },
+            15000);
+        return asking;
+    };
+    QSignalSpy ended(m_page.get(), &JobPage::jobEnded);
+    QTest::mouseClick(form.start, Qt::LeftButton);
+    QMessageBox* second = advance("Advance the material for sheet 2 of 3");
+    QVERIFY(second);
+    QCOMPARE(m_machine->sim.counters().jobsFinished, 1);
+    second->button(QMessageBox::Ok)->click();
+    QMessageBox* third = advance("Advance the material for sheet 3 of 3");
+    QVERIFY(third);
+    QCOMPARE(m_machine->sim.counters().jobsFinished, 2);
+    third->button(QMessageBox::Cancel)->click();
+    QTRY_COMPARE(form.state->text(), QStringLiteral("Stopped before sheet 3 of 3."));
+    QCOMPARE(ended.count(), 2);
+    QCOMPARE(m_machine->sim.counters().copiesCut, 2);
+    QVERIFY(form.start->isEnabled());
 }
 
 QTEST_MAIN(tst_JobPage)

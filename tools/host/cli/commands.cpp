@@ -104,28 +104,13 @@ int runSet(Context& c)
     return code;
 }
 
-int runJob(Context& c)
+// Sends the planned file's current sheet and follows it to its end.
+static int cutPlanned(Context& c, CutFile& file)
 {
     Console& console = c.console;
-    if (c.args.isSet("resume"))
-        return runRest(c);
-    if (c.args.positional.size() != 1)
-        return c.usage(QStringLiteral("job needs one cut file"));
-    CutFile file;
-    if (const int code = c.readCut(&file))
-        return code;
+    const int copies = c.copies;
     if (const int code = c.connectMachine())
         return code;
-    // The machine's information is for a diagnosis (-v); info and status show it.
-    if (const int code = !verboseOutput || console.quiet || console.json ? ExitOk : c.showInfo())
-        return code;
-    if (const int code = c.attachCloud())
-        return code;
-    if (const int code = c.planCut(&file, true))
-        return code;
-    // What the pictures need stays with the job; the drawing as read can go.
-    file.dropSource();
-    const int copies = int(c.args.number("copies", 1));
     const double perCopy = file.job().cutLengthMm;
     Reply* reply = c.session->send(file.request(copies));
     // Cutting once the machine reports the job; then a line whenever the status or the copies
@@ -179,6 +164,30 @@ int runJob(Context& c)
         waitUntil([cloud] { return cloud->isJobReported(); });
     }
     return code;
+}
+
+int runJob(Context& c)
+{
+    Console& console = c.console;
+    if (c.args.isSet("resume"))
+        return runRest(c);
+    if (c.args.positional.isEmpty())
+        return c.usage(QStringLiteral("job needs a cut file"));
+    CutFile file;
+    if (const int code = c.readCut(&file))
+        return code;
+    if (const int code = c.connectMachine())
+        return code;
+    // The machine's information is for a diagnosis (-v); info and status show it.
+    if (const int code = !verboseOutput || console.quiet || console.json ? ExitOk : c.showInfo())
+        return code;
+    if (const int code = c.attachCloud())
+        return code;
+    if (const int code = c.planCut(&file, true))
+        return code;
+    // What the pictures need stays with the job; the drawing as read can go.
+    file.dropSource();
+    return cutSheets(c, &file, [&] { return cutPlanned(c, file); });
 }
 
 int runControl(Context& c, Request::Kind kind)
@@ -318,8 +327,8 @@ int runLayers(Context& c)
 
 int runPreview(Context& c)
 {
-    if (c.args.positional.size() != 1 || !c.args.isSet("output"))
-        return c.usage(QStringLiteral("preview needs one cut file and -o OUT.png"));
+    if (c.args.positional.isEmpty() || !c.args.isSet("output"))
+        return c.usage(QStringLiteral("preview needs a cut file and -o OUT.png"));
     CutFile file;
     QImage image;
     if (const int code = c.readCut(&file))
@@ -330,7 +339,8 @@ int runPreview(Context& c)
         return code;
     if (const int code = c.work(QStringLiteral("Drawing %1").arg(file.name()),
             [&](const ZRCut::Progress& progress, QString* error) {
-                image = file.picture(int(c.args.number("size", 256)), true, progress);
+                const int size = int(c.args.number("size", 256));
+                image = file.overview(QSize(size, size), progress);
                 if (image.isNull())
                     *error = QStringLiteral("no room to draw the cut");
                 return !image.isNull();
@@ -495,7 +505,7 @@ const QList<Command>& commands()
           "Writes each NAME=VALUE to the machine and waits for its echo or status. VALUE is as the editors take it\n"
           "(a list item by name or number) within their limits. Read-only values, motion registers (see jog) and\n"
           "task commands are refused. Every value is checked before anything is sent.", { rawOption }, runSet },
-        { "job", "FILE [--copies N] | --resume ID", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
+        { "job", "FILE... [--copies N[,N...]] | --resume ID", "cut an SVG, DXF or PLT file with progress; keys p, r, s pause, resume, stop",
           "Runs a cutting job: reads the file (SVG, DXF or HP-GL), connects, reads the machine's table, the\n"
           "station's tool and the speeds, places and orders the cut and tells its figures, reads the machine's\n"
           "state (a machine busy with another job is an error naming it), sends the copies and the cut data,\n"
@@ -503,11 +513,13 @@ const QList<Command>& commands()
           "the machine's reports give, and closes the task when the machine reports it finished or stopped.\n"
           "On a terminal the keys p and r pause and resume, s asks to stop (y confirms). Ctrl-C stops: the job\n"
           "counts as stopped only once the machine has confirmed it (a second Ctrl-C gives up waiting). With a\n"
-          "cloud service the device registers first and posts its work record when the task is closed.",
-          QList<Option> { { "copies", "n", "Copies the machine cuts one after the other (default 1).", 1, 9999 },
+          "cloud service the device registers first and posts its work record when the task is closed.\n"
+          "Several files are cut together nested on sheets (--nest, --copies a,b); --bridges, --weed and --tile\n"
+          "change the cut as a shop does. A job of several sheets or tiles cuts one, then waits for Enter once the\n"
+          "material is advanced (q stops; --yes goes on without waiting; without a terminal --yes is needed).",
+          QList<Option> { jsonOption, { "yes", QString(), "Go on to the next sheet or tile without waiting for Enter." },
             { "resume", "id", "Through a service: cut the copies of job ID (as history lists it) the machine did not\n"
-                              "confirm, from the cut data the service kept. The new job is the rest of ID.", 1, 1e15 },
-            jsonOption } + cutOptions(), runJob },
+                              "confirm, from the cut data the service kept. The new job is the rest of ID.", 1, 1e15 } } + cutOptions() + shopOptions(), runJob },
         { "pause", QString(), "pause the job the machine is running",
           "Pauses the job the machine is running, through the machine service or directly, and waits for its\n"
           "report: from another terminal than the job's, say.", {}, [](Context& c) { return runControl(c, Request::Pause); } },
@@ -533,13 +545,14 @@ const QList<Command>& commands()
           "with its contours, how many of them are open and their length. --layers, --skip-layers and\n"
           "--layer-order of job and preview take these names. Nothing is connected.",
           { { "text", "mode", "outline: text as its letters (the default); skip: left out." }, jsonOption }, runLayers },
-        { "preview", "FILE -o OUT.png", "write the picture of a cut as the job would cut it",
+        { "preview", "FILE... -o OUT.png", "write the picture of a cut as the job would cut it",
           "Reads the file, places and orders it as job does for the machine's table and station, tells the\n"
           "figures and writes the picture: the cuts dark, the pen-up travel red, on white. The table, tool and\n"
           "speeds are the machine's, read through the service or directly; with --simulator the simulated\n"
-          "machine's. Without a machine there is no table to place on: preview says how to give one.",
+          "machine's. Without a machine there is no table to place on: preview says how to give one. Sheets and tiles\n"
+          "are drawn side by side, each to scale with its edge.",
           QList<Option> { { "output", "file", "The PNG file to write.", 0, 0, QLatin1Char('o') },
-            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions(), runPreview },
+            { "size", "pixels", "Pixels on the longer side (default 256).", 16, 4096 } } + cutOptions() + shopOptions(), runPreview },
         { "panel", "[FILE]", "open the parameter panel window",
           "Opens the parameter panel: the machine's parameters in their editors, read and write, jog, origin,\n"
           "pause, resume and stop, a job page that opens, places and cuts a file, and a log. It connects at\n"

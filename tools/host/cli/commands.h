@@ -31,6 +31,8 @@ struct Context {
     std::unique_ptr<Session> session;
     bool cloudTried = false;
     bool infoRead = false;
+    ShopSettings shop; // as readCut() finds it asked for
+    int copies = 1; // the machine cuts of each sheet
 
     explicit Context(const Command& c)
         : command(c)
@@ -236,10 +238,16 @@ struct Context {
         if (!QStringList { QString(), "outline", "skip" }.contains(args.text("text")))
             return usage(QStringLiteral("--text takes outline or skip, not \"%1\"")
                              .arg(ZRDevice::printable(args.text("text"))));
-        const QString path = args.positional.first();
-        return work(QStringLiteral("Reading %1").arg(QFileInfo(path).fileName()),
+        if (const QString error = shopArguments(args, args.positional.size(), &shop, &copies);
+            !error.isEmpty())
+            return usage(error);
+        const QStringList paths = args.positional;
+        QStringList names;
+        for (const QString& path : paths)
+            names.append(QFileInfo(path).fileName());
+        return work(QStringLiteral("Reading %1").arg(names.join(QStringLiteral(" + "))),
             [=](const ZRCut::Progress& progress, QString* error) {
-                return file->read(path, error, progress,
+                return file->read(paths, error, progress,
                     args.text("text") == QLatin1String("skip") ? ZRCut::TextMode::Skip
                                                                : ZRCut::TextMode::Outline);
             });
@@ -282,23 +290,34 @@ struct Context {
         settings.knife.bladeOffsetMm = args.number("blade-offset", 0);
         settings.knife.swivelThresholdDeg = args.number("swivel", 30);
         settings.knife.overcutMm = args.number("overcut", 0);
+        settings.shop = shop;
         const CutMachine machine = CutMachine::of(device(), station);
         if (const int code = work(QStringLiteral("Ordering %1").arg(file->name()),
                 [=](const ZRCut::Progress& progress, QString* error) {
                     return file->plan(settings, machine, error, progress);
                 }))
             return code;
-        const ZRCut::CutJob& job = file->job();
-        const double seconds = file->seconds();
-        console.note(
-            QStringLiteral("%1: %2 × %3 mm, %4 mm to cut, %5 mm pen-up travel, %6.")
-                .arg(file->name(), QString::number(job.bounds.width(), 'f', 1),
-                    QString::number(job.bounds.height(), 'f', 1),
-                    QString::number(job.cutLengthMm, 'f', 1),
-                    QString::number(job.travelLengthMm, 'f', 1),
-                    seconds < 0 ? QStringLiteral("time unknown (no speeds from the machine)")
-                                : QStringLiteral("about %1 a copy")
-                                      .arg(Protocol::clockText(qint64(std::ceil(seconds))))));
+        // Each sheet's figures, and what the transforms did.
+        for (int i = 0; i < file->sheetCount(); ++i) {
+            file->selectSheet(i);
+            const ZRCut::CutJob& job = file->job();
+            const double seconds = file->seconds();
+            const QString sheet = file->sheetCount() > 1
+                ? QStringLiteral(", %1 %2").arg(file->shop().unit()).arg(i + 1)
+                : QString();
+            console.note(
+                QStringLiteral("%1%2: %3 × %4 mm, %5 mm to cut, %6 mm pen-up travel, %7.")
+                    .arg(file->name(), sheet, QString::number(job.bounds.width(), 'f', 1),
+                        QString::number(job.bounds.height(), 'f', 1),
+                        QString::number(job.cutLengthMm, 'f', 1),
+                        QString::number(job.travelLengthMm, 'f', 1),
+                        seconds < 0 ? QStringLiteral("time unknown (no speeds from the machine)")
+                                    : QStringLiteral("about %1 a copy")
+                                          .arg(Protocol::clockText(qint64(std::ceil(seconds))))));
+        }
+        file->selectSheet(0);
+        for (const QString& line : file->shop().lines())
+            console.note(ZRDevice::printable(line));
         for (const QString& line : file->notes())
             console.note(QStringLiteral("%1: %2").arg(file->name(), ZRDevice::printable(line)));
         if (!write)
@@ -359,3 +378,8 @@ struct Context {
 
 // zrhost config (config.cpp).
 int runConfig(Context& c);
+
+// Cuts every sheet (or tile) of the planned file, cutOne() for each: from the second on, once the
+// person has advanced the material and pressed Enter, or at once with --yes; without a terminal
+// and --yes, a usage error before anything is cut (transforms.cpp). The exit code.
+int cutSheets(Context& c, CutFile* file, const std::function<int()>& cutOne);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud.h"
+#include "cutfile.h"
 #include "place.h"
 #include "session.h"
 
@@ -87,6 +88,10 @@ struct Command {
 // The options every command takes, and those of the commands that cut a file.
 QList<Option> commonOptions();
 QList<Option> cutOptions();
+// The shop's transforms of job and preview (transforms.cpp), and what they ask for, read into
+// *shop with the copies the machine cuts of each sheet; the error text, or empty.
+QList<Option> shopOptions();
+QString shopArguments(const Arguments& a, int files, ShopSettings* shop, int* copies);
 // The session's options: the plugin, time-outs and the cloud service; the error text, or empty.
 QString sessionOptions(const Arguments& a, SessionOptions* s);
 // Where the command reaches the machine, from the options and the settings file (read into

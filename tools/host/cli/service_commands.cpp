@@ -164,7 +164,8 @@ void printJobEnd(Context& c, const Result& result, const QString& file, int copi
         return console.line(
             QStringLiteral("%1: %2 of %3 of %4, %5 mm cut, as the machine confirmed it; job %6 of "
                            "the service is %7 (%8).")
-                .arg(end, QString::number(done), copiesText(copies), file,
+                .arg(end, QString::number(done), copiesText(copies),
+                    Carriage::jobRow(record).value(2), // the file as the history names it
                     QString::number(cut, 'f', 1),
                     ZRDevice::printable(record.value(QLatin1String("id")).toVariant().toString()),
                     JobStatus::text(status),

@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int maxFiles = 100;
+
 int wholeMm(double mm)
 {
     return int(std::lround(mm));
@@ -69,17 +71,46 @@ QStringList CutFile::patterns()
 bool CutFile::read(
     const QString& path, QString* error, const ZRCut::Progress& progress, ZRCut::TextMode text)
 {
-    ZRCut::ReadOptions options;
-    options.progress = progress;
-    options.text = text;
-    ZRCut::Drawing drawing;
-    if (!ZRCut::readFile(path, &drawing, error, options))
+    return read(QStringList { path }, error, progress, text);
+}
+
+bool CutFile::read(const QStringList& paths, QString* error, const ZRCut::Progress& progress,
+    ZRCut::TextMode text)
+{
+    if (paths.isEmpty() || paths.size() > maxFiles) {
+        *error = QStringLiteral("one to %1 cut files are cut together, not %2")
+                     .arg(maxFiles)
+                     .arg(paths.size());
         return false;
+    }
+    QVector<ZRCut::Drawing> drawings;
+    QStringList names;
+    QStringList warnings;
+    for (int i = 0; i < paths.size(); ++i) {
+        ZRCut::ReadOptions options;
+        options.progress = progressPart(
+            progress, 100 * i / int(paths.size()), 100 * (i + 1) / int(paths.size()));
+        options.text = text;
+        ZRCut::Drawing drawing;
+        if (!ZRCut::readFile(paths.at(i), &drawing, error, options))
+            return false;
+        names.append(QFileInfo(paths.at(i)).fileName());
+        for (const QString& warning : qAsConst(drawing.warnings))
+            warnings.append(paths.size() > 1 ? names.last() + QStringLiteral(": ") + warning
+                                             : warning);
+        drawings.append(std::move(drawing));
+    }
     *this = CutFile();
-    m_name = QFileInfo(path).fileName();
-    m_warnings = drawing.warnings;
-    m_drawing = std::move(drawing);
+    m_name = names.join(QStringLiteral(" + "));
+    m_warnings = warnings;
+    m_drawings = std::move(drawings);
     return true;
+}
+
+const ZRCut::Drawing& CutFile::drawing() const
+{
+    static const ZRCut::Drawing none;
+    return m_drawings.isEmpty() ? none : m_drawings.first();
 }
 
 bool CutFile::readWritten(const QString& name, const QByteArray& hpgl, QString* error)
@@ -104,6 +135,11 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
     const ZRCut::Progress& progress)
 {
     m_job = ZRCut::CutJob();
+    m_sheets.clear();
+    m_cells.clear();
+    m_sheetSize = QSizeF();
+    m_sheet = 0;
+    m_shop = ShopReport();
     m_hpgl.clear();
     m_png.clear();
     if ((settings.knife.bladeOffsetMm > 0 || settings.knife.overcutMm > 0) && !machine.dragKnife) {
@@ -112,12 +148,24 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
                      .arg(machine.station);
         return false;
     }
-    ZRCut::Drawing chosen;
+    if (m_drawings.size() > 1 && !settings.shop.nest) {
+        *error = QStringLiteral("several files are cut together only when nested");
+        return false;
+    }
+    QVector<ZRCut::Drawing> chosen(m_drawings.size());
+    for (int i = 0; i < m_drawings.size(); ++i) {
+        if (!ZRCut::chooseLayers(m_drawings.at(i), settings.layers, &chosen[i], error)) {
+            if (m_drawings.size() > 1)
+                error->prepend(m_name.split(QStringLiteral(" + ")).value(i) + QStringLiteral(": "));
+            return false;
+        }
+    }
+    if (settings.shop.any())
+        return planShop(chosen, settings, machine, error, progress);
     ZRCut::Drawing placed;
     ZRCut::Placement placement = settings.placement;
     placement.knifeReachMm = settings.knife.bladeOffsetMm;
-    if (!ZRCut::chooseLayers(m_drawing, settings.layers, &chosen, error)
-        || !ZRCut::place(chosen, placement, machine.workArea, &placed, error))
+    if (!ZRCut::place(chosen.first(), placement, machine.workArea, &placed, error))
         return false;
     ZRCut::CutOptions options;
     options.optimizeOrder = settings.optimizeOrder;
@@ -130,7 +178,18 @@ bool CutFile::plan(const CutSettings& settings, const CutMachine& machine, QStri
         return false;
     m_machine = machine;
     m_job = std::move(job);
+    m_sheets = { m_job };
     return true;
+}
+
+void CutFile::selectSheet(int index)
+{
+    if (index < 0 || index >= m_sheets.size() || index == m_sheet)
+        return;
+    m_sheet = index;
+    m_job = m_sheets.at(index);
+    m_hpgl.clear();
+    m_png.clear();
 }
 
 bool CutFile::write(QString* error, const ZRCut::Progress& progress)
@@ -183,7 +242,11 @@ QImage CutFile::picture(int longSide, bool travel, const ZRCut::Progress& progre
 Request CutFile::request(int copies) const
 {
     Request request = Request::of(Request::Job);
-    request.file = m_name;
+    request.file = m_sheets.size() > 1 ? QStringLiteral("%1 (%2 %3 of %4)")
+                                             .arg(m_name, m_shop.unit())
+                                             .arg(m_sheet + 1)
+                                             .arg(m_sheets.size())
+                                       : m_name;
     request.plt = m_hpgl;
     request.fileInfo = fileInfo();
     request.preview = previewPng();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "request.h"
+#include "shop.h"
 
 #include <zrcutfile.h>
 
 #include <QImage>
 #include <QJsonObject>
 #include <QObject>
+#include <QPoint>
 #include <QString>
 
 #include <atomic>
@@ -40,6 +42,7 @@ struct CutSettings {
     bool optimizeOrder = true;
     QStringList layerOrder;
     ZRCut::KnifeOptions knife;
+    ShopSettings shop;
 };
 
 // A cut file for a job, the one place the host reads cut files: SVG, DXF or HP-GL read into a
@@ -56,28 +59,41 @@ public:
     // in *error.
     bool read(const QString& path, QString* error, const ZRCut::Progress& progress = {},
         ZRCut::TextMode text = ZRCut::TextMode::Outline);
+    // Reads several files to be nested together (at most 100), in this order.
+    bool read(const QStringList& paths, QString* error, const ZRCut::Progress& progress = {},
+        ZRCut::TextMode text = ZRCut::TextMode::Outline);
     // Takes HP-GL written for the machine (a job handed on by a client) as planned and written,
     // in its own order. False with the reason, naming the file, in *error.
     bool readWritten(const QString& name, const QByteArray& hpgl, QString* error);
     // Places what was read on the machine's table and orders the cut. False with the reason when
     // the result leaves the table or the knife aids are asked of a knife that is not dragged;
-    // the earlier plan is gone either way.
+    // the earlier plan is gone either way. With the shop's transforms the plan is one or more
+    // sheets (or tiles), the first one current; several files are cut together only nested.
     bool plan(const CutSettings& settings, const CutMachine& machine, QString* error,
         const ZRCut::Progress& progress = {});
-    // Writes the planned cut as HP-GL, and the picture the device is handed. False only when
-    // cancelled.
+    // Writes the current sheet's cut as HP-GL, and the picture the device is handed. False only
+    // when cancelled.
     bool write(QString* error, const ZRCut::Progress& progress = {});
 
-    bool isRead() const { return !m_drawing.contours.isEmpty(); }
+    // The sheets (or tiles) planned, one after the other on the machine: the current one is
+    // job(), write() and request(); choosing another drops what was written.
+    int sheetCount() const { return m_sheets.size(); }
+    int sheet() const { return m_sheet; }
+    void selectSheet(int index);
+    // What the shop's transforms did.
+    const ShopReport& shop() const { return m_shop; }
+
+    bool isRead() const { return !m_drawings.isEmpty(); }
     bool isPlanned() const { return !m_job.steps.isEmpty(); }
     QString name() const { return m_name; }
-    const ZRCut::Drawing& drawing() const { return m_drawing; }
+    // The first file's drawing.
+    const ZRCut::Drawing& drawing() const;
     const ZRCut::CutJob& job() const { return m_job; }
     QByteArray hpgl() const { return m_hpgl; }
     // Seconds the machine takes for one copy of the planned cut; -1 while a speed is unknown.
     double seconds() const;
     // The drawing is no longer needed once written: the job keeps what its pictures need.
-    void dropSource() { m_drawing = ZRCut::Drawing(); }
+    void dropSource() { m_drawings.clear(); }
     // What a person should know before the knife goes down: what the reader left out or stood in
     // for (text, pictures, fonts), and the checks of the planned cut (open contours, segments cut
     // twice, small pieces).
@@ -90,17 +106,28 @@ public:
     // The planned cut, dark on white, y upwards, longSide pixels on the longer side, with pen-up
     // travel in red unless left out. Null when cancelled.
     QImage picture(int longSide, bool travel = true, const ZRCut::Progress& progress = {}) const;
+    // Every sheet (or tile, as they lie in the design) to scale with its edge, side by side within
+    // bounds; without sheets, picture() of the longer side. Null when cancelled.
+    QImage overview(const QSize& bounds, const ZRCut::Progress& progress = {}) const;
     // The written cut's picture for the device: 256 pixels, travel left out, as PNG.
     QByteArray previewPng() const { return m_png; }
     // The job for the machine: the written HP-GL with its name, figures and picture.
     Request request(int copies) const;
 
 private:
+    bool planShop(const QVector<ZRCut::Drawing>& chosen, const CutSettings& settings,
+        const CutMachine& machine, QString* error, const ZRCut::Progress& progress);
+
     QString m_name;
-    ZRCut::Drawing m_drawing;
+    QVector<ZRCut::Drawing> m_drawings;
     QStringList m_warnings;
     CutMachine m_machine;
     ZRCut::CutJob m_job;
+    QVector<ZRCut::CutJob> m_sheets;
+    QVector<QPoint> m_cells; // where each sheet is shown in the overview
+    QSizeF m_sheetSize; // the sheet's or tile's, when there are sheets
+    int m_sheet = 0;
+    ShopReport m_shop;
     QByteArray m_hpgl;
     QByteArray m_png;
 };

@@ -57,6 +57,8 @@ JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
     m_layers->setMaximumHeight(120);
     (new QVBoxLayout(layersBox))->addWidget(m_layers);
     form.sideColumn->insertWidget(1, layersBox);
+    m_shop = new ShopBox;
+    form.sideColumn->insertWidget(form.sideColumn->indexOf(form.cuttingBox) + 1, m_shop);
 
     connect(form.openButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getOpenFileName(m_window, tr("Open a cut file"),
@@ -96,7 +98,14 @@ JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
         connect(box, &QCheckBox::toggled, this, replan);
     connect(m_place, qOverload<int>(&QComboBox::activated), this, replan);
     connect(m_layers, &QListWidget::itemChanged, this, replan);
-    connect(form.copies, qOverload<int>(&QSpinBox::valueChanged), this, &JobPage::showFigures);
+    connect(form.copies, qOverload<int>(&QSpinBox::valueChanged), this, [this, replan] {
+        // Nested, the copies are parts on the sheets.
+        if (m_shop->nest->isChecked())
+            replan();
+        showFigures();
+    });
+    connect(m_shop, &ShopBox::changed, this, replan);
+    connect(m_shop, &ShopBox::wrong, this, &JobPage::say);
     connect(form.station, qOverload<int>(&QComboBox::currentIndexChanged), this,
         [this] { readMachine(); });
 
@@ -162,6 +171,7 @@ CutSettings JobPage::settings() const
     if (settings.layers.only.size() == m_layers->count())
         settings.layers.only.clear();
     settings.optimizeOrder = form.optimizeOrder->isChecked();
+    settings.shop = m_shop->settings(form.copies->value());
     // The knife's aids only where they are offered.
     if (m_machine.dragKnife) {
         settings.knife.bladeOffsetMm = form.bladeOffset->value();
@@ -198,15 +208,24 @@ void JobPage::run(Stage stage)
     CutFile* file = &m_pending;
     QImage* picture = &m_picture;
     const QString path = m_path;
+    const int sheet = stage == Writing ? m_nextSheet : stage == Drawing ? m_file.sheet() : 0;
     m_work.start([=](const ZRCut::Progress& progress, QString* error) {
         // Each step takes its share of the bar.
         const auto share = [&](int from, int to) { return progressPart(progress, from, to); };
         if (stage == Reading && !file->read(path, error, share(0, 60)))
             return false;
-        if (stage >= Planning && !file->plan(settings, machine, error, share(60, 85)))
+        // The next sheet of a job is cut as planned.
+        if (stage >= Planning && (stage != Writing || sheet == 0) && !file->plan(settings, machine, error, share(60, 85)))
             return false;
+        file->selectSheet(sheet);
         if (stage == Writing && !file->write(error, share(85, 95)))
             return false;
+        if (settings.shop.nest || settings.shop.tile) {
+            *picture = file->overview(size.expandedTo(QSize(64, 64)), share(95, 100));
+            if (picture->isNull())
+                *error = QStringLiteral("cancelled");
+            return !picture->isNull();
+        }
         ZRCut::PreviewOptions options = look;
         options.progress = share(95, 100);
         *picture = ZRCut::renderPreview(file->job(), size, options);
@@ -255,7 +274,7 @@ void JobPage::workDone(bool ok)
     if (!ok) {
         say(m_work.isCancelled() ? tr("Cancelled.") : m_work.errorString());
     } else if (stage == Writing) {
-        m_job = m_session->send(m_file.request(form.copies->value()));
+        m_job = m_session->send(m_file.request(m_shop->machineCopies(form.copies->value())));
         connect(m_job, &Reply::progress, this, &JobPage::showReport);
         connect(m_job, &Reply::finished, this, &JobPage::jobDone);
         form.record->clear();
@@ -305,8 +324,30 @@ void JobPage::readMachine(const std::function<void()>& then)
 
 void JobPage::start()
 {
+    m_nextSheet = 0;
     if (m_file.isPlanned() && !m_work.isRunning() && !m_job)
         readMachine([this] { run(Writing); });
+}
+
+void JobPage::askToAdvance()
+{
+    const int next = m_file.sheet() + 1;
+    m_advance = new QMessageBox(QMessageBox::Question, tr("Advance the material"),
+        tr("%1, then press OK.").arg(m_file.shop().advanceText(next + 1)),
+        QMessageBox::Ok | QMessageBox::Cancel, m_window);
+    m_advance->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_advance, &QMessageBox::finished, this, [this, next](int button) {
+        if (button != QMessageBox::Ok) {
+            say(tr("Stopped before %1 %2 of %3.")
+                    .arg(m_file.shop().unit())
+                    .arg(next + 1)
+                    .arg(m_file.sheetCount()));
+            return updateControls();
+        }
+        m_nextSheet = next;
+        run(Writing);
+    });
+    m_advance->open();
 }
 
 void JobPage::stop()
@@ -328,8 +369,10 @@ void JobPage::showFigures()
     if (!m_file.isPlanned()) {
         for (QLabel* label : { form.size, form.cutLength, form.travel, form.time })
             label->setText(QStringLiteral("-"));
+        m_shop->showReport(ShopReport());
         return;
     }
+    m_shop->showReport(m_file.shop());
     form.size->setText(tr("%1 × %2 mm").arg(mm(job.bounds.width()), mm(job.bounds.height())));
     form.cutLength->setText(tr("%1 mm").arg(mm(job.cutLengthMm)));
     form.travel->setText(tr("%1 mm").arg(mm(job.travelLengthMm)));
@@ -374,6 +417,8 @@ void JobPage::jobDone()
     say(end + QLatin1Char('.'));
     emit jobEnded(result.outcome);
     updateControls();
+    if (result.outcome == Result::Done && m_file.sheet() + 1 < m_file.sheetCount())
+        askToAdvance();
 }
 
 void JobPage::updateControls()
@@ -388,7 +433,7 @@ void JobPage::updateControls()
     form.resume->setEnabled(cutting && status == TaskReport::Paused);
     form.stop->setEnabled(working || cutting);
     for (QWidget* box : std::initializer_list<QWidget*> {
-             form.placementBox, form.cuttingBox, form.knifeBox, form.copies })
+             form.placementBox, form.cuttingBox, form.knifeBox, form.copies, m_shop })
         box->setEnabled(!cutting && m_stage != Writing);
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "cutfile.h"
+#include "jobshop.h"
 #include "session.h"
 #include "ui_jobpage.h"
 
 #include <QComboBox>
 #include <QImage>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -18,7 +20,8 @@ class PanelWindow;
 // What the panel's job page does, as jobpage.ui lays it out: a cut file opened or dropped on
 // the window, placed on the machine's table and drawn there to scale (cuts dark, pen-up travel
 // red), its figures, and the job run on the machine through the session, with the machine's
-// progress and the record it leaves. Reading, planning, writing and drawing run on a thread of
+// progress and the record it leaves; the shop's transforms (jobshop.h) with their figures, a
+// job of several sheets or tiles cut one at a time as the person advances the material. Reading, planning, writing and drawing run on a thread of
 // their own, so a big file leaves the window answering; Stop ends them as it ends a job.
 class JobPage : public QObject {
     Q_OBJECT
@@ -52,6 +55,8 @@ private:
     void showFigures();
     void showReport(const TaskReport& report);
     void jobDone();
+    // Between sheets (or tiles): asks the person to advance the material, then cuts the next.
+    void askToAdvance();
     void updateControls();
     void say(const QString& text);
     CutSettings settings() const;
@@ -68,6 +73,9 @@ private:
     CutMachine m_machine; // as last read; the default one while none is
     QComboBox* m_place; // where the design goes on the table
     QListWidget* m_layers; // the file's layers, each to cut or not
+    ShopBox* m_shop;
+    int m_nextSheet = 0; // the sheet Writing writes; 0 plans anew first
+    QPointer<QMessageBox> m_advance;
     QTimer m_replan;
     QTimer m_redraw;
     QPointer<Reply> m_job;

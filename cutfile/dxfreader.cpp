@@ -137,13 +137,15 @@ QStringList plainLines(const QString& text)
             out += QLatin1Char('\n');
         } else if (code == QLatin1Char('~')) {
             out += QLatin1Char(' ');
-        } else if (code == QLatin1Char('\\') || code == QLatin1Char('{') || code == QLatin1Char('}')) {
+        } else if (code == QLatin1Char('\\') || code == QLatin1Char('{')
+            || code == QLatin1Char('}')) {
             out += code;
         } else if (QStringLiteral("fFHWQTACpS").contains(code)) {
             // Codes with a value up to ';' (\S stacks: 1^2 reads as 1/2).
             const int semicolon = text.indexOf(QLatin1Char(';'), i);
             if (code == QLatin1Char('S') && semicolon > i)
-                out += text.mid(i + 1, semicolon - i - 1).replace(QLatin1Char('^'), QLatin1Char('/'));
+                out += text.mid(i + 1, semicolon - i - 1)
+                           .replace(QLatin1Char('^'), QLatin1Char('/'));
             i = semicolon < 0 ? text.size() : semicolon;
         }
         // \L, \l, \O, \o, \K, \k: underline and the like, nothing to cut.
@@ -210,7 +212,8 @@ public:
     DxfBuilder(const ReadOptions& options, std::istream& stream, qint64 size)
         : m_options(options)
         , m_stream(stream)
-        , m_tracker(options.progress, size)
+        , m_reading(partOf(options.progress, 0, 90))
+        , m_tracker(m_reading, size)
         , m_text(options)
     { }
 
@@ -227,13 +230,14 @@ public:
         drawing.warnings += m_text.notes();
         if (straightArcs > 0)
             drawing.warnings.append(
-                QStringLiteral("%1 arcs reaching beyond 1 km cut as straight lines").arg(straightArcs));
+                QStringLiteral("%1 arcs reaching beyond 1 km cut as straight lines")
+                    .arg(straightArcs));
         QStringList hidden;
         for (const auto& layer : hiddenContours)
             hidden.append(QStringLiteral("%1 (%2)").arg(layer.first.left(60)).arg(layer.second));
         if (!hidden.isEmpty())
-            drawing.warnings.append(
-                QStringLiteral("layers that are off or frozen left out: %1").arg(hidden.join(", ")));
+            drawing.warnings.append(QStringLiteral("layers that are off or frozen left out: %1")
+                                        .arg(hidden.join(", ")));
     }
 
     bool cancelled() const { return m_tracker.cancelled(); }
@@ -266,7 +270,8 @@ public:
         TextItem item;
         item.block.lines = plainLines(QString::fromStdString(d.text));
         item.block.capHeight = d.height;
-        item.block.lineSpacing = d.height * 5 / 3 * (d.lineSpacingFactor > 0 ? d.lineSpacingFactor : 1);
+        item.block.lineSpacing
+            = d.height * 5 / 3 * (d.lineSpacingFactor > 0 ? d.lineSpacingFactor : 1);
         const int attach = qBound(1, d.attachmentPoint, 9);
         item.block.hAlign = (attach - 1) % 3;
         item.block.vAlign = attach <= 3 ? 3 : attach <= 6 ? 2 : 1;
@@ -573,6 +578,7 @@ private:
 
     const ReadOptions& m_options;
     std::istream& m_stream;
+    const Progress m_reading; // the bar up to 90 %; joining the contours takes it on from there
     ProgressTracker m_tracker;
     int m_outputs = 0;
     double m_unit = 1;
@@ -737,7 +743,8 @@ bool beginsLikeDxf(const QByteArray& data)
         && lines.at(i + 1).trimmed() == "SECTION";
 }
 
-bool readDxfData(const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options)
+bool readDxfData(
+    const QByteArray& data, Drawing* drawing, QString* error, const ReadOptions& options)
 {
     if (isBinaryDxf(data)) {
         *error = QStringLiteral("binary DXF is not supported; save the drawing as ASCII DXF");
@@ -764,7 +771,8 @@ bool readDxfData(const QByteArray& data, Drawing* drawing, QString* error, const
         builder.finish();
     } catch (const Stop&) {
         *error = builder.failure;
-        if (error->startsWith(QLatin1String("the drawing")) || error->startsWith(QLatin1String("a polyline")))
+        if (error->startsWith(QLatin1String("the drawing"))
+            || error->startsWith(QLatin1String("a polyline")))
             *error += near();
         return false;
     } catch (const std::bad_alloc&) {
@@ -781,7 +789,7 @@ bool readDxfData(const QByteArray& data, Drawing* drawing, QString* error, const
         return false;
     }
     Drawing& result = builder.drawing;
-    joinContours(&result.contours, options.joinToleranceMm, options.progress);
+    joinContours(&result.contours, options.joinToleranceMm, partOf(options.progress, 90, 100));
     if (builder.cancelled()) {
         *error = cancelledText();
         return false;

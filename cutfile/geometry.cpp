@@ -73,6 +73,15 @@ bool ProgressTracker::step(qint64 done)
     return true;
 }
 
+Progress partOf(const Progress& whole, int from, int to)
+{
+    Progress part { nullptr, whole.cancel };
+    if (whole.report)
+        part.report = [report = whole.report, from, to](
+                          int percent) { report(from + percent * (to - from) / 100); };
+    return part;
+}
+
 QString cancelledText()
 {
     return QStringLiteral("cancelled");
@@ -216,7 +225,8 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
         return;
     // Points stand within 1 km of the origin: cells of a micrometre or more fit the key.
     tolerance = qMax(tolerance, 1e-6);
-    ProgressTracker tracker(progress, contours->size());
+    const int total = contours->size();
+    ProgressTracker tracker(progress, total);
     // Each open contour's two ends, sorted by cell: (cell, 2 * contour, plus 1 for its last
     // point). The ends of a cell that are used up move to the front of its run, behind the
     // cursor kept at the run's first place.
@@ -238,13 +248,12 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
         for (const int dx : { 0, -1, 1 }) {
             for (const int dy : { 0, -1, 1 }) {
                 const qint64 key = cellKey(at + QPointF(dx, dy) * tolerance, tolerance);
-                const auto first = std::lower_bound(ends.begin(), ends.end(),
-                    std::make_pair(key, std::numeric_limits<int>::min()));
+                const auto first = std::lower_bound(
+                    ends.begin(), ends.end(), std::make_pair(key, std::numeric_limits<int>::min()));
                 const size_t run = size_t(first - ends.begin());
                 if (run == ends.size() || first->first != key)
                     continue;
-                for (size_t k = size_t(cursor[run]); k < ends.size() && ends[k].first == key;
-                     ++k) {
+                for (size_t k = size_t(cursor[run]); k < ends.size() && ends[k].first == key; ++k) {
                     const int end = ends[k].second;
                     if (used.at(end / 2)) {
                         std::swap(ends[k], ends[size_t(cursor[run])]);
@@ -284,8 +293,8 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
                 chain.points += more.mid(1);
             }
             for (int next; !closes()
-                 && (next = partner(before.isEmpty() ? chain.points.first() : before.last(),
-                         chain.layer))
+                 && (next = partner(
+                         before.isEmpty() ? chain.points.first() : before.last(), chain.layer))
                      >= 0;) {
                 used[next / 2] = true;
                 QVector<QPointF> more = contours->at(next / 2).points;
@@ -303,6 +312,7 @@ void joinContours(QVector<Contour>* contours, double tolerance, const Progress& 
         joined.append(std::move(chain));
     }
     *contours = std::move(joined);
+    tracker.step(total);
 }
 
 bool finishRead(Drawing* read, const ReadOptions& options, const QString& nothing, QString* error)

@@ -26,6 +26,10 @@ private:
 
 QString cancelledText();
 
+// The part of a long operation's bar from one percentage to another: a step of several that
+// reports 0 to 100 of its own moves the whole bar on, never back.
+Progress partOf(const Progress& whole, int from, int to);
+
 // Points further than this from the origin (1 km) are damage, not drawing: curves that reach
 // beyond it are not divided into chords, and addContour() leaves such points out and counts them.
 constexpr double maxCoordinateMm = 1e6;

@@ -812,6 +812,12 @@ void tst_CutFile::progressReported()
     const int second = seen.indexOf(100) + 1;
     QVERIFY(std::is_sorted(seen.begin(), seen.begin() + second));
     QVERIFY(std::is_sorted(seen.begin() + second, seen.end()));
+
+    // A reader of several steps moves the one bar on, never back.
+    seen.clear();
+    QVERIFY(readDxf(samples("gasket.dxf"), &drawing, &error, read));
+    QCOMPARE(seen.count(100), 1);
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
 }
 
 void tst_CutFile::damagedFilesNeverCrash()

@@ -119,6 +119,8 @@ QJsonObject fromRequest(const Request& request)
         json.insert("job", double(request.job));
     if (request.kind == Request::MoveQueued)
         json.insert("position", request.position);
+    if (request.fromContour)
+        json.insert("from_contour", true);
     return json;
 }
 
@@ -168,6 +170,7 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     if (qAbs(request->x) > 1 || qAbs(request->y) > 1)
         return fail(error, QStringLiteral("a jog moves each axis by -1, 0 or +1"));
     request->job = whole(json, "job");
+    request->fromContour = json.value(QLatin1String("from_contour")).toBool();
     request->position = int(qBound(qint64(1), whole(json, "position", 1), qint64(maxJobs)));
     return true;
 }

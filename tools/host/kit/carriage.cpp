@@ -1,6 +1,7 @@
 #include "carriage.h"
 
 #include "jobstatus.h"
+#include "restcut.h"
 #include "values.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
@@ -254,9 +255,13 @@ QStringList jobRow(const QJsonObject& job)
         ? QStringLiteral("taken")
         : QStringLiteral("waiting: ") + text("cloud_answer");
     const qint64 restOf = whole(job, "rest_of");
+    const qint64 fromContour = whole(job.value(QLatin1String("plan")).toObject(), RestCut::fromContourKey);
+    const QString rest = fromContour > 0
+        ? QStringLiteral(" (rest of #%1 from contour %2)")
+              .arg(QString::number(restOf), QString::number(fromContour))
+        : QStringLiteral(" (rest of #%1)").arg(restOf);
     return { text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-        restOf > 0 ? QStringLiteral("%1 (rest of #%2)").arg(text("file"), QString::number(restOf))
-                   : text("file"),
+        restOf > 0 ? text("file") + rest : text("file"),
         QStringLiteral("%1/%2").arg(
             QString::number(job.value(QLatin1String("copies_done")).toInt()), text("copies")),
         JobStatus::text(text("status")),

@@ -16,6 +16,13 @@
 // joins what stands, and goes on with every contour after it.
 namespace RestCut {
 
+// In the plan of a job's record (see Store): the contour, from 1, an unfinished copy's rest starts
+// from and how far along it (mm); and the job that cuts it, which the whole copies left after it
+// wait for.
+constexpr char fromContourKey[] = "from_contour";
+constexpr char fromMmKey[] = "from_mm";
+constexpr char afterKey[] = "after";
+
 // How far back along the contour the rest starts, so that its cut meets the one that stands.
 constexpr double overlapMm = 1.0;
 

@@ -80,11 +80,6 @@ struct Unfinished {
     QJsonObject plan; // the rest's, kept for cutting its own rest
 };
 
-// The record of an unfinished copy's rest names the contour it starts from.
-constexpr char fromContourKey[] = "from_contour";
-// The whole copies left wait for the job that cuts the unfinished one: "after" in their plan.
-constexpr char afterKey[] = "after";
-
 } // namespace
 
 // Jobs a previous run left: the one the machine was cutting is followed again once the link is
@@ -370,8 +365,8 @@ void MachineService::cutUnfinished(QWebSocket* client, qint64 id, const QJsonObj
         checked.perCopyMm = found->fileInfo.value(QLatin1String("path_length")).toDouble();
         checked.plan = found->plan;
         checked.plan.insert("copies", 1);
-        checked.plan.insert(fromContourKey, found->rest.step + 1);
-        checked.plan.insert("from_mm", found->rest.fromMm);
+        checked.plan.insert(RestCut::fromContourKey, found->rest.step + 1);
+        checked.plan.insert(RestCut::fromMmKey, found->rest.fromMm);
         submit(from, intake, checked);
         qint64 after = m_running.client == from && m_running.id == id ? m_running.job : 0;
         for (const Queued& queued : qAsConst(m_queue))
@@ -383,7 +378,7 @@ void MachineService::cutUnfinished(QWebSocket* client, qint64 id, const QJsonObj
         kept.perCopyMm = kept.fileInfo.value(QLatin1String("path_length")).toDouble();
         kept.plan = job.value(QLatin1String("plan")).toObject();
         kept.plan.insert("copies", whole);
-        kept.plan.insert(afterKey, double(after));
+        kept.plan.insert(RestCut::afterKey, double(after));
         submit(nullptr, copies, kept);
         send(from,
             { { "id", double(id) },
@@ -401,7 +396,7 @@ void MachineService::unqueueAfter(qint64 job)
     for (int i = m_queue.size() - 1; i >= 0; --i) {
         const QJsonObject plan
             = m_store.job(m_queue.at(i).job).value(QLatin1String("plan")).toObject();
-        if (plan.value(QLatin1String(afterKey)).toDouble() == double(job))
+        if (plan.value(QLatin1String(RestCut::afterKey)).toDouble() == double(job))
             unqueue(i,
                 QStringLiteral("job %1, the rest of the unfinished copy before it, was not cut to "
                                "its end")

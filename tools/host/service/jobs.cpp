@@ -263,13 +263,13 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
                 .arg(QString::number(request.job), status,
                     QString::number(job.value(QLatin1String("copies_done")).toInt()),
                     QString::number(job.value(QLatin1String("copies")).toInt())));
+    if (request.fromContour)
+        return cutUnfinished(client, id, request, job);
     const QByteArray hpgl = planned(job.value(QLatin1String("plan")).toObject());
     if (hpgl.isEmpty())
         return refuse(client, id, Result::Refused,
             QStringLiteral("the cut data of job %1 is no longer kept as it was sent")
                 .arg(request.job));
-    if (request.fromContour)
-        return cutUnfinished(client, id, job);
     Intake intake;
     intake.id = id;
     intake.request = Request::of(Request::Job);
@@ -288,7 +288,8 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
 // out on a thread of its own from the HP-GL the service kept: it is the client's job, and the
 // whole copies left follow it as one more job of nobody's, which waits for it to be cut to the
 // end (or is cancelled with it).
-void MachineService::cutUnfinished(QWebSocket* client, qint64 id, const QJsonObject& job)
+void MachineService::cutUnfinished(
+    QWebSocket* client, qint64 id, const Request& request, const QJsonObject& job)
 {
     ++*m_clients.find(client);
     auto* work = new CutWork(this);
@@ -320,7 +321,8 @@ void MachineService::cutUnfinished(QWebSocket* client, qint64 id, const QJsonObj
         return keepPlan(folder, found->rest.hpgl, &found->plan, &found->error);
     });
     const QPointer<QWebSocket> from(client);
-    connect(work, &CutWork::finished, this, [this, work, found, from, id, job] {
+    const QString by = request.by;
+    connect(work, &CutWork::finished, this, [this, work, found, from, id, job, by] {
         work->deleteLater();
         if (!from)
             return;
@@ -334,7 +336,7 @@ void MachineService::cutUnfinished(QWebSocket* client, qint64 id, const QJsonObj
         intake.id = id;
         intake.request = Request::of(Request::Job);
         intake.request.file = job.value(QLatin1String("file")).toString();
-        intake.request.by = job.value(QLatin1String("submitted_by")).toString();
+        intake.request.by = by;
         intake.request.fileInfo = job.value(QLatin1String("file_info")).toObject();
         intake.restOf = of;
         if (found->rest.step < 0) {

@@ -40,8 +40,8 @@ Request fourSquares(int copies)
     for (int i = 0; i < 4; ++i) {
         const QByteArray x0 = QByteArray::number(400 + i * 2400);
         const QByteArray x1 = QByteArray::number(400 + i * 2400 + 2000);
-        request.plt += "PU" + x0 + ",400;PD" + x1 + ",400," + x1 + ",2400," + x0 + ",2400," + x0
-            + ",400;";
+        request.plt
+            += "PU" + x0 + ",400;PD" + x1 + ",400," + x1 + ",2400," + x0 + ",2400," + x0 + ",400;";
     }
     request.plt += "PU;SP0;";
     request.copies = copies;
@@ -147,7 +147,8 @@ void tst_HostRest::restOf()
     QCOMPARE(job.steps.size(), 3);
     RestCut::Rest found;
     QString error;
-    QVERIFY2(RestCut::restOf(job, confirmed, RestCut::overlapMm, &found, &error), qPrintable(error));
+    QVERIFY2(
+        RestCut::restOf(job, confirmed, RestCut::overlapMm, &found, &error), qPrintable(error));
     QCOMPARE(found.step, step);
     if (step < 0) {
         QVERIFY(found.hpgl.isEmpty());
@@ -194,8 +195,8 @@ void tst_HostRest::restThroughService()
     QVERIFY2(rest.exitCode == 0
             && rest.out.contains(QStringLiteral("rest of #1 from contour ") + contour),
         qPrintable(rest.out + rest.err));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.service.store()->job(3).value("status").toString(),
-        QStringLiteral("completed"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rig.service.store()->job(3).value("status").toString(), QStringLiteral("completed"), 20000);
     const QJsonObject unfinished = rig.service.store()->job(2);
     const QJsonObject whole = rig.service.store()->job(3);
     QCOMPARE(unfinished.value("rest_of").toInt(), 1);
@@ -240,10 +241,10 @@ void tst_HostRest::restFromHistory()
     QVERIFY(QTest::qWaitFor(
         [&] { return rig.service.store()->job(2).value("percent").toDouble() > 10; }, 20000));
     QCOMPARE(hostrig::ask(session, Request::of(Request::Stop)).outcome, Result::Done);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.service.store()->job(3).value("status").toString(),
-        QStringLiteral("cancelled"), 20000);
-    QVERIFY(rig.service.store()->job(3).value("reason").toString().contains(
-        QLatin1String("job 2")));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rig.service.store()->job(3).value("status").toString(), QStringLiteral("cancelled"), 20000);
+    QVERIFY(
+        rig.service.store()->job(3).value("reason").toString().contains(QLatin1String("job 2")));
     QCOMPARE(frames(rig.machine.sim, "PLT"), 2);
 }
 

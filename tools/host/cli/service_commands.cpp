@@ -216,7 +216,8 @@ int runRest(Context& c)
         = result.jobs.isEmpty() ? QJsonObject() : result.jobs.first().toObject();
     if (record.isEmpty())
         return code;
-    printJobEnd(c, result, Carriage::jobRow(record).at(2), record.value(QLatin1String("copies")).toInt(),
+    printJobEnd(c, result, Carriage::jobRow(record).at(2),
+        record.value(QLatin1String("copies")).toInt(),
         record.value(QLatin1String("file_info"))
             .toObject()
             .value(QLatin1String("path_length"))

@@ -255,7 +255,8 @@ QStringList jobRow(const QJsonObject& job)
         ? QStringLiteral("taken")
         : QStringLiteral("waiting: ") + text("cloud_answer");
     const qint64 restOf = whole(job, "rest_of");
-    const qint64 fromContour = whole(job.value(QLatin1String("plan")).toObject(), RestCut::fromContourKey);
+    const qint64 fromContour
+        = whole(job.value(QLatin1String("plan")).toObject(), RestCut::fromContourKey);
     const QString rest = fromContour > 0
         ? QStringLiteral(" (rest of #%1 from contour %2)")
               .arg(QString::number(restOf), QString::number(fromContour))

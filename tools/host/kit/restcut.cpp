@@ -22,7 +22,9 @@ QVector<QPointF> pathFrom(const QVector<QPointF>& points, double along)
     for (int k = 1; k < points.size(); ++k) {
         const double segment = QLineF(points.at(k - 1), points.at(k)).length();
         if (along < segment) {
-            QVector<QPointF> rest { QLineF(points.at(k - 1), points.at(k)).pointAt(along / segment) };
+            QVector<QPointF> rest {
+                QLineF(points.at(k - 1), points.at(k)).pointAt(along / segment)
+            };
             rest += points.mid(k);
             return rest;
         }

@@ -309,8 +309,8 @@ void MachineService::cutUnfinished(
         const double confirmed = RestCut::confirmedInCopy(number(job, "percent"),
             job.value(QLatin1String("copies")).toInt(),
             job.value(QLatin1String("copies_done")).toInt(), copy.job().cutLengthMm);
-        if (!RestCut::restOf(copy.job(), confirmed, RestCut::overlapMm, &found->rest,
-                &found->error, progress))
+        if (!RestCut::restOf(
+                copy.job(), confirmed, RestCut::overlapMm, &found->rest, &found->error, progress))
             return false;
         if (found->rest.step < 0)
             return true;

@@ -519,7 +519,9 @@ const QList<Command>& commands()
           "material is advanced (q stops; --yes goes on without waiting; without a terminal --yes is needed).",
           QList<Option> { jsonOption, { "yes", QString(), "Go on to the next sheet or tile without waiting for Enter." },
             { "resume", "id", "Through a service: cut the copies of job ID (as history lists it) the machine did not\n"
-                              "confirm, from the cut data the service kept. The new job is the rest of ID.", 1, 1e15 } } + cutOptions() + shopOptions(), runJob },
+                              "confirm, from the cut data the service kept. The new job is the rest of ID.", 1, 1e15 },
+            { "from-contour", QString(), "With --resume: cut the unfinished copy too, from the first contour the machine did not\n"
+                                         "confirm (1 mm back along it); the whole copies left follow as one more job." } } + cutOptions() + shopOptions(), runJob },
         { "pause", QString(), "pause the job the machine is running",
           "Pauses the job the machine is running, through the machine service or directly, and waits for its\n"
           "report: from another terminal than the job's, say.", {}, [](Context& c) { return runControl(c, Request::Pause); } },

@@ -197,6 +197,7 @@ int runRest(Context& c)
         return c.usage(QStringLiteral("--resume works through a machine service; give --server"));
     Request request = Request::of(Request::Rest);
     request.job = qint64(c.args.number("resume", 0));
+    request.fromContour = c.args.isSet("from-contour");
     if (const int code = c.connectMachine())
         return code;
     Reply* reply = c.session->send(request);
@@ -215,8 +216,7 @@ int runRest(Context& c)
         = result.jobs.isEmpty() ? QJsonObject() : result.jobs.first().toObject();
     if (record.isEmpty())
         return code;
-    file = ZRDevice::printable(record.value(QLatin1String("file")).toString().left(200));
-    printJobEnd(c, result, QStringLiteral("%1 (rest of #%2)").arg(file).arg(request.job),
+    printJobEnd(c, result, Carriage::jobRow(record).at(2),
         record.value(QLatin1String("copies")).toInt(),
         record.value(QLatin1String("file_info"))
             .toObject()

@@ -1,6 +1,7 @@
 #include "carriage.h"
 
 #include "jobstatus.h"
+#include "restcut.h"
 #include "values.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
@@ -119,6 +120,8 @@ QJsonObject fromRequest(const Request& request)
         json.insert("job", double(request.job));
     if (request.kind == Request::MoveQueued)
         json.insert("position", request.position);
+    if (request.fromContour)
+        json.insert("from_contour", true);
     return json;
 }
 
@@ -168,6 +171,7 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     if (qAbs(request->x) > 1 || qAbs(request->y) > 1)
         return fail(error, QStringLiteral("a jog moves each axis by -1, 0 or +1"));
     request->job = whole(json, "job");
+    request->fromContour = json.value(QLatin1String("from_contour")).toBool();
     request->position = int(qBound(qint64(1), whole(json, "position", 1), qint64(maxJobs)));
     return true;
 }
@@ -251,9 +255,14 @@ QStringList jobRow(const QJsonObject& job)
         ? QStringLiteral("taken")
         : QStringLiteral("waiting: ") + text("cloud_answer");
     const qint64 restOf = whole(job, "rest_of");
+    const qint64 fromContour
+        = whole(job.value(QLatin1String("plan")).toObject(), RestCut::fromContourKey);
+    const QString rest = fromContour > 0
+        ? QStringLiteral(" (rest of #%1 from contour %2)")
+              .arg(QString::number(restOf), QString::number(fromContour))
+        : QStringLiteral(" (rest of #%1)").arg(restOf);
     return { text("id"), time("submitted_at").toString(QStringLiteral("yyyy-MM-dd hh:mm")),
-        restOf > 0 ? QStringLiteral("%1 (rest of #%2)").arg(text("file"), QString::number(restOf))
-                   : text("file"),
+        restOf > 0 ? text("file") + rest : text("file"),
         QStringLiteral("%1/%2").arg(
             QString::number(job.value(QLatin1String("copies_done")).toInt()), text("copies")),
         JobStatus::text(text("status")),

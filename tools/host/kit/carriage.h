@@ -15,7 +15,7 @@ class ZRDeviceInterface;
 //             "back" | "status" | "history" | "move" | "cancel" | "rest", "names": [..],
 //             "values": [..], "raw": bool, "file": name, "content_bytes": n, "file_info": {..},
 //             "preview": PNG in base64, "copies": n, "x": -1..1, "y": -1..1, "by": who,
-//             "job": id, "position": n}                                (only what the kind uses)
+//             "job": id, "position": n, "from_contour": bool}          (only what the kind uses)
 //            A job's HP-GL is not in its JSON: "content_bytes" announces it, and it follows as
 //            the one binary message of exactly that size; "file_info" is what the sender figured
 //            of it (see CutFile::fileInfo()), whole numbers taken as they come, bounded.

@@ -67,6 +67,7 @@ struct Request {
     QString follow; // Job: follow the machine's job of this name, sending nothing
     QString by; // who asks, as a service records it
     qint64 job = 0; // MoveQueued, CancelQueued, Rest: the job's id
+    bool fromContour = false; // Rest: the unfinished copy too, from its first contour not confirmed
     int position = 1; // MoveQueued: 1 is the head of the queue
 
     static Request of(Kind kind, const QStringList& names = QStringList())

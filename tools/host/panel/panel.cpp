@@ -421,15 +421,18 @@ QJsonObject Panel::selectedJob() const
 
 void Panel::updateCutRest()
 {
-    m_window->cutRest->setEnabled(JobStatus::hasRest(selectedJob()));
+    const bool rest = JobStatus::hasRest(selectedJob());
+    m_window->cutRest->setEnabled(rest);
+    m_window->restFromContour->setEnabled(rest);
 }
 
 // The copies of the selected job the machine did not confirm, cut through the service as the
-// rest of that job.
+// rest of that job; when asked, the unfinished copy from its first contour not confirmed.
 void Panel::cutRest()
 {
     Request request = Request::of(Request::Rest);
     request.job = selectedJob().value(QLatin1String("id")).toVariant().toLongLong();
+    request.fromContour = m_window->restFromContour->isChecked();
     Reply* reply = m_session->send(request);
     m_window->logLine(tr("Cutting the rest of job %1.").arg(request.job));
     connect(reply, &Reply::finished, this, [this, reply] {

@@ -3,6 +3,7 @@
 #include "service.h"
 
 #include "cutfile.h"
+#include "restcut.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
@@ -69,6 +70,15 @@ double number(const QJsonObject& job, const char* key)
 {
     return job.value(QLatin1String(key)).toDouble();
 }
+
+// What the rest of a job's unfinished copy came to, on the thread that worked it out.
+struct Unfinished {
+    QString error;
+    QByteArray copy; // the kept HP-GL of a whole copy
+    RestCut::Rest rest;
+    QJsonObject fileInfo; // the rest's
+    QJsonObject plan; // the rest's, kept for cutting its own rest
+};
 
 } // namespace
 
@@ -222,7 +232,8 @@ void MachineService::submit(QWebSocket* client, const Intake& intake, const Chec
     if (job == 0)
         return refuse(client, intake.id, Result::Refused,
             QStringLiteral("the service cannot store the job (see its log)"));
-    ++*m_clients.find(client);
+    if (const auto open = m_clients.find(client); open != m_clients.end())
+        ++*open;
     m_queue.append({ job, queued, client, intake.id, checked.perCopyMm });
     const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
     send(client,
@@ -252,6 +263,8 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
                 .arg(QString::number(request.job), status,
                     QString::number(job.value(QLatin1String("copies_done")).toInt()),
                     QString::number(job.value(QLatin1String("copies")).toInt())));
+    if (request.fromContour)
+        return cutUnfinished(client, id, request, job);
     const QByteArray hpgl = planned(job.value(QLatin1String("plan")).toObject());
     if (hpgl.isEmpty())
         return refuse(client, id, Result::Refused,
@@ -269,6 +282,128 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
     intake.restOf = request.job;
     m_intake[client].append(intake);
     check(client);
+}
+
+// The rest of a job's unfinished copy from the first contour the machine did not confirm, worked
+// out on a thread of its own from the HP-GL the service kept: it is the client's job, and the
+// whole copies left follow it as one more job of nobody's, which waits for it to be cut to the
+// end (or is cancelled with it).
+void MachineService::cutUnfinished(
+    QWebSocket* client, qint64 id, const Request& request, const QJsonObject& job)
+{
+    ++*m_clients.find(client);
+    auto* work = new CutWork(this);
+    auto found = std::make_shared<Unfinished>();
+    const QString folder = m_store.planFolder();
+    work->start([job, found, folder](const ZRCut::Progress& progress, QString*) {
+        found->copy = planned(job.value(QLatin1String("plan")).toObject());
+        const QString file = job.value(QLatin1String("file")).toString();
+        CutFile copy;
+        if (found->copy.isEmpty()) {
+            found->error = QStringLiteral("the cut data of job %1 is no longer kept as it was sent")
+                               .arg(job.value(QLatin1String("id")).toInt());
+            return false;
+        }
+        if (!copy.readWritten(file, found->copy, &found->error))
+            return false;
+        const double confirmed = RestCut::confirmedInCopy(number(job, "percent"),
+            job.value(QLatin1String("copies")).toInt(),
+            job.value(QLatin1String("copies_done")).toInt(), copy.job().cutLengthMm);
+        if (!RestCut::restOf(
+                copy.job(), confirmed, RestCut::overlapMm, &found->rest, &found->error, progress))
+            return false;
+        if (found->rest.step < 0)
+            return true;
+        CutFile rest;
+        if (!rest.readWritten(file, found->rest.hpgl, &found->error))
+            return false;
+        found->fileInfo = rest.fileInfo();
+        return keepPlan(folder, found->rest.hpgl, &found->plan, &found->error);
+    });
+    const QPointer<QWebSocket> from(client);
+    const QString by = request.by;
+    connect(work, &CutWork::finished, this, [this, work, found, from, id, job, by] {
+        work->deleteLater();
+        if (!from)
+            return;
+        release(from);
+        const qint64 of = job.value(QLatin1String("id")).toVariant().toLongLong();
+        const int whole = job.value(QLatin1String("copies")).toInt()
+            - job.value(QLatin1String("copies_done")).toInt() - 1;
+        if (!found->error.isEmpty())
+            return refuse(from, id, Result::Refused, found->error);
+        Intake intake;
+        intake.id = id;
+        intake.request = Request::of(Request::Job);
+        intake.request.file = job.value(QLatin1String("file")).toString();
+        intake.request.by = by;
+        intake.request.fileInfo = job.value(QLatin1String("file_info")).toObject();
+        intake.restOf = of;
+        if (found->rest.step < 0) {
+            // The machine's percent confirms the copy it was on: the whole copies are the rest.
+            if (whole < 1)
+                return refuse(from, id, Result::Refused,
+                    QStringLiteral("the machine confirmed all of job %1: there is no rest to cut")
+                        .arg(of));
+            intake.request.copies = whole;
+            intake.request.plt = found->copy;
+            intake.bytes = found->copy.size();
+            m_intake[from].append(intake);
+            return check(from);
+        }
+        if (whole >= 1 && m_queue.size() + 2 > maxQueuedJobs)
+            return refuse(from, id, Result::Refused,
+                QStringLiteral("the queue has no room for the rest of job %1 and the whole copies "
+                               "after it")
+                    .arg(of));
+        Intake copies = intake;
+        copies.id = 0;
+        copies.request.copies = whole;
+        copies.request.plt = found->copy;
+        intake.request.plt = found->rest.hpgl;
+        intake.request.fileInfo = found->fileInfo;
+        Checked checked;
+        checked.fileInfo = found->fileInfo;
+        checked.perCopyMm = found->fileInfo.value(QLatin1String("path_length")).toDouble();
+        checked.plan = found->plan;
+        checked.plan.insert("copies", 1);
+        checked.plan.insert(RestCut::fromContourKey, found->rest.step + 1);
+        checked.plan.insert(RestCut::fromMmKey, found->rest.fromMm);
+        submit(from, intake, checked);
+        qint64 after = m_running.client == from && m_running.id == id ? m_running.job : 0;
+        for (const Queued& queued : qAsConst(m_queue))
+            after = queued.client == from && queued.id == id ? queued.job : after;
+        if (whole < 1 || after == 0)
+            return;
+        Checked kept;
+        kept.fileInfo = copies.request.fileInfo;
+        kept.perCopyMm = kept.fileInfo.value(QLatin1String("path_length")).toDouble();
+        kept.plan = job.value(QLatin1String("plan")).toObject();
+        kept.plan.insert("copies", whole);
+        kept.plan.insert(RestCut::afterKey, double(after));
+        submit(nullptr, copies, kept);
+        send(from,
+            { { "id", double(id) },
+                { "notice",
+                    QStringLiteral("Job %1 cuts the %2 whole copies left of job %3 once job %4 "
+                                   "has cut the unfinished one to its end.")
+                        .arg(QString::number(m_queue.last().job), QString::number(whole),
+                            QString::number(of), QString::number(after)) } });
+    });
+}
+
+// The whole copies left that waited for this job to cut an unfinished copy to its end.
+void MachineService::unqueueAfter(qint64 job)
+{
+    for (int i = m_queue.size() - 1; i >= 0; --i) {
+        const QJsonObject plan
+            = m_store.job(m_queue.at(i).job).value(QLatin1String("plan")).toObject();
+        if (plan.value(QLatin1String(RestCut::afterKey)).toDouble() == double(job))
+            unqueue(i,
+                QStringLiteral("job %1, the rest of the unfinished copy before it, was not cut to "
+                               "its end")
+                    .arg(job));
+    }
 }
 
 void MachineService::cancel(QWebSocket* client, qint64 id)
@@ -415,6 +550,8 @@ void MachineService::onJobEnded(const Result& result)
     }
     if (finished)
         m_store.dropPlan(job.job);
+    else
+        unqueueAfter(job.job);
     told.reason = reason;
     told.jobs = { record };
     tell(QStringLiteral("Job %1 (%2%3): %4, %5.")

@@ -138,6 +138,9 @@ private:
     void check(QWebSocket* client);
     void submit(QWebSocket* client, const Intake& intake, const Checked& checked);
     void cutRest(QWebSocket* client, qint64 id, const Request& request);
+    void cutUnfinished(
+        QWebSocket* client, qint64 id, const Request& request, const QJsonObject& job);
+    void unqueueAfter(qint64 job);
     void cancel(QWebSocket* client, qint64 id);
     void unqueue(int index, const QString& reason);
     QJsonArray queueJobs() const;

@@ -173,7 +173,11 @@ void Store::dropPlan(qint64 id)
     const QString sha = plan.value(QLatin1String("sha256")).toString();
     if (sha.isEmpty())
         return;
-    updateJob(id, { { "plan", QJsonObject {} } });
+    // What the plan tells of the job itself (where a rest started) stays with it.
+    QJsonObject kept = plan;
+    kept.remove(QLatin1String("path"));
+    kept.remove(QLatin1String("sha256"));
+    updateJob(id, { { "plan", kept } });
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT COUNT(*) FROM jobs WHERE plan LIKE ?"));
     query.addBindValue(QStringLiteral("%\"%1\"%").arg(sha));

@@ -22,8 +22,10 @@
 // an interrupted job's starts with "outcome unknown"), "machine_job" (the machine's name of it),
 // "cut_mm", "copies_done", "percent" (what the machine confirmed: these only grow), "file_info"
 // (object), "plan" (object: what cutting the rest needs: "path" and "sha256" of the HP-GL as sent,
-// "copies", "contours_mm" the planned length of each contour), "rest_of" (the job it cuts the
-// rest of), and from the outbox "work_record" (object), "cloud_answer" and "cloud_delivered_at".
+// "copies", and for the rest of an unfinished copy "from_contour" and "from_mm" where it starts,
+// or for the whole copies after it "after", the job they wait for: see RestCut), "rest_of" (the
+// job it cuts the rest of), and from the outbox "work_record" (object), "cloud_answer" and
+// "cloud_delivered_at".
 // Schema 1 called the states queued, sending, cutting, paused, finished, stopped, failed,
 // cancelled and lost; opening such a file renames them.
 class Store {

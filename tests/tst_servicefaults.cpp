@@ -9,8 +9,8 @@
 #include "simtcpfront.h"
 
 #include <QJsonDocument>
-#include <QSqlDatabase>
 #include <QPushButton>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -258,8 +258,8 @@ void tst_ServiceFaults::machineRestarted()
     QVERIFY(recorded.value("cut_mm").toDouble() > 0);
     const QRegularExpression cut(QStringLiteral("([0-9.]+) mm cut"));
     QVERIFY2(cut.match(out).hasMatch(), qPrintable(out));
-    QCOMPARE(cut.match(out).captured(1),
-        QString::number(recorded.value("cut_mm").toDouble(), 'f', 1));
+    QCOMPARE(
+        cut.match(out).captured(1), QString::number(recorded.value("cut_mm").toDouble(), 'f', 1));
     QCOMPARE(frames(restarted, "PLT"), 0);
 }
 
@@ -290,9 +290,11 @@ void tst_ServiceFaults::cutTheRest()
     QCOMPARE(second.value("status").toString(), QStringLiteral("completed"));
     QCOMPARE(frames(rig.machine.sim, "PLT"), 2);
     QCOMPARE(rig.machine.sim.counters().copiesCut, 3);
-    // Nothing is left of it to cut, and of a job that does not exist nothing at all.
-    for (const char* id : { "2", "9" })
+    // Its rest is cut already, nothing is left of the rest, and of a job that does not exist
+    // nothing at all.
+    for (const char* id : { "1", "2", "9" })
         QVERIFY(hostrig::zrhost(QStringList { "job", "--resume", id } + server).exitCode != 0);
+    QCOMPARE(rig.machine.sim.counters().copiesCut, 3);
 }
 
 // The panel's history: "Cut the rest" is offered for a stopped job short of its copies, not for

@@ -263,6 +263,17 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
                 .arg(QString::number(request.job), status,
                     QString::number(job.value(QLatin1String("copies_done")).toInt()),
                     QString::number(job.value(QLatin1String("copies")).toInt())));
+    // A rest taken up already is that job's to resume: the copies would be cut twice. One
+    // cancelled before it started cut nothing, and leaves the rest as it was.
+    for (const qint64 rest : m_store.restsOf(request.job)) {
+        const QJsonObject taken = m_store.job(rest);
+        if (taken.value(QLatin1String("status")).toString() != JobStatus::name(JobStatus::Cancelled)
+            || taken.value(QLatin1String("copies_done")).toInt() > 0)
+            return refuse(client, id, Result::Refused,
+                QStringLiteral("the rest of job %1 is job %2 (%3): resume that one")
+                    .arg(QString::number(request.job), QString::number(rest),
+                        JobStatus::text(taken.value(QLatin1String("status")).toString())));
+    }
     if (request.fromContour)
         return cutUnfinished(client, id, request, job);
     const QByteArray hpgl = planned(job.value(QLatin1String("plan")).toObject());

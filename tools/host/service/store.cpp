@@ -288,6 +288,17 @@ QList<qint64> Store::jobsIn(const QStringList& states) const
     return ids;
 }
 
+QList<qint64> Store::restsOf(qint64 id) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT id FROM jobs WHERE rest_of = ? ORDER BY id"));
+    query.addBindValue(id);
+    QList<qint64> ids;
+    for (bool ok = run(query); ok && query.next();)
+        ids.append(query.value(0).toLongLong());
+    return ids;
+}
+
 qint64 Store::addRecord(qint64 jobId, const QJsonObject& body)
 {
     QSqlQuery query(m_db);

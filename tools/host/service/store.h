@@ -60,6 +60,8 @@ public:
     QJsonArray jobs(int limit = 1000) const;
     // Jobs in one of these states, oldest first.
     QList<qint64> jobsIn(const QStringList& states) const;
+    // The jobs that cut the rest of job id, oldest first.
+    QList<qint64> restsOf(qint64 id) const;
 
     // The job's kept HP-GL is let go: once every copy is cut, its rest is nothing; the file goes
     // when no other job that may want its rest holds it.

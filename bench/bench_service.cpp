@@ -434,7 +434,7 @@ int soak(int kills)
         "every job ends");
     Store store;
     QString error;
-    check(store.open(database, &error), error);
+    check(store.open(database, &error, Store::Access::Read), error);
     check(QTest::qWaitFor([&] { return store.pendingRecords().isEmpty(); }, 60000),
         "the outbox empties");
     stop(service);

@@ -121,21 +121,17 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         connect(cloud, &Cloud::notice, this, &MachineService::tell);
         connect(cloud, &Cloud::problem, this,
             [this](const QString& line) { tell(QStringLiteral("cloud: ") + line); });
+        cloud->keepRegistering();
         cloud->holdWorkRecords([this](const QJsonObject& body) {
             m_outbox->add(m_recordFor ? m_recordFor : m_running.job, body);
         });
     }
     m_outbox.reset(new Outbox(&m_store, session->cloud()));
-    connect(m_outbox.get(), &Outbox::answered, this,
-        [this](qint64 job, bool taken, const QString& answer) {
-            tell(QStringLiteral("Work record of job %1: %2 (%3).")
-                     .arg(QString::number(job),
-                         taken ? QStringLiteral("taken by the cloud service")
-                               : QStringLiteral("not taken, kept in the outbox to be sent again"),
-                         answer));
-            if (job > 0)
-                jobChanged(job, {});
-        });
+    connect(m_outbox.get(), &Outbox::answered, this, [this](qint64 job, const QString& outcome) {
+        tell(QStringLiteral("Work record of job %1: %2.").arg(QString::number(job), outcome));
+        if (job > 0)
+            jobChanged(job, {});
+    });
     resume();
     const int waiting = m_store.pendingRecords().size();
     if (waiting > 0)

@@ -228,6 +228,11 @@ bool Store::check(const QString& path, Access access, QString* error)
                              .arg(path);
         return false;
     }
+    if (version > schemaVersion) {
+        *error = QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
+                     .arg(path, QString::number(version), QString::number(schemaVersion));
+        return false;
+    }
     if (access == Access::Read && !fresh && version != schemaVersion) {
         *error = QStringLiteral("%1 has schema %2, this zrhost reads schema %3; let a zrhost serve "
                                 "of this version open it first")
@@ -277,11 +282,8 @@ bool Store::migrate(QString* error)
     QSqlQuery query(m_db);
     query.exec(QStringLiteral("PRAGMA user_version"));
     const int version = query.next() ? query.value(0).toInt() : -1;
-    if (version < 0 || version > migrations.size()) {
-        *error = version < 0
-            ? QStringLiteral("%1 is not a database: %2").arg(path(), query.lastError().text())
-            : QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
-                  .arg(path(), QString::number(version), QString::number(migrations.size()));
+    if (version < 0) {
+        *error = QStringLiteral("%1 is not a database: %2").arg(path(), query.lastError().text());
         return false;
     }
     for (int step = version; step < migrations.size(); ++step) {

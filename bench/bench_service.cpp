@@ -2,6 +2,7 @@
 //
 //   build/bin/bench_service figures [MEGABYTES]   (50 by default)
 //   build/bin/bench_service soak [KILLS]          (20 by default)
+//   build/bin/bench_service soak-slow [KILLS]     (20 by default)
 //
 // figures: an HP-GL nest of MEGABYTES (bench_cutfile's) cut by `zrhost job --fit` straight to the
 // simulated machine and then through the service, both on the simulator in this process at
@@ -23,7 +24,9 @@
 // killed (SIGKILL) at KILLS random moments and started again each time. Before each kill a client
 // polls the history; after the restart no job may show fewer copies or less length than it did
 // before. At the end no job went to the machine twice, and the cloud service holds each
-// confirmed copy in exactly one work record.
+// confirmed copy in exactly one work record, and each record once (records per job: 1).
+// soak-slow: the same with a cloud service that answers each work record 1.5 s late, after the
+// service's 0.5 s time-out.
 //
 // Each check that fails is printed and makes the program exit with 1.
 
@@ -336,7 +339,7 @@ int figures(int megabytes)
     return failures ? 1 : 0;
 }
 
-int soak(int kills)
+int soak(int kills, bool slow)
 {
     QTemporaryDir dir;
     SimOptions options;
@@ -349,7 +352,7 @@ int soak(int kills)
         return 1;
     const QString database = dir.filePath(QStringLiteral("s.sqlite"));
     const QStringList arguments = QStringList { "--database", database, "--cloud",
-        cloud.httpBase().toString(), "--reply-timeout", "300" }
+        cloud.httpBase().toString(), "--reply-timeout", "300", "--cloud-timeout", "0.5" }
         + machineAt(front);
     const QList<CloudAnswer> failing { CloudAnswer::json(500), CloudAnswer::close(),
         CloudAnswer::hold() };
@@ -360,7 +363,9 @@ int soak(int kills)
     std::unique_ptr<QProcess> client;
     for (int kill = 0; kill < kills; ++kill) {
         const int answer = kill % 4;
-        if (answer < 3)
+        if (slow)
+            cloud.setAnswer(QStringLiteral("device_work_records"), "POST", CloudAnswer::slow(1500));
+        else if (answer < 3)
             cloud.setAnswer(QStringLiteral("device_work_records"), "POST", failing.at(answer));
         else
             cloud.resetAnswers();
@@ -434,7 +439,7 @@ int soak(int kills)
         "every job ends");
     Store store;
     QString error;
-    check(store.open(database, &error), error);
+    check(store.open(database, &error, Store::Access::Read), error);
     check(QTest::qWaitFor([&] { return store.pendingRecords().isEmpty(); }, 60000),
         "the outbox empties");
     stop(service);
@@ -471,6 +476,15 @@ int soak(int kills)
     check(sim.counters().copiesCut >= copiesDone, "no copy confirmed that the machine did not cut");
     check(cloudCopies == copiesDone && copiesRecorded == copiesDone,
         "each confirmed copy in exactly one work record");
+    // Each record the outbox kept reached the cloud service once: a post that was not answered
+    // in time, or that a kill cut off, was sent again under its key and dropped there.
+    const int kept = int(std::count_if(history.jobs().cbegin(), history.jobs().cend(),
+        [](const QJsonObject& job) { return !job.value("work_record").toObject().isEmpty(); }));
+    printf("records at the cloud service per job with a record: %.2f (%d records, %d jobs; %d "
+           "repeats dropped by their key)\n",
+        kept ? double(cloud.workRecords().size()) / kept : 0.0, int(cloud.workRecords().size()),
+        kept, cloud.repeatedRecords());
+    check(int(cloud.workRecords().size()) == kept, "each record once at the cloud service");
     return failures ? 1 : 0;
 }
 
@@ -486,8 +500,9 @@ int main(int argc, char** argv)
     const int count = argc > 2 ? atoi(argv[2]) : 0;
     if (mode == "figures")
         return figures(count > 0 ? count : 50);
-    if (mode == "soak")
-        return soak(count > 0 ? count : 20);
-    fprintf(stderr, "usage: bench_service figures [MEGABYTES] | soak [KILLS]\n");
+    if (mode == "soak" || mode == "soak-slow")
+        return soak(count > 0 ? count : 20, mode == "soak-slow");
+    fprintf(stderr,
+        "usage: bench_service figures [MEGABYTES] | soak [KILLS] | soak-slow [KILLS]\n");
     return 2;
 }

@@ -107,12 +107,20 @@ CorvaneCloud::~CorvaneCloud() = default;
 void CorvaneCloud::customRequest(const QString& path, QByteArray method, QJsonObject body,
     std::function<void(QNetworkReply*, bool)> handler)
 {
+    customRequestWithHeaders(path, method, body, {}, handler);
+}
+
+void CorvaneCloud::customRequestWithHeaders(const QString& path, const QByteArray& method,
+    const QJsonObject& body, const QList<QPair<QByteArray, QByteArray>>& headers,
+    std::function<void(QNetworkReply*, bool)> handler)
+{
     if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
-            this, [=] { customRequest(path, method, body, handler); }, Qt::QueuedConnection);
+            this, [=] { customRequestWithHeaders(path, method, body, headers, handler); },
+            Qt::QueuedConnection);
         return;
     }
-    QNetworkReply* reply = send(path, method, body);
+    QNetworkReply* reply = send(path, method, body, headers);
     limitSize(reply);
     // Queued, so that the handler runs after the reply has left its finished() emission: the
     // handler may then spin an event loop, or the client may go, without pulling the reply out
@@ -179,8 +187,8 @@ void CorvaneCloud::abortRequests()
     }
 }
 
-QNetworkReply* CorvaneCloud::send(
-    const QString& path, const QByteArray& method, const QJsonObject& body)
+QNetworkReply* CorvaneCloud::send(const QString& path, const QByteArray& method,
+    const QJsonObject& body, const QList<QPair<QByteArray, QByteArray>>& headers)
 {
     QUrl url = m_httpBase;
     QString resourcePath = url.path();
@@ -198,6 +206,8 @@ QNetworkReply* CorvaneCloud::send(
     if (!m_bearerToken.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + m_bearerToken.toUtf8());
     request.setTransferTimeout(m_requestTimeout);
+    for (const auto& header : headers)
+        request.setRawHeader(header.first, header.second);
 
     if (!isHttpToken(method))
         return new RefusedReply(request, method, m_network);

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QUrl>
 
@@ -52,6 +54,11 @@ public:
     // when abortRequests() is called, are aborted and their handlers are not called.
     virtual void customRequest(const QString& path, QByteArray method, QJsonObject body,
         std::function<void(QNetworkReply*, bool)> handler);
+    // As customRequest, with these headers (name, value) added to the request: for instance an
+    // "Idempotency-Key" that lets the service recognise a request sent again.
+    void customRequestWithHeaders(const QString& path, const QByteArray& method,
+        const QJsonObject& body, const QList<QPair<QByteArray, QByteArray>>& headers,
+        std::function<void(QNetworkReply*, bool)> handler);
 
     // Aborts every request still waiting for its reply, for a caller that gives up on the
     // service; their handlers are not called. Later requests are sent as usual.
@@ -85,7 +92,8 @@ public:
     void setRequestTimeout(int milliseconds);
 
 private:
-    QNetworkReply* send(const QString& path, const QByteArray& method, const QJsonObject& body);
+    QNetworkReply* send(const QString& path, const QByteArray& method, const QJsonObject& body,
+        const QList<QPair<QByteArray, QByteArray>>& headers);
 
     QNetworkAccessManager* m_network; // child of the client
     QUrl m_httpBase;

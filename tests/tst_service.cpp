@@ -165,7 +165,7 @@ void tst_Service::store()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("newer"));
     Store newer;
-    QVERIFY(!newer.open(path, &error));
+    QVERIFY(!newer.open(path, &error, Store::Access::Read));
     QVERIFY2(error.contains(QLatin1String("newer zrhost")), qPrintable(error));
     QFile garbage(dir.filePath(QStringLiteral("garbage.sqlite")));
     QVERIFY(garbage.open(QIODevice::WriteOnly));

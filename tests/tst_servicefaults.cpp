@@ -83,7 +83,7 @@ void tst_ServiceFaults::killedAndStartedAgain()
     QVERIFY(serve(third, arguments));
     Store store;
     QString error;
-    QVERIFY(store.open(database, &error));
+    QVERIFY(store.open(database, &error, Store::Access::Read));
     QVERIFY(QTest::qWaitFor([&] { return store.pendingRecords().isEmpty(); }, 20000));
     third.kill();
     third.waitForFinished();
@@ -123,7 +123,7 @@ void tst_ServiceFaults::endUnseen()
     QVERIFY(serve(second, arguments));
     Store store;
     QString error;
-    QVERIFY(store.open(database, &error));
+    QVERIFY(store.open(database, &error, Store::Access::Read));
     QVERIFY(QTest::qWaitFor(
         [&] { return store.job(1).value("status") != QLatin1String("processing"); }, 20000));
     QVERIFY(QTest::qWaitFor([&] { return cloud.workRecords().size() == 1; }, 10000));

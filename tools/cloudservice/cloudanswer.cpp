@@ -57,6 +57,11 @@ CloudAnswer CloudAnswer::truncated()
     return answer;
 }
 
+CloudAnswer CloudAnswer::slow(int ms)
+{
+    return { Slow, 0, {}, ms };
+}
+
 bool CloudAnswer::parse(const QString& text, CloudAnswer* answer)
 {
     static const QHash<QString, CloudAnswer (*)()> named {
@@ -78,6 +83,14 @@ bool CloudAnswer::parse(const QString& text, CloudAnswer* answer)
         if (!ok || bytes < 0)
             return false;
         *answer = huge(bytes);
+        return true;
+    }
+    if (text.startsWith(QLatin1String("slow:"))) {
+        bool ok = false;
+        const int ms = text.mid(5).toInt(&ok);
+        if (!ok || ms < 0)
+            return false;
+        *answer = slow(ms);
         return true;
     }
     const int colon = text.indexOf(QLatin1Char(':'));

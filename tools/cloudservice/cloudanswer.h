@@ -15,6 +15,7 @@ struct CloudAnswer {
         Stream, // status 200, body then `size` bytes of padding, made as the peer reads them;
                 // size < 0: a chunked body that never ends
         Truncated, // status and body, announced `size` bytes longer; then the connection closes
+        Slow, // as the registry, which acts at once, with the answer sent `size` ms later
     };
     Kind kind = Registry;
     int status = 200;
@@ -33,12 +34,14 @@ struct CloudAnswer {
     static CloudAnswer garbage();
     // 200 with a whole object whose announced length runs past it: the connection closes first.
     static CloudAnswer truncated();
+    // The registry's answer, held back for ms milliseconds.
+    static CloudAnswer slow(int ms);
 
     static constexpr qint64 hugeBytes = 100 * 1024 * 1024;
     static constexpr int hostileId = 4242; // the "id" the hostile answers carry
 
     // Reads "registry", "hold", "close", "huge" (hugeBytes) or "huge:BYTES", "endless",
-    // "garbage", "truncated", "STATUS" (with the body {}) or "STATUS:BODY" (BODY sent verbatim).
+    // "garbage", "truncated", "slow:MS", "STATUS" (with the body {}) or "STATUS:BODY" (BODY sent verbatim).
     // False for anything else, or a status outside 100..599.
     static bool parse(const QString& text, CloudAnswer* answer);
 };

@@ -5,8 +5,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -314,8 +316,14 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
         reply = failure(401, QStringLiteral("a valid bearer token is needed"));
     else
         reply = takeAnswer(request.resource, request.method);
-    if (reply.kind == CloudAnswer::Registry)
+    if (reply.kind == CloudAnswer::Registry || reply.kind == CloudAnswer::Slow) {
+        const qint64 delayMs = reply.kind == CloudAnswer::Slow ? reply.size : -1;
         reply = fromRegistry(request);
+        if (delayMs >= 0) {
+            reply.size = delayMs;
+            reply.kind = CloudAnswer::Slow;
+        }
+    }
 
     switch (reply.kind) {
     case CloudAnswer::Hold:
@@ -329,6 +337,17 @@ void CloudService::answer(QTcpSocket* socket, CloudRequest& request)
         request.answerStatus = reply.status;
         respond(socket, reply.status, reply.body, request.keepAlive);
         break;
+    case CloudAnswer::Slow: {
+        request.answerStatus = reply.status;
+        m_held.insert(socket);
+        const QPointer<QTcpSocket> late(socket);
+        QTimer::singleShot(int(reply.size), this, [this, late, reply, keepAlive = request.keepAlive] {
+            if (!late || !m_held.remove(late))
+                return;
+            respond(late, reply.status, reply.body, keepAlive);
+        });
+        break;
+    }
     case CloudAnswer::Truncated:
         request.answerStatus = reply.status;
         socket->write(
@@ -478,10 +497,17 @@ CloudAnswer CloudService::fromRegistry(const CloudRequest& request)
         if (method == "POST") {
             if (!request.bodyIsJson)
                 return failure(400, QStringLiteral("a JSON object is needed"));
+            const QByteArray key = request.header("idempotency-key").left(200);
+            if (!key.isEmpty() && m_recordKeys.contains(key)) {
+                ++m_repeatedRecords;
+                return CloudAnswer::json(200, { { "id", m_recordKeys.value(key) } });
+            }
             const int id = m_workRecords.size() + 1;
             QJsonObject record = body;
             record.insert(QStringLiteral("id"), id);
             m_workRecords.append(record);
+            if (!key.isEmpty())
+                m_recordKeys.insert(key, id);
             return CloudAnswer::json(200, { { "id", id } });
         }
         if (method == "GET") {

@@ -28,7 +28,9 @@ class QWebSocketServer;
 //   GET   device?code=C              the entry, or 404 until it has been created
 //   PUT   device                     stores the body's keys in the entry named by "id" (or
 //                                    "code"); 404 when there is none
-//   POST  device_work_records        stores the record; GET lists them
+//   POST  device_work_records        stores the record; GET lists them. A record whose
+//                                    "Idempotency-Key" header was seen before is answered as the
+//                                    first one was and not stored again
 // A resource and method can be given a fixed answer instead (CloudAnswer), for good or for the
 // next request only. Every request is recorded with the status it got.
 //
@@ -76,6 +78,8 @@ public:
     int addDevice(QJsonObject entry); // stores entry under a new id and returns the id
     int modelId(qint64 modelNumber) const; // 0 when the model was never asked for
     QList<QJsonObject> workRecords() const;
+    // Work records dropped as repeats of one already stored (the same Idempotency-Key).
+    int repeatedRecords() const { return m_repeatedRecords; }
 
     // WebSocket channel.
     QStringList connectedCodes() const;
@@ -138,6 +142,8 @@ private:
     QMap<int, QJsonObject> m_devices; // by id
     QMap<qint64, int> m_models; // model number -> id
     QList<QJsonObject> m_workRecords;
+    QHash<QByteArray, int> m_recordKeys; // Idempotency-Key -> record id
+    int m_repeatedRecords = 0;
     int m_nextDeviceId = 1001;
     int m_nextModelId = 1;
 

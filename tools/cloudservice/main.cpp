@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     const QCommandLineOption answer(QStringLiteral("answer"),
         QStringLiteral("Answer resource and method always the same way; repeatable. <answer> is "
                        "registry (the default), hold (never answer, keep the connection open), "
-                       "close (close without a response), STATUS (that status with the body {}), "
+                       "close (close without a response), slow:MS (the registry's answer MS ms late), STATUS (that status with the body {}), "
                        "STATUS:BODY (BODY sent as it is, JSON or not), or a hostile answer: huge "
                        "(a 100 MB body; huge:BYTES for another size), endless (a chunked body "
                        "without end), garbage (200 with bytes that are no JSON) or truncated (200 "

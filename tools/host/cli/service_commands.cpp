@@ -96,11 +96,16 @@ int runHistory(Context& c)
             c.console.note(
                 QStringLiteral("No jobs: there is no database %1 (zrhost serve keeps it).")
                     .arg(path));
-        } else if (!store.open(path, &error)) {
+        } else if (!store.open(path, &error, Store::Access::Read)) {
             c.console.error(error);
             return ExitFailed;
         } else {
             jobs = store.jobs();
+            if (!store.lastError().isEmpty()) {
+                c.console.error(QStringLiteral("cannot read the jobs of %1: %2")
+                                    .arg(path, store.lastError()));
+                return ExitFailed;
+            }
         }
     }
     while (jobs.size() > c.args.number("limit", 20))

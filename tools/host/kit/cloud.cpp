@@ -32,6 +32,8 @@ Cloud::Cloud(const CloudOptions& options, QObject* parent)
 {
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, &Cloud::onTimeout);
+    m_again.setSingleShot(true);
+    connect(&m_again, &QTimer::timeout, this, &Cloud::registerDevice);
 }
 
 bool Cloud::start()
@@ -83,21 +85,31 @@ void Cloud::attach(ZRDeviceInterface* device)
     emit notice(QStringLiteral("Cloud service: %1 (%2)%3.")
                     .arg(baseUrl().toString(), channel,
                         m_service ? QStringLiteral(", started in this program") : QString()));
-    emit notice(QStringLiteral("Registering device code %1%2 with the cloud service.")
-                    .arg(code,
-                        m_options.deviceCode.isEmpty() ? QStringLiteral(" (the machine number)")
-                                                       : QString()));
-    // The model query, the lookup, then the creation or the update: two rounds at most.
-    m_deadline.start(2 * m_options.requestTimeoutMs + 1000);
-    device->setCorvaneCloud(this, code);
+    registerDevice();
 }
 
-void Cloud::postWorkRecord(
-    const QJsonObject& body, const std::function<void(bool taken, const QString& answer)>& done)
+void Cloud::registerDevice()
 {
-    CorvaneCloud::customRequest(
-        QLatin1String(WorkRecords), "POST", body, [this, done](QNetworkReply* reply, bool usable) {
-            done(usable, answerText(describeReply(reply, usable), statusOf(reply)));
+    if (!m_device)
+        return;
+    emit notice(QStringLiteral("Registering device code %1%2 with the cloud service.")
+                    .arg(m_code,
+                        m_options.deviceCode.isEmpty() ? QStringLiteral(" (the machine number)")
+                                                       : QString()));
+    m_state = Attaching;
+    m_problemsTold = 0;
+    // The model query, the lookup, then the creation or the update: two rounds at most.
+    m_deadline.start(2 * m_options.requestTimeoutMs + 1000);
+    m_device->setCorvaneCloud(this, m_code);
+}
+
+void Cloud::postWorkRecord(const QJsonObject& body, const QString& key,
+    const std::function<void(int status, bool taken, const QString& answer)>& done)
+{
+    customRequestWithHeaders(QLatin1String(WorkRecords), "POST", body,
+        { { "Idempotency-Key", key.toUtf8() } }, [this, done](QNetworkReply* reply, bool usable) {
+            done(statusOf(reply), usable,
+                answerText(describeReply(reply, usable), statusOf(reply)));
         });
 }
 
@@ -136,7 +148,9 @@ void Cloud::onTimeout()
 }
 
 // The host gives up on the registration: no lookup is asked again, and what is still on its
-// way is aborted, so that an answer that never ends stops costing memory and a connection.
+// way is aborted, so that an answer that never ends stops costing memory and a connection. An
+// outbox's post is left to its own time-out: the outbox waits for its answer before it sends
+// again.
 void Cloud::settle(const QString& failure)
 {
     if (m_state != Attaching)
@@ -144,10 +158,16 @@ void Cloud::settle(const QString& failure)
     m_state = Failed;
     m_deadline.stop();
     m_registration->stopRetrying();
-    abortRequests();
-    emit problem(QStringLiteral("device code %1 is not registered: %2; going on without the cloud "
-                                "service")
-                     .arg(m_code, failure));
+    if (!m_hold)
+        abortRequests();
+    if (!m_keepRegistering)
+        return emit problem(QStringLiteral("device code %1 is not registered: %2; going on "
+                                           "without the cloud service")
+                                .arg(m_code, failure));
+    const int pauseMs = qMin(1000 << qMin(m_registrations++, 9), 300000);
+    emit problem(QStringLiteral("device code %1 is not registered: %2; trying again in %3 s")
+                     .arg(m_code, failure, QString::number(pauseMs / 1000.0)));
+    m_again.start(pauseMs);
 }
 
 // As the device's registration goes: its end told once the model query is answered too, the
@@ -160,6 +180,7 @@ void Cloud::onRegistration()
     if (m_state == Attaching && r->state() == ZRDevice::Registration::Registered
         && r->modelAnswered()) {
         m_state = Registered;
+        m_registrations = 0;
         emit notice(QStringLiteral("Cloud: registered as device id %1 (%2), %3.")
                         .arg(QString::number(r->deviceId()),
                             r->modelId() >= 0 ? QStringLiteral("model id %1").arg(r->modelId())

@@ -66,8 +66,14 @@ public:
     // Work records the device posts go to sink rather than to the service: a machine service
     // keeps them in its outbox and delivers them with postWorkRecord until the service takes them.
     void holdWorkRecords(const std::function<void(const QJsonObject&)>& sink) { m_hold = sink; }
-    void postWorkRecord(const QJsonObject& body,
-        const std::function<void(bool taken, const QString& answer)>& done);
+    // Posts a record under key (sent as "Idempotency-Key", which lets the service drop a record
+    // it has already taken). done hears the HTTP status (0: no answer, so whether the service
+    // took it is unknown), whether it was taken, and the answer in words.
+    void postWorkRecord(const QJsonObject& body, const QString& key,
+        const std::function<void(int status, bool taken, const QString& answer)>& done);
+    // A registration that fails is tried again, after a pause that grows from a second to five
+    // minutes, for as long as the client lives; without this it is given up.
+    void keepRegistering() { m_keepRegistering = true; }
 
     CloudService* embeddedService() const { return m_service.get(); }
 
@@ -83,6 +89,7 @@ signals:
     void result(const QString& text);
 
 private:
+    void registerDevice();
     void onRegistration();
     void openChannel();
     void onDeviceMessage(ZRDeviceInterface::ZRDeviceMessage kind, const QString& text);
@@ -101,6 +108,9 @@ private:
     enum State { Attaching, Failed, Registered, Opening, Open, Closed } m_state = Attaching;
     QPointer<ZRDevice::Registration> m_registration;
     int m_problemsTold = 0;
+    bool m_keepRegistering = false;
+    int m_registrations = 0; // failed in a row
+    QTimer m_again;
     int m_reportsSent = 0;
 
     enum { NoJob, JobPending, JobReported } m_job = NoJob;

@@ -28,46 +28,6 @@ bool sameSecret(const QByteArray& a, const QByteArray& b)
 
 } // namespace
 
-Outbox::Outbox(Store* store, Cloud* cloud, QObject* parent)
-    : QObject(parent)
-    , m_store(store)
-    , m_cloud(cloud)
-{
-    m_retry.setSingleShot(true);
-    connect(&m_retry, &QTimer::timeout, this, [this] { deliver(); });
-}
-
-void Outbox::add(qint64 job, const QJsonObject& body)
-{
-    m_store->addRecord(job, body);
-    deliver(true);
-}
-
-void Outbox::deliver(bool now)
-{
-    if (m_sending || !m_cloud)
-        return;
-    const QList<Store::Record> pending = m_store->pendingRecords(1);
-    if (pending.isEmpty())
-        return;
-    const Store::Record record = pending.first();
-    const QDateTime current = QDateTime::currentDateTimeUtc();
-    if (!now && record.next > current)
-        return m_retry.start(int(qMin(current.msecsTo(record.next), qint64(300000))));
-    m_sending = true;
-    QPointer<Outbox> self(this);
-    m_cloud->postWorkRecord(record.body, [self, record](bool taken, const QString& answer) {
-        if (!self)
-            return;
-        self->m_sending = false;
-        const qint64 pauseMs = qMin(qint64(1000) << qMin(record.attempts, 9), qint64(300000));
-        self->m_store->recordAnswered(
-            record.id, taken, answer, QDateTime::currentDateTimeUtc().addMSecs(pauseMs));
-        emit self->answered(record.jobId, taken, answer);
-        self->deliver(taken);
-    });
-}
-
 MachineService::MachineService(QObject* parent)
     : QObject(parent)
 {
@@ -161,21 +121,17 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         connect(cloud, &Cloud::notice, this, &MachineService::tell);
         connect(cloud, &Cloud::problem, this,
             [this](const QString& line) { tell(QStringLiteral("cloud: ") + line); });
+        cloud->keepRegistering();
         cloud->holdWorkRecords([this](const QJsonObject& body) {
             m_outbox->add(m_recordFor ? m_recordFor : m_running.job, body);
         });
     }
     m_outbox.reset(new Outbox(&m_store, session->cloud()));
-    connect(m_outbox.get(), &Outbox::answered, this,
-        [this](qint64 job, bool taken, const QString& answer) {
-            tell(QStringLiteral("Work record of job %1: %2 (%3).")
-                     .arg(QString::number(job),
-                         taken ? QStringLiteral("taken by the cloud service")
-                               : QStringLiteral("not taken, kept in the outbox to be sent again"),
-                         answer));
-            if (job > 0)
-                jobChanged(job, {});
-        });
+    connect(m_outbox.get(), &Outbox::answered, this, [this](qint64 job, const QString& outcome) {
+        tell(QStringLiteral("Work record of job %1: %2.").arg(QString::number(job), outcome));
+        if (job > 0)
+            jobChanged(job, {});
+    });
     resume();
     const int waiting = m_store.pendingRecords().size();
     if (waiting > 0)

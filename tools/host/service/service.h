@@ -1,6 +1,7 @@
 #pragma once
 
 #include "carriage.h"
+#include "outbox.h"
 #include "place.h"
 #include "session.h"
 #include "store.h"
@@ -26,28 +27,6 @@ struct ServiceOptions {
     QString database; // empty: Store::defaultPath()
     qint64 maxMessageBytes = Carriage::maxContentBytes; // from a client: a job's HP-GL
     qint64 maxBacklogBytes = 4 * 1024 * 1024; // left unread by a client, which is then dropped
-};
-
-// Work records on their way to the cloud service. Each is stored before it is sent, and sent again
-// with a growing pause (1 s, doubling, at most 5 min) until the service takes it, across restarts:
-// one at a time, oldest first.
-class Outbox : public QObject {
-    Q_OBJECT
-public:
-    Outbox(Store* store, Cloud* cloud, QObject* parent = nullptr);
-
-    void add(qint64 job, const QJsonObject& body);
-    // Sends the oldest record that is due; now: whether due or not.
-    void deliver(bool now = false);
-
-signals:
-    void answered(qint64 job, bool taken, const QString& answer);
-
-private:
-    Store* m_store;
-    Cloud* m_cloud;
-    QTimer m_retry;
-    bool m_sending = false;
 };
 
 // The machine service: one process holds the session with the machine (its device and link, the

@@ -48,7 +48,17 @@ const QList<QStringList> migrations {
         QStringLiteral("ALTER TABLE jobs ADD COLUMN plan TEXT"),
         QStringLiteral("ALTER TABLE jobs ADD COLUMN rest_of INTEGER"),
     },
+    {
+        // The database's name for its work records at the cloud service, and records the
+        // service refused for good.
+        QStringLiteral("CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT)"),
+        QStringLiteral("INSERT INTO meta VALUES ('database_id', lower(hex(randomblob(16))))"),
+        QStringLiteral("ALTER TABLE outbox ADD COLUMN parked_at TEXT"),
+    },
 };
+
+// The tables every version of the schema has.
+const QStringList ownTables { "jobs", "outbox" };
 
 const QStringList jobColumns { "file", "bytes", "copies", "placement", "submitted_by",
     "submitted_at", "started_at", "ended_at", "status", "machine_job", "cut_mm", "copies_done",
@@ -99,17 +109,9 @@ QString finalStates()
     return names.join(QLatin1Char(','));
 }
 
-bool run(QSqlQuery& query)
-{
-    if (query.exec())
-        return true;
-    qWarning("zrhost serve: database: %s", qPrintable(query.lastError().text()));
-    return false;
-}
-
 const char jobSelect[]
     = "SELECT j.*, o.body AS work_record, o.last_answer AS cloud_answer, o.delivered_at AS "
-      "cloud_delivered_at FROM jobs j LEFT JOIN outbox o ON o.id = (SELECT MAX(id) FROM outbox "
+      "cloud_delivered_at, o.parked_at AS cloud_parked_at FROM jobs j LEFT JOIN outbox o ON o.id = (SELECT MAX(id) FROM outbox "
       "WHERE job_id = j.id) ";
 
 } // namespace
@@ -140,19 +142,46 @@ QString Store::defaultPath()
         + QStringLiteral("/service.sqlite");
 }
 
-bool Store::open(const QString& path, QString* error)
+bool Store::open(const QString& path, QString* error, Access access)
 {
     const QFileInfo file(path);
-    if (!QDir().mkpath(file.absolutePath())) {
-        *error = QStringLiteral("cannot create the folder %1").arg(file.absolutePath());
+    const QString name = file.absoluteFilePath();
+    if (access == Access::Serve) {
+        if (!QDir().mkpath(file.absolutePath())) {
+            *error = QStringLiteral("cannot create the folder %1").arg(file.absolutePath());
+            return false;
+        }
+        m_lock.reset(new QLockFile(name + QStringLiteral(".lock")));
+        m_lock->setStaleLockTime(0); // held as long as its process lives
+        if (!m_lock->tryLock(0)) {
+            qint64 pid = 0;
+            QString host, program;
+            *error = m_lock->getLockInfo(&pid, &host, &program)
+                ? QStringLiteral("the database %1 is held by process %2 (%3 on %4); one service "
+                                 "at a time")
+                      .arg(name, QString::number(pid), program, host)
+                : QStringLiteral("cannot lock the database %1 (%2.lock)").arg(name, name);
+            m_lock.reset();
+            return false;
+        }
+    } else {
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    }
+    if (file.exists() && file.size() == 0) {
+        *error = QStringLiteral("%1 is empty, not a database of this service; move it away to "
+                                "start a new one")
+                     .arg(name);
         return false;
     }
-    m_db.setDatabaseName(file.absoluteFilePath());
+    m_db.setDatabaseName(name);
     if (!m_db.open()) {
-        *error = QStringLiteral("cannot open the database %1: %2")
-                     .arg(file.absoluteFilePath(), m_db.lastError().text());
+        *error = QStringLiteral("cannot open the database %1: %2").arg(name, m_db.lastError().text());
         return false;
     }
+    if (!check(name, access, error))
+        return false;
+    if (access == Access::Read)
+        return true;
     // Every commit reaches the disk before the service goes on; the log lets a reader look in
     // while the service writes.
     QSqlQuery pragma(m_db);
@@ -160,6 +189,57 @@ bool Store::open(const QString& path, QString* error)
     pragma.exec(QStringLiteral("PRAGMA synchronous = FULL"));
     pragma.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
     return migrate(error);
+}
+
+// A file that is damaged, or that is some other program's, is refused before anything is read
+// from it or written into it.
+bool Store::check(const QString& path, Access access, QString* error)
+{
+    QSqlQuery query(m_db);
+    if (access == Access::Read)
+        query.exec(QStringLiteral("PRAGMA busy_timeout = 5000"));
+    QStringList found;
+    if (!query.exec(QStringLiteral("PRAGMA quick_check"))) {
+        *error = QStringLiteral("%1 is not a database this service can read: %2")
+                     .arg(path, query.lastError().text());
+        return false;
+    }
+    while (query.next() && found.size() < 5)
+        found.append(query.value(0).toString());
+    if (found != QStringList { QStringLiteral("ok") }) {
+        *error = QStringLiteral("the database %1 is damaged (%2); move it away, or restore a copy")
+                     .arg(path, found.join(QStringLiteral("; ")).left(400));
+        return false;
+    }
+    query.exec(QStringLiteral("PRAGMA user_version"));
+    const int version = query.next() ? query.value(0).toInt() : 0;
+    query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+    QStringList tables;
+    while (query.next())
+        tables.append(query.value(0).toString());
+    const bool fresh = version == 0 && tables.isEmpty();
+    bool ours = version > 0;
+    for (const QString& table : ownTables)
+        ours = ours && tables.contains(table);
+    if (fresh ? access == Access::Read : !ours) {
+        *error = fresh ? QStringLiteral("%1 holds no jobs: it is an empty database").arg(path)
+                       : QStringLiteral("%1 is not a database of this service (another program's "
+                                        "file?); it is left as it is")
+                             .arg(path);
+        return false;
+    }
+    if (version > schemaVersion) {
+        *error = QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
+                     .arg(path, QString::number(version), QString::number(schemaVersion));
+        return false;
+    }
+    if (access == Access::Read && !fresh && version != schemaVersion) {
+        *error = QStringLiteral("%1 has schema %2, this zrhost reads schema %3; let a zrhost serve "
+                                "of this version open it first")
+                     .arg(path, QString::number(version), QString::number(schemaVersion));
+        return false;
+    }
+    return true;
 }
 
 QString Store::planFolder() const
@@ -185,16 +265,29 @@ void Store::dropPlan(qint64 id)
         QFile::remove(QStringLiteral("%1/%2.plt").arg(planFolder(), sha));
 }
 
+bool Store::run(QSqlQuery& query) const
+{
+    if (query.exec())
+        return true;
+    m_error = query.lastError().text();
+    qWarning("zrhost: database: %s", qPrintable(m_error));
+    return false;
+}
+
+QString Store::databaseId() const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT value FROM meta WHERE key = 'database_id'"));
+    return run(query) && query.next() ? query.value(0).toString() : QString();
+}
+
 bool Store::migrate(QString* error)
 {
     QSqlQuery query(m_db);
     query.exec(QStringLiteral("PRAGMA user_version"));
     const int version = query.next() ? query.value(0).toInt() : -1;
-    if (version < 0 || version > migrations.size()) {
-        *error = version < 0
-            ? QStringLiteral("%1 is not a database: %2").arg(path(), query.lastError().text())
-            : QStringLiteral("%1 was written by a newer zrhost (schema %2; this one knows %3)")
-                  .arg(path(), QString::number(version), QString::number(migrations.size()));
+    if (version < 0) {
+        *error = QStringLiteral("%1 is not a database: %2").arg(path(), query.lastError().text());
         return false;
     }
     for (int step = version; step < migrations.size(); ++step) {
@@ -316,7 +409,7 @@ QList<Store::Record> Store::pendingRecords(int limit) const
 {
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT id, job_id, body, attempts, next_attempt_at FROM outbox "
-                                 "WHERE delivered_at IS NULL ORDER BY id LIMIT ?"));
+                                 "WHERE delivered_at IS NULL AND parked_at IS NULL ORDER BY id LIMIT ?"));
     query.addBindValue(limit);
     QList<Record> records;
     for (bool ok = run(query); ok && query.next();) {
@@ -349,6 +442,17 @@ bool Store::recordAnswered(qint64 id, bool taken, const QString& answer, const Q
     query.addBindValue(answer);
     query.addBindValue(next.toUTC().toString(Qt::ISODateWithMs));
     query.addBindValue(taken ? QVariant(now()) : QVariant());
+    query.addBindValue(id);
+    return run(query);
+}
+
+bool Store::recordParked(qint64 id, const QString& answer)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral(
+        "UPDATE outbox SET attempts = attempts + 1, last_answer = ?, parked_at = ? WHERE id = ?"));
+    query.addBindValue(answer);
+    query.addBindValue(now());
     query.addBindValue(id);
     return run(query);
 }

@@ -21,8 +21,11 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
         m_attached = false;
         // The service says why it closes; an older one only refuses a token by its code.
         QString why = !m_socket.closeReason().isEmpty()
-            ? QStringLiteral("the service closed the connection: %1")
-                  .arg(ZRDevice::printable(m_socket.closeReason().left(128)))
+            ? QStringLiteral("the service %1 the connection: %2")
+                  .arg(m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
+                          ? QStringLiteral("refused")
+                          : QStringLiteral("closed"),
+                      ZRDevice::printable(m_socket.closeReason().left(128)))
             : m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
             ? QStringLiteral("the service refused the connection (check --token)")
             : m_socket.errorString();

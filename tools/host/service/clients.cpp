@@ -90,8 +90,8 @@ bool MachineService::admit(QWebSocket* client, QString* why)
     int fromPeer = 0;
     for (const Client& other : qAsConst(m_clients))
         fromPeer += other.peer == peer ? 1 : 0;
-    const bool peerFull = fromPeer >= maxClientsPerPeer;
-    if (!peerFull && m_clients.size() < maxClients)
+    const bool peerFull = fromPeer >= m_options.maxClientsPerPeer;
+    if (!peerFull && m_clients.size() < m_options.maxClients)
         return true;
     QWebSocket* idlest = nullptr;
     qint64 idleMs = m_options.idleMs;
@@ -109,8 +109,8 @@ bool MachineService::admit(QWebSocket* client, QString* why)
         return true;
     }
     *why = peerFull ? QStringLiteral("too many clients from %1 (%2)")
-                          .arg(peer, QString::number(maxClientsPerPeer))
-                    : QStringLiteral("too many clients (%1)").arg(maxClients);
+                          .arg(peer, QString::number(m_options.maxClientsPerPeer))
+                    : QStringLiteral("too many clients (%1)").arg(m_options.maxClients);
     return false;
 }
 
@@ -169,10 +169,10 @@ qint64 MachineService::intakeBytes() const
 // else is small. Together that bounds what the service holds of messages not finished yet.
 void MachineService::fitMessageSize(QWebSocket* client)
 {
-    qint64 bytes = m_options.maxTextBytes;
+    qint64 bytes = qMin(m_options.maxTextBytes, m_options.maxMessageBytes);
     for (const Intake& intake : m_intake.value(client)) {
         if (intake.request.plt.isEmpty() && intake.restOf == 0) {
-            bytes = qMax(bytes, intake.bytes);
+            bytes = qMax(bytes, qMin(intake.bytes, m_options.maxMessageBytes));
             break;
         }
     }

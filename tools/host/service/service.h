@@ -27,6 +27,8 @@ struct ServiceOptions {
     QString database; // empty: Store::defaultPath()
     qint64 maxMessageBytes = Carriage::maxContentBytes; // from a client: a job's HP-GL
     qint64 maxBacklogBytes = 4 * 1024 * 1024; // left unread by a client, which is then dropped
+    int maxClients = 500;
+    int maxClientsPerPeer = 400; // from one address
     // Every client's cut data on its way in, together: a job announced beyond it is refused.
     qint64 maxIntakeBytes = 256 * 1024 * 1024;
     qint64 maxTextBytes = 256 * 1024; // a message that is not a job's cut data
@@ -90,8 +92,6 @@ private:
 class MachineService : public QObject {
     Q_OBJECT
 public:
-    static constexpr int maxClients = 500;
-    static constexpr int maxClientsPerPeer = 400; // from one address
     static constexpr int maxOpenRequests = 64; // per client
     static constexpr int maxQueuedJobs = 100;
     static constexpr int maxQueuedPerClient = 20; // its jobs in the queue and on their way in

@@ -5,6 +5,7 @@
 #include "carriage.h"
 #include "servicerig.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QWebSocket>
@@ -104,6 +105,7 @@ private slots:
     void takingIn_data();
     void takingIn();
     void queueQuota();
+    void takingTurns();
     void flappingMachine();
     void smallFaults_data();
     void smallFaults();
@@ -248,6 +250,7 @@ void tst_ServiceLimits::takingIn()
     QFETCH(int, closeCode);
     ServiceOptions options;
     options.maxIntakeBytes = 1024 * 1024;
+    options.maxTextBytes = 512 * 1024; // 256 KiB for each of two clients
     options.dataWaitMs = firstAnnounces ? 60000 : 300;
     Rig rig(fastMachine(), options);
     QVERIFY(rig.started);
@@ -307,6 +310,36 @@ void tst_ServiceLimits::queueQuota()
     other.ask(1, jobRequest(job));
     other.socket.sendBinaryMessage(job.plt);
     QVERIFY(other.answer(1).contains("job"));
+}
+
+// A client that asks much of a slow machine holds one place in the line: another's request is
+// answered after at most one of its; and what it still waited for when it left is not asked.
+void tst_ServiceLimits::takingTurns()
+{
+    SimOptions slow = fastMachine();
+    slow.replyDelayMs = 100;
+    Rig rig(slow);
+    QVERIFY(rig.started);
+    Peer greedy(rig.service.port());
+    Peer other(rig.service.port());
+    const QJsonObject read { { "kind", "read" }, { "names", QJsonArray { "DEVICE_UNIQUE_ID" } } };
+    for (int id = 1; id <= 20; ++id)
+        greedy.ask(id, read);
+    QTest::qWait(50);
+    other.ask(1, read);
+    QCOMPARE(other.answer(1).value("result").toObject().value("outcome").toString(),
+        QStringLiteral("done"));
+    const auto answered = [&] {
+        return std::count_if(greedy.heard.cbegin(), greedy.heard.cend(),
+            [](const QJsonObject& message) { return message.contains("result"); });
+    };
+    QVERIFY2(answered() <= 2, qPrintable(QString::number(answered())));
+    greedy.socket.abort();
+    const QByteArray head = rig.machine.sim.received().last().head;
+    const int before = frames(rig.machine.sim, head);
+    QTest::qWait(1000);
+    QVERIFY2(frames(rig.machine.sim, head) <= before + 1,
+        qPrintable(QString::number(frames(rig.machine.sim, head) - before)));
 }
 
 // A machine that drops the link as soon as it is up is tried again ever more slowly.

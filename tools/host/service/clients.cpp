@@ -55,10 +55,13 @@ void MachineService::accept()
             closeWith(client, QWebSocketProtocol::CloseCodePolicyViolated, why);
             continue;
         }
+        const qint64 share = textShare();
         Client& admitted = m_clients[client];
         admitted.peer = peer;
         admitted.heard.start();
         fitMessageSize(client);
+        if (textShare() != share)
+            fitMessageSizes();
         connect(client, &QWebSocket::textMessageReceived, this,
             [this, client](const QString& text) { onText(client, text); });
         connect(client, &QWebSocket::binaryMessageReceived, this,
@@ -128,7 +131,10 @@ void MachineService::drop(QWebSocket* client, const QString& reason)
 // Its queued jobs stay: they were taken.
 void MachineService::leave(QWebSocket* client)
 {
+    const qint64 share = textShare();
     const Client gone = m_clients.take(client);
+    if (textShare() != share)
+        fitMessageSizes();
     m_intake.remove(client);
     m_turns.removeAll(client);
     for (const QPointer<Reply>& reply : gone.atMachine) {
@@ -169,7 +175,7 @@ qint64 MachineService::intakeBytes() const
 // else is small. Together that bounds what the service holds of messages not finished yet.
 void MachineService::fitMessageSize(QWebSocket* client)
 {
-    qint64 bytes = qMin(m_options.maxTextBytes, m_options.maxMessageBytes);
+    qint64 bytes = textShare();
     for (const Intake& intake : m_intake.value(client)) {
         if (intake.request.plt.isEmpty() && intake.restOf == 0) {
             bytes = qMax(bytes, qMin(intake.bytes, m_options.maxMessageBytes));
@@ -178,6 +184,20 @@ void MachineService::fitMessageSize(QWebSocket* client)
     }
     client->setMaxAllowedIncomingMessageSize(quint64(bytes));
     client->setMaxAllowedIncomingFrameSize(quint64(bytes));
+}
+
+// Every client's, as its share changes with their number.
+void MachineService::fitMessageSizes()
+{
+    for (QWebSocket* client : m_clients.keys())
+        fitMessageSize(client);
+}
+
+qint64 MachineService::textShare() const
+{
+    return qMin(qBound(qint64(64 * 1024), m_options.maxTextBytes / qMax(1, m_clients.size()),
+                    qint64(2 * 1024 * 1024)),
+        m_options.maxMessageBytes);
 }
 
 void MachineService::onText(QWebSocket* client, const QString& text)

@@ -31,7 +31,9 @@ struct ServiceOptions {
     int maxClientsPerPeer = 400; // from one address
     // Every client's cut data on its way in, together: a job announced beyond it is refused.
     qint64 maxIntakeBytes = 256 * 1024 * 1024;
-    qint64 maxTextBytes = 256 * 1024; // a message that is not a job's cut data
+    // Messages that are not cut data (a job request with its picture is the largest), shared
+    // by all clients: each may send its share, at least 64 KiB and at most 2 MiB.
+    qint64 maxTextBytes = 64 * 1024 * 1024;
     int dataWaitMs = 60000; // for a job's announced cut data; its client is dropped after
     // A client that has sent nothing for this long makes room for a new one when all are taken.
     int idleMs = 60000;
@@ -165,6 +167,8 @@ private:
     void sweep();
     qint64 intakeBytes() const;
     void fitMessageSize(QWebSocket* client);
+    void fitMessageSizes();
+    qint64 textShare() const;
     void ask(QWebSocket* client, qint64 id, const Request& request);
     void dispatch();
     void onText(QWebSocket* client, const QString& text);

@@ -24,6 +24,11 @@ bool sameSecret(const QByteArray& a, const QByteArray& b)
     return difference == 0;
 }
 
+QString wrongToken()
+{
+    return QStringLiteral("no or wrong token");
+}
+
 // Closes with the reason the client hears, and lets the socket go once the close is out.
 void closeWith(QWebSocket* client, QWebSocketProtocol::CloseCode code, const QString& reason)
 {
@@ -52,7 +57,9 @@ void MachineService::accept()
                 m_refusedUnlogged = 0;
                 m_refusalLogged.start();
             }
-            closeWith(client, QWebSocketProtocol::CloseCodePolicyViolated, why);
+            // A wrong token is refused without saying more.
+            closeWith(client, QWebSocketProtocol::CloseCodePolicyViolated,
+                why == wrongToken() ? QString() : why);
             continue;
         }
         const qint64 share = textShare();
@@ -86,7 +93,7 @@ bool MachineService::admit(QWebSocket* client, QString* why)
     if (!m_options.token.isEmpty()
         && !sameSecret(client->request().rawHeader("Authorization"),
             "Bearer " + m_options.token.toUtf8())) {
-        *why = QStringLiteral("no or wrong token");
+        *why = wrongToken();
         return false;
     }
     const QString peer = client->peerAddress().toString();

@@ -26,6 +26,18 @@ bool answerIsDropped(int commandNumber)
     return commandNumber == cutQualityCommand || commandNumber == taskControlCommand;
 }
 
+namespace {
+
+// Marks that turn the text around them when shown: a name could read as another one.
+bool isDirectionControl(QChar c)
+{
+    const ushort u = c.unicode();
+    return u == 0x061c || u == 0x200e || u == 0x200f || (u >= 0x202a && u <= 0x202e)
+        || (u >= 0x2066 && u <= 0x2069);
+}
+
+} // namespace
+
 QString printable(const QString& text)
 {
     QString result;
@@ -33,6 +45,8 @@ QString printable(const QString& text)
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
             result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else if (isDirectionControl(c))
+            result += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         else
             result += c;
     }

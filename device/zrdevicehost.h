@@ -76,8 +76,8 @@ struct Editor {
     QVariant value(const QString& text, const QVariant& current, bool raw, QString* error) const;
 };
 
-// Control characters as \xNN, so that what a machine, a file or a peer sent cannot upset a
-// terminal or a log.
+// Control characters as \xNN and direction marks as \uNNNN, so that what a machine, a file or a
+// peer sent cannot upset a terminal or a log, nor read as something else.
 QString printable(const QString& text);
 
 // ---- Progress reports: message(DevTasK, text) ----------------------------------------------

@@ -68,10 +68,18 @@ struct Rig {
 };
 
 // zrhost serve as a process on a free port, with its port as it logs it; 0 when it did not start.
-inline quint16 serve(QProcess& process, const QStringList& arguments)
+// memoryKb: the most address space it may take (ulimit -v), 0 for no limit.
+inline quint16 serve(QProcess& process, const QStringList& arguments, qint64 memoryKb = 0)
 {
-    process.start(QStringLiteral(ZRHOST_PATH),
-        QStringList { "serve", "--listen", "127.0.0.1:0" } + arguments);
+    const QStringList serveArguments
+        = QStringList { "serve", "--listen", "127.0.0.1:0" } + arguments;
+    if (memoryKb > 0)
+        process.start(QStringLiteral("sh"),
+            QStringList { "-c", QStringLiteral("ulimit -v %1; exec \"$0\" \"$@\"").arg(memoryKb),
+                QStringLiteral(ZRHOST_PATH) }
+                + serveArguments);
+    else
+        process.start(QStringLiteral(ZRHOST_PATH), serveArguments);
     const QRegularExpression serving(QStringLiteral("Serving ws://127.0.0.1:(\\d+)/"));
     QString log;
     QRegularExpressionMatch match;

@@ -29,9 +29,11 @@ int runServe(Context& c)
     options.database = c.args.text("database");
     if (c.args.isSet("token-file")) {
         QFile file(c.args.text("token-file"));
-        options.token = file.open(QIODevice::ReadOnly)
-            ? QString::fromUtf8(file.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed()
-            : QString();
+        if (!file.open(QIODevice::ReadOnly))
+            return c.usage(QStringLiteral("--token-file %1 cannot be read: %2")
+                               .arg(ZRDevice::printable(file.fileName()), file.errorString()));
+        options.token
+            = QString::fromUtf8(file.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed();
         if (options.token.isEmpty() || !isPlainToken(options.token))
             return c.usage(QStringLiteral("--token-file %1 holds no token on its first line")
                                .arg(file.fileName()));

@@ -150,6 +150,8 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     request->by = shortText(json.value(QLatin1String("by")), 64);
     if (request->kind == Request::Job) {
         request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
+        if (json.contains(QLatin1String("copies")) && !json.value(QLatin1String("copies")).isDouble())
+            return fail(error, QStringLiteral("copies are a number, 1 to 9999"));
         request->copies = int(whole(json, "copies", 1));
         if (announcedBytes(json) == 0)
             return fail(error,

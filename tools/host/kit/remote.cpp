@@ -19,12 +19,21 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &RemoteSession::onText);
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
         m_attached = false;
-        QString why = m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
+        // The service says why it closes; an older one only refuses a token by its code.
+        QString why = !m_socket.closeReason().isEmpty()
+            ? QStringLiteral("the service %1 the connection: %2")
+                  .arg(m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
+                          ? QStringLiteral("refused")
+                          : QStringLiteral("closed"),
+                      ZRDevice::printable(m_socket.closeReason().left(128)))
+            : m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
             ? QStringLiteral("the service refused the connection (check --token)")
             : m_socket.errorString();
         if (m_link == Connecting)
             return fail(QStringLiteral("%1: %2").arg(m_server.toString(), why));
-        endReplies(QStringLiteral("the connection to the machine service closed"));
+        endReplies(m_socket.closeReason().isEmpty()
+                ? QStringLiteral("the connection to the machine service closed")
+                : why);
         if (m_link != Closed)
             setLink(Lost);
     });

@@ -163,11 +163,13 @@ void MachineService::onBinary(QWebSocket* client, const QByteArray& data)
     if (data.size() != waiting->bytes) {
         const Intake refused = *waiting;
         intakes.erase(waiting);
+        fitMessageSize(client);
         return refuse(client, refused.id, Result::OutOfRange,
             QStringLiteral("the job announced %1 bytes of cut data and sent %2")
                 .arg(QString::number(refused.bytes), QString::number(data.size())));
     }
     waiting->request.plt = data;
+    fitMessageSize(client);
     check(client);
 }
 
@@ -233,7 +235,9 @@ void MachineService::submit(QWebSocket* client, const Intake& intake, const Chec
         return refuse(client, intake.id, Result::Refused,
             QStringLiteral("the service cannot store the job (see its log)"));
     if (const auto open = m_clients.find(client); open != m_clients.end())
-        ++*open;
+        ++open->open;
+    // The queue holds no cut data: it is read back from where the check kept it.
+    queued.plt.clear();
     m_queue.append({ job, queued, client, intake.id, checked.perCopyMm });
     const int ahead = m_queue.size() - 1 + (m_running.job ? 1 : 0);
     send(client,
@@ -302,7 +306,8 @@ void MachineService::cutRest(QWebSocket* client, qint64 id, const Request& reque
 void MachineService::cutUnfinished(
     QWebSocket* client, qint64 id, const Request& request, const QJsonObject& job)
 {
-    ++*m_clients.find(client);
+    if (const auto open = m_clients.find(client); open != m_clients.end())
+        ++open->open;
     auto* work = new CutWork(this);
     auto found = std::make_shared<Unfinished>();
     const QString folder = m_store.planFolder();
@@ -468,9 +473,9 @@ void MachineService::startNextJob()
     jobChanged(job.job,
         { { "status", name(JobStatus::Processing) }, { "reason", "sent to the machine" },
             { "started_at", job.started.toString(Qt::ISODateWithMs) } });
-    runJob(job, next.request);
-    // The data went to the machine: the queue's copy is let go.
-    m_running.request.plt.clear();
+    Request request = next.request;
+    request.plt = planned(m_store.job(job.job).value(QLatin1String("plan")).toObject());
+    runJob(job, request);
 }
 
 void MachineService::runJob(Running job, const Request& request)

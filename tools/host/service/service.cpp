@@ -15,17 +15,6 @@ namespace {
 constexpr int firstRetryMs = 250;
 constexpr int lastRetryMs = 30000;
 
-// Compares in a time that does not tell how much of a token was right.
-bool sameSecret(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size())
-        return false;
-    char difference = 0;
-    for (int i = 0; i < a.size(); ++i)
-        difference |= char(a.at(i) ^ b.at(i));
-    return difference == 0;
-}
-
 } // namespace
 
 MachineService::MachineService(QObject* parent)
@@ -33,6 +22,9 @@ MachineService::MachineService(QObject* parent)
 {
     m_reconnect.setSingleShot(true);
     connect(&m_reconnect, &QTimer::timeout, this, &MachineService::reconnect);
+    m_stable.setSingleShot(true);
+    connect(&m_stable, &QTimer::timeout, this, [this] { m_attempts = 0; });
+    connect(&m_sweep, &QTimer::timeout, this, &MachineService::sweep);
 }
 
 MachineService::~MachineService()
@@ -73,7 +65,7 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         return false;
     }
     m_server.reset(new QWebSocketServer(QStringLiteral("zrhost"), QWebSocketServer::NonSecureMode));
-    m_server->setHandshakeTimeout(10000);
+    m_server->setHandshakeTimeout(5000);
     if (!m_server->listen(options.address, options.port)) {
         *error = QStringLiteral("cannot listen on %1 port %2: %3")
                      .arg(options.address.toString(), QString::number(options.port),
@@ -81,6 +73,7 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
         return false;
     }
     connect(m_server.get(), &QWebSocketServer::newConnection, this, &MachineService::accept);
+    m_sweep.start(qBound(10, options.dataWaitMs / 4, 1000));
 
     Session* session = m_session.get();
     connect(session, &Session::linkChanged, this, &MachineService::onLink);
@@ -158,181 +151,6 @@ bool MachineService::start(const ServiceOptions& options, QString* error, int* e
     return true;
 }
 
-void MachineService::accept()
-{
-    while (QWebSocket* client = m_server->nextPendingConnection()) {
-        client->setParent(this);
-        client->setMaxAllowedIncomingMessageSize(quint64(m_options.maxMessageBytes));
-        client->setMaxAllowedIncomingFrameSize(quint64(m_options.maxMessageBytes));
-        const QString peer = client->peerAddress().toString();
-        const bool admitted = m_options.token.isEmpty()
-            || sameSecret(
-                client->request().rawHeader("Authorization"), "Bearer " + m_options.token.toUtf8());
-        if (!admitted || m_clients.size() >= maxClients) {
-            emit log(QStringLiteral("Refused a client at %1: %2.")
-                         .arg(peer,
-                             admitted ? QStringLiteral("too many clients")
-                                      : QStringLiteral("no or wrong token")));
-            client->close(admitted ? QWebSocketProtocol::CloseCodeBadOperation
-                                   : QWebSocketProtocol::CloseCodePolicyViolated);
-            connect(client, &QWebSocket::disconnected, client, &QObject::deleteLater);
-            QTimer::singleShot(5000, client, &QObject::deleteLater);
-            continue;
-        }
-        m_clients.insert(client, 0);
-        connect(client, &QWebSocket::textMessageReceived, this,
-            [this, client](const QString& text) { onText(client, text); });
-        connect(client, &QWebSocket::binaryMessageReceived, this,
-            [this, client](const QByteArray& data) { onBinary(client, data); });
-        connect(client, &QWebSocket::disconnected, this, [this, client] {
-            m_clients.remove(client);
-            m_intake.remove(client);
-            client->deleteLater();
-        });
-        const TaskReport& state = m_session->machineState();
-        send(client,
-            { { "event", "hello" }, { "machine", m_session->machineName() },
-                { "link", Session::linkName(m_session->link()) },
-                { "text", m_session->errorString() }, { "answering", m_session->isAnswering() },
-                { "state", Carriage::fromReport(state) } });
-    }
-}
-
-void MachineService::onText(QWebSocket* client, const QString& text)
-{
-    if (!m_clients.contains(client)) // dropped, with messages still on their way in
-        return;
-    QJsonParseError parsed {};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parsed);
-    const QJsonObject message = document.object();
-    if (!document.isObject())
-        return send(client,
-            { { "error", QStringLiteral("not a JSON object (%1)").arg(parsed.errorString()) } });
-    if (message.contains(QLatin1String("cancel")))
-        return cancel(client, qint64(message.value(QLatin1String("cancel")).toDouble()));
-    const double id = message.value(QLatin1String("id")).toDouble(-1);
-    if (!(id >= 0 && id < 1e15) || !message.value(QLatin1String("request")).isObject())
-        return send(client, { { "error", "a request is {\"id\": number, \"request\": {...}}" } });
-    Request request;
-    QString why;
-    Result refused;
-    refused.outcome = Result::Unknown;
-    if (!Carriage::toRequest(message.value(QLatin1String("request")).toObject(), &request, &why)) {
-        refused.reason = why;
-        return answer(client, qint64(id), refused);
-    }
-    if (m_clients.value(client) >= maxOpenRequests) {
-        refused.outcome = Result::Refused;
-        refused.reason = QStringLiteral("more than %1 requests at once").arg(maxOpenRequests);
-        return answer(client, qint64(id), refused);
-    }
-    const QString peer = client->peerAddress().toString();
-    request.by = request.by.isEmpty() ? peer : QStringLiteral("%1 (%2)").arg(request.by, peer);
-    if (request.kind == Request::Job || request.kind == Request::Rest) {
-        QList<Intake>& intakes = m_intake[client];
-        if (intakes.size() >= maxIntake)
-            return refuse(client, qint64(id), Result::Busy,
-                QStringLiteral("more than %1 jobs of this client on their way in").arg(maxIntake));
-        if (request.kind == Request::Job)
-            intakes.append({ qint64(id), request,
-                Carriage::announcedBytes(message.value(QLatin1String("request")).toObject()) });
-    }
-    handle(client, qint64(id), request);
-}
-
-void MachineService::handle(QWebSocket* client, qint64 id, const Request& request)
-{
-    Result result;
-    switch (request.kind) {
-    case Request::Job:
-        return; // taken in with its data
-    case Request::Rest:
-        return cutRest(client, id, request);
-    case Request::History:
-        result.jobs = m_store.jobs();
-        return answer(client, id, result);
-    case Request::Status:
-        result.last = m_session->machineState();
-        result.jobs = queueJobs();
-        if (!m_session->isUp()) {
-            result.outcome = Result::LinkLost;
-            result.reason = QStringLiteral("the service has no link to the machine now; it is "
-                                           "reconnecting");
-        }
-        return answer(client, id, result);
-    case Request::MoveQueued:
-    case Request::CancelQueued: {
-        int index = m_queue.size() - 1;
-        while (index >= 0 && m_queue.at(index).job != request.job)
-            --index;
-        if (index < 0) {
-            result.outcome = Result::Unknown;
-            result.reason = QStringLiteral("job %1 is not in the queue").arg(request.job);
-        } else if (request.kind == Request::MoveQueued) {
-            m_queue.move(index, qMin(request.position, m_queue.size()) - 1);
-            tell(QStringLiteral("Job %1 moved to place %2 of the queue by %3.")
-                     .arg(QString::number(request.job),
-                         QString::number(qMin(request.position, m_queue.size())), request.by));
-        } else {
-            unqueue(index, QStringLiteral("taken out of the queue by %1").arg(request.by));
-        }
-        result.jobs = queueJobs();
-        return answer(client, id, result);
-    }
-    default:
-        break;
-    }
-    ++*m_clients.find(client);
-    Reply* reply = m_session->send(request);
-    const QPointer<QWebSocket> to(client);
-    connect(reply, &Reply::finished, this, [this, reply, to, id] {
-        reply->deleteLater();
-        Result done = reply->result();
-        const Request& asked = reply->request();
-        if (asked.kind == Request::Read || asked.kind == Request::Write)
-            done.values = Carriage::valuesOf(m_session->device(), asked.names);
-        if (!to)
-            return;
-        release(to);
-        answer(to, id, done);
-    });
-}
-
-void MachineService::answer(QWebSocket* client, qint64 id, const Result& result)
-{
-    send(client, { { "id", double(id) }, { "result", Carriage::fromResult(result) } });
-}
-
-void MachineService::release(QWebSocket* client)
-{
-    const auto open = m_clients.find(client);
-    if (open != m_clients.end())
-        --*open;
-}
-
-// A client that leaves this much unread is dropped rather than held in memory.
-void MachineService::send(QWebSocket* client, const QJsonObject& message)
-{
-    if (!m_clients.contains(client))
-        return;
-    if (client->bytesToWrite() > m_options.maxBacklogBytes) {
-        emit log(
-            QStringLiteral("Dropped the client at %1: it left %2 bytes unread.")
-                .arg(client->peerAddress().toString(), QString::number(client->bytesToWrite())));
-        m_clients.remove(client);
-        client->abort();
-        client->deleteLater();
-        return;
-    }
-    client->sendTextMessage(Carriage::messageText(message));
-}
-
-void MachineService::broadcast(const QJsonObject& message)
-{
-    for (QWebSocket* client : m_clients.keys())
-        send(client, message);
-}
-
 void MachineService::tell(const QString& line)
 {
     emit log(line);
@@ -353,6 +171,7 @@ void MachineService::onLink(Session::Link link)
     broadcast({ { "event", "link" }, { "link", Session::linkName(link) },
         { "text", link == Session::Up ? QString() : reason } });
     if (link == Session::Lost || link == Session::Failed) {
+        m_stable.stop();
         const int pauseMs = qMin(firstRetryMs << qMin(m_attempts++, 8), lastRetryMs);
         tell(QStringLiteral("Link to %1 lost (%2); reconnecting in %3 s.")
                  .arg(m_session->target().describe(), reason, QString::number(pauseMs / 1000.0)));
@@ -360,7 +179,7 @@ void MachineService::onLink(Session::Link link)
     }
     if (link != Session::Up)
         return;
-    m_attempts = 0;
+    m_stable.start(m_options.stableLinkMs);
     tell(QStringLiteral("%1 %2.").arg(
         m_wasUp ? QStringLiteral("Reconnected to") : QStringLiteral("Connected to"),
         m_session->machineName()));

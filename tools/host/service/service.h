@@ -6,6 +6,7 @@
 #include "session.h"
 #include "store.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -27,6 +28,19 @@ struct ServiceOptions {
     QString database; // empty: Store::defaultPath()
     qint64 maxMessageBytes = Carriage::maxContentBytes; // from a client: a job's HP-GL
     qint64 maxBacklogBytes = 4 * 1024 * 1024; // left unread by a client, which is then dropped
+    int maxClients = 500;
+    int maxClientsPerPeer = 400; // from one address
+    // Every client's cut data on its way in, together: a job announced beyond it is refused.
+    qint64 maxIntakeBytes = 256 * 1024 * 1024;
+    // Messages that are not cut data (a job request with its picture is the largest), shared
+    // by all clients: each may send its share, at least 64 KiB and at most 2 MiB.
+    qint64 maxTextBytes = 64 * 1024 * 1024;
+    int dataWaitMs = 60000; // for a job's announced cut data; its client is dropped after
+    // A client that has sent nothing for this long makes room for a new one when all are taken.
+    int idleMs = 60000;
+    // The pause before reconnecting grows on every loss, and starts over only once the link has
+    // stayed up this long.
+    int stableLinkMs = 20000;
 };
 
 // The machine service: one process holds the session with the machine (its device and link, the
@@ -59,10 +73,12 @@ struct ServiceOptions {
 class MachineService : public QObject {
     Q_OBJECT
 public:
-    static constexpr int maxClients = 500;
     static constexpr int maxOpenRequests = 64; // per client
     static constexpr int maxQueuedJobs = 100;
+    static constexpr int maxQueuedPerClient = 20; // its jobs in the queue and on their way in
     static constexpr int maxIntake = 8; // jobs of one client on their way in at once
+    static constexpr int maxMachineRequests = 4; // clients' requests at the machine at once
+    static constexpr int refusalLogMs = 10000; // refused clients are logged once in this time
 
     explicit MachineService(QObject* parent = nullptr);
     ~MachineService() override;
@@ -94,6 +110,19 @@ private:
         qint64 bytes = 0; // announced
         bool checking = false;
         qint64 restOf = 0;
+        QElapsedTimer since; // announced
+    };
+    // A client's request for the machine, waiting for its turn.
+    struct Asked {
+        qint64 id = 0;
+        Request request;
+    };
+    struct Client {
+        int open = 0; // requests not answered yet
+        QString peer;
+        QElapsedTimer heard; // its last message
+        QList<Asked> waiting; // for the machine, oldest first
+        QList<QPointer<Reply>> atMachine;
     };
     // What the check of a job's HP-GL found, on its own thread.
     struct Checked {
@@ -111,6 +140,16 @@ private:
     };
 
     void accept();
+    bool admit(QWebSocket* client, QString* why);
+    void drop(QWebSocket* client, const QString& reason);
+    void leave(QWebSocket* client);
+    void sweep();
+    qint64 intakeBytes() const;
+    void fitMessageSize(QWebSocket* client);
+    void fitMessageSizes();
+    qint64 textShare() const;
+    void ask(QWebSocket* client, qint64 id, const Request& request);
+    void dispatch();
     void onText(QWebSocket* client, const QString& text);
     void onBinary(QWebSocket* client, const QByteArray& data);
     void handle(QWebSocket* client, qint64 id, const Request& request);
@@ -147,7 +186,12 @@ private:
     std::unique_ptr<Session> m_session;
     std::unique_ptr<Outbox> m_outbox;
     std::unique_ptr<QWebSocketServer> m_server;
-    QHash<QWebSocket*, int> m_clients; // and their open requests
+    QHash<QWebSocket*, Client> m_clients;
+    QList<QWebSocket*> m_turns; // clients with requests waiting for the machine, next first
+    int m_atMachine = 0;
+    QTimer m_sweep;
+    QElapsedTimer m_refusalLogged;
+    int m_refusedUnlogged = 0;
     // The last report sent to a job's client as its job's progress, which it does not hear again.
     QPointer<QWebSocket> m_progressClient;
     QString m_progressText;
@@ -156,6 +200,7 @@ private:
     QHash<QString, qint64> m_unsettled; // interrupted jobs by the machine's name of them
     Running m_running;
     QTimer m_reconnect;
+    QTimer m_stable; // the link has stayed up: the reconnect pause starts over
     int m_attempts = 0;
     bool m_cloudStarted = false;
     bool m_wasUp = false;

@@ -1,11 +1,14 @@
 #include "carriage.h"
 
+#include "jobcheck.h"
+
 #include "jobstatus.h"
 #include "values.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
 
 #include <QDateTime>
+#include <cmath>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -147,7 +150,11 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     request->by = shortText(json.value(QLatin1String("by")), 64);
     if (request->kind == Request::Job) {
         request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
-        request->copies = int(whole(json, "copies", 1));
+        const QJsonValue copies = json.value(QLatin1String("copies"));
+        // A whole number, not a text that looks like one.
+        const double count = copies.isUndefined() ? 1 : copies.toDouble(-1);
+        const QString wrong = JobCheck::copies(
+            count == std::floor(count) ? qint64(qBound(-1.0, count, 1e6)) : -1);
         if (announcedBytes(json) == 0)
             return fail(error,
                 QStringLiteral("a job announces its HP-GL (content_bytes), at most %1 MB, and "
@@ -160,8 +167,9 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
         if (request->file.isEmpty())
             request->file = QStringLiteral("job.plt");
         request->fileInfo = figuresOf(json, request->file, announcedBytes(json));
-        if (request->copies < 1 || request->copies > 9999)
-            return fail(error, QStringLiteral("copies are 1 to 9999"));
+        if (!wrong.isEmpty())
+            return fail(error, wrong);
+        request->copies = int(count);
     }
     request->x = int(whole(json, "x"));
     request->y = int(whole(json, "y"));

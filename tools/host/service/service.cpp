@@ -323,6 +323,9 @@ void MachineService::handle(QWebSocket* client, qint64 id, const Request& reques
         result.jobs = queueJobs();
         return answer(client, id, result);
     }
+    case Request::Stop:
+        dropFollowed(QStringLiteral("stopped by %1").arg(request.by));
+        break;
     default:
         break;
     }
@@ -413,6 +416,7 @@ void MachineService::onLink(Session::Link link)
     if (m_running.following && !m_running.reply) {
         Request follow = m_running.request;
         follow.follow = m_running.machineJob;
+        follow.confirmed = m_running.last;
         tell(
             QStringLiteral("Following job %1 (%2), which the machine calls %3.")
                 .arg(QString::number(m_running.job), m_running.request.file, m_running.machineJob));

@@ -171,11 +171,22 @@ void MachineService::check(QWebSocket* client)
     QList<Intake>& intakes = m_intake[client];
     if (intakes.isEmpty() || intakes.first().checking || intakes.first().request.plt.isEmpty())
         return;
-    Intake& intake = intakes.first();
-    intake.checking = true;
+    intakes.first().checking = true;
+    // The table as the machine has it now; the last one known when it cannot be asked.
+    Reply* table = m_session->send(Request::of(Request::Read, { QStringLiteral("WORKAREA") }));
+    const QPointer<QWebSocket> from(client);
+    connect(table, &Reply::finished, this, [this, table, from] {
+        table->deleteLater();
+        if (from && !m_intake.value(from).isEmpty())
+            measure(from);
+    });
+}
+
+void MachineService::measure(QWebSocket* client)
+{
     auto* work = new CutWork(this);
     auto checked = std::make_shared<Checked>();
-    const Request request = intake.request;
+    const Request request = m_intake.value(client).first().request;
     const QString folder = m_store.planFolder();
     const QSizeF table = CutMachine::of(m_session->device(), 1).workArea;
     work->start([request, checked, folder, table](const ZRCut::Progress&, QString*) {

@@ -136,6 +136,7 @@ private:
     void onBinary(QWebSocket* client, const QByteArray& data);
     void handle(QWebSocket* client, qint64 id, const Request& request);
     void check(QWebSocket* client);
+    void measure(QWebSocket* client);
     void submit(QWebSocket* client, const Intake& intake, const Checked& checked);
     void cutRest(QWebSocket* client, qint64 id, const Request& request);
     void cancel(QWebSocket* client, qint64 id);

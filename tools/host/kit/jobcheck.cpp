@@ -2,8 +2,7 @@
 
 #include <zrcutfile.h>
 
-#include <QRectF>
-
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -18,9 +17,9 @@ bool isLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// The extent of every point of plain HP-GL (IN, SP, PU, PD, PA, PR), in plotter units; false when
-// the data holds anything else, or a number that is none.
-bool plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
+} // namespace
+
+bool JobCheck::plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
 {
     const char* p = hpgl.constData();
     const char* const end = p + hpgl.size();
@@ -53,11 +52,13 @@ bool plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
                 ++p;
                 continue;
             }
-            char* after = nullptr;
-            const double value = std::strtod(p, &after);
-            if (after == p || after > end || !std::isfinite(value))
+            // The point is a point whatever the C library's locale says of decimals.
+            const char* from = *p == '+' && p + 1 < end && p[1] != '-' ? p + 1 : p;
+            double value = 0;
+            const std::from_chars_result read = std::from_chars(from, end, value);
+            if (read.ec != std::errc() || !std::isfinite(value))
                 return false;
-            p = after;
+            p = read.ptr;
             if (!moves)
                 continue;
             pair[count++] = value;
@@ -82,8 +83,6 @@ bool plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
     *extent = QRectF(QPointF(minX, minY), QPointF(maxX, maxY));
     return true;
 }
-
-} // namespace
 
 QString JobCheck::copies(qint64 count)
 {

@@ -25,7 +25,19 @@ bool JobCheck::plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
     const char* const end = p + hpgl.size();
     double x = 0, y = 0, minX = 0, minY = 0, maxX = 0, maxY = 0;
     bool relative = false;
+    bool down = false;
     *any = false;
+    const auto reach = [&](double atX, double atY) {
+        if (!*any) {
+            minX = maxX = atX;
+            minY = maxY = atY;
+        }
+        *any = true;
+        minX = std::min(minX, atX);
+        maxX = std::max(maxX, atX);
+        minY = std::min(minY, atY);
+        maxY = std::max(maxY, atY);
+    };
     while (p < end) {
         if (isSpace(*p) || *p == ';') {
             ++p;
@@ -38,9 +50,10 @@ bool JobCheck::plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
         const bool moves = a == 'P' && (b == 'U' || b == 'D' || b == 'A' || b == 'R');
         if (a == 'I' && b == 'N') {
             x = y = 0;
-            relative = false;
+            relative = down = false;
         } else if (moves) {
             relative = b == 'R' ? true : b == 'A' ? false : relative;
+            down = b == 'D' ? true : b == 'U' ? false : down;
         } else if (!(a == 'S' && b == 'P')) {
             return false;
         }
@@ -65,17 +78,12 @@ bool JobCheck::plainExtent(const QByteArray& hpgl, QRectF* extent, bool* any)
             if (count < 2)
                 continue;
             count = 0;
+            // A cut begins where the knife stands: at the origin, for the first.
+            if (down)
+                reach(x, y);
             x = relative ? x + pair[0] : pair[0];
             y = relative ? y + pair[1] : pair[1];
-            if (!*any) {
-                minX = maxX = x;
-                minY = maxY = y;
-            }
-            *any = true;
-            minX = std::min(minX, x);
-            maxX = std::max(maxX, x);
-            minY = std::min(minY, y);
-            maxY = std::max(maxY, y);
+            reach(x, y);
         }
         if (count != 0)
             return false;

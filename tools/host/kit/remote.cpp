@@ -20,15 +20,15 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
     m_socket.setMaxAllowedIncomingFrameSize(maxMessageBytes);
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &RemoteSession::onText);
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
-        // Connecting is also the link of a service that reconnects to its machine: what was open
-        // through it ends all the same.
+        // Without the service nothing asked of it can end: it ends here, also while the link is
+        // Connecting, as it is when the service reconnects to its machine.
         const bool wasAttached = std::exchange(m_attached, false);
+        endReplies(QStringLiteral("the connection to the machine service closed"));
         QString why = m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
             ? QStringLiteral("the service refused the connection (check --token)")
             : m_socket.errorString();
         if (m_link == Connecting && !wasAttached)
             return fail(QStringLiteral("%1: %2").arg(m_server.toString(), why));
-        endReplies(QStringLiteral("the connection to the machine service closed"));
         if (m_link != Closed)
             setLink(Lost);
     });
@@ -87,9 +87,6 @@ Reply* RemoteSession::send(const Request& request)
     const qint64 id = ++m_lastId;
     if (request.kind == Request::Job) {
         connect(reply, &Reply::cancelRequested, this, [this, id] {
-            // Without the service nobody could stop it: the job ends here.
-            if (m_socket.state() != QAbstractSocket::ConnectedState)
-                return endReplies(QStringLiteral("the connection to the machine service closed"));
             m_socket.sendTextMessage(
                 Carriage::messageText(QJsonObject { { "cancel", double(id) } }));
         });

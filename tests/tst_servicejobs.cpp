@@ -266,7 +266,7 @@ void tst_ServiceJobs::refusedBeforeTheMachine_data()
     const QByteArray small = "IN;SP1;PU400,400;PD800,400,800,800,400,800,400,400;PU;";
     // The table is 1500 x 1200 mm: 60000 x 48000 plotter units.
     QTest::newRow("a design 1 km wide")
-        << QByteArray("IN;SP1;PU400,400;PD40000400,400,40000400,800;PU;") << QJsonValue(1)
+        << QByteArray("IN;SP1;PU400,400;PD39000400,400,39000400,800;PU;") << QJsonValue(1)
         << "off the";
     QTest::newRow("past the far edge") << QByteArray("IN;PU59000,400;PD60001,400;") << QJsonValue(1)
                                        << "off the";
@@ -309,6 +309,9 @@ void tst_ServiceJobs::refusedBeforeTheMachine()
     job.file = QStringLiteral("raw.plt");
     job.plt = hpgl;
     job.copies = 1;
+    // Figures of its own, small ones: the service takes them and reads nothing of the file.
+    job.fileInfo = QJsonObject { { "name", job.file }, { "bytes", hpgl.size() }, { "width", 10 },
+        { "heigth", 10 }, { "path_length", 40 }, { "travel_length", 10 } };
     QJsonObject request = Carriage::fromRequest(job);
     request.insert("copies", copies);
     raw.sendTextMessage(Carriage::messageText({ { "id", 1 }, { "request", request } }));

@@ -113,6 +113,7 @@ Arguments parseArguments(const QCoreApplication& app)
         { "malformed-every", "Fault: after every <n> good frames send one malformed frame (too short, unknown head, no ';' before ETX, register number not a number, in turn).", "n", "0" },
         { "silent-after", "Fault: the machine hangs once a link has received <n> frames: the connection stays up, but it reads nothing, answers nothing and its job stands still.", "n", "0" },
         { "silent-at", "Fault: the machine hangs like that once a job reaches <percent>.", "percent" },
+        { "restart-at", "Fault: the machine restarts once a job reaches <percent>: links hang up, the job is gone, file jobs are numbered from 1 again.", "percent" },
         { "noise", "Fault: send noise instead of the machine's frames: 'unterminated' (an STX and a frame's start, then bytes without ETX, without end) or 'garbage' (random bytes).", "kind" },
         { "noise-after", "Start the noise once a link has received <n> frames (default 0: at once).", "n", "0" },
         { "noise-rate", "Bytes of noise per second (default 1048576).", "bytes", "1048576" },
@@ -162,6 +163,8 @@ Arguments parseArguments(const QCoreApplication& app)
     o.replyDelayMs = int(number(parser, "delay", 0, 3600000));
     o.malformedEvery = int(number(parser, "malformed-every", 0, 1e9));
     o.silentAfterFrames = int(number(parser, "silent-after", 0, 1e9));
+    if (parser.isSet("restart-at"))
+        o.restartAtPercent = number(parser, "restart-at", 0, 100);
     if (parser.isSet("silent-at"))
         o.silentAtPercent = number(parser, "silent-at", 0, 100);
     if (parser.isSet("noise")) {

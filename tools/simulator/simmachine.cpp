@@ -209,6 +209,25 @@ void SimMachine::setSilent(bool on)
     emit silenceChanged(on);
 }
 
+void SimMachine::restart()
+{
+    const QList<SimLink*> links = m_links;
+    for (SimLink* link : links)
+        link->hangUp();
+    m_advanceTimer.stop();
+    m_qrScanTimer.stop();
+    m_job.reset();
+    m_qrData.clear();
+    m_paused = false;
+    m_silent = false;
+    m_pendingCopies = 1;
+    m_fileCounter = 0;
+    m_qrCounter = 0;
+    m_cuttingMs = 0;
+    m_head = m_origin;
+    log(QStringLiteral("restarted: no job, file jobs numbered from 1 again"));
+}
+
 void SimMachine::log(const QString& line)
 {
     emit logLine(line);
@@ -680,5 +699,9 @@ void SimMachine::report(JobStatus status)
         const QList<SimLink*> links = m_links;
         for (SimLink* link : links)
             link->hangUp();
+    }
+    if (m_options.restartAtPercent >= 0 && !m_restartDone && percent >= m_options.restartAtPercent) {
+        m_restartDone = true;
+        restart();
     }
 }

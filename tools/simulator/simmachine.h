@@ -106,6 +106,10 @@ public:
     bool isSilent() const { return m_silent; }
     void setSilent(bool on);
 
+    // Switched off and on again: every link hangs up, the job is gone without a word and file
+    // jobs are numbered from 1 again; the registers, kept in the controller's memory, stay.
+    void restart();
+
     // For the links: a frame they cut, their coming and going, and their log lines.
     void handleFrame(SimLink* from, const SimFrame& frame);
     void attach(SimLink* link);
@@ -172,6 +176,7 @@ private:
     std::unique_ptr<SimJob> m_job;
     bool m_paused = false;
     bool m_dropDone = false;
+    bool m_restartDone = false; // restartAtPercent has struck
     bool m_silenceDone = false; // silentAtPercent has struck for this job
     bool m_silent = false;
     bool m_qrScanFrozen = false; // a code read was due when the machine went silent

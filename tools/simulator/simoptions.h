@@ -27,6 +27,8 @@ struct SimOptions {
     int junkMax = 0; // > 0: 1 to junkMax random bytes before each frame
     int dropAfterFrames = 0; // > 0: hang up once this many frames came in on the link
     double dropAtPercent = -1; // >= 0: hang up every link once a job reaches this percent
+    // >= 0: the machine restarts once a job reaches this percent (SimMachine::restart), once.
+    double restartAtPercent = -1;
     int replyDelayMs = 0; // every frame leaves this long after it was made
     int malformedEvery = 0; // > 0: a malformed frame after every this many good ones
     // A machine that hangs while its connection stays up: it reads nothing, answers nothing and

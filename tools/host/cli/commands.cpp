@@ -198,7 +198,10 @@ int runControl(Context& c, Request::Kind kind)
                                       "--simulator\" press p, r or s)")
                            .arg(c.command.name));
     Result result;
-    if (const int code = c.ask(Request::of(kind), &result))
+    // A service that cannot reach the machine still ends the job it follows on a stop.
+    const bool toService = kind == Request::Stop && !c.server.isEmpty();
+    if (const int code = toService ? c.askService(Request::of(kind), &result)
+                                   : c.ask(Request::of(kind), &result))
         return code;
     const TaskReport& seen = result.last;
     c.console.line(QStringLiteral("%1%2: %3, %4 %, %5 of %6 finished.")

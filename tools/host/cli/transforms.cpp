@@ -2,6 +2,7 @@
 // and tiles, and the wait for the person between one sheet and the next.
 
 #include "commands.h"
+#include "jobcheck.h"
 
 #include <QSocketNotifier>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr int mostCopies = 9999;
+constexpr int mostCopies = JobCheck::mostCopies;
 
 // Options that only mean something beside another.
 struct Needs {

@@ -1,5 +1,7 @@
 #include "carriage.h"
 
+#include "jobcheck.h"
+
 #include "jobstatus.h"
 #include "restcut.h"
 #include "values.h"
@@ -11,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace Carriage {
 
@@ -57,7 +60,8 @@ QJsonObject figuresOf(const QJsonObject& json, const QString& file, qint64 bytes
         return QJsonObject();
     QJsonObject figures { { "name", file }, { "bytes", double(bytes) } };
     for (const char* key : { "width", "heigth", "path_length", "travel_length" })
-        figures.insert(QLatin1String(key), double(qBound(qint64(0), whole(info, key), qint64(1e9))));
+        figures.insert(
+            QLatin1String(key), double(qBound(qint64(0), whole(info, key), qint64(1e9))));
     return figures;
 }
 
@@ -150,9 +154,11 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
     request->by = shortText(json.value(QLatin1String("by")), 64);
     if (request->kind == Request::Job) {
         request->file = QFileInfo(shortText(json.value(QLatin1String("file")))).fileName();
-        if (json.contains(QLatin1String("copies")) && !json.value(QLatin1String("copies")).isDouble())
-            return fail(error, QStringLiteral("copies are a number, 1 to 9999"));
-        request->copies = int(whole(json, "copies", 1));
+        const QJsonValue copies = json.value(QLatin1String("copies"));
+        // A whole number, not a text that looks like one.
+        const double count = copies.isUndefined() ? 1 : copies.toDouble(-1);
+        const QString wrong
+            = JobCheck::copies(count == std::floor(count) ? qint64(qBound(-1.0, count, 1e6)) : -1);
         if (announcedBytes(json) == 0)
             return fail(error,
                 QStringLiteral("a job announces its HP-GL (content_bytes), at most %1 MB, and "
@@ -165,8 +171,9 @@ bool toRequest(const QJsonObject& json, Request* request, QString* error)
         if (request->file.isEmpty())
             request->file = QStringLiteral("job.plt");
         request->fileInfo = figuresOf(json, request->file, announcedBytes(json));
-        if (request->copies < 1 || request->copies > 9999)
-            return fail(error, QStringLiteral("copies are 1 to 9999"));
+        if (!wrong.isEmpty())
+            return fail(error, wrong);
+        request->copies = int(count);
     }
     request->x = int(whole(json, "x"));
     request->y = int(whole(json, "y"));

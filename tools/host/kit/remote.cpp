@@ -8,6 +8,8 @@
 #include <QNetworkRequest>
 #include <QSysInfo>
 
+#include <utility>
+
 RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* parent)
     : Session(parent)
     , m_server(server)
@@ -18,8 +20,10 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
     m_socket.setMaxAllowedIncomingFrameSize(maxMessageBytes);
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &RemoteSession::onText);
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
-        m_attached = false;
-        // The service says why it closes; an older one only refuses a token by its code.
+        // Without the service nothing asked of it can end: it ends here, also while the link is
+        // Connecting, as it is when the service reconnects to its machine. The service says why
+        // it closes; an older one only refuses a token by its code.
+        const bool wasAttached = std::exchange(m_attached, false);
         QString why = !m_socket.closeReason().isEmpty()
             ? QStringLiteral("the service %1 the connection: %2")
                   .arg(m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
@@ -29,11 +33,11 @@ RemoteSession::RemoteSession(const QUrl& server, const QString& token, QObject* 
             : m_socket.closeCode() == QWebSocketProtocol::CloseCodePolicyViolated
             ? QStringLiteral("the service refused the connection (check --token)")
             : m_socket.errorString();
-        if (m_link == Connecting)
-            return fail(QStringLiteral("%1: %2").arg(m_server.toString(), why));
         endReplies(m_socket.closeReason().isEmpty()
                 ? QStringLiteral("the connection to the machine service closed")
                 : why);
+        if (m_link == Connecting && !wasAttached)
+            return fail(QStringLiteral("%1: %2").arg(m_server.toString(), why));
         if (m_link != Closed)
             setLink(Lost);
     });

@@ -35,6 +35,16 @@ QString reportText(const TaskReport& report, const QString& job);
 } // namespace Protocol
 
 // One thing a host asks of the machine, as plain values.
+// Whether a report can be the job an earlier one told of: the same name and copies, and progress
+// that never goes back. A machine that restarted numbers its jobs from 1 again, and another
+// host's job under a name once ours starts from nothing.
+inline bool continues(const TaskReport& before, const TaskReport& now)
+{
+    return now.fileName == before.fileName && now.copies == before.copies
+        && now.finished >= before.finished && now.seconds >= before.seconds
+        && (now.finished > before.finished || now.percent >= before.percent);
+}
+
 struct Request {
     enum Kind {
         Read,
@@ -65,6 +75,7 @@ struct Request {
     int x = 0; // Jog: -1, 0 or +1 for each axis; both 0 stop
     int y = 0;
     QString follow; // Job: follow the machine's job of this name, sending nothing
+    TaskReport confirmed; // Job with follow: what the machine last confirmed of it
     QString by; // who asks, as a service records it
     qint64 job = 0; // MoveQueued, CancelQueued, Rest: the job's id
     bool fromContour = false; // Rest: the unfinished copy too, from its first contour not confirmed

@@ -155,9 +155,23 @@ void Session::onJobReport(const TaskReport& report)
     }
     if (report.fileName != m_job.own)
         return;
-    if (!m_job.reply->request().file.isEmpty())
+    // A followed job is ours only while its reports go on from what was confirmed of it.
+    const Request& request = m_job.reply->request();
+    const TaskReport& before = m_job.reply->m_result.last.fileName.isEmpty()
+        ? request.confirmed
+        : m_job.reply->m_result.last;
+    if (!request.follow.isEmpty() && !before.fileName.isEmpty() && !continues(before, report))
+        return endJob(Result::NoAnswer,
+            QStringLiteral("the machine reports %1 with %2 of %3 copies at %4 %, which does not "
+                           "go on from %5 of %6 at %7 %: it restarted, or the job is another "
+                           "host's")
+                .arg(report.fileName, QString::number(report.finished),
+                    QString::number(report.copies), QString::number(report.percent),
+                    QString::number(before.finished), QString::number(before.copies),
+                    QString::number(before.percent)));
+    if (!request.file.isEmpty())
         learnFiles({ QJsonObject { { "machine_job", report.fileName },
-            { "file", QFileInfo(m_job.reply->request().file).fileName() } } });
+            { "file", QFileInfo(request.file).fileName() } } });
     if (!m_job.stopping)
         m_job.deadline.stop();
     Result& result = m_job.reply->m_result;

@@ -91,8 +91,8 @@ void MachineService::accept()
 bool MachineService::admit(QWebSocket* client, QString* why)
 {
     if (!m_options.token.isEmpty()
-        && !sameSecret(client->request().rawHeader("Authorization"),
-            "Bearer " + m_options.token.toUtf8())) {
+        && !sameSecret(
+            client->request().rawHeader("Authorization"), "Bearer " + m_options.token.toUtf8())) {
         *why = wrongToken();
         return false;
     }
@@ -235,8 +235,8 @@ void MachineService::onText(QWebSocket* client, const QString& text)
     if (from->open >= maxOpenRequests)
         return refuse(client, qint64(id), Result::Refused,
             QStringLiteral("more than %1 requests at once").arg(maxOpenRequests));
-    request.by = request.by.isEmpty() ? from->peer
-                                      : QStringLiteral("%1 (%2)").arg(request.by, from->peer);
+    request.by
+        = request.by.isEmpty() ? from->peer : QStringLiteral("%1 (%2)").arg(request.by, from->peer);
     if (request.kind == Request::Job || request.kind == Request::Rest) {
         QList<Intake>& intakes = m_intake[client];
         const int queued = int(std::count_if(m_queue.cbegin(), m_queue.cend(),
@@ -308,6 +308,9 @@ void MachineService::handle(QWebSocket* client, qint64 id, const Request& reques
         result.jobs = queueJobs();
         return answer(client, id, result);
     }
+    case Request::Stop:
+        dropFollowed(QStringLiteral("stopped by %1").arg(request.by));
+        return ask(client, id, request);
     default:
         return ask(client, id, request);
     }

@@ -3,6 +3,7 @@
 #include "service.h"
 
 #include "cutfile.h"
+#include "jobcheck.h"
 #include "restcut.h"
 #include "zrdeviceinterface.h"
 #include "zrdeviceproperty.h"
@@ -124,6 +125,8 @@ void MachineService::resume()
         m_running.started = QDateTime::fromString(
             job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
         // What the machine confirmed before the service stopped stands.
+        m_running.last.fileName = machineJob;
+        m_running.last.copies = m_running.request.copies;
         m_running.last.finished = job.value(QLatin1String("copies_done")).toInt();
         m_running.last.percent = number(job, "percent");
         // The device closes the task with these when it ends, for its work record.
@@ -180,17 +183,30 @@ void MachineService::check(QWebSocket* client)
     QList<Intake>& intakes = m_intake[client];
     if (intakes.isEmpty() || intakes.first().checking || intakes.first().request.plt.isEmpty())
         return;
-    Intake& intake = intakes.first();
-    intake.checking = true;
+    intakes.first().checking = true;
+    // The table as the machine has it now; the last one known when it cannot be asked.
+    Reply* table = m_session->send(Request::of(Request::Read, { QStringLiteral("WORKAREA") }));
+    const QPointer<QWebSocket> from(client);
+    connect(table, &Reply::finished, this, [this, table, from] {
+        table->deleteLater();
+        if (from && !m_intake.value(from).isEmpty())
+            measure(from);
+    });
+}
+
+void MachineService::measure(QWebSocket* client)
+{
     auto* work = new CutWork(this);
     auto checked = std::make_shared<Checked>();
-    const Request request = intake.request;
+    const Request request = m_intake.value(client).first().request;
     const QString folder = m_store.planFolder();
-    work->start([request, checked, folder](const ZRCut::Progress&, QString*) {
-        // The sender's figures of its own file are taken (bounded); the HP-GL is read and
-        // measured only when it sent none.
+    const QSizeF table = CutMachine::of(m_session->device(), 1).workArea;
+    work->start([request, checked, folder, table](const ZRCut::Progress&, QString*) {
+        // Whatever the sender says of its file, the data is checked as the machine would take it.
+        // The sender's figures of it are taken (bounded); the HP-GL is read and measured only when
+        // it sent none.
         checked->fileInfo = request.fileInfo;
-        if (!ZRCut::checkFrameSafe(request.plt, &checked->error))
+        if (!JobCheck::job(request.plt, request.copies, table, &checked->error))
             return false;
         if (checked->fileInfo.isEmpty()) {
             CutFile file;
@@ -428,8 +444,33 @@ void MachineService::cancel(QWebSocket* client, qint64 id)
         if (m_queue.at(i).client == client && m_queue.at(i).id == id)
             return unqueue(i, QStringLiteral("cancelled by its client"));
     }
-    if (m_running.client == client && m_running.id == id && m_running.reply)
+    if (m_running.client != client || m_running.id != id)
+        return;
+    if (m_running.reply)
         m_running.reply->cancel();
+    else
+        dropFollowed(QStringLiteral("cancelled by its client"));
+}
+
+void MachineService::dropFollowed(const QString& reason)
+{
+    if (!m_running.job || m_running.reply)
+        return;
+    Result dropped;
+    dropped.outcome = Result::Cancelled;
+    dropped.reason = QStringLiteral("%1 while the machine could not be reached").arg(reason);
+    onJobEnded(dropped);
+}
+
+void MachineService::relink()
+{
+    tell(QStringLiteral("%1 answers nothing with its link up: closing the link and opening it "
+                        "again.")
+             .arg(m_session->target().describe()));
+    // The device goes with the link: the cloud service registers its successor.
+    m_cloudStarted = false;
+    m_session->closeLink({ "WORKAREA_X", "WORKAREA_Y" });
+    m_session->connectTo(m_session->target());
 }
 
 void MachineService::unqueue(int index, const QString& reason)
@@ -522,7 +563,10 @@ void MachineService::onJobProgress(const TaskReport& report)
 void MachineService::onJobEnded(const Result& result)
 {
     Running job = m_running;
-    if (result.outcome == Result::LinkLost && !job.machineJob.isEmpty()) {
+    // Lost while the link is up: the machine hangs. Its job ends here, its client hears it, and
+    // the link is opened again; a report of the job that comes later settles it.
+    const bool hung = result.outcome == Result::LinkLost && m_session->isUp();
+    if (result.outcome == Result::LinkLost && !job.machineJob.isEmpty() && !hung) {
         m_running.reply = nullptr;
         m_running.following = true;
         return tell(QStringLiteral("Job %1 (%2): %3; the machine may go on cutting, and the job "
@@ -578,6 +622,8 @@ void MachineService::onJobEnded(const Result& result)
         release(job.client);
         answer(job.client, job.id, told);
     }
+    if (hung)
+        return relink();
     startNextJob();
 }
 
@@ -589,6 +635,13 @@ void MachineService::settleLate(const TaskReport& report)
     if (id == 0 || (m_running.job == id))
         return;
     const QJsonObject before = m_store.job(id);
+    TaskReport confirmed;
+    confirmed.fileName = report.fileName;
+    confirmed.copies = before.value(QLatin1String("copies")).toInt();
+    confirmed.finished = before.value(QLatin1String("copies_done")).toInt();
+    confirmed.percent = number(before, "percent");
+    if (!continues(confirmed, report))
+        return;
     const double perCopy = before.value(QLatin1String("file_info"))
                                .toObject()
                                .value(QLatin1String("path_length"))

@@ -188,6 +188,7 @@ void MachineService::onLink(Session::Link link)
     if (m_running.following && !m_running.reply) {
         Request follow = m_running.request;
         follow.follow = m_running.machineJob;
+        follow.confirmed = m_running.last;
         tell(
             QStringLiteral("Following job %1 (%2), which the machine calls %3.")
                 .arg(QString::number(m_running.job), m_running.request.file, m_running.machineJob));

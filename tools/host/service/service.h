@@ -154,6 +154,7 @@ private:
     void onBinary(QWebSocket* client, const QByteArray& data);
     void handle(QWebSocket* client, qint64 id, const Request& request);
     void check(QWebSocket* client);
+    void measure(QWebSocket* client);
     void submit(QWebSocket* client, const Intake& intake, const Checked& checked);
     void cutRest(QWebSocket* client, qint64 id, const Request& request);
     void cutUnfinished(
@@ -177,6 +178,10 @@ private:
     void runJob(Running job, const Request& request);
     void onJobProgress(const TaskReport& report);
     void onJobEnded(const Result& result);
+    // A job followed while the machine cannot be reached ends as interrupted, for this reason.
+    void dropFollowed(const QString& reason);
+    // The machine hangs with its link up: the link is closed and opened again.
+    void relink();
     void settleLate(const TaskReport& report);
     void postConfirmed(qint64 job, int copies);
     void refuse(QWebSocket* client, qint64 id, Result::Outcome outcome, const QString& reason);

@@ -77,8 +77,19 @@ int runSet(Context& c)
         if (equals <= 0)
             return c.usage(
                 QStringLiteral("\"%1\" is not NAME=VALUE").arg(ZRDevice::printable(argument)));
-        request.names.append(argument.left(equals).trimmed().toUpper());
-        request.values.append(argument.mid(equals + 1));
+        const QString name = argument.left(equals).trimmed().toUpper();
+        QString value = argument.mid(equals + 1);
+        QString error;
+        if (!c.device()->property_ptr(name.toLatin1().constData()))
+            error = Values::unknownText(c.device(), name);
+        else if (!request.raw)
+            Values::typed(c.device(), name.toLatin1(), value, c.units, &value, &error);
+        if (!error.isEmpty()) {
+            c.console.error(error);
+            return ExitUsage;
+        }
+        request.names.append(name);
+        request.values.append(value);
     }
     QString error;
     if (c.session->check(request, &error) != Result::Done) {
@@ -92,12 +103,11 @@ int runSet(Context& c)
             || (result.outcome != Result::Done && result.outcome != Result::Refused
                 && result.outcome != Result::NoAnswer))
             continue;
-        ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
-        const QString unit
-            = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
+        const QString unit = Values::unitOf(c.device(), name.toLatin1(), request.raw, c.units);
         c.console.line(
             QStringLiteral("%1 = %2%3  (%4)")
-                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw), unit,
+                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw, c.units),
+                    unit.isEmpty() ? QString() : QLatin1Char(' ') + unit,
                     result.local.contains(name) ? "sent; the machine's answer cannot be seen"
                                                 : "confirmed"));
     }
@@ -635,6 +645,9 @@ int main(int argc, char** argv)
                     .isEmpty()))
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    if (!Units::fromName(c.args.isSet("units") ? c.args.text("units") : c.settings.units, &c.units))
+        return write(stderr,
+            QStringLiteral("zrhost %1: --units wants mm or inch; see zrhost %1 --help\n").arg(name));
     // A command whose synopsis names no argument takes none.
     if (!c.args.positional.isEmpty()
         && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))

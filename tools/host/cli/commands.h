@@ -380,6 +380,9 @@ struct Context {
 
 // zrhost config (config.cpp).
 int runConfig(Context& c);
+// zrhost jog and zrhost origin (moves.cpp).
+int runJog(Context& c);
+int runOrigin(Context& c);
 
 // Cuts every sheet (or tile) of the planned file, cutOne() for each: from the second on, once the
 // person has advanced the material and pressed Enter, or at once with --yes; without a terminal

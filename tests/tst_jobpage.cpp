@@ -193,7 +193,8 @@ void tst_JobPage::pauseResumeAndStop()
     QVERIFY(ended.wait(5000));
     QCOMPARE(ended.first().first().toInt(), int(Result::Stopped));
     QCOMPARE(m_machine->sim.counters().jobsStopped, 1);
-    QVERIFY(form.record->toPlainText().startsWith("Job stopped: 0 of 1 copies"));
+    QVERIFY2(form.record->toPlainText().startsWith("Job stopped: 0 of 1 copy of "),
+        qPrintable(form.record->toPlainText()));
 }
 
 void tst_JobPage::droppedAndRefused()

@@ -404,8 +404,9 @@ void JobPage::jobDone()
     // A job the machine never reported was not cut: only why.
     QString text = result.last.fileName.isEmpty()
         ? end + QLatin1Char('.')
-        : tr("%1: %2 of %3 copies of %4 in %5 s, %6 mm cut.")
-              .arg(end, QString::number(result.last.finished), QString::number(copies),
+        : tr("%1: %2 of %3 of %4 in %5 s, %6 mm cut.")
+              .arg(end, QString::number(result.last.finished),
+                  copies == 1 ? tr("1 copy") : tr("%1 copies").arg(copies),
                   m_session->jobText(result.last.fileName),
                   QString::number(result.elapsedMs / 1000.0, 'f', 1),
                   mm(result.cutMm(m_file.job().cutLengthMm, copies)));

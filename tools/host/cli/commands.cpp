@@ -267,12 +267,13 @@ int runLayers(Context& c)
     if (const int code = c.readCut(&file))
         return code;
     QJsonArray json;
-    QList<QStringList> rows { { "LAYER", "CONTOURS", "OPEN", "LENGTH (mm)" } };
+    QList<QStringList> rows { { "LAYER", "CONTOURS", "OPEN",
+        QStringLiteral("LENGTH (%1)").arg(Units::symbol(c.units)) } };
     for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(file.drawing())) {
         json.append(QJsonObject { { "name", layer.name }, { "contours", layer.contours },
             { "open", layer.openContours }, { "length_mm", layer.lengthMm } });
         rows.append({ ZRDevice::printable(layer.name), QString::number(layer.contours),
-            QString::number(layer.openContours), QString::number(layer.lengthMm, 'f', 1) });
+            QString::number(layer.openContours), Units::number(layer.lengthMm, c.units) });
     }
     for (const QString& line : file.notes())
         c.console.note(QStringLiteral("%1: %2").arg(file.name(), ZRDevice::printable(line)));
@@ -346,6 +347,7 @@ int runPanelCommand(Context& c)
     PanelWindow window;
     Panel panel(&session, &window);
     JobPage jobs(&session, &window);
+    jobs.setUnits(c.units);
     window.setWindowTitle(
         QCoreApplication::translate("Panel", "%1 parameter panel")
             .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));

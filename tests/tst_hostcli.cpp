@@ -341,7 +341,7 @@ void tst_HostCli::busyMachine()
     QCOMPARE(jog.exitCode, 1);
     QVERIFY2(jog.err.contains("does not move the head during a job") && !jog.out.contains("Jogged"),
         qPrintable(jog.err));
-    QCOMPARE(zrhost(QStringList { "origin" } + machine.at()).exitCode, 1);
+    QCOMPARE(zrhost(QStringList { "origin", "set" } + machine.at()).exitCode, 1);
 }
 
 // The simulated machine hangs a third into the job while its connection stays up: zrhost says it

@@ -90,8 +90,8 @@ void tst_HostUnits::show()
     // What is shown reads back as the same length, to the shown digits.
     double back = 0;
     QString error;
-    QVERIFY(Units::parse(Units::text(mm, inch ? Units::Inch : Units::Mm, speed),
-        Units::Mm, speed, &back, &error));
+    QVERIFY(Units::parse(
+        Units::text(mm, inch ? Units::Inch : Units::Mm, speed), Units::Mm, speed, &back, &error));
     QVERIFY2(qAbs(back - mm) < (inch ? 0.0254 : 0.05), qPrintable(error));
 }
 
@@ -156,7 +156,8 @@ void tst_HostUnits::originAsks()
     QFETCH(bool, moved);
     QFETCH(QString, told);
     hostrig::Machine machine;
-    const hostrig::Run jogged = hostrig::zrhost(QStringList { "jog", "x", "+", "20" } + machine.at());
+    const hostrig::Run jogged
+        = hostrig::zrhost(QStringList { "jog", "x", "+", "20" } + machine.at());
     QVERIFY2(jogged.exitCode == 0, qPrintable(jogged.err));
     const QPointF head = machine.sim.headPosition();
     QVERIFY(head.x() > 0);

@@ -363,9 +363,9 @@ void tst_JobPage::inchesAsTheCommandLineShowsThem()
     QVERIFY(layers->count() > 0);
     const QRegularExpression length(QStringLiteral(": ([0-9.]+) in, contours"));
     const QString shown = length.match(layers->item(0)->text()).captured(1);
-    const QRegularExpression row(QStringLiteral("^%1 +[0-9]+ +[0-9]+ +([0-9.]+)$")
-                                     .arg(QRegularExpression::escape(
-                                         layers->item(0)->data(Qt::UserRole).toString())),
+    const QRegularExpression row(
+        QStringLiteral("^%1 +[0-9]+ +[0-9]+ +([0-9.]+)$")
+            .arg(QRegularExpression::escape(layers->item(0)->data(Qt::UserRole).toString())),
         QRegularExpression::MultilineOption);
     QVERIFY2(!shown.isEmpty() && row.match(run.out).captured(1) == shown,
         qPrintable(layers->item(0)->text() + " / " + run.out));

@@ -597,7 +597,8 @@ int main(int argc, char** argv)
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
     if (!Units::fromName(c.args.isSet("units") ? c.args.text("units") : c.settings.units, &c.units))
         return write(stderr,
-            QStringLiteral("zrhost %1: --units wants mm or inch; see zrhost %1 --help\n").arg(name));
+            QStringLiteral("zrhost %1: --units wants mm or inch; see zrhost %1 --help\n")
+                .arg(name));
     // A command whose synopsis names no argument takes none.
     if (!c.args.positional.isEmpty()
         && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))

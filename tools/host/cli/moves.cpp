@@ -16,16 +16,19 @@ int runJog(Context& c)
 {
     const QStringList& a = c.args.positional;
     const QString axis = a.value(0).toLower();
-    if (a.size() < 2 || a.size() > 3 || (axis != "x" && axis != "y") || (a[1] != "+" && a[1] != "-"))
+    if (a.size() < 2 || a.size() > 3 || (axis != "x" && axis != "y")
+        || (a[1] != "+" && a[1] != "-"))
         return c.usage(QStringLiteral(
             "jog wants an axis (x or y), a direction (+ or -) and perhaps a distance"));
     double distance = 0;
     QString error;
-    if (a.size() == 3 && (c.args.isSet("ms") || !Units::parse(a[2], c.units, false, &distance, &error)
-                             || distance <= 0))
-        return c.usage(c.args.isSet("ms") ? QStringLiteral("jog goes a distance or for --ms, not both")
-                : error.isEmpty()         ? QStringLiteral("a jog's distance is more than 0")
-                                          : error);
+    if (a.size() == 3
+        && (c.args.isSet("ms") || !Units::parse(a[2], c.units, false, &distance, &error)
+            || distance <= 0))
+        return c.usage(c.args.isSet("ms")
+                ? QStringLiteral("jog goes a distance or for --ms, not both")
+                : error.isEmpty() ? QStringLiteral("a jog's distance is more than 0")
+                                  : error);
     if (const int code = c.connect())
         return code;
     const SimMachine* simulated = c.session->embedded();
@@ -56,21 +59,24 @@ int runJog(Context& c)
     if (code != ExitOk)
         return code;
     if (distance > 0 && speed <= 0) {
-        c.console.error(QStringLiteral("the machine echoed no jog speed, so no distance can be timed"));
+        c.console.error(
+            QStringLiteral("the machine echoed no jog speed, so no distance can be timed"));
         return ExitFailed;
     }
     if (distance > 0)
-        c.console.line(QStringLiteral("Jogged %1 %2 about %3 (%4 ms at the machine's %5)%6.")
-                           .arg(axis, a[1], Units::text(speed * (early ? moved : ms) / 1000.0, c.units))
-                           .arg(early ? moved : ms)
-                           .arg(Units::text(speed, c.units, true, 0), early ? " (stopped early)" : ""));
+        c.console.line(
+            QStringLiteral("Jogged %1 %2 about %3 (%4 ms at the machine's %5)%6.")
+                .arg(axis, a[1], Units::text(speed * (early ? moved : ms) / 1000.0, c.units))
+                .arg(early ? moved : ms)
+                .arg(Units::text(speed, c.units, true, 0), early ? " (stopped early)" : ""));
     else
         c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
                            .arg(axis, a.value(1), QString::number(early ? moved : ms),
                                early ? " (stopped early)" : ""));
     if (simulated)
-        c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
-                           .arg(position(before, c.units), position(simulated->headPosition(), c.units)));
+        c.console.line(
+            QStringLiteral("Simulated head: %1 -> %2.")
+                .arg(position(before, c.units), position(simulated->headPosition(), c.units)));
     else
         c.console.note(QStringLiteral("The machine reports the head's place only while cutting."));
     return early ? ExitInterrupted : ExitOk;
@@ -118,7 +124,9 @@ int runOrigin(Context& c)
             c.console.line(QStringLiteral("The machine tells its origin only with a job's place."));
     }
     int code = ExitOk;
-    if (asks && !personSaysYes(c, QStringLiteral("Make the head's place the origin of the next jobs?"), &code)) {
+    if (asks
+        && !personSaysYes(
+            c, QStringLiteral("Make the head's place the origin of the next jobs?"), &code)) {
         c.console.line(QStringLiteral("The origin stays where it was."));
         return code;
     }
@@ -127,4 +135,3 @@ int runOrigin(Context& c)
     c.console.line(set ? "Origin set at the head." : "Head back at the origin.");
     return ExitOk;
 }
-

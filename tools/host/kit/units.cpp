@@ -69,14 +69,14 @@ bool parse(const QString& text, Unit unit, bool perSecond, double* mm, QString* 
         return false;
     }
     if (!match.captured(3).isEmpty() && (!perSecond || word.isEmpty())) {
-        *error = perSecond
-            ? QStringLiteral("\"%1\": a unit goes before /s (250mm/s)").arg(shown)
-            : QStringLiteral("\"%1\" is a speed, and a length is wanted").arg(shown);
+        *error = perSecond ? QStringLiteral("\"%1\": a unit goes before /s (250mm/s)").arg(shown)
+                           : QStringLiteral("\"%1\" is a speed, and a length is wanted").arg(shown);
         return false;
     }
     const double value = match.captured(1).toDouble() * scale;
     if (!std::isfinite(value) || std::abs(value) > maxMm) {
-        *error = QStringLiteral("\"%1\" is beyond %2").arg(shown, Units::text(maxMm, unit, perSecond, 0));
+        *error = QStringLiteral("\"%1\" is beyond %2")
+                     .arg(shown, Units::text(maxMm, unit, perSecond, 0));
         return false;
     }
     *mm = value;

@@ -24,7 +24,8 @@ bool isLength(const QString& unitText, bool* perSecond = nullptr);
 // beyond a kilometre.
 bool parse(const QString& text, Unit unit, bool perSecond, double* mm, QString* error);
 
-// mm as a number in unit: mm with decimals as given, inches with two more (0.1 mm reads as 0.004 in).
+// mm as a number in unit: mm with decimals as given, inches with two more (0.1 mm reads as 0.004
+// in).
 QString number(double mm, Unit unit, int mmDecimals = 1);
 // number() with the unit after it: "250.0 mm/s", "9.84 in/s".
 QString text(double mm, Unit unit, bool perSecond = false, int mmDecimals = 1);

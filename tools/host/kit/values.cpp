@@ -112,7 +112,6 @@ Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, co
     return Result::OutOfRange;
 }
 
-
 } // namespace Values
 
 namespace Values {
@@ -140,8 +139,8 @@ QString shown(ZRDeviceInterface* device, const QByteArray& name, bool raw, Units
     return Units::number(editor.shownNumber(value), unit, editor.factor < 1 ? 1 : 0);
 }
 
-bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
-    Units::Unit unit, QString* typed, QString* error)
+bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& text, Units::Unit unit,
+    QString* typed, QString* error)
 {
     const ZRDeviceProperty* parameter = device->property_ptr(name.constData());
     const ZRDevice::Editor editor = ZRDevice::Editor::of(parameter, name);
@@ -184,8 +183,9 @@ bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& tex
     }
     QStringList choices;
     for (int i = 0; i < editor.items.size(); ++i)
-        choices.append(
-            QStringLiteral("%1 (%2)").arg(ZRDevice::printable(editor.items.at(i).trimmed())).arg(i));
+        choices.append(QStringLiteral("%1 (%2)")
+                           .arg(ZRDevice::printable(editor.items.at(i).trimmed()))
+                           .arg(i));
     const QString near = nearest(word, words);
     *error = QStringLiteral("%1: \"%2\" is %3 of the choices: %4%5")
                  .arg(QString::fromLatin1(name), ZRDevice::printable(word),

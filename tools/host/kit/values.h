@@ -49,8 +49,8 @@ QString unitOf(ZRDeviceInterface* device, const QByteArray& name, bool raw, Unit
 // speed in unit or in the unit it names ("250mm/s", "10 in") as a number in mm, a choice by its
 // words ("drag" for "Drag knife") as its number. False with the reason in *error, naming the
 // choices and the nearest one for a word that is none of them.
-bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& text,
-    Units::Unit unit, QString* typed, QString* error);
+bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& text, Units::Unit unit,
+    QString* typed, QString* error);
 
 // The candidate nearest to word by edit distance when it is near enough to be a typing slip
 // (case ignored); empty when none is.

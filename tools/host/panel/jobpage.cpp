@@ -289,10 +289,9 @@ void JobPage::showLayers()
     const QSignalBlocker quiet(m_layers);
     m_layers->clear();
     for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(m_file.drawing())) {
-        auto* item = new QListWidgetItem(
-            tr("%1: %2, contours: %3")
-                .arg(layer.name, Units::text(layer.lengthMm, m_units),
-                    QString::number(layer.contours)),
+        auto* item = new QListWidgetItem(tr("%1: %2, contours: %3")
+                                             .arg(layer.name, Units::text(layer.lengthMm, m_units),
+                                                 QString::number(layer.contours)),
             m_layers);
         item->setData(Qt::UserRole, layer.name);
         item->setCheckState(Qt::Checked);
@@ -369,8 +368,8 @@ void JobPage::showFigures()
         return;
     }
     m_shop->showReport(m_file.shop());
-    form.size->setText(tr("%1 × %2").arg(Units::number(job.bounds.width(), m_units),
-        Units::text(job.bounds.height(), m_units)));
+    form.size->setText(tr("%1 × %2").arg(
+        Units::number(job.bounds.width(), m_units), Units::text(job.bounds.height(), m_units)));
     form.cutLength->setText(Units::text(job.cutLengthMm, m_units));
     form.travel->setText(Units::text(job.travelLengthMm, m_units));
     const double seconds = m_file.seconds();

@@ -3,8 +3,8 @@
 #include "cutfile.h"
 #include "jobshop.h"
 #include "session.h"
-#include "units.h"
 #include "ui_jobpage.h"
+#include "units.h"
 
 #include <QComboBox>
 #include <QImage>

@@ -41,7 +41,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         auto* editor = qobject_cast<QWidget*>(watched);
-        if (!editor || !(qobject_cast<QAbstractSpinBox*>(editor) || qobject_cast<QComboBox*>(editor)))
+        if (!editor
+            || !(qobject_cast<QAbstractSpinBox*>(editor) || qobject_cast<QComboBox*>(editor)))
             return false;
         if (event->type() == QEvent::Polish)
             editor->setFocusPolicy(Qt::StrongFocus);

@@ -187,6 +187,12 @@ void CorvaneCloud::abortRequests()
     }
 }
 
+QNetworkReply* CorvaneCloud::send(
+    const QString& path, const QByteArray& method, const QJsonObject& body)
+{
+    return send(path, method, body, {});
+}
+
 QNetworkReply* CorvaneCloud::send(const QString& path, const QByteArray& method,
     const QJsonObject& body, const QList<QPair<QByteArray, QByteArray>>& headers)
 {

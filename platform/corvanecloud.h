@@ -94,6 +94,8 @@ public:
 private:
     QNetworkReply* send(const QString& path, const QByteArray& method, const QJsonObject& body,
         const QList<QPair<QByteArray, QByteArray>>& headers);
+    // The form of release 2.0.0, which its library exports: without headers of the caller's.
+    QNetworkReply* send(const QString& path, const QByteArray& method, const QJsonObject& body);
 
     QNetworkAccessManager* m_network; // child of the client
     QUrl m_httpBase;

@@ -341,7 +341,7 @@ void tst_HostCli::busyMachine()
     QCOMPARE(jog.exitCode, 1);
     QVERIFY2(jog.err.contains("does not move the head during a job") && !jog.out.contains("Jogged"),
         qPrintable(jog.err));
-    QCOMPARE(zrhost(QStringList { "origin" } + machine.at()).exitCode, 1);
+    QCOMPARE(zrhost(QStringList { "origin", "set" } + machine.at()).exitCode, 1);
 }
 
 // The simulated machine hangs a third into the job while its connection stays up: zrhost says it
@@ -428,6 +428,16 @@ void tst_HostCli::values_data()
     QTest::newRow("port")             << QStringList { "set", "TCP_PORT=99999" } << 2 << "TCP_PORT is read-only";
     QTest::newRow("group")            << QStringList { "set", "WORKAREA=1" } << 2 << "set its members";
     QTest::newRow("unknown")          << QStringList { "get", "NO_SUCH" } << 2 << "no such parameter: NO_SUCH";
+    QTest::newRow("choice by word")   << QStringList { "set", "SP1_TOOL=rotary", "-q" } << 0 << "SP1_TOOL = Rotary knife  (confirmed)";
+    QTest::newRow("choice typo")      << QStringList { "set", "SP1_TOOL=rotry" } << 2 << "\"rotry\" is none of the choices: Drag knife (0), Rotary knife (1); did you mean \"rotary\"?";
+    QTest::newRow("name typo")        << QStringList { "get", "SP1_SPED" } << 2 << "no such parameter: SP1_SPED (did you mean SP1_SPEED?";
+    QTest::newRow("set name typo")    << QStringList { "set", "SP1_TOL=drag" } << 2 << "did you mean SP1_TOOL?";
+    QTest::newRow("speed with unit")  << QStringList { "set", "SP1_SPEED=250mm/s", "-q" } << 0 << "SP1_SPEED = 250 mm/s  (confirmed)";
+    QTest::newRow("speed in inches")  << QStringList { "set", "SP1_SPEED=10", "--units", "inch", "-q" } << 0 << "SP1_SPEED = 10.00 in/s  (confirmed)";
+    QTest::newRow("inches named")     << QStringList { "set", "SP1_SPEED=10in/s", "-q" } << 0 << "SP1_SPEED = 254 mm/s  (confirmed)";
+    QTest::newRow("no such unit")     << QStringList { "set", "SP1_SPEED=10 parsecs" } << 2 << "SP1_SPEED: \"parsecs\" is no unit of length";
+    QTest::newRow("inches too fast")  << QStringList { "set", "SP1_SPEED=30in/s" } << 2 << "762 is out of range (10 to 700";
+    QTest::newRow("units unknown")    << QStringList { "get", "SP1_SPEED", "--units", "ft" } << 2 << "--units wants mm or inch";
     // clang-format on
 }
 

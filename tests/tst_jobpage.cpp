@@ -56,6 +56,7 @@ private slots:
     void bigWorkStops();
     void aroundTheOriginWithLayers();
     void nestedSheetsOneAtATime();
+    void inchesAsTheCommandLineShowsThem();
 
 private:
     bool openFile(const QString& path);
@@ -193,7 +194,8 @@ void tst_JobPage::pauseResumeAndStop()
     QVERIFY(ended.wait(5000));
     QCOMPARE(ended.first().first().toInt(), int(Result::Stopped));
     QCOMPARE(m_machine->sim.counters().jobsStopped, 1);
-    QVERIFY(form.record->toPlainText().startsWith("Job stopped: 0 of 1 copies"));
+    QVERIFY2(form.record->toPlainText().startsWith("Job stopped: 0 of 1 copy of "),
+        qPrintable(form.record->toPlainText()));
 }
 
 void tst_JobPage::droppedAndRefused()
@@ -347,3 +349,24 @@ void tst_JobPage::nestedSheetsOneAtATime()
 
 QTEST_MAIN(tst_JobPage)
 #include "tst_jobpage.moc"
+
+// In inches the page tells a file's size and its layers' lengths as zrhost layers does.
+void tst_JobPage::inchesAsTheCommandLineShowsThem()
+{
+    m_page->setUnits(Units::Inch);
+    QVERIFY(openFile(gasketSvg));
+    Ui::JobPage& form = m_page->form;
+    QCOMPARE(form.size->text(), QStringLiteral("4.724 × 3.150 in"));
+    const hostrig::Run run = hostrig::zrhost({ "layers", gasketSvg, "--units", "inch" });
+    QVERIFY2(run.exitCode == 0 && run.out.contains("LENGTH (in)"), qPrintable(run.out + run.err));
+    auto* layers = m_page->page->findChild<QListWidget*>("layers");
+    QVERIFY(layers->count() > 0);
+    const QRegularExpression length(QStringLiteral(": ([0-9.]+) in, contours"));
+    const QString shown = length.match(layers->item(0)->text()).captured(1);
+    const QRegularExpression row(
+        QStringLiteral("^%1 +[0-9]+ +[0-9]+ +([0-9.]+)$")
+            .arg(QRegularExpression::escape(layers->item(0)->data(Qt::UserRole).toString())),
+        QRegularExpression::MultilineOption);
+    QVERIFY2(!shown.isEmpty() && row.match(run.out).captured(1) == shown,
+        qPrintable(layers->item(0)->text() + " / " + run.out));
+}

@@ -91,6 +91,8 @@ private slots:
     void controls();
     void movesWaitForTheCut();
     void errorsClearOnSuccess();
+    void wheelNeedsFocus_data();
+    void wheelNeedsFocus();
     void jobInTheCommandLinesWords();
     void disconnectKeepsValues();
     void japanese();
@@ -300,6 +302,52 @@ void tst_Panel::errorsClearOnSuccess()
     m_window->writeChanges->trigger();
     QTRY_VERIFY(!speed->property("edited").toBool());
     QCOMPARE(m_window->statusBar()->currentMessage(), QString());
+}
+
+void tst_Panel::wheelNeedsFocus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("focused");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("spin box passed over") << "PU_SPEED" << false << false;
+    QTest::newRow("list passed over") << "SP1_TOOL" << false << false;
+    QTest::newRow("spin box being edited") << "PU_SPEED" << true << true;
+    QTest::newRow("list being edited") << "SP1_TOOL" << true << true;
+}
+
+// A wheel turned over an editor changes its value only when the editor has the keyboard.
+void tst_Panel::wheelNeedsFocus()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, focused);
+    QFETCH(bool, changes);
+    QVERIFY(connectPanel());
+    auto* editor = m_window->findChild<QWidget*>(name);
+    QVERIFY(editor);
+    const auto valueOf = [editor] {
+        if (auto* combo = qobject_cast<QComboBox*>(editor))
+            return combo->currentIndex();
+        return qobject_cast<QSpinBox*>(editor)->value();
+    };
+    if (auto* combo = qobject_cast<QComboBox*>(editor))
+        combo->setCurrentIndex(0);
+    const int before = valueOf();
+    QApplication::setActiveWindow(m_window.get());
+    if (focused) {
+        editor->setFocus();
+        QTRY_VERIFY(editor->hasFocus());
+    } else {
+        m_window->address->setFocus();
+        QTRY_VERIFY(m_window->address->hasFocus());
+    }
+    const QPoint at = editor->rect().center();
+    // The wheel turned towards a smaller value for a list at its first item would not move it.
+    const int delta = qobject_cast<QComboBox*>(editor) ? -120 : 120;
+    QWheelEvent wheel(at, editor->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+        Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(editor, &wheel);
+    QCOMPARE(valueOf() != before, changes);
+    QCOMPARE(editor->hasFocus(), focused);
 }
 
 // The panel and zrhost status tell a machine's paused job in the same words.

@@ -77,8 +77,19 @@ int runSet(Context& c)
         if (equals <= 0)
             return c.usage(
                 QStringLiteral("\"%1\" is not NAME=VALUE").arg(ZRDevice::printable(argument)));
-        request.names.append(argument.left(equals).trimmed().toUpper());
-        request.values.append(argument.mid(equals + 1));
+        const QString name = argument.left(equals).trimmed().toUpper();
+        QString value = argument.mid(equals + 1);
+        QString error;
+        if (!c.device()->property_ptr(name.toLatin1().constData()))
+            error = Values::unknownText(c.device(), name);
+        else if (!request.raw)
+            Values::typed(c.device(), name.toLatin1(), value, c.units, &value, &error);
+        if (!error.isEmpty()) {
+            c.console.error(error);
+            return ExitUsage;
+        }
+        request.names.append(name);
+        request.values.append(value);
     }
     QString error;
     if (c.session->check(request, &error) != Result::Done) {
@@ -92,12 +103,11 @@ int runSet(Context& c)
             || (result.outcome != Result::Done && result.outcome != Result::Refused
                 && result.outcome != Result::NoAnswer))
             continue;
-        ZRDeviceProperty* p = c.device()->property_ptr(name.toLatin1().constData());
-        const QString unit
-            = request.raw || p->uint().isEmpty() ? QString() : QLatin1Char(' ') + p->uint();
+        const QString unit = Values::unitOf(c.device(), name.toLatin1(), request.raw, c.units);
         c.console.line(
             QStringLiteral("%1 = %2%3  (%4)")
-                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw), unit,
+                .arg(name, Values::shown(c.device(), name.toLatin1(), request.raw, c.units),
+                    unit.isEmpty() ? QString() : QLatin1Char(' ') + unit,
                     result.local.contains(name) ? "sent; the machine's answer cannot be seen"
                                                 : "confirmed"));
     }
@@ -211,61 +221,6 @@ int runControl(Context& c, Request::Kind kind)
     return ExitOk;
 }
 
-static QString position(const QPointF& mm)
-{
-    return QStringLiteral("(%1, %2) mm").arg(mm.x(), 0, 'f', 1).arg(mm.y(), 0, 'f', 1);
-}
-
-int runJog(Context& c)
-{
-    const QStringList& a = c.args.positional;
-    const QString axis = a.value(0).toLower();
-    if (a.size() != 2 || (axis != "x" && axis != "y") || (a[1] != "+" && a[1] != "-"))
-        return c.usage(QStringLiteral("jog wants an axis (x or y) and a direction (+ or -)"));
-    const int ms = int(c.args.number("ms", 500));
-    if (const int code = c.connect())
-        return code;
-    const SimMachine* simulated = c.session->embedded();
-    const QPointF before = simulated ? simulated->headPosition() : QPointF();
-    Request move = Request::of(Request::Jog);
-    (axis == "x" ? move.x : move.y) = a[1] == "+" ? 1 : -1;
-    Result moving;
-    const int code = c.ask(move, &moving);
-    QElapsedTimer clock;
-    clock.start();
-    const bool early = code == ExitOk && waitUntil([] { return false; }, ms);
-    const qint64 moved = qMin(clock.elapsed(), qint64(ms));
-    // Whatever became of the move, the head is told to stop unless the machine said no to it.
-    const Result::Outcome outcome = moving.outcome;
-    if (outcome == Result::Done || outcome == Result::NoAnswer || outcome == Result::Cancelled) {
-        if (const int stopped = c.finish(c.session->send(Request::of(Request::Jog)))) {
-            c.console.error(QStringLiteral("the stop was not confirmed: check the machine"));
-            return stopped;
-        }
-    }
-    if (code != ExitOk)
-        return code;
-    c.console.line(QStringLiteral("Jogged %1 %2 for %3 ms%4.")
-                       .arg(axis, a.value(1), QString::number(early ? moved : ms),
-                           early ? " (stopped early)" : ""));
-    if (simulated)
-        c.console.line(QStringLiteral("Simulated head: %1 -> %2.")
-                           .arg(position(before), position(simulated->headPosition())));
-    return early ? ExitInterrupted : ExitOk;
-}
-
-int runOrigin(Context& c)
-{
-    const QString what = c.args.positional.value(0, QStringLiteral("set"));
-    const bool set = what == QLatin1String("set");
-    if (c.args.positional.size() > 1 || (!set && what != QLatin1String("back")))
-        return c.usage(QStringLiteral("origin wants set or back"));
-    if (const int code = c.ask(Request::of(set ? Request::Origin : Request::BackToOrigin)))
-        return code;
-    c.console.line(set ? "Origin set at the head." : "Head back at the origin.");
-    return ExitOk;
-}
-
 int runMonitor(Context& c)
 {
     if (const int code = c.open())
@@ -315,12 +270,13 @@ int runLayers(Context& c)
     if (const int code = c.readCut(&file))
         return code;
     QJsonArray json;
-    QList<QStringList> rows { { "LAYER", "CONTOURS", "OPEN", "LENGTH (mm)" } };
+    QList<QStringList> rows { { "LAYER", "CONTOURS", "OPEN",
+        QStringLiteral("LENGTH (%1)").arg(Units::symbol(c.units)) } };
     for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(file.drawing())) {
         json.append(QJsonObject { { "name", layer.name }, { "contours", layer.contours },
             { "open", layer.openContours }, { "length_mm", layer.lengthMm } });
         rows.append({ ZRDevice::printable(layer.name), QString::number(layer.contours),
-            QString::number(layer.openContours), QString::number(layer.lengthMm, 'f', 1) });
+            QString::number(layer.openContours), Units::number(layer.lengthMm, c.units) });
     }
     for (const QString& line : file.notes())
         c.console.note(QStringLiteral("%1: %2").arg(file.name(), ZRDevice::printable(line)));
@@ -394,6 +350,7 @@ int runPanelCommand(Context& c)
     PanelWindow window;
     Panel panel(&session, &window);
     JobPage jobs(&session, &window);
+    jobs.setUnits(c.units);
     window.setWindowTitle(
         QCoreApplication::translate("Panel", "%1 parameter panel")
             .arg(session.device()->property_ptr("DEVICE_MODEL")->value().toString()));
@@ -534,13 +491,16 @@ const QList<Command>& commands()
         { "stop", QString(), "stop the job the machine is running",
           "Stops the job the machine is running, through the machine service or directly, and waits for its\n"
           "report.", {}, [](Context& c) { return runControl(c, Request::Stop); } },
-        { "jog", "x|y +|- [--ms N]", "move the head along x or y for a moment",
-          "Moves the head along one axis for --ms milliseconds, then stops it. A machine that is cutting does\n"
-          "not jog: that is an error. Ctrl-C stops at once.",
+        { "jog", "x|y +|- [DISTANCE | --ms N]", "move the head along x or y by a distance or for a moment",
+          "Moves the head along one axis by DISTANCE (0.1, 1, 10, 100; in the units, or \"10mm\", \"0.5in\"), or\n"
+          "for --ms milliseconds, then stops it. The machine jogs at the speed it echoes until told to stop, so a\n"
+          "distance is timed from that speed and is near, not exact. A machine that is cutting does not jog: that\n"
+          "is an error. Ctrl-C stops at once.",
           { { "ms", "ms", "How long to move (default 500).", 1, 10000 } }, runJog },
         { "origin", "[set|back]", "set the origin at the head, or move the head back to it",
-          "Sets the origin where the head is (set, the default) or moves the head back to it (back). Not while\n"
-          "the machine is cutting.", {}, runOrigin },
+          "Sets the origin where the head is (set) or moves the head back to it (back). Without a word it shows\n"
+          "what is known of the origin and asks (y) before setting it; --yes sets it without asking. Not while\n"
+          "the machine is cutting.", { { "yes", QString(), "Set the origin without asking." } }, runOrigin },
         { "monitor", QString(), "print the device's messages until Ctrl-C",
           "Connects and prints every message the device sends: link status lines, progress reports (decoded)\n"
           "and QR-code texts. Ends with Ctrl-C, after --seconds, or when the link goes down (exit 5).",
@@ -640,6 +600,10 @@ int main(int argc, char** argv)
                     .isEmpty()))
         return write(
             stderr, QStringLiteral("zrhost %1: %2; see zrhost %1 --help\n").arg(name, error));
+    if (!Units::fromName(c.args.isSet("units") ? c.args.text("units") : c.settings.units, &c.units))
+        return write(stderr,
+            QStringLiteral("zrhost %1: --units wants mm or inch; see zrhost %1 --help\n")
+                .arg(name));
     // A command whose synopsis names no argument takes none.
     if (!c.args.positional.isEmpty()
         && (command->synopsis.isEmpty() || command->synopsis.startsWith(QLatin1String("[--"))))

@@ -33,6 +33,7 @@ struct Context {
     bool infoRead = false;
     ShopSettings shop; // as readCut() finds it asked for
     int copies = 1; // the machine cuts of each sheet
+    Units::Unit units = Units::Mm; // lengths typed and shown: --units, else the settings'
 
     explicit Context(const Command& c)
         : command(c)
@@ -347,9 +348,10 @@ struct Context {
             for (const Values::Entry& entry : entries) {
                 ZRDeviceProperty* p = device()->property_ptr(entry.name.constData());
                 const bool group = !Values::members(device(), entry.name).isEmpty();
-                const QString value = group ? QString() : Values::shown(device(), entry.name, raw);
+                const QString value
+                    = group ? QString() : Values::shown(device(), entry.name, raw, units);
                 const QString label = ZRDevice::printable(p->label().trimmed());
-                const QString unit = raw ? QString() : ZRDevice::printable(p->uint());
+                const QString unit = Values::unitOf(device(), entry.name, raw, units);
                 array.append(QJsonObject { { "name", QString::fromLatin1(entry.name) },
                     { "label", label }, { "value", value },
                     { "raw", group ? QString() : Values::shown(device(), entry.name, true) },
@@ -378,6 +380,9 @@ struct Context {
 
 // zrhost config (config.cpp).
 int runConfig(Context& c);
+// zrhost jog and zrhost origin (moves.cpp).
+int runJog(Context& c);
+int runOrigin(Context& c);
 
 // Cuts every sheet (or tile) of the planned file, cutOne() for each: from the second on, once the
 // person has advanced the material and pressed Enter, or at once with --yes; without a terminal

@@ -69,6 +69,7 @@ QList<Option> commonOptions()
         { "quiet", QString(), "Print only results and errors.", 0, 0, QLatin1Char('q') },
         { "verbose", QString(), "Also print the device's diagnostics and the simulator's log.", 0, 0, QLatin1Char('v') },
         { "no-progress", QString(), "No progress line during a job." },
+        { "units", "mm|inch", "Show and take lengths in mm or inches (default: the settings' units, else mm)." },
         { "cloud", "url", "HTTP base of a cloud service, such as http://127.0.0.1:8700/api/: the device registers there." },
         { "cloud-ws", "url", "WebSocket base of that service, such as ws://127.0.0.1:8701/api/, for the remote channel." },
         { "cloud-token", "token", "Bearer token sent with every request to the cloud service." },

@@ -455,8 +455,7 @@ Result::Outcome Session::check(
     for (int i = 0; i < request.names.size(); ++i) {
         const QByteArray name = request.names.at(i).toLatin1();
         if (!m_device->property_ptr(name.constData())) {
-            *reason = QStringLiteral("no such parameter: %1 (see zrhost list)")
-                          .arg(ZRDevice::printable(request.names.at(i)));
+            *reason = Values::unknownText(m_device.get(), request.names.at(i));
             return Result::Unknown;
         }
         const Result::Outcome fault = request.kind != Request::Write

@@ -112,10 +112,129 @@ Result::Outcome checkWrite(ZRDeviceInterface* device, const QByteArray& name, co
     return Result::OutOfRange;
 }
 
-QString shown(ZRDeviceInterface* device, const QByteArray& name, bool raw)
+} // namespace Values
+
+namespace Values {
+
+QString unitOf(ZRDeviceInterface* device, const QByteArray& name, bool raw, Units::Unit unit)
+{
+    const QString own = device->property_ptr(name.constData())->uint();
+    bool perSecond = false;
+    if (raw)
+        return QString();
+    return Units::isLength(own, &perSecond) ? Units::symbol(unit, perSecond)
+                                            : ZRDevice::printable(own);
+}
+
+QString shown(ZRDeviceInterface* device, const QByteArray& name, bool raw, Units::Unit unit)
 {
     const ZRDeviceProperty* parameter = device->property_ptr(name.constData());
-    return ZRDevice::Editor::of(parameter, name).text(parameter->value(), raw);
+    const ZRDevice::Editor editor = ZRDevice::Editor::of(parameter, name);
+    const QVariant value = parameter->value();
+    const bool number = editor.items.isEmpty() && value.canConvert<double>()
+        && (editor.kind == ZRDevice::Editor::SpinBox
+            || editor.kind == ZRDevice::Editor::DoubleSpinBox);
+    if (raw || unit == Units::Mm || !number || !Units::isLength(editor.unit))
+        return editor.text(value, raw);
+    return Units::number(editor.shownNumber(value), unit, editor.factor < 1 ? 1 : 0);
+}
+
+bool typed(ZRDeviceInterface* device, const QByteArray& name, const QString& text, Units::Unit unit,
+    QString* typed, QString* error)
+{
+    const ZRDeviceProperty* parameter = device->property_ptr(name.constData());
+    const ZRDevice::Editor editor = ZRDevice::Editor::of(parameter, name);
+    *typed = text;
+    bool perSecond = false;
+    if ((editor.kind == ZRDevice::Editor::SpinBox || editor.kind == ZRDevice::Editor::DoubleSpinBox)
+        && Units::isLength(editor.unit, &perSecond)) {
+        double mm = 0;
+        if (!Units::parse(text, unit, perSecond, &mm, error)) {
+            *error = QStringLiteral("%1: %2").arg(QString::fromLatin1(name), *error);
+            return false;
+        }
+        *typed = QString::number(mm, 'g', 12);
+        return true;
+    }
+    if (editor.kind != ZRDevice::Editor::ComboBox)
+        return true;
+    // A choice by its whole text, by a word of it, or by its number.
+    const QString word = text.trimmed();
+    QStringList words;
+    QList<int> matches;
+    for (int i = 0; i < editor.items.size(); ++i) {
+        const QString item = editor.items.at(i).trimmed();
+        const QStringList parts = item.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        words << item << parts;
+        if (item.compare(word, Qt::CaseInsensitive) == 0)
+            return true;
+        for (const QString& part : parts) {
+            if (part.compare(word, Qt::CaseInsensitive) == 0 && !matches.contains(i))
+                matches.append(i);
+        }
+    }
+    bool isNumber = false;
+    word.toDouble(&isNumber);
+    if (isNumber)
+        return true;
+    if (matches.size() == 1) {
+        *typed = QString::number(matches.first());
+        return true;
+    }
+    QStringList choices;
+    for (int i = 0; i < editor.items.size(); ++i)
+        choices.append(QStringLiteral("%1 (%2)")
+                           .arg(ZRDevice::printable(editor.items.at(i).trimmed()))
+                           .arg(i));
+    const QString near = nearest(word, words);
+    *error = QStringLiteral("%1: \"%2\" is %3 of the choices: %4%5")
+                 .arg(QString::fromLatin1(name), ZRDevice::printable(word),
+                     matches.isEmpty() ? QStringLiteral("none") : QStringLiteral("more than one"),
+                     choices.join(QStringLiteral(", ")),
+                     near.isEmpty() ? QString()
+                                    : QStringLiteral("; did you mean \"%1\"?")
+                                          .arg(ZRDevice::printable(near.toLower())));
+    return false;
+}
+
+QString nearest(const QString& word, const QStringList& candidates)
+{
+    const QString typed = word.toLower();
+    QString best;
+    int bestDistance = qMax(1, typed.size() / 3) + 1;
+    for (const QString& candidate : candidates) {
+        const QString other = candidate.toLower();
+        // Levenshtein distance, one row at a time.
+        QVector<int> row(other.size() + 1);
+        for (int j = 0; j <= other.size(); ++j)
+            row[j] = j;
+        for (int i = 1; i <= typed.size(); ++i) {
+            int diagonal = row[0];
+            row[0] = i;
+            for (int j = 1; j <= other.size(); ++j) {
+                const int above = row[j];
+                row[j] = qMin(qMin(row[j] + 1, row[j - 1] + 1),
+                    diagonal + (typed.at(i - 1) == other.at(j - 1) ? 0 : 1));
+                diagonal = above;
+            }
+        }
+        if (row[other.size()] < bestDistance) {
+            bestDistance = row[other.size()];
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+QString unknownText(ZRDeviceInterface* device, const QString& name)
+{
+    QStringList known;
+    for (const QByteArray& candidate : names(device))
+        known.append(QString::fromLatin1(candidate));
+    const QString near = nearest(name, known);
+    return QStringLiteral("no such parameter: %1 (%2see zrhost list)")
+        .arg(ZRDevice::printable(name),
+            near.isEmpty() ? QString() : QStringLiteral("did you mean %1? ").arg(near));
 }
 
 } // namespace Values

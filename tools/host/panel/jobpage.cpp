@@ -27,11 +27,6 @@ QString droppedFile(const QMimeData* data)
     return QString();
 }
 
-QString mm(double value)
-{
-    return QString::number(value, 'f', 1);
-}
-
 } // namespace
 
 JobPage::JobPage(Session* session, PanelWindow* window, QObject* parent)
@@ -294,9 +289,9 @@ void JobPage::showLayers()
     const QSignalBlocker quiet(m_layers);
     m_layers->clear();
     for (const ZRCut::LayerSummary& layer : ZRCut::listLayers(m_file.drawing())) {
-        auto* item = new QListWidgetItem(
-            tr("%1: %2 mm, contours: %3")
-                .arg(layer.name, mm(layer.lengthMm), QString::number(layer.contours)),
+        auto* item = new QListWidgetItem(tr("%1: %2, contours: %3")
+                                             .arg(layer.name, Units::text(layer.lengthMm, m_units),
+                                                 QString::number(layer.contours)),
             m_layers);
         item->setData(Qt::UserRole, layer.name);
         item->setCheckState(Qt::Checked);
@@ -373,9 +368,10 @@ void JobPage::showFigures()
         return;
     }
     m_shop->showReport(m_file.shop());
-    form.size->setText(tr("%1 × %2 mm").arg(mm(job.bounds.width()), mm(job.bounds.height())));
-    form.cutLength->setText(tr("%1 mm").arg(mm(job.cutLengthMm)));
-    form.travel->setText(tr("%1 mm").arg(mm(job.travelLengthMm)));
+    form.size->setText(tr("%1 × %2").arg(
+        Units::number(job.bounds.width(), m_units), Units::text(job.bounds.height(), m_units)));
+    form.cutLength->setText(Units::text(job.cutLengthMm, m_units));
+    form.travel->setText(Units::text(job.travelLengthMm, m_units));
     const double seconds = m_file.seconds();
     form.time->setText(seconds < 0
             ? tr("unknown until the machine tells its speeds")
@@ -404,11 +400,12 @@ void JobPage::jobDone()
     // A job the machine never reported was not cut: only why.
     QString text = result.last.fileName.isEmpty()
         ? end + QLatin1Char('.')
-        : tr("%1: %2 of %3 copies of %4 in %5 s, %6 mm cut.")
-              .arg(end, QString::number(result.last.finished), QString::number(copies),
+        : tr("%1: %2 of %3 of %4 in %5 s, %6 cut.")
+              .arg(end, QString::number(result.last.finished),
+                  copies == 1 ? tr("1 copy") : tr("%1 copies").arg(copies),
                   m_session->jobText(result.last.fileName),
                   QString::number(result.elapsedMs / 1000.0, 'f', 1),
-                  mm(result.cutMm(m_file.job().cutLengthMm, copies)));
+                  Units::text(result.cutMm(m_file.job().cutLengthMm, copies), m_units));
     if (!result.reason.isEmpty())
         text += QLatin1Char('\n') + ZRDevice::printable(result.reason);
     form.record->setPlainText(text);

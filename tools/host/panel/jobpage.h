@@ -4,6 +4,7 @@
 #include "jobshop.h"
 #include "session.h"
 #include "ui_jobpage.h"
+#include "units.h"
 
 #include <QComboBox>
 #include <QImage>
@@ -27,6 +28,8 @@ class JobPage : public QObject {
     Q_OBJECT
 public:
     JobPage(Session* session, PanelWindow* window, QObject* parent = nullptr);
+    // The unit the figures are shown in (mm until told).
+    void setUnits(Units::Unit units) { m_units = units; }
 
     void open(const QString& path);
     void start();
@@ -68,6 +71,7 @@ private:
     Stage m_next = Idle;
     QString m_path;
     CutFile m_file; // as shown
+    Units::Unit m_units = Units::Mm; // of the lengths shown
     CutFile m_pending; // the one the work changes
     QImage m_picture;
     CutMachine m_machine; // as last read; the default one while none is

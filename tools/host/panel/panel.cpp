@@ -31,6 +31,29 @@ QLineEdit* lineOf(QWidget* editor)
     return line ? line : editor->findChild<QLineEdit*>();
 }
 
+// The wheel over a spin box or a list that has no keyboard focus scrolls the page instead of
+// changing a value the pointer only passes over; one click (or Tab) gives the editor the wheel.
+class WheelGuard : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* editor = qobject_cast<QWidget*>(watched);
+        if (!editor
+            || !(qobject_cast<QAbstractSpinBox*>(editor) || qobject_cast<QComboBox*>(editor)))
+            return false;
+        if (event->type() == QEvent::Polish)
+            editor->setFocusPolicy(Qt::StrongFocus);
+        if (event->type() != QEvent::Wheel || editor->hasFocus())
+            return false;
+        // Ignored and filtered out: the application hands the wheel on to the parents.
+        event->ignore();
+        return true;
+    }
+};
+
 } // namespace
 
 Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
@@ -39,6 +62,11 @@ Panel::Panel(Session* session, PanelWindow* window, QObject* parent)
     , m_window(window)
 {
     PanelWindow* w = window;
+    qApp->installEventFilter(new WheelGuard(this));
+    for (QWidget* editor : w->findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractSpinBox*>(editor) || qobject_cast<QComboBox*>(editor))
+            editor->setFocusPolicy(Qt::StrongFocus);
+    }
     connect(w->connectButton, &QPushButton::clicked, this, &Panel::connectMachine);
     // Return in the address field is the Connect button, which waits while a link is up.
     connect(w->address, &QLineEdit::returnPressed, w->connectButton, &QPushButton::click);

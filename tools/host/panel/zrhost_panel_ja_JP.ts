@@ -196,14 +196,6 @@
         <translation>機械のジョブを停止しますか？カット済みの部分はそのままです。</translation>
     </message>
     <message>
-        <source>%1 × %2 mm</source>
-        <translation>%1 × %2 mm</translation>
-    </message>
-    <message>
-        <source>%1 mm</source>
-        <translation>%1 mm</translation>
-    </message>
-    <message>
         <source>unknown until the machine tells its speeds</source>
         <translation>機械の速度が分かるまで不明</translation>
     </message>
@@ -216,12 +208,91 @@
         <translation>%1: %3 部中 %2 部完了、残り %4</translation>
     </message>
     <message>
-        <source>%1: %2 of %3 copies of %4 in %5 s.</source>
-        <translation>%1: %4 を %3 部中 %2 部、%5 秒。</translation>
+        <source>At the table&apos;s origin</source>
+        <translation>テーブルの原点</translation>
     </message>
     <message>
-        <source>Task record: %1</source>
-        <translation>タスク記録: %1</translation>
+        <source>In the middle of the table</source>
+        <translation>テーブルの中央</translation>
+    </message>
+    <message>
+        <source>Where the file has it</source>
+        <translation>ファイルのとおりの位置</translation>
+    </message>
+    <message>
+        <source>Place</source>
+        <translation>配置</translation>
+    </message>
+    <message>
+        <source>Layers</source>
+        <translation>レイヤー</translation>
+    </message>
+    <message>
+        <source>%1: %2, contours: %3</source>
+        <translation>%1: %2、輪郭: %3</translation>
+    </message>
+    <message>
+        <source>Advance the material</source>
+        <translation>材料を送ってください</translation>
+    </message>
+    <message>
+        <source>%1, then press OK.</source>
+        <translation>%1。終わったら OK を押してください。</translation>
+    </message>
+    <message>
+        <source>Stopped before %1 %2 of %3.</source>
+        <translation>%3 のうち %1 %2 の前で停止しました。</translation>
+    </message>
+    <message>
+        <source>%1 × %2</source>
+        <translation>%1 × %2</translation>
+    </message>
+    <message>
+        <source>%1: %2 of %3 of %4 in %5 s, %6 cut.</source>
+        <translation>%1: %4 の %3 のうち %2 (%5 秒、%6 カット)。</translation>
+    </message>
+    <message>
+        <source>1 copy</source>
+        <translation>1 部</translation>
+    </message>
+    <message>
+        <source>%1 copies</source>
+        <translation>%1 部</translation>
+    </message>
+</context>
+<context>
+    <name>JobStatus</name>
+    <message>
+        <source>pending</source>
+        <translation>待機中</translation>
+    </message>
+    <message>
+        <source>held</source>
+        <translation>保留</translation>
+    </message>
+    <message>
+        <source>processing</source>
+        <translation>処理中</translation>
+    </message>
+    <message>
+        <source>stopped</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>cancelled</source>
+        <translation>取り消し</translation>
+    </message>
+    <message>
+        <source>aborted</source>
+        <translation>中止</translation>
+    </message>
+    <message>
+        <source>completed</source>
+        <translation>完了</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>中断</translation>
     </message>
 </context>
 <context>
@@ -303,14 +374,16 @@
         <translation>機械が応答しません</translation>
     </message>
     <message>
-        <source>%1
-%2, %3 %, %4 of %5 copies done, %6 left</source>
-        <translation>%1
-%2、%3 %、%5 部中 %4 部完了、残り %6</translation>
+        <source>Show the machine&apos;s messages as sent</source>
+        <translation>機械のメッセージを送られたとおりに表示</translation>
     </message>
     <message>
-        <source>%1 parameter panel</source>
-        <translation>%1 パラメータパネル</translation>
+        <source>Cutting the rest of job %1.</source>
+        <translation>ジョブ %1 の残りをカットしています。</translation>
+    </message>
+    <message>
+        <source>The rest of job %1: %2%3</source>
+        <translation>ジョブ %1 の残り: %2%3</translation>
     </message>
 </context>
 <context>
@@ -471,6 +544,22 @@
         <source>Settings</source>
         <translation>設定</translation>
     </message>
+    <message>
+        <source>Cut the copies of the selected job that the machine did not confirm, through the machine service</source>
+        <translation>選択したジョブのうち機械が確認していない部を、マシンサービスを通じてカットします</translation>
+    </message>
+    <message>
+        <source>Cut the rest</source>
+        <translation>残りをカット</translation>
+    </message>
+    <message>
+        <source>Cut the unfinished copy too, from the first contour the machine did not confirm (a little back along it), before the whole copies left</source>
+        <translation>残りの部の前に、未完了の部も、機械が確認していない最初の輪郭から (少し手前から) カットします</translation>
+    </message>
+    <message>
+        <source>From the first contour not confirmed</source>
+        <translation>確認されていない最初の輪郭から</translation>
+    </message>
 </context>
 <context>
     <name>Protocol</name>
@@ -493,6 +582,14 @@
     <message>
         <source>stopped</source>
         <translation>停止</translation>
+    </message>
+    <message>
+        <source>%1 (machine: %2)</source>
+        <translation>%1 (機械: %2)</translation>
+    </message>
+    <message>
+        <source>%1 %  copy %2/%3  %4 left  %5  %6</source>
+        <translation>%1 %  部 %2/%3  残り %4  %5  %6</translation>
     </message>
 </context>
 <context>
@@ -547,6 +644,57 @@
     <message>
         <source>Link lost</source>
         <translation>接続が切れました</translation>
+    </message>
+</context>
+<context>
+    <name>ShopBox</name>
+    <message>
+        <source>Shop</source>
+        <translation>加工</translation>
+    </message>
+    <message>
+        <source>Nest the copies on sheets</source>
+        <translation>部をシートにネスティング</translation>
+    </message>
+    <message>
+        <source>Small parts in holes</source>
+        <translation>小さな部品を穴の中に</translation>
+    </message>
+    <message>
+        <source>Bridges</source>
+        <translation>ブリッジ</translation>
+    </message>
+    <message>
+        <source>on holes too</source>
+        <translation>穴にも</translation>
+    </message>
+    <message>
+        <source>Weeding frame and lines</source>
+        <translation>カス取り枠と線</translation>
+    </message>
+    <message>
+        <source>Tiles larger than the table</source>
+        <translation>テーブルより大きいものはタイルに分割</translation>
+    </message>
+    <message>
+        <source>A list of turns (0, 90, 180, 270) or one step (45).</source>
+        <translation>回転角の一覧 (0, 90, 180, 270) または刻み (45)。</translation>
+    </message>
+    <message>
+        <source>the table</source>
+        <translation>テーブル</translation>
+    </message>
+    <message>
+        <source>Sheet</source>
+        <translation>シート</translation>
+    </message>
+    <message>
+        <source>Spacing</source>
+        <translation>間隔</translation>
+    </message>
+    <message>
+        <source>Turns</source>
+        <translation>回転</translation>
     </message>
 </context>
 </TS>

@@ -1,8 +1,9 @@
 // The machine service after faults: a service killed mid-job or while jobs wait, a job whose end
 // nobody saw, a machine restarted under it, what its clients are told then, cutting the rest of a
-// job, and a database of the first schema.
+// job, a database of the first schema, the history while a job cuts and a disk that fills up.
 
 #include "cloudservice.h"
+#include "cutfile.h"
 #include "panel.h"
 #include "panelwindow.h"
 #include "servicerig.h"
@@ -11,6 +12,7 @@
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -30,6 +32,9 @@ private slots:
     void cutTheRestFromPanel();
     void schemaOne_data();
     void schemaOne();
+    void historyFollowsCutting_data();
+    void historyFollowsCutting();
+    void diskFull();
 };
 
 // A service killed mid-job follows the job when started again, keeps the work record the cloud
@@ -415,6 +420,111 @@ void tst_ServiceFaults::schemaOne()
         JobStatus::isFinal(after) ? after : QStringLiteral("processing"));
     QVERIFY(store.updateJob(1, { { "copies_done", 2 } }));
     QCOMPARE(store.job(1).value("copies_done").toInt(), 2);
+}
+
+// While a job cuts, the history through the service shows the length the machine confirmed: its
+// share of the planned length.
+void tst_ServiceFaults::historyFollowsCutting_data()
+{
+    QTest::addColumn<QString>("figures");
+    QTest::newRow("measured by the service") << "none";
+    QTest::newRow("figured by the sender") << "sender";
+    QTest::newRow("a sender that says 0 mm") << "zero";
+}
+
+void tst_ServiceFaults::historyFollowsCutting()
+{
+    QFETCH(QString, figures);
+    Rig rig(fastMachine(400, 20));
+    QVERIFY(rig.started);
+    auto a = client(rig.service.port());
+    QVERIFY(a && a->isUp());
+    Request request = gasket(2);
+    CutFile file;
+    QString error;
+    QVERIFY2(file.readWritten(request.file, request.plt, &error), qPrintable(error));
+    if (figures == QLatin1String("sender"))
+        request = file.request(2);
+    QJsonObject zero = file.fileInfo();
+    zero.insert("path_length", 0);
+    if (figures == QLatin1String("zero"))
+        request.fileInfo = zero;
+    Reply* job = a->send(request);
+    QList<QJsonObject> midway; // the job as the history showed it between 20 and 80 %
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            const QJsonArray jobs = hostrig::ask(*a, Request::of(Request::History)).jobs;
+            const QJsonObject shown = jobs.isEmpty() ? QJsonObject() : jobs.first().toObject();
+            const double percent = shown.value("percent").toDouble();
+            if (shown.value("status").toString() == QLatin1String("processing") && percent >= 20
+                && percent <= 80)
+                midway.append(shown);
+            return job->isFinished();
+        },
+        30000));
+    QCOMPARE(job->result().outcome, Result::Done);
+    QVERIFY(midway.size() >= 2);
+    for (const QJsonObject& shown : qAsConst(midway)) {
+        const double planned
+            = shown.value("file_info").toObject().value("path_length").toDouble() * 2;
+        const double mm = shown.value("cut_mm").toDouble();
+        QVERIFY2(mm > 0 && qAbs(mm - planned * shown.value("percent").toDouble() / 100) <= planned / 100,
+            QJsonDocument(shown).toJson().constData());
+    }
+}
+
+// The disk fills up while a job cuts: its client and the log hear that the history cannot store
+// the job, the job's end reaches its client with the word that the history does not have it, and
+// the history does not claim an end it could not store.
+void tst_ServiceFaults::diskFull()
+{
+    Rig rig(fastMachine(600, 20));
+    QVERIFY(rig.started);
+    QStringList log;
+    connect(&rig.service, &MachineService::log, [&log](const QString& line) { log.append(line); });
+    auto a = client(rig.service.port());
+    QVERIFY(a && a->isUp());
+    QStringList notices;
+    connect(a.get(), &Session::notice, [&notices](const QString& line) { notices.append(line); });
+    Reply* job = a->send(gasket(2));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return job->result().last.percent > 5 || job->isFinished(); }, 10000));
+    QVERIFY(!job->isFinished());
+    // The service's own connection: no page beyond those it has, and the room left beside the
+    // job's row taken by rows of nobody that sort after it, so that it cannot grow.
+    QSqlDatabase db;
+    for (const QString& name : QSqlDatabase::connectionNames()) {
+        if (QSqlDatabase::database(name, false).databaseName() == rig.service.store()->path())
+            db = QSqlDatabase::database(name, false);
+    }
+    QVERIFY(db.isOpen());
+    QSqlQuery query(db);
+    QVERIFY(query.exec(QStringLiteral("PRAGMA page_count")) && query.next());
+    const int pages = query.value(0).toInt();
+    QVERIFY(query.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(pages)));
+    int filler = 0;
+    while (filler < 100000
+        && query.exec(QStringLiteral("INSERT INTO jobs (file, status) VALUES ('', 'stopped')")))
+        ++filler;
+    QVERIFY(filler < 100000);
+    QVERIFY2(query.lastError().text().contains(QLatin1String("full")),
+        qPrintable(query.lastError().text()));
+    QVERIFY(QTest::qWaitFor([&] { return job->isFinished(); }, 30000));
+    QCOMPARE(job->result().outcome, Result::Done);
+    const QString reason = job->result().reason;
+    QVERIFY2(reason.contains(QLatin1String("the history could not store this end")), qPrintable(reason));
+    QCOMPARE(job->result().jobs.first().toObject().value("status").toString(),
+        QStringLiteral("processing"));
+    const auto told = [](const QStringList& lines) {
+        return lines.filter(QLatin1String("Job 1: the history cannot store its changes")).size();
+    };
+    QTRY_COMPARE(told(notices), 1);
+    QCOMPARE(told(log), 1);
+    QVERIFY(!log.filter(QLatin1String("the history could not store this end")).isEmpty());
+    Store store;
+    QString error;
+    QVERIFY2(store.open(rig.service.store()->path(), &error, Store::Access::Read), qPrintable(error));
+    QCOMPARE(store.job(1).value("status").toString(), QStringLiteral("processing"));
 }
 
 QTEST_MAIN(tst_ServiceFaults)

@@ -113,8 +113,8 @@ void tst_ServiceOutbox::onceAtTheCloud()
     }
 }
 
-// No cloud service when the service starts: it registers once one answers, and the record of a
-// job cut then arrives.
+// No cloud service when the service starts: a job cut then has its record kept, which arrives
+// once, after the registration, as does the record of a job cut after it.
 void tst_ServiceOutbox::cloudAwayAtStart()
 {
     hostrig::Machine machine(fastMachine(2000, 20));
@@ -124,9 +124,10 @@ void tst_ServiceOutbox::cloudAwayAtStart()
     const quint16 cloudPort = probe.serverPort();
     probe.close();
     QTemporaryDir dir;
+    const QString database = dir.filePath(QStringLiteral("service.sqlite"));
     QProcess service;
     const quint16 port = serve(service,
-        QStringList { "--database", dir.filePath(QStringLiteral("service.sqlite")), "--cloud",
+        QStringList { "--database", database, "--cloud",
             QStringLiteral("http://127.0.0.1:%1/api/").arg(cloudPort), "--plugin-dir",
             ZR_PLUGIN_DIR }
             + machine.at());
@@ -138,12 +139,24 @@ void tst_ServiceOutbox::cloudAwayAtStart()
             return log.contains(QLatin1String("trying again"));
         },
         15000));
+    QVERIFY(cut(port, 1));
     CloudService cloud;
     QVERIFY(cloud.listen(cloudPort));
     QVERIFY(QTest::qWaitFor([&] { return cloud.devices().size() == 1; }, 20000));
     QVERIFY(cut(port, 2));
-    QVERIFY(QTest::qWaitFor([&] { return cloud.workRecords().size() == 1; }, 10000));
-    QCOMPARE(cloud.workRecords().first().value("finish_copies").toInt(), 2);
+    QVERIFY(QTest::qWaitFor([&] { return cloud.workRecords().size() == 2; }, 10000));
+    Store store;
+    QString error;
+    QVERIFY2(store.open(database, &error, Store::Access::Read), qPrintable(error));
+    QVERIFY(QTest::qWaitFor([&] { return store.pendingRecords().isEmpty(); }, 10000));
+    QCOMPARE(cloud.workRecords().size(), 2);
+    const QJsonObject away = cloud.workRecords().first();
+    QCOMPARE(away.value("finish_copies").toInt(), 1);
+    QCOMPARE(away.value("task_copies").toInt(), 1);
+    for (const char* same : { "device", "path_length", "page_size" })
+        QCOMPARE(away.value(same), cloud.workRecords().last().value(same));
+    QCOMPARE(cloud.workRecords().last().value("finish_copies").toInt(), 2);
+    QVERIFY(!store.job(1).value("cloud_delivered_at").toString().isEmpty());
     service.kill();
     service.waitForFinished();
 }

@@ -52,11 +52,12 @@ QString shortText(const QJsonValue& value, int max = 256)
 }
 
 // What a job's sender figured of its HP-GL (CutFile::fileInfo()): the known numbers, each whole
-// and 0 to 10^9; none without a path length.
+// and 0 to 10^9; none without a path length of a millimetre or more (a sender that has not
+// measured its file says 0), so that the receiver measures the HP-GL itself.
 QJsonObject figuresOf(const QJsonObject& json, const QString& file, qint64 bytes)
 {
     const QJsonObject info = json.value(QLatin1String("file_info")).toObject();
-    if (!info.value(QLatin1String("path_length")).isDouble())
+    if (whole(info, "path_length") < 1)
         return QJsonObject();
     QJsonObject figures { { "name", file }, { "bytes", double(bytes) } };
     for (const char* key : { "width", "heigth", "path_length", "travel_length" })

@@ -188,6 +188,7 @@ void Cloud::onRegistration()
                             r->created() ? QStringLiteral("a new entry")
                                          : QStringLiteral("an entry the service knew")));
         openChannel();
+        emit registered();
     }
     if (m_state == Attaching)
         return;

@@ -57,6 +57,8 @@ public:
     // Registration and channel have come to an end, one way or the other.
     bool isSettled() const { return m_state != Attaching && m_state != Opening; }
     bool isRegistered() const { return m_state >= Registered; }
+    // The service's id of the device once registered, for a record made without it; 0 before.
+    int deviceId() const { return isRegistered() && m_registration ? m_registration->deviceId() : 0; }
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.
@@ -87,6 +89,8 @@ signals:
     void problem(const QString& line);
     // The work record and the reports, as a command's result.
     void result(const QString& text);
+    // The device is registered (again): records that waited for its id can go.
+    void registered();
 
 private:
     void registerDevice();

@@ -2,6 +2,7 @@
 
 #include "service.h"
 
+#include "cloud.h"
 #include "cutfile.h"
 #include "jobcheck.h"
 #include "restcut.h"
@@ -596,22 +597,27 @@ void MachineService::onJobEnded(const Result& result)
         reason = QStringLiteral("stopped on the machine");
     else if (end == JobStatus::Cancelled)
         reason = QStringLiteral("cancelled before it started: %1").arg(result.reason);
-    jobChanged(job.job,
+    const bool stored = jobChanged(job.job,
         { { "status", name(end) }, { "ended_at", Store::now() }, { "reason", reason },
             { "copies_done", double(finished ? job.request.copies : last.finished) },
             { "percent", finished ? 100.0 : last.percent },
             { "cut_mm",
                 job.perCopyMm * job.request.copies * (finished ? 1.0 : last.percent / 100) } });
     const QJsonObject record = m_store.job(job.job);
-    if (end == JobStatus::Interrupted) {
-        if (!job.machineJob.isEmpty())
-            m_unsettled.insert(job.machineJob, job.job);
+    if (end == JobStatus::Interrupted && !job.machineJob.isEmpty())
+        m_unsettled.insert(job.machineJob, job.job);
+    // A registered device posted the record of a job the machine ended when it closed the task.
+    if (end == JobStatus::Interrupted || (m_session->cloud() && !m_session->cloud()->isRegistered()))
         postConfirmed(job.job, record.value(QLatin1String("copies_done")).toInt());
-    }
     if (finished)
         m_store.dropPlan(job.job);
     else
         unqueueAfter(job.job);
+    // The end the machine told, and that the history does not have it.
+    if (!stored)
+        reason += QStringLiteral("; the history could not store this end (%1) and still shows the "
+                                 "job as %2")
+                      .arg(m_store.lastError(), record.value(QLatin1String("status")).toString());
     told.reason = reason;
     told.jobs = { record };
     tell(QStringLiteral("Job %1 (%2%3): %4, %5.")
@@ -663,7 +669,9 @@ void MachineService::settleLate(const TaskReport& report)
         postConfirmed(id, m_store.job(id).value(QLatin1String("copies_done")).toInt());
 }
 
-// A work record for the copies of a job the machine confirmed and no record has counted yet.
+// A work record for the copies of a job the machine confirmed and no record has counted yet. A
+// registered device posts it; one that is not yet registered posts none, so the service makes it
+// from the history, and it waits in the outbox for the registration.
 void MachineService::postConfirmed(qint64 job, int copies)
 {
     ZRDeviceInterface* device = m_session->device();
@@ -671,6 +679,14 @@ void MachineService::postConfirmed(qint64 job, int copies)
     if (!m_session->cloud() || uncounted < 1)
         return;
     const QJsonObject record = m_store.job(job);
+    if (!m_session->cloud()->isRegistered()) {
+        const auto mode = [device](const char* name) {
+            const ZRDeviceProperty* parameter = device->property_ptr(name);
+            return parameter ? parameter->value().toInt() : 0;
+        };
+        m_outbox->add(job, Outbox::recordOf(record, uncounted, mode("TASK_MODE"), mode("WORK_MODE")));
+        return;
+    }
     if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))
         fileInfo->setValue(record.value(QLatin1String("file_info")).toObject());
     taskParameter(device, "TASK_START_TIME", QDateTime())

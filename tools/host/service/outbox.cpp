@@ -12,11 +12,34 @@ Outbox::Outbox(Store* store, Cloud* cloud, QObject* parent)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] { deliver(); });
+    if (cloud)
+        connect(cloud, &Cloud::registered, this, [this] { deliver(true); });
 }
 
 bool Outbox::refusedForGood(int status)
 {
     return status >= 400 && status < 500 && status != 408 && status != 429;
+}
+
+QJsonObject Outbox::recordOf(const QJsonObject& job, int copies, int taskModel, int workModel)
+{
+    const QJsonObject file = job.value(QLatin1String("file_info")).toObject();
+    const int height = file.value(QLatin1String("heigth")).toInt();
+    const int width = file.value(QLatin1String("width")).toInt();
+    const QDateTime started
+        = QDateTime::fromString(job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
+    QDateTime ended
+        = QDateTime::fromString(job.value(QLatin1String("ended_at")).toString(), Qt::ISODateWithMs);
+    if (!ended.isValid())
+        ended = QDateTime::currentDateTimeUtc();
+    return QJsonObject { { "end_time", ended.toUTC().toString("yyyy-MM-dd hh:mm:ss.zzzz") },
+        { "task_time", double(started.isValid() ? qMax<qint64>(0, started.secsTo(ended)) : 0) },
+        { "softwareType", 3 }, { "task_copies", job.value(QLatin1String("copies")).toInt() },
+        { "finish_copies", copies }, { "page_area", int(quint32(height) * quint32(width)) },
+        { "page_size", QStringLiteral("%1x%2").arg(height).arg(width) },
+        { "path_length",
+            qRound(qBound(0.0, file.value(QLatin1String("path_length")).toDouble(), 2e9)) },
+        { "task_model", taskModel }, { "work_model", workModel } };
 }
 
 bool Outbox::add(qint64 job, const QJsonObject& body)
@@ -39,7 +62,12 @@ void Outbox::deliver(bool now)
     const QList<Store::Record> pending = m_store->pendingRecords(1);
     if (pending.isEmpty())
         return;
-    const Store::Record record = pending.first();
+    Store::Record record = pending.first();
+    if (!record.body.contains(QLatin1String("device"))) {
+        if (m_cloud->deviceId() <= 0)
+            return;
+        record.body.insert("device", m_cloud->deviceId());
+    }
     const QDateTime current = QDateTime::currentDateTimeUtc();
     if (!now && record.next > current)
         return m_retry.start(int(qMin(current.msecsTo(record.next), qint64(300000))));

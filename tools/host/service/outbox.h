@@ -14,7 +14,9 @@ class Cloud;
 // its own (the database's id and the record's) that stays the same on every attempt, so that the
 // service can drop a record it took once already: a post without an answer is "unknown", not
 // "lost", and sending it again is safe. A record the service refuses for good (a 4xx other than
-// 408 and 429) is parked with the answer and no longer holds up the ones behind it.
+// 408 and 429) is parked with the answer and no longer holds up the ones behind it. A record made
+// while the device was not registered has no device id: it waits, with those behind it, until
+// the device is registered, and goes with the id then.
 class Outbox : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +29,10 @@ public:
 
     // Whether the service refuses a record with this HTTP status for good.
     static bool refusedForGood(int status);
+    // The work record of copies of a job as the history keeps it, as the device posts one when it
+    // is registered, but for the device id, which is added when it is sent; task_model and
+    // work_model as the device had them.
+    static QJsonObject recordOf(const QJsonObject& job, int copies, int taskModel, int workModel);
 
 signals:
     // What became of an attempt, in words: taken, parked, to be sent again, or not even stored.

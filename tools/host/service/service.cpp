@@ -157,11 +157,19 @@ void MachineService::tell(const QString& line)
     broadcast({ { "event", "notice" }, { "text", line } });
 }
 
-void MachineService::jobChanged(qint64 job, const QJsonObject& changes)
+bool MachineService::jobChanged(qint64 job, const QJsonObject& changes)
 {
-    if (!changes.isEmpty())
-        m_store.updateJob(job, changes);
+    const bool stored = changes.isEmpty() || m_store.updateJob(job, changes);
+    if (!stored && !m_unstored.contains(job)) {
+        m_unstored.insert(job);
+        tell(QStringLiteral("Job %1: the history cannot store its changes (%2); it shows the job "
+                            "as it was last stored.")
+                 .arg(QString::number(job), m_store.lastError()));
+    } else if (stored && !changes.isEmpty() && m_unstored.remove(job)) {
+        tell(QStringLiteral("Job %1: the history stores its changes again.").arg(job));
+    }
     broadcast({ { "event", "job" }, { "job", m_store.job(job) } });
+    return stored;
 }
 
 void MachineService::onLink(Session::Link link)

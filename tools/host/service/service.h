@@ -11,6 +11,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -168,7 +169,9 @@ private:
     void send(QWebSocket* client, const QJsonObject& message);
     void broadcast(const QJsonObject& message);
     void tell(const QString& line);
-    void jobChanged(qint64 job, const QJsonObject& changes);
+    // Stores a job's changes and tells every client the job as stored; false when they could
+    // not be stored, which the clients and the log hear once until they can be again.
+    bool jobChanged(qint64 job, const QJsonObject& changes);
 
     void onLink(Session::Link link);
     void reconnect();
@@ -202,6 +205,7 @@ private:
     QString m_progressText;
     QHash<QWebSocket*, QList<Intake>> m_intake; // oldest first
     QList<Queued> m_queue;
+    QSet<qint64> m_unstored; // jobs whose last changes the store could not take
     QHash<QString, qint64> m_unsettled; // interrupted jobs by the machine's name of them
     Running m_running;
     QTimer m_reconnect;

@@ -468,7 +468,8 @@ void tst_ServiceFaults::historyFollowsCutting()
         const double planned
             = shown.value("file_info").toObject().value("path_length").toDouble() * 2;
         const double mm = shown.value("cut_mm").toDouble();
-        QVERIFY2(mm > 0 && qAbs(mm - planned * shown.value("percent").toDouble() / 100) <= planned / 100,
+        QVERIFY2(
+            mm > 0 && qAbs(mm - planned * shown.value("percent").toDouble() / 100) <= planned / 100,
             QJsonDocument(shown).toJson().constData());
     }
 }
@@ -512,7 +513,8 @@ void tst_ServiceFaults::diskFull()
     QVERIFY(QTest::qWaitFor([&] { return job->isFinished(); }, 30000));
     QCOMPARE(job->result().outcome, Result::Done);
     const QString reason = job->result().reason;
-    QVERIFY2(reason.contains(QLatin1String("the history could not store this end")), qPrintable(reason));
+    QVERIFY2(
+        reason.contains(QLatin1String("the history could not store this end")), qPrintable(reason));
     QCOMPARE(job->result().jobs.first().toObject().value("status").toString(),
         QStringLiteral("processing"));
     const auto told = [](const QStringList& lines) {
@@ -523,7 +525,8 @@ void tst_ServiceFaults::diskFull()
     QVERIFY(!log.filter(QLatin1String("the history could not store this end")).isEmpty());
     Store store;
     QString error;
-    QVERIFY2(store.open(rig.service.store()->path(), &error, Store::Access::Read), qPrintable(error));
+    QVERIFY2(
+        store.open(rig.service.store()->path(), &error, Store::Access::Read), qPrintable(error));
     QCOMPARE(store.job(1).value("status").toString(), QStringLiteral("processing"));
 }
 

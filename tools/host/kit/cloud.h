@@ -58,7 +58,10 @@ public:
     bool isSettled() const { return m_state != Attaching && m_state != Opening; }
     bool isRegistered() const { return m_state >= Registered; }
     // The service's id of the device once registered, for a record made without it; 0 before.
-    int deviceId() const { return isRegistered() && m_registration ? m_registration->deviceId() : 0; }
+    int deviceId() const
+    {
+        return isRegistered() && m_registration ? m_registration->deviceId() : 0;
+    }
 
     // After a job: tells what became of the work record the device posted when the task was
     // closed (or why there is none), and with the embedded service what it collected.

@@ -607,7 +607,8 @@ void MachineService::onJobEnded(const Result& result)
     if (end == JobStatus::Interrupted && !job.machineJob.isEmpty())
         m_unsettled.insert(job.machineJob, job.job);
     // A registered device posted the record of a job the machine ended when it closed the task.
-    if (end == JobStatus::Interrupted || (m_session->cloud() && !m_session->cloud()->isRegistered()))
+    if (end == JobStatus::Interrupted
+        || (m_session->cloud() && !m_session->cloud()->isRegistered()))
         postConfirmed(job.job, record.value(QLatin1String("copies_done")).toInt());
     if (finished)
         m_store.dropPlan(job.job);
@@ -684,7 +685,8 @@ void MachineService::postConfirmed(qint64 job, int copies)
             const ZRDeviceProperty* parameter = device->property_ptr(name);
             return parameter ? parameter->value().toInt() : 0;
         };
-        m_outbox->add(job, Outbox::recordOf(record, uncounted, mode("TASK_MODE"), mode("WORK_MODE")));
+        m_outbox->add(
+            job, Outbox::recordOf(record, uncounted, mode("TASK_MODE"), mode("WORK_MODE")));
         return;
     }
     if (ZRDeviceProperty* fileInfo = device->property_ptr("TASK_FILE_INFO"))

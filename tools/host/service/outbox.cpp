@@ -26,8 +26,8 @@ QJsonObject Outbox::recordOf(const QJsonObject& job, int copies, int taskModel, 
     const QJsonObject file = job.value(QLatin1String("file_info")).toObject();
     const int height = file.value(QLatin1String("heigth")).toInt();
     const int width = file.value(QLatin1String("width")).toInt();
-    const QDateTime started
-        = QDateTime::fromString(job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
+    const QDateTime started = QDateTime::fromString(
+        job.value(QLatin1String("started_at")).toString(), Qt::ISODateWithMs);
     QDateTime ended
         = QDateTime::fromString(job.value(QLatin1String("ended_at")).toString(), Qt::ISODateWithMs);
     if (!ended.isValid())

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <locale.h>
@@ -136,4 +137,20 @@ int write(FILE* stream, const QString& text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
     return stream == stdout ? int(ExitOk) : int(ExitUsage);
+}
+
+QByteArray typedLine(bool* interrupted)
+{
+    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray typed;
+    bool ended = false;
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char bytes[256];
+        const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (n > 0 && typed.size() < 4096)
+            typed.append(bytes, int(n));
+        ended = n <= 0 || typed.contains('\n') || typed.contains('\r');
+    });
+    *interrupted = waitUntil([&] { return ended; });
+    return typed;
 }

@@ -110,6 +110,10 @@ QString columns(QList<QStringList> rows, int elided = -1, int width = 0);
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = -1,
     const std::function<void()>& onInterrupt = {});
 
+// A line the person types on standard input, read while the event loop runs (at most 4 KiB of
+// it kept): its text, or empty at the input's end. *interrupted tells whether Ctrl-C came first.
+QByteArray typedLine(bool* interrupted);
+
 // Key presses on the terminal that is standard input (if it is one), without Enter or echo: each of
 // the given keys goes to pressed. Anything else is typing for what comes after the job: it is put
 // back on the terminal's input and keys are off from then on. Settings come back with the object.

@@ -2,8 +2,6 @@
 
 #include "commands.h"
 
-#include <QSocketNotifier>
-
 #include <unistd.h>
 
 static QString position(const QPointF& mm, Units::Unit unit)
@@ -87,17 +85,9 @@ int runJog(Context& c)
 static bool personSaysYes(Context& c, const QString& question, int* code)
 {
     c.console.line(question + QStringLiteral(" [y/N] "));
-    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray typed;
-    bool ended = false;
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char bytes[256];
-        const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
-        if (n > 0 && typed.size() < 4096)
-            typed.append(bytes, int(n));
-        ended = n <= 0 || typed.contains('\n') || typed.contains('\r');
-    });
-    *code = waitUntil([&] { return ended; }) ? ExitInterrupted : ExitOk;
+    bool interrupted = false;
+    const QByteArray typed = typedLine(&interrupted);
+    *code = interrupted ? ExitInterrupted : ExitOk;
     const QByteArray answer = typed.trimmed().toLower();
     return *code == ExitOk && (answer == "y" || answer == "yes");
 }

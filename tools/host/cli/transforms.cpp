@@ -4,8 +4,6 @@
 #include "commands.h"
 #include "jobcheck.h"
 
-#include <QSocketNotifier>
-
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,7 +39,8 @@ QString copiesOf(const Arguments& a, int files, QVector<int>* counts)
     if (counts->size() != files)
         return QStringLiteral("--copies gives %1 for %2; give one count for each file, in their "
                               "order")
-            .arg(counts->size() == 1 ? QStringLiteral("1 count") : QStringLiteral("%1 counts").arg(counts->size()),
+            .arg(counts->size() == 1 ? QStringLiteral("1 count")
+                                     : QStringLiteral("%1 counts").arg(counts->size()),
                 files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(files));
     return QString();
 }
@@ -53,22 +52,9 @@ bool personGoesOn(Context& c, const QString& prompt, int* code)
     // What was typed before the question is no answer to it.
     ::tcflush(STDIN_FILENO, TCIFLUSH);
     c.console.line(prompt + QStringLiteral(", then press Enter (q stops)."));
-    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
-    QByteArray typed;
-    bool ended = false;
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char bytes[256];
-        const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
-        if (n > 0 && typed.size() < 4096)
-            typed.append(bytes, int(n));
-        ended = n <= 0 || typed.contains('\n') || typed.contains('\r');
-    });
-    if (waitUntil([&] { return ended; })) {
-        *code = ExitInterrupted;
-        return false;
-    }
-    const QByteArray answer = typed.trimmed().toLower();
-    if (typed.isEmpty() || answer == "q") {
+    bool interrupted = false;
+    const QByteArray typed = typedLine(&interrupted);
+    if (interrupted || typed.isEmpty() || typed.trimmed().toLower() == "q") {
         *code = ExitInterrupted;
         return false;
     }
@@ -102,9 +88,9 @@ QList<Option> shopOptions()
 QString shopArguments(const Arguments& a, int files, ShopSettings* shop, int* copies)
 {
     static const Needs needs[] = { { "sheet", "nest" }, { "spacing", "nest" },
-        { "rotations", "nest" }, { "use-holes", "nest" }, { "bridge-width", "bridges|bridge-every" },
-        { "bridge-holes", "bridges|bridge-every" }, { "weed-margin", "weed" },
-        { "tile-overlap", "tile" } };
+        { "rotations", "nest" }, { "use-holes", "nest" },
+        { "bridge-width", "bridges|bridge-every" }, { "bridge-holes", "bridges|bridge-every" },
+        { "weed-margin", "weed" }, { "tile-overlap", "tile" } };
     for (const Needs& rule : needs) {
         const QStringList either = QString::fromLatin1(rule.needs).split(QLatin1Char('|'));
         const bool given = a.isSet(either.first()) || a.isSet(either.last());
@@ -114,7 +100,8 @@ QString shopArguments(const Arguments& a, int files, ShopSettings* shop, int* co
     if (files > 1 && !a.isSet("nest"))
         return QStringLiteral("several files are cut together only when nested; give --nest");
     if (a.isSet("bridges") && a.isSet("bridge-every"))
-        return QStringLiteral("--bridges and --bridge-every are two ways to count bridges; give one");
+        return QStringLiteral(
+            "--bridges and --bridge-every are two ways to count bridges; give one");
     QVector<int> counts;
     const QString error = copiesOf(a, files, &counts);
     if (!error.isEmpty())
@@ -170,14 +157,16 @@ int cutSheets(Context& c, CutFile* file, const std::function<int()>& cutOne)
             if (!asks)
                 c.console.note(shop.advanceText(i + 1) + QStringLiteral(": going on (--yes)."));
             file->selectSheet(i);
-            if (const int written = c.work(QStringLiteral("Writing %1 %2").arg(shop.unit()).arg(i + 1),
+            if (const int written
+                = c.work(QStringLiteral("Writing %1 %2").arg(shop.unit()).arg(i + 1),
                     [=](const ZRCut::Progress& progress, QString* error) {
                         return file->write(error, progress);
                     }))
                 return written;
         }
         if (count > 1)
-            c.console.note(QStringLiteral("Sending %1 %2 of %3.").arg(shop.unit()).arg(i + 1).arg(count));
+            c.console.note(
+                QStringLiteral("Sending %1 %2 of %3.").arg(shop.unit()).arg(i + 1).arg(count));
         if (const int code = cutOne())
             return code;
     }

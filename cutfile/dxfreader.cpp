@@ -120,39 +120,6 @@ struct TextItem {
     QString style;
 };
 
-// Takes MTEXT's formatting out: paragraphs become lines, groups and codes go.
-QStringList plainLines(const QString& text)
-{
-    QString out;
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('{') || c == QLatin1Char('}'))
-            continue;
-        if (c != QLatin1Char('\\') || i + 1 == text.size()) {
-            out += c;
-            continue;
-        }
-        const QChar code = text.at(++i);
-        if (code == QLatin1Char('P') || code == QLatin1Char('X')) {
-            out += QLatin1Char('\n');
-        } else if (code == QLatin1Char('~')) {
-            out += QLatin1Char(' ');
-        } else if (code == QLatin1Char('\\') || code == QLatin1Char('{')
-            || code == QLatin1Char('}')) {
-            out += code;
-        } else if (QStringLiteral("fFHWQTACpS").contains(code)) {
-            // Codes with a value up to ';' (\S stacks: 1^2 reads as 1/2).
-            const int semicolon = text.indexOf(QLatin1Char(';'), i);
-            if (code == QLatin1Char('S') && semicolon > i)
-                out += text.mid(i + 1, semicolon - i - 1)
-                           .replace(QLatin1Char('^'), QLatin1Char('/'));
-            i = semicolon < 0 ? text.size() : semicolon;
-        }
-        // \L, \l, \O, \o, \K, \k: underline and the like, nothing to cut.
-    }
-    return out.split(QLatin1Char('\n'));
-}
-
 // What dxflib would allocate for a count a file declares (LWPOLYLINE vertices, SPLINE knots,
 // controls and fit points, LEADER vertices, HATCH loops and edges), against what the file can
 // hold: each item takes a few bytes at least. false with the line of a count beyond that.

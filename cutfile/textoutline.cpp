@@ -74,13 +74,14 @@ QPainterPath textBlock(const TextOutliner& text, const TextBlock& block, const Q
 {
     const double spacing = block.lineSpacing > 0 ? block.lineSpacing : block.capHeight * 5 / 3;
     const double total = block.capHeight + spacing * (block.lines.size() - 1);
-    const double shift[] = { 0, total - block.capHeight, total / 2 - block.capHeight,
-        -block.capHeight };
+    const double shift[]
+        = { 0, total - block.capHeight, total / 2 - block.capHeight, -block.capHeight };
     QPainterPath all;
     for (int i = 0; i < block.lines.size(); ++i) {
         const QString& line = block.lines.at(i);
         const double width = text.advance(line, font, block.capHeight, block.widthFactor);
-        const QPointF at(-width * block.hAlign / 2, shift[qBound(0, block.vAlign, 3)] - i * spacing);
+        const QPointF at(
+            -width * block.hAlign / 2, shift[qBound(0, block.vAlign, 3)] - i * spacing);
         all.addPath(QTransform(1, 0, block.slant, 1, at.x(), at.y())
                         .map(text.line(line, font, block.capHeight, block.widthFactor)));
     }
@@ -117,6 +118,38 @@ void addPath(Drawing* drawing, const QPainterPath& path, const QTransform& trans
         }
     }
     finish();
+}
+
+QStringList plainLines(const QString& text)
+{
+    QString out;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('{') || c == QLatin1Char('}'))
+            continue;
+        if (c != QLatin1Char('\\') || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const QChar code = text.at(++i);
+        if (code == QLatin1Char('P') || code == QLatin1Char('X')) {
+            out += QLatin1Char('\n');
+        } else if (code == QLatin1Char('~')) {
+            out += QLatin1Char(' ');
+        } else if (code == QLatin1Char('\\') || code == QLatin1Char('{')
+            || code == QLatin1Char('}')) {
+            out += code;
+        } else if (QStringLiteral("fFHWQTACpS").contains(code)) {
+            // Codes with a value up to ';' (\S stacks: 1^2 reads as 1/2).
+            const int semicolon = text.indexOf(QLatin1Char(';'), i);
+            if (code == QLatin1Char('S') && semicolon > i)
+                out += text.mid(i + 1, semicolon - i - 1)
+                           .replace(QLatin1Char('^'), QLatin1Char('/'));
+            i = semicolon < 0 ? text.size() : semicolon;
+        }
+        // \L, \l, \O, \o, \K, \k: underline and the like, nothing to cut.
+    }
+    return out.split(QLatin1Char('\n'));
 }
 
 } // namespace ZRCut

@@ -24,11 +24,11 @@ public:
     QFont font(const QString& family);
     // One line of text, its baseline from (0, 0) along +x, scaled so that capital letters stand
     // capHeight high; widthFactor stretches it along the line.
-    QPainterPath line(const QString& text, const QFont& font, double capHeight,
-        double widthFactor = 1) const;
+    QPainterPath line(
+        const QString& text, const QFont& font, double capHeight, double widthFactor = 1) const;
     // The width of a line as line() draws it.
-    double advance(const QString& text, const QFont& font, double capHeight,
-        double widthFactor = 1) const;
+    double advance(
+        const QString& text, const QFont& font, double capHeight, double widthFactor = 1) const;
     // Adds the path's outlines to the drawing through transform, in chords within tolerance.
     void add(Drawing* drawing, const QPainterPath& path, const QTransform& transform,
         const QString& layer) const;
@@ -41,6 +41,9 @@ private:
     QSet<QString> m_noted;
     QStringList m_notes;
 };
+
+// DXF's MTEXT with its formatting taken out: paragraphs become lines, groups and codes go.
+QStringList plainLines(const QString& text);
 
 // Lines of text set against an anchor at (0, 0): hAlign 0 left, 1 centre, 2 right; vAlign 0 the
 // first line's baseline, 1 the last line's bottom, 2 the middle, 3 the first line's top.
